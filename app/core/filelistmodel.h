@@ -1,0 +1,62 @@
+#pragma once
+
+#include "audiofileinfo.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QVector>
+
+// The file list's rows and the file tag table, kept aligned: record i belongs
+// to row i. The list view `lv` shows this model; tests drive it directly.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // A row's six cells after its caption, in this order; the path is never shown.
+    enum Cell { Frequency = 0, Channels, Time, Size, Status, Path, CellCount };
+
+    explicit FileListModel(QObject *parent = nullptr);
+
+    int count() const { return static_cast<int>(m_rows.size()); }
+
+    // Appends a row with this caption and an empty record; returns its index.
+    int appendRow(const QString &caption);
+    void removeRowAt(int row);
+    void clear();
+
+    QString caption(int row) const;
+    void setCaption(int row, const QString &caption);
+    QString cell(int row, Cell cell) const;
+    void setCell(int row, Cell cell, const QString &text);
+
+    AudioFileinfo &record(int row);
+    const AudioFileinfo &record(int row) const;
+    const FileTagTable &fileTagTable() const { return m_records; }
+    // Replaces the whole table; it must hold one record per row.
+    void setFileTagTable(const FileTagTable &table);
+
+    // "File Title" is 120 wide up to 10 rows and 105 above.
+    int titleColumnWidth() const { return m_titleWidth; }
+    void UpdateTitleColumnWidth();
+
+    static QStringList columnCaptions();
+    static QList<int> columnWidths();  // the title column's width at 10 rows or fewer
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+signals:
+    void titleColumnWidthChanged(int width);
+
+private:
+    struct Row {
+        QString caption;
+        QString cells[CellCount];
+    };
+    QVector<Row> m_rows;
+    FileTagTable m_records;
+    int m_titleWidth = 120;
+};

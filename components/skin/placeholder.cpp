@@ -1,0 +1,1 @@
+// removed once this folder has real sources

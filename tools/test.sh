@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite: the
+# plain build, the sanitizer build, and the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+bash tools/build.sh build -DSONBREL_WERROR=ON
+(cd build && ctest --output-on-failure -LE 'fuzz' -j 2)
+
+bash tools/build.sh build-asan -DSONBREL_SANITIZE=ON -DSONBREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+(cd build-asan && ctest --output-on-failure -LE 'fuzz|slow' -j 2)
+
+SONBREL_TARGET=fuzzers bash tools/build.sh build-fuzz -DSONBREL_FUZZ=ON -DSONBREL_BENCH=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+(cd build-fuzz && ctest --output-on-failure -L fuzz -j 2)
