@@ -1,0 +1,43 @@
+#include "appsettings.h"
+
+#include "profilefile.h"
+
+#include <QStandardPaths>
+
+namespace {
+const QString kFormat = QStringLiteral("Format");
+const QString kFade = QStringLiteral("Fade");
+const QString kNor = QStringLiteral("Nor");
+} // namespace
+
+QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
+
+AppSettings readStartupSettings(const ProfileFile &settings)
+{
+    AppSettings held;
+    held.folderLabel = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
+    held.outputType = 2;
+    held.outputFolder = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
+    held.norVol = settings.ReadInteger(kNor, QStringLiteral("vol"), 98);
+    held.fadeIn = settings.ReadBool(kFade, QStringLiteral("In"), false);
+    held.fadeOut = settings.ReadBool(kFade, QStringLiteral("Out"), false);
+    held.fadeInTime = settings.ReadInteger(kFade, QStringLiteral("Intime"), 5);
+    held.fadeOutTime = settings.ReadInteger(kFade, QStringLiteral("Outtime"), 5);
+    return held;
+}
+
+void writeCloseSettings(ProfileFile &settings, const AppSettings &held)
+{
+    settings.WriteString(kFormat, QStringLiteral("Dir"), held.outputFolder);
+    settings.WriteInteger(kFormat, QStringLiteral("int"), held.outputType);
+    settings.WriteBool(kFade, QStringLiteral("In"), held.fadeIn);
+    settings.WriteBool(kFade, QStringLiteral("Out"), held.fadeOut);
+    settings.WriteInteger(kFade, QStringLiteral("Intime"), held.fadeInTime);
+    settings.WriteInteger(kFade, QStringLiteral("Outtime"), held.fadeOutTime);
+    settings.WriteInteger(kNor, QStringLiteral("vol"), held.norVol);
+}
+
+int storedProfileNumber(const ProfileFile &settings)
+{
+    return settings.ReadInteger(QStringLiteral("wma"), QStringLiteral("format"), 22) + 1;
+}

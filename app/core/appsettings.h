@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class ProfileFile;
+
+// The settings the main window holds from start-up to close.
+struct AppSettings {
+    QString folderLabel;   // what the folder label shows at start
+    QString outputFolder;
+    int outputType = 2;    // WMA, the only kind produced
+    int norVol = 98;
+    bool fadeIn = false;
+    bool fadeOut = false;
+    int fadeInTime = 5;    // seconds
+    int fadeOutTime = 5;   // seconds
+};
+
+// The default output folder: the user's music folder.
+QString defaultOutputFolder();
+
+// Start-up reads, in the classic order.
+AppSettings readStartupSettings(const ProfileFile &settings);
+
+// Close-time writes, in the classic order; throws SettingsWriteError at the
+// first entry the file refuses.
+void writeCloseSettings(ProfileFile &settings, const AppSettings &held);
+
+// The profile number the next run encodes with: stored position + 1,
+// passed on without a range check.
+int storedProfileNumber(const ProfileFile &settings);

@@ -1,0 +1,189 @@
+#include "conversionrun.h"
+
+#include "filelistmodel.h"
+#include "messages.h"
+#include "profilefile.h"
+#include "rules.h"
+#include "taudiofile2.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool pathTaken(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();  // a dangling link still takes the name
+}
+
+} // namespace
+
+ConversionRun::ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held)
+    : m_list(list), m_reader(reader), m_writer(writer), m_held(held)
+{
+}
+
+void ConversionRun::pump() const
+{
+    if (m_pump)
+        m_pump();
+    else
+        QCoreApplication::processEvents();
+}
+
+void ConversionRun::SetUpEncoder()
+{
+    const int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultProfileNumber;
+    m_writer.SetWmaProfile(profileNumber);
+}
+
+void ConversionRun::ShowProgress(int value)
+{
+    if (!m_active)
+        value = 0;
+    if (value > 10000)
+        value = 10000;
+    m_progress.draw(value);
+}
+
+void ConversionRun::endRun()
+{
+    ShowProgress(0);
+    m_active = false;
+    m_progress.setPercentText(QString());
+}
+
+void ConversionRun::ConvertAll()
+{
+    if (m_list.count() == 0) {
+        Messages::information(QStringLiteral("Please add file!"));
+        return;
+    }
+    if (m_active)
+        return;
+    if (m_held.outputFolder.isEmpty()) {
+        Messages::information(QStringLiteral("Please choose an output folder!"));
+        return;
+    }
+    m_active = true;
+
+    int currentRow = -1;
+    QString createdOutput;  // an output of this run that is not complete yet
+    try {
+        SetUpEncoder();
+        if (m_writer.IsOpen())
+            m_writer.Close();
+
+        if (!QFileInfo(m_held.outputFolder).isDir())
+            QDir().mkpath(m_held.outputFolder);
+        if (!m_held.outputFolder.endsWith(QLatin1Char('/')))
+            m_held.outputFolder += QLatin1Char('/');
+        const QString folder = m_held.outputFolder;
+
+        const int rows = m_list.count();
+        for (int row = 0; row < rows; ++row) {
+            pump();
+            if (!m_active)
+                break;
+            currentRow = row;
+            convertRow(row, folder, createdOutput);
+            currentRow = -1;
+        }
+    } catch (const AudioFileError &error) {
+        // Leave nothing half done behind: both files closed, the partial
+        // output removed, the row marked, the window idle again.
+        for (TAudioFile2 *instance : {&m_reader, &m_writer}) {
+            try {
+                if (instance->IsOpen())
+                    instance->Close();
+            } catch (const AudioFileError &) {
+            }
+        }
+        if (!createdOutput.isEmpty())
+            QFile::remove(createdOutput);
+        if (currentRow >= 0)
+            m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
+        endRun();
+        Messages::error(error.message());
+        return;
+    }
+    endRun();
+}
+
+ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folder, QString &createdOutput)
+{
+    ShowProgress(0);
+    const QString source = m_list.cell(row, FileListModel::Path);
+    if (!QFileInfo::exists(source)) {
+        Messages::information(source + QStringLiteral(" has been removed."));
+        return RowResult::Skipped;
+    }
+
+    const QString caption = m_list.caption(row);
+    const QString output = chooseOutputPath(folder, caption, source, pathTaken);
+    if (output.isEmpty()) {
+        Messages::information(outputFileName(caption, source) +
+                              QStringLiteral(" and its numbered names already exist."));
+        return RowResult::Skipped;
+    }
+
+    m_list.setCell(row, FileListModel::Status, QStringLiteral("Converting"));
+    if (m_reader.IsOpen())
+        m_reader.Close();
+    m_reader.Open(source, 0, 1);
+
+    const int sampleCount = m_reader.SampleCount();
+    const int durationMs = m_reader.DurationMs();
+    const int channels = m_reader.Channels();
+    const int endWindow = MulDiv(m_held.fadeOutTime * 1000, sampleCount, durationMs);
+
+    if (m_writer.IsOpen())
+        m_writer.Close();
+    const int formatA = m_reader.SourceFormatA();
+    const int formatB = m_reader.SourceFormatB();
+    m_writer.SetSourceFormat(formatA, formatB);
+    m_writer.CreateOutput(output, 0);
+    createdOutput = output;
+    m_writer.SetSourceFormat(formatA, formatB);
+
+    bool stopped = false;
+    int framesDone = 0;
+    for (;;) {
+        pump();
+        pump();
+        if (!m_active) {
+            stopped = true;
+            break;
+        }
+        int readSize = kReadFrames;
+        if (m_held.fadeIn && framesDone == 0)
+            readSize = MulDiv(m_held.fadeInTime * 1000, sampleCount, durationMs);
+        if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
+            readSize = sampleCount - framesDone;
+
+        std::vector<float> samples = m_reader.ReadSamples(readSize);
+        const int upper = upperBound(samples);
+        if (upper < 0) {
+            ShowProgress(0);
+            break;
+        }
+        framesDone += channels > 0 ? upper / channels : 0;
+        ShowProgress(MulDiv(framesDone, 10000, sampleCount));
+        m_writer.WriteSamples(samples);
+        samples = {};  // at most one array held at a time
+        if (sampleCount - framesDone < kTailFrames || upper <= 0)
+            break;
+    }
+
+    m_reader.Close();
+    m_writer.Close();
+    createdOutput.clear();  // closed: a complete (or deliberately stopped) file
+    if (m_tagWriter)
+        m_tagWriter(output, m_list.record(row));
+    ShowProgress(0);
+    m_list.setCell(row, FileListModel::Status, stopped ? QStringLiteral("Stopped") : QStringLiteral("finish"));
+    return stopped ? RowResult::Stopped : RowResult::Finished;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "appsettings.h"
+#include "audiofileinfo.h"
+#include "progressdisplay.h"
+
+#include <QString>
+
+#include <functional>
+
+class FileListModel;
+class ProfileFile;
+class TAudioFile2;
+
+// Converts every row of the file list into a WMA file, top row first, on the
+// calling thread: pending window messages are processed between steps so
+// Stop and the other commands keep working while it runs.
+class ConversionRun {
+public:
+    using Pump = std::function<void()>;
+    using TagWriter = std::function<void(const QString &outputPath, const AudioFileinfo &record)>;
+
+    ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
+
+    void setSettings(ProfileFile *settings) { m_settings = settings; }
+    void setProgressDisplay(const ProgressDisplay &display) { m_progress = display; }
+    ProgressDisplay &progressDisplay() { return m_progress; }
+    void setPump(Pump pump) { m_pump = std::move(pump); }
+    void setTagWriter(TagWriter writer) { m_tagWriter = std::move(writer); }
+
+    bool ConversionActive() const { return m_active; }
+    // "stop" and closing the window: the run ends at its next check.
+    void Stop() { m_active = false; }
+
+    void ConvertAll();
+    void ShowProgress(int value);
+    void SetUpEncoder();
+
+    static constexpr int kReadFrames = 2034;
+    static constexpr int kTailFrames = 100;  // fewer left than this ends a file
+    static constexpr int kDefaultProfileNumber = 23;
+
+private:
+    enum class RowResult { Finished, Stopped, Skipped };
+    RowResult convertRow(int row, const QString &folder, QString &createdOutput);
+    void pump() const;
+    void endRun();
+
+    FileListModel &m_list;
+    TAudioFile2 &m_reader;
+    TAudioFile2 &m_writer;
+    AppSettings &m_held;
+    ProfileFile *m_settings = nullptr;
+    ProgressDisplay m_progress;
+    Pump m_pump;
+    TagWriter m_tagWriter;
+    bool m_active = false;
+};

@@ -1,0 +1,126 @@
+#include "filelist.h"
+
+#include "filelistmodel.h"
+#include "messages.h"
+#include "rules.h"
+#include "taudiofile2.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+FileList::FileList(FileListModel &list, TAudioFile2 &reader) : m_list(list), m_reader(reader) {}
+
+void FileList::pump() const
+{
+    if (m_pump)
+        m_pump();
+    else
+        QCoreApplication::processEvents();
+}
+
+bool FileList::AddOneFile(const QString &path)
+{
+    const int row = m_list.appendRow(QFileInfo(path).fileName());
+    m_list.UpdateTitleColumnWidth();
+
+    if (m_tagIntake) {
+        try {
+            m_tagIntake(path, m_list, row);
+        } catch (...) {
+            // A row without its cells could never be converted.
+            m_list.removeRowAt(row);
+            m_list.UpdateTitleColumnWidth();
+            throw;
+        }
+    }
+
+    int duration = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    bool probed = false;
+    try {
+        if (m_reader.IsOpen())
+            m_reader.Close();
+        m_reader.Open(path, 0, 1);
+        duration = m_reader.DurationMs();
+        sampleRate = m_reader.SampleRate();
+        channels = m_reader.Channels();
+        probed = duration != 0;
+    } catch (const AudioFileError &) {
+        probed = false;
+    }
+    if (!probed) {
+        try {
+            m_reader.Close();
+            m_reader.SetActive(false);
+            m_reader.SetActive(true);
+        } catch (const AudioFileError &) {
+            // The reader is being reset; a failure here changes nothing for the user.
+        }
+        Messages::information(QFileInfo(path).fileName() + QStringLiteral(" this File is not supported."));
+        m_list.removeRowAt(row);
+        m_list.UpdateTitleColumnWidth();
+        return false;
+    }
+
+    m_list.setCell(row, FileListModel::Frequency, QString::number(sampleRate) + QStringLiteral(" Hz"));
+    m_list.setCell(row, FileListModel::Channels, channels == 1 ? QStringLiteral(" Mono ") : QStringLiteral(" Stereo "));
+    m_list.setCell(row, FileListModel::Time, FormatDuration(duration));
+    m_list.record(row).duration = duration;
+    m_reader.Close();
+    m_list.setCell(row, FileListModel::Size, FormatSizeMB(QFileInfo(path).size()));
+    m_list.setCell(row, FileListModel::Status, QStringLiteral("Unconvert"));
+    m_list.setCell(row, FileListModel::Path, path);
+    return true;
+}
+
+void FileList::AddPaths(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        pump();
+        AddOneFile(path);
+    }
+}
+
+bool FileList::hasFolderExtension(const QString &fileName)
+{
+    static const QStringList extensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".ogg"),
+                                        QStringLiteral(".wma"), QStringLiteral(".vox")};
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot >= 0 && extensions.contains(fileName.mid(dot).toLower());
+}
+
+QStringList FileList::folderEntries(const QString &folder)
+{
+    // Name order, as users see folders listed elsewhere; files only, hidden ones included.
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+}
+
+void FileList::AddFolderFiles(const QString &folder)
+{
+    const QDir dir(folder);
+    for (const QString &name : folderEntries(folder)) {
+        pump();
+        pump();
+        if (!hasFolderExtension(name))
+            continue;
+        pump();
+        AddOneFile(dir.filePath(name));
+    }
+}
+
+void FileList::DeleteRows(QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    // From the bottom up, so the indexes still to go stay valid.
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        m_list.removeRowAt(*it);
+        m_list.UpdateTitleColumnWidth();
+    }
+}
+
+void FileList::ClearList() { m_list.clear(); }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+#include <functional>
+
+// The multiply-divide every scaling of the conversion run uses: a * b / c
+// with a 64-bit intermediate, rounded half away from zero; -1 when c is 0
+// or the result does not fit in 32 bits.
+int MulDiv(int a, int b, int c);
+
+// "hh:mm:ss" from milliseconds; hours may take more than two digits.
+QString FormatDuration(qint32 ms);
+
+// File size in megabytes as the Size column shows it: two decimals, at most
+// five significant digits, the locale's decimal separator, "MB" appended.
+QString FormatSizeMB(qint64 bytes, const QLocale &locale = QLocale());
+
+// Removes the nine characters a file name can't hold: * ? | : " / \ < >
+QString CleanTitle(const QString &title);
+
+// Removes leading and trailing characters with codes 0 to 32.
+QString TrimControl(const QString &text);
+
+// The extension of a name: the text from its last "." on (empty without one).
+QString replaceExtension(const QString &name, const QString &extension);
+
+// The output file name for a row: the caption with the unsafe characters
+// removed and its extension replaced by ".wma"; an empty, "." or ".." name
+// falls back to the source's file name. `numbered` 1..100 gives the
+// alternative "<caption up to its first dot>_<n>.wma".
+QString outputFileName(const QString &caption, const QString &sourcePath, int numbered = 0);
+
+inline constexpr int kMaxNumberedNames = 100;
+
+// The first free output path in `folder` (which ends in "/"), trying the
+// plain name and then the numbered ones; empty when all are taken.
+QString chooseOutputPath(const QString &folder, const QString &caption, const QString &sourcePath,
+                         const std::function<bool(const QString &)> &exists);
