@@ -1,0 +1,279 @@
+#include "id3v2.h"
+
+#include "id3text.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+
+ID3StructV2 ID3Tag;
+const char *const ID3FrameIDs[7] = {"TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON", "COMM"};
+
+namespace {
+
+constexpr int kCommIndex = 6;
+
+// Where each frame of ID3FrameIDs lands in the record.
+constexpr std::array<QString ID3StructV2::*, 7> kFields = {
+    &ID3StructV2::Title, &ID3StructV2::Artist, &ID3StructV2::Album,   &ID3StructV2::Track,
+    &ID3StructV2::Year,  &ID3StructV2::Genre,  &ID3StructV2::Comment,
+};
+
+// Version-2.2 names of the same frames, in the same order.
+const char *const kV22FrameIDs[7] = {"TT2", "TP1", "TAL", "TRK", "TYE", "TCO", "COM"};
+
+// Header flags.
+constexpr quint8 kUnsynchronised = 0x80;
+constexpr quint8 kExtendedHeader = 0x40;
+constexpr quint8 kV22Compressed = 0x40;
+
+// Second frame flag byte, version 3.
+constexpr quint8 kV3Compressed = 0x80;
+constexpr quint8 kV3Encrypted = 0x40;
+constexpr quint8 kV3Grouped = 0x20;
+// Second frame flag byte, version 4.
+constexpr quint8 kV4Grouped = 0x40;
+constexpr quint8 kV4Compressed = 0x08;
+constexpr quint8 kV4Encrypted = 0x04;
+constexpr quint8 kV4Unsynchronised = 0x02;
+constexpr quint8 kV4DataLength = 0x01;
+
+// The reader's working record.
+struct TagInfo {
+    quint8 Version = 0;
+    quint8 Flags = 0;
+    std::array<QString, 7> Frames;
+    bool commFound = false;
+    bool commDescribed = false;
+    QString recordingTime; // TDRC, the version-4 successor of TYER
+};
+
+bool isFrameIdChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isFrameId(const QByteArray &bytes)
+{
+    return bytes.size() == 4 && std::all_of(bytes.begin(), bytes.end(), isFrameIdChar);
+}
+
+int frameIndex(const QByteArray &id, bool v22)
+{
+    for (int i = 0; i < 7; ++i) {
+        if (id == (v22 ? kV22FrameIDs[i] : ID3FrameIDs[i]))
+            return i;
+    }
+    return -1;
+}
+
+// Reads exactly `length` bytes at `pos`, or returns an empty array.
+QByteArray readAt(QIODevice &device, qint64 pos, qint64 length)
+{
+    if (length <= 0 || pos < 0 || pos + length > device.size() || !device.seek(pos))
+        return {};
+    QByteArray bytes = device.read(length);
+    return bytes.size() == length ? bytes : QByteArray();
+}
+
+// True if a frame header, padding or the tag's end can begin at `pos`.
+bool plausibleFrameStart(QIODevice &device, qint64 pos, qint64 end)
+{
+    if (pos == end)
+        return true;
+    if (pos > end)
+        return false;
+    const QByteArray head = readAt(device, pos, qMin<qint64>(4, end - pos));
+    return !head.isEmpty() && (head[0] == '\0' || isFrameId(head));
+}
+
+// Version-4 sizes are synchsafe, but some writers put plain numbers there.
+// A plain reading is taken when the synchsafe one cannot be right and the
+// plain one leads to a frame.
+qint64 v4FrameSize(QIODevice &device, const QByteArray &header, qint64 contentStart, qint64 end)
+{
+    const qint64 synchsafe = synchsafeValue(header, 4);
+    const qint64 plain = bigEndianValue(header, 4, 4);
+    if (std::any_of(header.begin() + 4, header.begin() + 8, [](char c) { return quint8(c) & 0x80; }))
+        return plain;
+    if (synchsafe != plain && !plausibleFrameStart(device, contentStart + synchsafe, end) &&
+        plausibleFrameStart(device, contentStart + plain, end))
+        return plain;
+    return synchsafe;
+}
+
+// Strips the per-frame additions that precede the content proper. Returns
+// false for contents that cannot be read (compressed or encrypted).
+bool unwrapContent(const TagInfo &tag, quint8 formatFlags, QByteArray &content)
+{
+    if (tag.Version == 3) {
+        if (formatFlags & (kV3Compressed | kV3Encrypted))
+            return false;
+        if (formatFlags & kV3Grouped)
+            content.remove(0, 1);
+        return true;
+    }
+    if (tag.Version != 4)
+        return true;
+    if (formatFlags & (kV4Compressed | kV4Encrypted))
+        return false;
+    if (formatFlags & kV4Grouped)
+        content.remove(0, 1);
+    if (formatFlags & kV4DataLength)
+        content.remove(0, 4);
+    if ((formatFlags & kV4Unsynchronised) || (tag.Flags & kUnsynchronised))
+        content = removeUnsynchronisation(content);
+    return true;
+}
+
+void storeFrame(TagInfo &tag, int index, const QByteArray &content)
+{
+    if (index != kCommIndex) {
+        tag.Frames[index] = id3FrameText(content);
+        return;
+    }
+    // A comment without a description is the plain comment; described ones
+    // (player data, for the most part) only stand in for it.
+    const ID3Comment comment = id3CommentText(content);
+    const bool described = !comment.description.isEmpty();
+    if (!tag.commFound || !described || tag.commDescribed) {
+        tag.Frames[index] = comment.text;
+        tag.commFound = true;
+        tag.commDescribed = described;
+    }
+}
+
+// Walks the frames between `pos` and `end` of the device. Every step moves
+// forward by at least one header, so the walk always ends.
+void walkFrames(QIODevice &device, qint64 pos, qint64 end, TagInfo &tag)
+{
+    const bool v22 = tag.Version == 2;
+    const qint64 headerSize = v22 ? 6 : 10;
+    while (pos + headerSize <= end) {
+        const QByteArray header = readAt(device, pos, headerSize);
+        if (header.isEmpty() || header[0] == '\0') // cut file, or padding
+            return;
+        const QByteArray id = header.left(v22 ? 3 : 4);
+        const qint64 contentStart = pos + headerSize;
+        qint64 size = 0;
+        if (v22)
+            size = bigEndianValue(header, 3, 3);
+        else if (tag.Version == 4)
+            size = v4FrameSize(device, header, contentStart, end);
+        else
+            size = bigEndianValue(header, 4, 4);
+        if (size > end - contentStart) // runs past the tag
+            return;
+
+        const int index = frameIndex(id, v22);
+        const bool recordingTime = tag.Version == 4 && id == "TDRC";
+        if ((index >= 0 || recordingTime) && size > 0) {
+            QByteArray content = readAt(device, contentStart, size);
+            if (content.isEmpty())
+                return;
+            if (unwrapContent(tag, v22 ? 0 : quint8(header[9]), content)) {
+                if (recordingTime)
+                    tag.recordingTime = id3FrameText(content);
+                else
+                    storeFrame(tag, index, content);
+            }
+        } else if (index >= 0) {
+            storeFrame(tag, index, {});
+        }
+        pos = contentStart + size;
+    }
+}
+
+// Offset of the first frame: past the extended header if there is one.
+qint64 firstFrameOffset(QIODevice &device, qint64 pos, qint64 end, const TagInfo &tag)
+{
+    if ((tag.Version != 3 && tag.Version != 4) || !(tag.Flags & kExtendedHeader))
+        return pos;
+    const QByteArray sizeBytes = readAt(device, pos, qMin<qint64>(4, end - pos));
+    // Some writers set the flag without writing the header: a frame follows.
+    if (sizeBytes.size() < 4 || isFrameId(sizeBytes))
+        return pos;
+    if (tag.Version == 4)
+        return pos + qMax<qint64>(synchsafeValue(sizeBytes, 0), 4);
+    return pos + 4 + bigEndianValue(sizeBytes, 0, 4);
+}
+
+QString yearOf(const TagInfo &tag)
+{
+    const QString &year = tag.Frames[4];
+    if (!year.isEmpty() || tag.recordingTime.isEmpty())
+        return year;
+    // "2005-09-05T12:00" names its year in the first four digits.
+    const QString &time = tag.recordingTime;
+    const bool datePrefix =
+        time.size() >= 4 && std::all_of(time.begin(), time.begin() + 4, [](QChar c) { return c.isDigit(); });
+    return datePrefix ? time.left(4) : time;
+}
+
+} // namespace
+
+ID3StructV2 parseID3v2(QIODevice &device)
+{
+    ID3StructV2 result;
+    if (!device.isOpen() || device.isSequential())
+        return result;
+    const qint64 fileSize = device.size();
+    const QByteArray header = readAt(device, 0, 10);
+    if (header.size() < 10 || !header.startsWith("ID3"))
+        return result;
+
+    TagInfo tag;
+    tag.Version = quint8(header[3]);
+    tag.Flags = quint8(header[5]);
+    // The size bytes are taken whole, as they always were; in a valid tag
+    // their high bits are clear anyway.
+    const qint64 tagEnd = qint64(quint8(header[6])) * 2097152 + qint64(quint8(header[7])) * 16384 +
+                          qint64(quint8(header[8])) * 128 + qint64(quint8(header[9])) + 10;
+    if (tagEnd > fileSize)
+        return result;
+    if (tag.Version == 2 && (tag.Flags & kV22Compressed))
+        return result; // no compression scheme was ever defined for it
+
+    if (tag.Version != 4 && (tag.Flags & kUnsynchronised)) {
+        // Before version 4 the whole tag body is unsynchronised at once, and
+        // frame sizes count the restored bytes.
+        QBuffer body;
+        body.setData(removeUnsynchronisation(readAt(device, 10, tagEnd - 10)));
+        body.open(QIODevice::ReadOnly);
+        walkFrames(body, firstFrameOffset(body, 0, body.size(), tag), body.size(), tag);
+    } else {
+        walkFrames(device, firstFrameOffset(device, 10, tagEnd, tag), tagEnd, tag);
+    }
+
+    for (int i = 0; i < 7; ++i)
+        result.*kFields[i] = tag.Frames[i];
+    result.Year = yearOf(tag);
+    return result;
+}
+
+ID3StructV2 parseID3v2(const QByteArray &fileBytes)
+{
+    QBuffer buffer;
+    buffer.setData(fileBytes);
+    buffer.open(QIODevice::ReadOnly);
+    return parseID3v2(buffer);
+}
+
+void ReadID3v2(const QString &fileName)
+{
+    ID3Tag = {};
+    try {
+        // Only regular files: a pipe or a device could block or never end.
+        if (!QFileInfo(fileName).isFile())
+            return;
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        ID3Tag = parseID3v2(file);
+    } catch (...) {
+        ID3Tag = {};
+    }
+}
