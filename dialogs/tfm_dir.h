@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QFileSystemModel;
+class QPushButton;
+class QTreeView;
+
+// Picks one folder from a tree of the file system. Created once and reused:
+// the tree keeps its expansion and selection from one opening to the next,
+// and the caller decides what the chosen folder is for.
+class Tfm_dir : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tfm_dir(QWidget *parent = nullptr);
+
+    // Shows the dialog modally under `title`, centred over `over`, and
+    // returns what result() returns afterwards.
+    QString Execute(const QString &title, QWidget *over);
+
+    // The folder chosen with Ok, exactly as the tree gives it; empty after
+    // Cancel, the close box, or Ok with nothing selected.
+    QString result() const { return m_result; }
+
+    QFileSystemModel *model() const { return m_model; }
+
+    QTreeView *ShellTreeView1;
+    QPushButton *btn_ok;
+    QPushButton *btn_cancel;
+
+public slots:
+    void btn_okClick();
+    void btn_cancelClick();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void selectHomeFolder();
+    QString selectedPath() const;
+
+    QFileSystemModel *m_model;
+    QString m_result;
+    bool m_opened = false;
+};
