@@ -1,0 +1,171 @@
+#include "wmaudioinfo.h"
+
+#include "asfattributes.h"
+#include "safereplace.h"
+
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+
+#include <cstring>
+
+namespace {
+
+std::u16string nameFrom(const char16_t *name)
+{
+    std::u16string text;
+    // Attribute names are short; the cap only guards against a missing terminator.
+    for (std::size_t i = 0; name[i] != 0 && i < 32768; ++i)
+        text.push_back(name[i]);
+    return text;
+}
+
+std::unique_ptr<TagLib::ASF::File> openAsf(const std::string &path)
+{
+    auto file = std::make_unique<TagLib::ASF::File>(path.c_str(), false);
+    if (!file->isValid() || !file->tag())
+        return nullptr;
+    return file;
+}
+
+// Cuts a UTF-16 text (terminator included) to `capacity` bytes, never between
+// the two halves of a surrogate pair, and ends it with a terminator again.
+std::size_t fitText(std::vector<std::uint8_t> &bytes, std::size_t capacity)
+{
+    if (bytes.size() <= capacity)
+        return bytes.size();
+    std::size_t units = capacity / 2 - 1;
+    if (units > 0) {
+        const unsigned last = bytes[2 * units - 2] | (bytes[2 * units - 1] << 8);
+        if (last >= 0xD800 && last <= 0xDBFF)
+            --units;
+    }
+    bytes.resize(2 * units);
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes.size();
+}
+
+} // namespace
+
+WMAudioInfo *WMAudioInfo::open(const std::string &path)
+{
+    std::unique_ptr<TagLib::ASF::File> file = openAsf(path);
+    if (!file)
+        return nullptr;
+    return new WMAudioInfo(path, std::move(file));
+}
+
+WMAudioInfo::WMAudioInfo(std::string path, std::unique_ptr<TagLib::ASF::File> file)
+    : m_path(std::move(path)), m_file(std::move(file))
+{
+}
+
+WMAudioInfo::~WMAudioInfo() = default;
+
+std::int32_t WMAudioInfo::QueryInterface(const std::uint8_t *iid, void **object)
+{
+    if (!object)
+        return WMA_E_INVALIDARG;
+    if (iid && std::memcmp(iid, WMA_IID_AUDIOINFO, sizeof WMA_IID_AUDIOINFO) == 0) {
+        AddRef();
+        *object = static_cast<IWMAudioInfo *>(this);
+        return WMA_S_OK;
+    }
+    *object = nullptr;
+    return WMA_E_NOINTERFACE;
+}
+
+std::uint32_t WMAudioInfo::AddRef()
+{
+    return ++m_references;
+}
+
+std::uint32_t WMAudioInfo::Release()
+{
+    const std::uint32_t left = --m_references;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+std::int32_t WMAudioInfo::Unused3()
+{
+    return WMA_E_FAIL;
+}
+
+std::int32_t WMAudioInfo::Unused4()
+{
+    return WMA_E_FAIL;
+}
+
+std::int32_t WMAudioInfo::ReadAttribute(const char16_t *name, std::uint32_t *type, std::uint8_t *value,
+                                        std::uint16_t *length)
+{
+    if (!name || !type || !length)
+        return WMA_E_INVALIDARG;
+    try {
+        AsfValue found;
+        if (!getAsfAttribute(*m_file->tag(), nameFrom(name), found))
+            return WMA_E_NOTFOUND;
+        if (found.bytes.size() > 0xFFFF && found.type == WMA_TYPE_STRING)
+            fitText(found.bytes, 0xFFFF);
+        if (found.bytes.size() > 0xFFFF)
+            return WMA_E_BUFFERTOOSMALL;
+        *type = found.type;
+        if (!value) {
+            *length = static_cast<std::uint16_t>(found.bytes.size());
+            return WMA_S_OK;
+        }
+        if (found.type == WMA_TYPE_STRING && *length >= 2)
+            fitText(found.bytes, *length);
+        if (found.bytes.size() > *length)
+            return WMA_E_BUFFERTOOSMALL;
+        std::memcpy(value, found.bytes.data(), found.bytes.size());
+        *length = static_cast<std::uint16_t>(found.bytes.size());
+        return WMA_S_OK;
+    } catch (...) {
+        return WMA_E_FAIL;
+    }
+}
+
+std::int32_t WMAudioInfo::WriteAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
+                                         std::uint16_t length)
+{
+    if (!name || (!value && length > 0))
+        return WMA_E_INVALIDARG;
+    try {
+        PendingWrite write{nameFrom(name), type, std::vector<std::uint8_t>(value, value + length)};
+        if (write.name.empty() || !setAsfAttribute(*m_file->tag(), write.name, write.type, write.value))
+            return WMA_E_INVALIDARG;
+        m_pending.push_back(std::move(write));
+        return WMA_S_OK;
+    } catch (...) {
+        return WMA_E_FAIL;
+    }
+}
+
+std::int32_t WMAudioInfo::Finish()
+{
+    if (m_pending.empty())
+        return WMA_S_OK;
+    try {
+        const bool saved = replaceThroughCopy(m_path, [this](const std::string &copyPath) {
+            {
+                std::unique_ptr<TagLib::ASF::File> copy = openAsf(copyPath);
+                if (!copy || copy->readOnly())
+                    return false;
+                for (const PendingWrite &write : m_pending)
+                    setAsfAttribute(*copy->tag(), write.name, write.type, write.value);
+                if (!copy->save())
+                    return false;
+            }
+            // Only a copy that still parses may replace the original.
+            return openAsf(copyPath) != nullptr;
+        });
+        m_pending.clear();
+        return saved ? WMA_S_OK : WMA_E_WRITEFAILED;
+    } catch (...) {
+        m_pending.clear();
+        return WMA_E_FAIL;
+    }
+}

@@ -1,0 +1,219 @@
+#include "wmatags.h"
+
+#include "libraryfolder.h"
+#include "wmaheaderreader.h"
+#include "wmaudsdk.h"
+#include "wmawritablefile.h"
+
+#include <QLibrary>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+// The attribute names the module knows, in the library's order; only some are used.
+constexpr const char16_t *AttributeNames[22] = {
+    u"Duration",         u"Bitrate",   u"Seekable",  u"Broadcast",     u"Is_Protected", u"Is_Trusted",
+    u"Signature_Name",   u"Title",     u"Author",    u"Description",   u"Rating",       u"Copyright",
+    u"Use_DRM",          u"DRM_Flags", u"DRM_Level", u"WM/AlbumTitle", u"WM/Track",     u"WM/PromotionURL",
+    u"WM/AlbumCoverURL", u"WM/Genre",  u"WM/Year",   u"WM/TrackNumber"};
+constexpr const char16_t *TitleName = AttributeNames[7];
+constexpr const char16_t *AuthorName = AttributeNames[8];
+constexpr const char16_t *DescriptionName = AttributeNames[9];
+constexpr const char16_t *AlbumTitleName = AttributeNames[15];
+constexpr const char16_t *TrackName = AttributeNames[16];
+constexpr const char16_t *GenreName = AttributeNames[19];
+constexpr const char16_t *YearName = AttributeNames[20];
+constexpr const char16_t *TrackNumberName = AttributeNames[21];
+
+constexpr std::uint16_t AttributeBufferSize = 256;
+
+struct Module {
+    std::unique_ptr<QLibrary> library;
+    WMAudioCreateInfoFunction createInfo = nullptr;
+    bool initialized = false;
+};
+
+Module &module()
+{
+    static Module instance;
+    return instance;
+}
+
+struct InfoRelease {
+    void operator()(IWMAudioInfo *info) const { info->Release(); }
+};
+using InfoPointer = std::unique_ptr<IWMAudioInfo, InfoRelease>;
+
+InfoPointer openInfo(const QString &fileName)
+{
+    InitWMAModule();
+    WMAudioCreateInfoFunction createInfo = module().createInfo;
+    IWMAudioInfo *info = nullptr;
+    if (!createInfo || createInfo(reinterpret_cast<const char16_t *>(fileName.utf16()), &info) != WMA_S_OK)
+        return nullptr;
+    return InfoPointer(info);
+}
+
+// Reads into a 256-byte buffer as the library's callers always have; the
+// length is not read back, texts end at their terminator.
+bool readAttribute(IWMAudioInfo *info, const char16_t *name, std::uint32_t &type, char16_t (&buffer)[128])
+{
+    std::uint16_t length = AttributeBufferSize;
+    type = ~0u;
+    std::fill(std::begin(buffer), std::end(buffer), 0);
+    return info->ReadAttribute(name, &type, reinterpret_cast<std::uint8_t *>(buffer), &length) == WMA_S_OK;
+}
+
+} // namespace
+
+QString GetTextAttribute(IWMAudioInfo *info, const char16_t *name)
+{
+    std::uint32_t type = 0;
+    char16_t buffer[AttributeBufferSize / 2];
+    if (!readAttribute(info, name, type, buffer) || type != WMA_TYPE_STRING)
+        return {};
+    return wmaTextFromUtf16(buffer, std::size(buffer));
+}
+
+quint32 GetNumberAttribute(IWMAudioInfo *info, const char16_t *name)
+{
+    std::uint32_t type = 0;
+    char16_t buffer[AttributeBufferSize / 2];
+    if (!readAttribute(info, name, type, buffer) || type != WMA_TYPE_DWORD)
+        return 0;
+    return quint32(buffer[0]) | (quint32(buffer[1]) << 16);
+}
+
+qint32 SetTextAttribute(IWMAudioInfo *info, const char16_t *name, const QString &text)
+{
+    const qsizetype bytes = (text.size() + 1) * 2;
+    if (bytes > 0xFFFF)
+        return WMA_E_FAIL;
+    return info->WriteAttribute(name, WMA_TYPE_STRING, reinterpret_cast<const std::uint8_t *>(text.utf16()),
+                                std::uint16_t(bytes));
+}
+
+qint32 SetNumberAttribute(IWMAudioInfo *info, const char16_t *name, quint32 number)
+{
+    const std::uint8_t bytes[4] = {std::uint8_t(number), std::uint8_t(number >> 8),
+                                   std::uint8_t(number >> 16), std::uint8_t(number >> 24)};
+    return info->WriteAttribute(name, WMA_TYPE_DWORD, bytes, sizeof bytes);
+}
+
+bool WMASdkAvailable()
+{
+    InitWMAModule();
+    return module().createInfo != nullptr;
+}
+
+void InitWMAModule()
+{
+    Module &state = module();
+    if (state.initialized)
+        return;
+    state.initialized = true;
+    auto library = std::make_unique<QLibrary>(libraryPath(QStringLiteral("libwmaudsdk.so")));
+    if (!library->load())
+        return;
+    state.createInfo = reinterpret_cast<WMAudioCreateInfoFunction>(library->resolve("WMAudioCreateInfo"));
+    if (!state.createInfo) {
+        library->unload();
+        return;
+    }
+    state.library = std::move(library);
+}
+
+void ShutdownWMAModule()
+{
+    Module &state = module();
+    state.createInfo = nullptr;
+    if (state.library)
+        state.library->unload();
+    state.library.reset();
+    state.initialized = false;
+}
+
+void ReadWMATag(const QString &fileName, WMATagInfo &tag)
+{
+    try {
+        if (const InfoPointer info = openInfo(fileName)) {
+            WMATagInfo work{};
+            work.Found = -1;
+            setWmaTagText(work.Title, GetTextAttribute(info.get(), TitleName));
+            setWmaTagText(work.Artist, GetTextAttribute(info.get(), AuthorName));
+            setWmaTagText(work.Album, GetTextAttribute(info.get(), AlbumTitleName));
+            setWmaTagText(work.Year, GetTextAttribute(info.get(), YearName));
+            work.TrackNumber = quint16(GetNumberAttribute(info.get(), TrackNumberName));
+            if (work.TrackNumber == 0)
+                work.TrackNumber = quint16(GetNumberAttribute(info.get(), TrackName));
+            setWmaTagText(work.Comment, GetTextAttribute(info.get(), DescriptionName));
+            setWmaTagText(work.Genre, GetTextAttribute(info.get(), GenreName));
+            info->Finish();
+            tag = work;
+            return;
+        }
+        ReadWmaHeaderFile(fileName, tag);
+    } catch (...) {
+        // A tag that cannot be read leaves the record as it was.
+    }
+}
+
+int WriteWMATag(const QString &fileName, WMATagInfo tag)
+{
+    try {
+        if (!WMASdkAvailable())
+            return 0;
+        const WmaWritableFile writable(fileName);
+        const InfoPointer info = openInfo(fileName);
+        if (!info)
+            return 0;
+        SetTextAttribute(info.get(), AuthorName, wmaFieldText(tag.Artist));
+        SetTextAttribute(info.get(), TitleName, wmaFieldText(tag.Title));
+        SetTextAttribute(info.get(), AlbumTitleName, wmaFieldText(tag.Album));
+        SetTextAttribute(info.get(), YearName, wmaFieldText(tag.Year));
+        SetTextAttribute(info.get(), DescriptionName, wmaFieldText(tag.Comment));
+        SetTextAttribute(info.get(), GenreName, wmaFieldText(tag.Genre));
+        SetNumberAttribute(info.get(), TrackNumberName, tag.TrackNumber);
+        info->Finish();
+        return -1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+QString wmaTagText(const char *field)
+{
+    return field ? QString::fromUtf8(field) : QString();
+}
+
+qsizetype wmaUtf8FitLength(const QByteArray &utf8, qsizetype limit)
+{
+    if (utf8.size() <= limit)
+        return utf8.size();
+    qsizetype length = std::max<qsizetype>(limit, 0);
+    // Step back over continuation bytes to the start of the character that does not fit.
+    while (length > 0 && (quint8(utf8[length]) & 0xC0) == 0x80)
+        --length;
+    return length;
+}
+
+QString wmaTextFromUtf16(const char16_t *units, qsizetype count)
+{
+    QString text;
+    text.reserve(count);
+    for (qsizetype i = 0; i < count && units[i] != 0; ++i) {
+        const char16_t unit = units[i];
+        if (QChar::isHighSurrogate(unit) && i + 1 < count && QChar::isLowSurrogate(units[i + 1])) {
+            text.append(QChar(unit));
+            text.append(QChar(units[++i]));
+        } else if (QChar::isSurrogate(unit)) {
+            text.append(QChar::ReplacementCharacter);
+        } else {
+            text.append(QChar(unit));
+        }
+    }
+    return text;
+}
