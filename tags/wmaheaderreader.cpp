@@ -197,6 +197,9 @@ struct CurrentLayoutValues {
     std::optional<quint32> trackNumber;
     std::optional<quint32> track;
     bool album = false, year = false, genre = false;
+    // Content description texts that some writers keep among the extended
+    // attributes; used where the content description leaves them empty.
+    std::optional<QString> title, author, description;
 };
 
 void readContentDescription(Cursor cursor, WMATagInfo &work)
@@ -240,6 +243,12 @@ void readExtendedDescription(Cursor cursor, WMATagInfo &work, CurrentLayoutValue
         } else if (type == 0 && sameName(name, QLatin1StringView("WM/Genre")) && !seen.genre) {
             setWmaTagText(work.Genre, readLibraryText(cursor, valueLength));
             seen.genre = true;
+        } else if (type == 0 && name == QLatin1StringView("Title") && !seen.title) {
+            seen.title = readLibraryText(cursor, valueLength);
+        } else if (type == 0 && name == QLatin1StringView("Author") && !seen.author) {
+            seen.author = readLibraryText(cursor, valueLength);
+        } else if (type == 0 && name == QLatin1StringView("Description") && !seen.description) {
+            seen.description = readLibraryText(cursor, valueLength);
         } else if (type == 3 && valueLength == 4) {
             const quint32 number = quint32(cursor.number(4));
             if (sameName(name, QLatin1StringView("WM/TrackNumber")) && !seen.trackNumber)
@@ -278,6 +287,12 @@ void walkCurrentHeader(Cursor &cursor, quint64 headerSize, WMATagInfo &work)
         }
         cursor.seek(quint64(start) + size);
     }
+    if (seen.title && work.Title[0] == 0)
+        setWmaTagText(work.Title, *seen.title);
+    if (seen.author && work.Artist[0] == 0)
+        setWmaTagText(work.Artist, *seen.author);
+    if (seen.description && work.Comment[0] == 0)
+        setWmaTagText(work.Comment, *seen.description);
     const quint16 trackNumber = quint16(seen.trackNumber.value_or(0));
     work.TrackNumber = trackNumber != 0 ? trackNumber : quint16(seen.track.value_or(0));
 }
@@ -288,7 +303,8 @@ bool ReadWmaHeader(QByteArrayView bytes, WMATagInfo &tag)
 {
     Cursor cursor(bytes);
     const bool early = cursor.matches(EarlyHeaderGuid);
-    cursor.seek(0);
+    if (!early)
+        cursor.seek(0);
     const bool current = !early && cursor.matches(HeaderGuid);
     if (!early && !current)
         return false;

@@ -72,37 +72,42 @@ DescriptionField descriptionField(const std::u16string &name)
     return DescriptionField::None;
 }
 
-} // namespace
-
-std::string utf16ToUtf8(const std::u16string &text)
+TagLib::String descriptionText(const TagLib::ASF::Tag &tag, DescriptionField field)
 {
-    return toTagString(text).to8Bit(true);
-}
-
-bool getAsfAttribute(const TagLib::ASF::Tag &tag, const std::u16string &name, AsfValue &value)
-{
-    using TagLib::ASF::Attribute;
-    // The content description object always has its five texts, empty or not.
-    switch (descriptionField(name)) {
+    switch (field) {
     case DescriptionField::Title:
-        value = {WMA_TYPE_STRING, textBytes(tag.title())};
-        return true;
+        return tag.title();
     case DescriptionField::Author:
-        value = {WMA_TYPE_STRING, textBytes(tag.artist())};
-        return true;
+        return tag.artist();
     case DescriptionField::Copyright:
-        value = {WMA_TYPE_STRING, textBytes(tag.copyright())};
-        return true;
+        return tag.copyright();
     case DescriptionField::Description:
-        value = {WMA_TYPE_STRING, textBytes(tag.comment())};
-        return true;
+        return tag.comment();
     case DescriptionField::Rating:
-        value = {WMA_TYPE_STRING, textBytes(tag.rating())};
-        return true;
+        return tag.rating();
     case DescriptionField::None:
         break;
     }
-    const TagLib::String key = toTagString(name);
+    return {};
+}
+
+// Extended attributes that repeat a content description text in any letter
+// case would shadow a newly written value for some readers (ffmpeg's own
+// files carry a "title" there).
+void removeExtendedCopies(TagLib::ASF::Tag &tag, const TagLib::String &name)
+{
+    const TagLib::String upper = name.upper();
+    std::vector<TagLib::String> copies;
+    for (const auto &entry : tag.attributeListMap())
+        if (entry.first.upper() == upper)
+            copies.push_back(entry.first);
+    for (const TagLib::String &copy : copies)
+        tag.removeItem(copy);
+}
+
+bool getExtendedAttribute(const TagLib::ASF::Tag &tag, const TagLib::String &key, AsfValue &value)
+{
+    using TagLib::ASF::Attribute;
     if (!tag.contains(key))
         return false;
     const TagLib::ASF::AttributeList list = tag.attribute(key);
@@ -136,6 +141,29 @@ bool getAsfAttribute(const TagLib::ASF::Tag &tag, const std::u16string &name, As
     return false;
 }
 
+} // namespace
+
+std::string utf16ToUtf8(const std::u16string &text)
+{
+    return toTagString(text).to8Bit(true);
+}
+
+bool getAsfAttribute(const TagLib::ASF::Tag &tag, const std::u16string &name, AsfValue &value)
+{
+    const TagLib::String key = toTagString(name);
+    const DescriptionField field = descriptionField(name);
+    if (field != DescriptionField::None) {
+        // The content description object always has its five texts, empty or
+        // not; some writers put them among the extended attributes instead.
+        const TagLib::String text = descriptionText(tag, field);
+        if (text.isEmpty() && tag.contains(key))
+            return getExtendedAttribute(tag, key, value);
+        value = {WMA_TYPE_STRING, textBytes(text)};
+        return true;
+    }
+    return getExtendedAttribute(tag, key, value);
+}
+
 bool setAsfAttribute(TagLib::ASF::Tag &tag, const std::u16string &name, std::uint32_t type,
                      const std::vector<std::uint8_t> &bytes)
 {
@@ -145,6 +173,7 @@ bool setAsfAttribute(TagLib::ASF::Tag &tag, const std::u16string &name, std::uin
         if (type != WMA_TYPE_STRING)
             return false;
         const TagLib::String text = toTagString(bytesToText(bytes));
+        removeExtendedCopies(tag, toTagString(name));
         switch (field) {
         case DescriptionField::Title:
             tag.setTitle(text);
