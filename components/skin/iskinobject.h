@@ -15,7 +15,7 @@ struct SkinRect {
 class ISkinText {
 public:
     virtual ~ISkinText() = default;
-    virtual void SetText(const QString &text) = 0;  // empty clears
+    virtual void SetText(const QString &text) = 0; // empty clears
     virtual QString Text() const = 0;
 };
 
@@ -25,7 +25,7 @@ public:
     virtual ~ISkinFrame() = default;
     virtual SkinRect GetRect() const = 0;
     virtual void SetRect(const SkinRect &rect) = 0;
-    virtual void Refresh() = 0;  // repaint at once
+    virtual void Refresh() = 0; // repaint at once
 };
 
 // One named element of the skin. Elements are owned by the skin; pointers
