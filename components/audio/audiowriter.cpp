@@ -1,0 +1,353 @@
+#include "audiowriter.h"
+
+#include "wmaprofiles.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <QFile>
+
+#include <cstring>
+
+namespace {
+constexpr int kIoBufferSize = 64 * 1024;
+// Frames per encode() call for an encoder that takes any length.
+constexpr int kDefaultFrameSize = 4096;
+
+int writeToFile(void *opaque, uint8_t *data, int size)
+{
+    auto *file = static_cast<QFile *>(opaque);
+    return file->write(reinterpret_cast<const char *>(data), size) == size ? size : AVERROR(EIO);
+}
+
+int64_t seekInFile(void *opaque, int64_t offset, int whence)
+{
+    auto *file = static_cast<QFile *>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return file->size();
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += file->pos();
+        break;
+    case SEEK_END:
+        offset += file->size();
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    return file->seek(offset) ? offset : AVERROR(EIO);
+}
+} // namespace
+
+void AudioWriter::AvioDeleter::operator()(AVIOContext *io) const
+{
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+}
+
+AudioWriter::AudioWriter() = default;
+
+AudioWriter::~AudioWriter()
+{
+    close();
+}
+
+AudioStatus AudioWriter::fail(const QString &what, int error) const
+{
+    return AudioStatus::failure(
+        QStringLiteral("Cannot write \"%1\": %2 (%3)").arg(m_path, what, ffmpegErrorText(error)));
+}
+
+AudioStatus AudioWriter::setProfile(int profileNumber)
+{
+    const WmaProfile *profile = wmaProfileByNumber(profileNumber);
+    if (!profile)
+        return AudioStatus::failure(
+            QStringLiteral("There is no WMA profile number %1; profiles are numbered 1 to %2.")
+                .arg(profileNumber)
+                .arg(kWmaProfileCount));
+    QString whyNot;
+    if (!createOutputEncoder(*profile, whyNot))
+        return AudioStatus::failure(whyNot);
+    m_profile = profile;
+    return {};
+}
+
+AudioStatus AudioWriter::setSourceFormat(int sampleRate, int channels)
+{
+    if (sampleRate <= 0 || channels <= 0)
+        return AudioStatus::failure(
+            QStringLiteral("Invalid source format: %1 Hz, %2 channel(s).").arg(sampleRate).arg(channels));
+    if (sampleRate == m_sourceRate && channels == m_sourceChannels)
+        return {};
+    if (isOpen() && m_framesIn > 0)
+        return AudioStatus::failure(
+            QStringLiteral("The source format cannot change while samples are being written."));
+    m_sourceRate = sampleRate;
+    m_sourceChannels = channels;
+    return isOpen() ? openConverter() : AudioStatus{};
+}
+
+AudioStatus AudioWriter::openConverter()
+{
+    AVChannelLayout in{};
+    av_channel_layout_default(&in, m_sourceChannels);
+    int error = 0;
+    m_swr = makeFloatConverter(in, AV_SAMPLE_FMT_FLT, m_sourceRate, m_profile->channels,
+                               m_profile->sampleRate, &error);
+    av_channel_layout_uninit(&in);
+    return m_swr ? AudioStatus{} : fail(QStringLiteral("cannot convert the sample format"), error);
+}
+
+AudioStatus AudioWriter::openMuxer()
+{
+    AVFormatContext *raw = nullptr;
+    int ret = avformat_alloc_output_context2(&raw, nullptr, "asf", nullptr);
+    if (ret < 0)
+        return fail(QStringLiteral("no ASF muxer"), ret);
+    m_format.reset(raw);
+
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    if (!buffer)
+        return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    m_io.reset(avio_alloc_context(buffer, kIoBufferSize, 1, m_file.get(), nullptr, writeToFile, seekInFile));
+    if (!m_io) {
+        av_free(buffer);
+        return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    }
+    m_format->pb = m_io.get();
+    m_format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
+
+    AVStream *stream = avformat_new_stream(m_format.get(), nullptr);
+    if (!stream)
+        return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    AVCodecParameters *par = stream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = m_setup.codecId;
+    par->sample_rate = m_profile->sampleRate;
+    av_channel_layout_default(&par->ch_layout, m_profile->channels);
+    par->bit_rate = m_setup.bitRate;
+    par->block_align = m_setup.blockAlign;
+    par->frame_size = m_setup.frameSize;
+    if (!m_setup.extradata.empty()) {
+        const size_t size = m_setup.extradata.size();
+        par->extradata = static_cast<uint8_t *>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata)
+            return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+        std::memcpy(par->extradata, m_setup.extradata.data(), size);
+        par->extradata_size = static_cast<int>(size);
+    }
+
+    AVDictionary *options = nullptr;
+    if (m_layout.packetSize > 0)
+        av_dict_set_int(&options, "packet_size", m_layout.packetSize, 0);
+    ret = avformat_write_header(m_format.get(), &options);
+    av_dict_free(&options);
+    if (ret < 0)
+        return fail(QStringLiteral("cannot write the header"), ret);
+    return {};
+}
+
+AudioStatus AudioWriter::create(const QString &path)
+{
+    if (isOpen())
+        return AudioStatus::failure(QStringLiteral("An output file is already open."));
+    if (!m_profile)
+        return AudioStatus::failure(QStringLiteral("No WMA profile has been chosen."));
+    if (m_sourceRate <= 0 || m_sourceChannels <= 0)
+        return AudioStatus::failure(QStringLiteral("The source format has not been set."));
+    m_path = path;
+
+    QString whyNot;
+    m_encoder = createOutputEncoder(*m_profile, whyNot);
+    if (!m_encoder)
+        return AudioStatus::failure(whyNot);
+    m_setup = EncoderSetup{};
+    const EncoderParams params{m_profile->sampleRate, m_profile->channels, m_profile->bitRateKbps * 1000};
+    if (AudioStatus status = m_encoder->open(params, m_setup); !status.ok) {
+        m_encoder.reset();
+        return status;
+    }
+    m_layout = asfPacketLayout(m_setup.blockAlign);
+
+    m_file = std::make_unique<QFile>(path);
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        const QString reason =
+            m_file->exists() ? QStringLiteral("a file of that name already exists") : m_file->errorString();
+        m_file.reset();
+        m_encoder.reset();
+        return AudioStatus::failure(QStringLiteral("Cannot create \"%1\": %2.").arg(path, reason));
+    }
+    m_packet.reset(av_packet_alloc());
+    AudioStatus status = m_packet ? openMuxer() : fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    if (status.ok)
+        status = openConverter();
+    if (!status.ok) {
+        // Nobody has seen this file yet: it was created here, so it goes.
+        release();
+        QFile::remove(path);
+    }
+    return status;
+}
+
+AudioStatus AudioWriter::convert(const float *samples, int frames)
+{
+    const int outChannels = m_profile->channels;
+    const int room = swr_get_out_samples(m_swr.get(), frames);
+    if (room < 0)
+        return fail(QStringLiteral("cannot convert the samples"), room);
+    const size_t used = m_buffer.size();
+    m_buffer.resize(used + static_cast<size_t>(room) * static_cast<size_t>(outChannels));
+    auto *out = reinterpret_cast<uint8_t *>(m_buffer.data() + used);
+    const auto *in = reinterpret_cast<const uint8_t *>(samples);
+    const int got = swr_convert(m_swr.get(), &out, room, samples ? &in : nullptr, frames);
+    if (got < 0) {
+        m_buffer.resize(used);
+        return fail(QStringLiteral("cannot convert the samples"), got);
+    }
+    m_buffer.resize(used + static_cast<size_t>(got) * static_cast<size_t>(outChannels));
+    return {};
+}
+
+AudioStatus AudioWriter::write(const std::vector<float> &samples)
+{
+    if (!isOpen())
+        return AudioStatus::failure(QStringLiteral("No output file is open."));
+    if (samples.size() % static_cast<size_t>(m_sourceChannels) != 0)
+        return AudioStatus::failure(
+            QStringLiteral("The samples do not fill whole frames of %1 channel(s).").arg(m_sourceChannels));
+    const auto frames = static_cast<int>(samples.size() / static_cast<size_t>(m_sourceChannels));
+    if (frames == 0)
+        return {};
+    m_framesIn += frames;
+    if (AudioStatus status = convert(samples.data(), frames); !status.ok)
+        return status;
+    return encodeBuffered(false);
+}
+
+AudioStatus AudioWriter::encodeBuffered(bool final)
+{
+    const int channels = m_profile->channels;
+    const int frameSize = m_setup.frameSize > 0 ? m_setup.frameSize : kDefaultFrameSize;
+    const size_t step = static_cast<size_t>(frameSize) * static_cast<size_t>(channels);
+    size_t pos = 0;
+    AudioStatus status;
+    while (status.ok && m_buffer.size() - pos >= step) {
+        status = m_encoder->encode(m_buffer.data() + pos, frameSize, m_packets);
+        pos += step;
+        if (status.ok)
+            status = mux();
+    }
+    if (status.ok && final && m_buffer.size() > pos) {
+        const auto rest = static_cast<int>((m_buffer.size() - pos) / static_cast<size_t>(channels));
+        status = m_encoder->encode(m_buffer.data() + pos, rest, m_packets);
+        pos = m_buffer.size();
+        if (status.ok)
+            status = mux();
+    }
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(pos));
+    return status;
+}
+
+AudioStatus AudioWriter::mux()
+{
+    AudioStatus status;
+    for (const EncodedPacket &packet : m_packets) {
+        if (!status.ok)
+            break;
+        const bool groupable = m_layout.blocksPerObject > 1 && m_setup.blockAlign > 0 &&
+                               packet.data.size() == static_cast<size_t>(m_setup.blockAlign);
+        if (!groupable) {
+            status = flushGroup();
+            if (status.ok)
+                status = writeObject(packet.data.data(), packet.data.size(), packet.duration);
+            continue;
+        }
+        m_group.insert(m_group.end(), packet.data.begin(), packet.data.end());
+        m_groupDuration += packet.duration;
+        if (++m_groupBlocks == m_layout.blocksPerObject)
+            status = flushGroup();
+    }
+    m_packets.clear();
+    return status;
+}
+
+AudioStatus AudioWriter::flushGroup()
+{
+    if (m_groupBlocks == 0)
+        return {};
+    const AudioStatus status = writeObject(m_group.data(), m_group.size(), m_groupDuration);
+    m_group.clear();
+    m_groupBlocks = 0;
+    m_groupDuration = 0;
+    return status;
+}
+
+AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t duration)
+{
+    if (size == 0)
+        return {};
+    int ret = av_new_packet(m_packet.get(), static_cast<int>(size));
+    if (ret < 0)
+        return fail(QStringLiteral("out of memory"), ret);
+    std::memcpy(m_packet->data, data, size);
+    const AVRational rate{1, m_profile->sampleRate};
+    const AVRational timeBase = m_format->streams[0]->time_base;
+    m_packet->pts = m_packet->dts = av_rescale_q(m_pts, rate, timeBase);
+    m_packet->duration = av_rescale_q(m_pts + duration, rate, timeBase) - m_packet->pts;
+    m_packet->stream_index = 0;
+    m_packet->flags |= AV_PKT_FLAG_KEY;
+    m_pts += duration;
+    ret = av_write_frame(m_format.get(), m_packet.get());
+    av_packet_unref(m_packet.get());
+    return ret < 0 ? fail(QStringLiteral("cannot write audio data"), ret) : AudioStatus{};
+}
+
+AudioStatus AudioWriter::close()
+{
+    if (!isOpen())
+        return {};
+    AudioStatus status = convert(nullptr, 0); // what the resampler still holds
+    if (status.ok)
+        status = encodeBuffered(true);
+    if (status.ok)
+        status = m_encoder->flush(m_packets);
+    if (status.ok)
+        status = mux();
+    if (status.ok)
+        status = flushGroup();
+    if (status.ok) {
+        const int ret = av_write_trailer(m_format.get());
+        if (ret < 0)
+            status = fail(QStringLiteral("cannot finish the file"), ret);
+    }
+    if (status.ok) {
+        avio_flush(m_io.get());
+        if (m_io->error < 0)
+            status = fail(QStringLiteral("cannot finish the file"), m_io->error);
+    }
+    release();
+    return status;
+}
+
+void AudioWriter::release()
+{
+    m_format.reset();
+    m_io.reset();
+    if (m_file)
+        m_file->close();
+    m_file.reset();
+    m_encoder.reset();
+    m_swr.reset();
+    m_packet.reset();
+    std::vector<float>().swap(m_buffer);
+    m_packets.clear();
+    m_group.clear();
+    m_groupBlocks = 0;
+    m_groupDuration = 0;
+    m_pts = 0;
+    m_framesIn = 0;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "asfpacketsize.h"
+#include "ffmpeghandles.h"
+#include "iaudiofile2.h"
+#include "outputencoder.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QFile;
+struct WmaProfile;
+
+// Writes one WMA (ASF) file: resamples what it is given to the profile's
+// rate and channels, encodes it and muxes it. Tags are written elsewhere.
+class AudioWriter {
+public:
+    AudioWriter();
+    ~AudioWriter();
+    AudioWriter(const AudioWriter &) = delete;
+    AudioWriter &operator=(const AudioWriter &) = delete;
+
+    AudioStatus setProfile(int profileNumber);
+    AudioStatus setSourceFormat(int sampleRate, int channels);
+    // Creates the file exclusively: an existing file is never replaced.
+    AudioStatus create(const QString &path);
+    AudioStatus write(const std::vector<float> &samples);
+    // Finishes the file; the handles are released whatever happens.
+    AudioStatus close();
+    bool isOpen() const { return m_format != nullptr; }
+
+    const AsfPacketLayout &packetLayout() const { return m_layout; }
+
+private:
+    struct AvioDeleter {
+        void operator()(AVIOContext *io) const;
+    };
+    struct OutputFormatDeleter {
+        void operator()(AVFormatContext *ctx) const { avformat_free_context(ctx); }
+    };
+
+    AudioStatus openMuxer();
+    AudioStatus openConverter();
+    AudioStatus convert(const float *samples, int frames);
+    AudioStatus encodeBuffered(bool final);
+    AudioStatus mux();
+    AudioStatus writeObject(const uint8_t *data, size_t size, int64_t duration);
+    AudioStatus flushGroup();
+    AudioStatus fail(const QString &what, int error) const;
+    void release();
+
+    const WmaProfile *m_profile = nullptr;
+    int m_sourceRate = 0;
+    int m_sourceChannels = 0;
+    QString m_path;
+    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<AVIOContext, AvioDeleter> m_io;
+    std::unique_ptr<AVFormatContext, OutputFormatDeleter> m_format;
+    std::unique_ptr<OutputEncoder> m_encoder;
+    EncoderSetup m_setup;
+    AsfPacketLayout m_layout;
+    SwrPtr m_swr;
+    PacketPtr m_packet;
+    std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
+    std::vector<EncodedPacket> m_packets;
+    std::vector<uint8_t> m_group;
+    int m_groupBlocks = 0;
+    int64_t m_groupDuration = 0;
+    int64_t m_pts = 0;      // output frames muxed so far
+    int64_t m_framesIn = 0; // source frames taken so far
+};

@@ -1,0 +1,32 @@
+#include "ffmpeghandles.h"
+
+QString ffmpegErrorText(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+SwrPtr makeFloatConverter(const AVChannelLayout &inLayout, AVSampleFormat inFormat, int inRate, int channels,
+                          int outRate, int *error)
+{
+    // Streams without a channel order get the usual one for their width.
+    AVChannelLayout in{};
+    if (inLayout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&inLayout) == 0)
+        av_channel_layout_default(&in, inLayout.nb_channels);
+    else
+        av_channel_layout_copy(&in, &inLayout);
+    AVChannelLayout out{};
+    av_channel_layout_default(&out, channels);
+
+    SwrContext *raw = nullptr;
+    int ret = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, outRate, &in, inFormat, inRate, 0, nullptr);
+    SwrPtr swr(raw);
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+    if (ret >= 0)
+        ret = swr_init(swr.get());
+    if (error)
+        *error = ret < 0 ? ret : 0;
+    return ret < 0 ? nullptr : std::move(swr);
+}

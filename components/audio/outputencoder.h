@@ -1,0 +1,50 @@
+#pragma once
+
+#include "iaudiofile2.h"
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct WmaProfile;
+
+struct EncoderParams {
+    int sampleRate = 0;
+    int channels = 0;
+    int bitRate = 0; // bits per second; 0 where the profile states none
+};
+
+// What the container needs to know about the encoded stream.
+struct EncoderSetup {
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    std::vector<uint8_t> extradata;
+    int blockAlign = 0; // bytes per packet when every packet has that size, else 0
+    int64_t bitRate = 0;
+    int frameSize = 0; // frames per encode() call; the last call may hold fewer
+};
+
+struct EncodedPacket {
+    std::vector<uint8_t> data;
+    int64_t duration = 0; // frames at the output rate
+};
+
+// One audio encoder behind the WMA writer: the writer resamples, frames and
+// muxes; an encoder only turns interleaved float frames into packets.
+class OutputEncoder {
+public:
+    virtual ~OutputEncoder() = default;
+    virtual AudioStatus open(const EncoderParams &params, EncoderSetup &setup) = 0;
+    // `frames` interleaved frames at the params' rate and channel count, at
+    // most setup.frameSize; the packets that came out are appended.
+    virtual AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) = 0;
+    virtual AudioStatus flush(std::vector<EncodedPacket> &packets) = 0;
+};
+
+// The encoder that produces `profile`, or null with the reason in `whyNot`.
+std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QString &whyNot);

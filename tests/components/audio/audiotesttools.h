@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Command-line helpers for the audio tests: make sources with ffmpeg or sox
+// and inspect outputs with ffprobe and ffmpeg, independently of our code.
+namespace AudioTestTools {
+
+bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr);
+
+// A test tone: a chirp under a little noise, so cross-correlation has one peak.
+bool makeSource(const QString &path, double seconds, int rate, int channels,
+                const QStringList &codecArgs = {});
+
+struct Probe {
+    int sampleRate = 0;
+    int channels = 0;
+    QString codec;
+    double duration = 0; // seconds, as the container states it
+    qint64 size = 0;
+    QStringList tags;
+};
+Probe probe(const QString &path);
+
+// Decoded by ffmpeg as interleaved float at the stream's own rate and channels.
+std::vector<float> decode(const QString &path, int channels = 0);
+
+// The lag (in frames) of `b` against `a` within ±maxLag at which the first
+// channel correlates best.
+int bestLag(const std::vector<float> &a, int channelsA, const std::vector<float> &b, int channelsB,
+            int maxLag, int window);
+
+} // namespace AudioTestTools

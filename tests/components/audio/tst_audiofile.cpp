@@ -1,0 +1,463 @@
+#include "audiotesttools.h"
+#include "ffmpegaudiofile.h"
+#include "taudiofile2.h"
+#include "wmaprofiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace AudioTestTools;
+
+namespace {
+constexpr int kChunk = 2034; // what the conversion run reads at a time
+
+struct ReadResult {
+    qint64 frames = 0;
+    qint64 mismatch = 0;
+    std::vector<float> samples;
+};
+
+ReadResult readAll(FfmpegAudioFile &file, bool keep = false)
+{
+    ReadResult result;
+    std::vector<float> chunk;
+    for (;;) {
+        if (!file.ReadSamples(kChunk, chunk).ok || chunk.empty())
+            break;
+        result.frames += static_cast<qint64>(chunk.size()) / file.Channels();
+        if (keep)
+            result.samples.insert(result.samples.end(), chunk.begin(), chunk.end());
+    }
+    result.mismatch = file.reader().countMismatch();
+    return result;
+}
+
+// Converts `source` through the component, reading as the conversion run does.
+QString convert(const QString &source, const QString &output, int profile)
+{
+    FfmpegAudioFile reader;
+    FfmpegAudioFile writer;
+    AudioStatus status = reader.Open(source, 0, 1);
+    if (status.ok)
+        status = writer.SetWmaProfile(profile);
+    if (status.ok)
+        status = writer.SetSourceFormat(reader.SourceFormatA(), reader.SourceFormatB());
+    if (status.ok)
+        status = writer.CreateOutput(output, 0);
+    std::vector<float> chunk;
+    while (status.ok) {
+        status = reader.ReadSamples(kChunk, chunk);
+        if (!status.ok || chunk.empty())
+            break;
+        status = writer.WriteSamples(chunk);
+    }
+    const AudioStatus closed = writer.Close();
+    if (status.ok)
+        status = closed;
+    return status.ok ? QString() : status.message;
+}
+
+bool supported(const WmaProfile &profile)
+{
+    return profile.rateControl == WmaProfile::RateControl::Cbr && profile.bitRateKbps >= 24;
+}
+} // namespace
+
+class TestAudioFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void sampleCountIsWhatReadingDelivers_data();
+    void sampleCountIsWhatReadingDelivers();
+    void badInputFailsCleanly_data();
+    void badInputFailsCleanly();
+
+    void profileNumbers_data();
+    void profileNumbers();
+    void convertedFileHasProfileFormat_data();
+    void convertedFileHasProfileFormat();
+    void cbrBitRateHolds_data();
+    void cbrBitRateHolds();
+    void outputStartsWithFirstSample_data();
+    void outputStartsWithFirstSample();
+    void createOutputNeverReplaces();
+    void failedCreateLeavesNoFile();
+    void closeAlwaysCloses();
+    void wrapperThrowsWithMessage();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestAudioFile::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(run("ffmpeg", {"-version"}), "ffmpeg is needed to make test sources");
+}
+
+void TestAudioFile::sampleCountIsWhatReadingDelivers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("codec");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<qint64>("exactFrames"); // -1: the codec pads, so only consistency is checked
+
+    QTest::newRow("mp3 with Xing") << "a.mp3" << QStringList{"-c:a", "libmp3lame", "-b:a", "128k"} << 44100
+                                   << 2 << qint64(110250);
+    QTest::newRow("mp3 without Xing")
+        << "b.mp3" << QStringList{"-c:a", "libmp3lame", "-write_xing", "0"} << 44100 << 2 << qint64(-1);
+    QTest::newRow("mp3 MPEG-2 mono") << "c.mp3" << QStringList{"-c:a", "libmp3lame", "-b:a", "32k"} << 22050
+                                     << 1 << qint64(55125);
+    QTest::newRow("wav s16") << "d.wav" << QStringList{"-c:a", "pcm_s16le"} << 48000 << 2 << qint64(120000);
+    QTest::newRow("wav float") << "e.wav" << QStringList{"-c:a", "pcm_f32le"} << 32000 << 1 << qint64(80000);
+    QTest::newRow("wav u8") << "f.wav" << QStringList{"-c:a", "pcm_u8"} << 8000 << 2 << qint64(20000);
+    QTest::newRow("wav ima adpcm") << "g.wav" << QStringList{"-c:a", "adpcm_ima_wav"} << 22050 << 2
+                                   << qint64(-1);
+    QTest::newRow("wav ms adpcm") << "h.wav" << QStringList{"-c:a", "adpcm_ms"} << 11025 << 1 << qint64(-1);
+    QTest::newRow("wma v1") << "i.wma" << QStringList{"-c:a", "wmav1", "-b:a", "64k"} << 44100 << 2
+                            << qint64(-1);
+    QTest::newRow("wma v2") << "j.wma" << QStringList{"-c:a", "wmav2", "-b:a", "96k"} << 48000 << 2
+                            << qint64(-1);
+    QTest::newRow("ogg vorbis") << "k.ogg" << QStringList{"-c:a", "libvorbis", "-q:a", "3"} << 44100 << 2
+                                << qint64(110250);
+    QTest::newRow("ogg vorbis mono") << "l.ogg" << QStringList{"-c:a", "libvorbis"} << 16000 << 1
+                                     << qint64(40000);
+    QTest::newRow("flac") << "m.flac" << QStringList{"-c:a", "flac"} << 44100 << 2 << qint64(110250);
+    QTest::newRow("vox") << "n.vox" << QStringList{"sox"} << 8000 << 1 << qint64(20000);
+    QTest::newRow("vox upper case") << "o.VOX" << QStringList{"sox"} << 8000 << 1 << qint64(20000);
+}
+
+void TestAudioFile::sampleCountIsWhatReadingDelivers()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, codec);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(qint64, exactFrames);
+
+    const QString file = path(name);
+    if (codec == QStringList{"sox"}) {
+        const QString wav = file + ".wav";
+        QVERIFY(makeSource(wav, 2.5, 8000, 1, {"-c:a", "pcm_s16le"}));
+        QVERIFY(run("sox", {wav, "-t", "vox", file}));
+    } else {
+        QVERIFY(makeSource(file, 2.5, rate, channels, codec));
+    }
+    FfmpegAudioFile audio;
+    const AudioStatus status = audio.Open(file, 0, 1);
+    QVERIFY2(status.ok, qPrintable(status.message));
+    QVERIFY(audio.IsOpen());
+    QCOMPARE(audio.SampleRate(), rate);
+    QCOMPARE(audio.Channels(), channels);
+    QCOMPARE(audio.SourceFormatA(), rate);
+    QCOMPARE(audio.SourceFormatB(), channels);
+    QVERIFY(audio.DurationMs() > 2400 && audio.DurationMs() < 2700);
+
+    const ReadResult read = readAll(audio);
+    QCOMPARE(read.frames, qint64(audio.SampleCount()));
+    QCOMPARE(read.mismatch, qint64(0));
+    if (exactFrames >= 0)
+        QCOMPARE(qint64(audio.SampleCount()), exactFrames);
+    QVERIFY(audio.Close().ok);
+    QVERIFY(!audio.IsOpen());
+    QCOMPARE(audio.DurationMs(), 0);
+}
+
+void TestAudioFile::badInputFailsCleanly_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content"); // written to `file` in the temporary folder unless empty-named
+
+    const QString realworld = QStringLiteral(SONBREL_REALWORLD_DIR);
+    QTest::newRow("empty mp3") << "empty.mp3" << QByteArray();
+    QTest::newRow("empty vox") << "empty.vox" << QByteArray();
+    QTest::newRow("text named mp3") << "text.mp3" << QByteArray("This is not audio at all.\n").repeated(40);
+    QTest::newRow("garbage named wma") << "garbage.wma" << QByteArray(5000, '\x5a');
+    QTest::newRow("missing file") << "@missing.mp3" << QByteArray();
+    QTest::newRow("folder") << "@folder.mp3" << QByteArray();
+    QTest::newRow("truncated mp3") << "@truncated.mp3" << QByteArray();
+    QTest::newRow("truncated wma") << "@truncated.wma" << QByteArray();
+    QTest::newRow("truncated ogg") << "@truncated.ogg" << QByteArray();
+    QTest::newRow("header-only wav") << "@header.wav" << QByteArray();
+    QTest::newRow("realworld empty mp3") << realworld + "/mp3/mutagen__emptyfile.mp3" << QByteArray();
+    QTest::newRow("realworld tag-only mp3") << realworld + "/mp3/taglib__extended-header.mp3" << QByteArray();
+    QTest::newRow("realworld broken ogg") << realworld + "/ogg/taglib__segfault.oga" << QByteArray();
+    QTest::newRow("realworld broken wav") << realworld + "/wav/taglib__invalid-chunk.wav" << QByteArray();
+    QTest::newRow("realworld garbage mp3") << realworld + "/mp3/taglib__garbage.mp3" << QByteArray();
+}
+
+void TestAudioFile::badInputFailsCleanly()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+
+    QString target = file;
+    if (file.startsWith('@')) {
+        target = path(file.mid(1));
+        const QString suffix = QFileInfo(target).suffix();
+        if (file == "@folder.mp3") {
+            QVERIFY(QDir().mkpath(target));
+        } else if (file.startsWith("@truncated")) {
+            const QString whole = target + ".whole." + suffix;
+            const QStringList codec = suffix == "mp3"   ? QStringList{"-c:a", "libmp3lame"}
+                                      : suffix == "wma" ? QStringList{"-c:a", "wmav2"}
+                                                        : QStringList{"-c:a", "libvorbis"};
+            QVERIFY(makeSource(whole, 3, 44100, 2, codec));
+            QFile in(whole);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QFile out(target);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(in.read(in.size() / 2 + 77));
+        } else if (file == "@header.wav") {
+            const QString whole = target + ".whole.wav";
+            QVERIFY(makeSource(whole, 1, 44100, 2));
+            QFile in(whole);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QFile out(target);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(in.read(44));
+        }
+    } else if (!QFileInfo(file).isAbsolute()) {
+        target = path(file);
+        QFile out(target);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(content);
+    }
+
+    FfmpegAudioFile audio;
+    const AudioStatus status = audio.Open(target, 0, 1);
+    if (!status.ok) {
+        QVERIFY(!status.message.isEmpty());
+        QVERIFY2(status.message.contains(target), qPrintable(status.message));
+        QVERIFY(!audio.IsOpen());
+        QCOMPARE(audio.DurationMs(), 0);
+        return;
+    }
+    // Whatever opened must read to its stated end and no further.
+    const ReadResult read = readAll(audio);
+    QCOMPARE(read.frames, qint64(audio.SampleCount()));
+    QVERIFY(audio.Close().ok);
+}
+
+void TestAudioFile::profileNumbers_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("available");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << false << QString();
+    QTest::newRow("48") << 48 << false << QString();
+    QTest::newRow("-1") << -1 << false << QString();
+    for (int n = 1; n <= kWmaProfileCount; ++n) {
+        const WmaProfile &profile = *wmaProfileByNumber(n);
+        QTest::addRow("%d %s", n, profile.text) << n << supported(profile) << QString::fromUtf8(profile.text);
+    }
+}
+
+void TestAudioFile::profileNumbers()
+{
+    QFETCH(int, number);
+    QFETCH(bool, available);
+    QFETCH(QString, text);
+
+    FfmpegAudioFile writer;
+    const AudioStatus status = writer.SetWmaProfile(number);
+    QCOMPARE(status.ok, available);
+    if (available)
+        return;
+    if (text.isEmpty()) {
+        QVERIFY(status.message.contains(QString::number(number)));
+    } else {
+        QVERIFY2(status.message.contains('"' + text + '"'), qPrintable(status.message));
+        QVERIFY2(status.message.contains("not available yet"), qPrintable(status.message));
+    }
+    // A refused profile leaves nothing to write with.
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(!writer.CreateOutput(path(QString("refused%1.wma").arg(number)), 0).ok);
+    QVERIFY(!QFile::exists(path(QString("refused%1.wma").arg(number))));
+}
+
+void TestAudioFile::convertedFileHasProfileFormat_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<int>("sourceRate");
+    QTest::addColumn<int>("sourceChannels");
+    QTest::newRow("44.1 kHz stereo as is") << 10 << 44100 << 2;
+    QTest::newRow("48 kHz from 44.1 kHz") << 3 << 44100 << 2;
+    QTest::newRow("32 kHz stereo from 8 kHz mono") << 23 << 8000 << 1;
+    QTest::newRow("44.1 kHz mono from 48 kHz stereo") << 16 << 48000 << 2;
+    QTest::newRow("44.1 kHz stereo from 5.1") << 13 << 44100 << 6;
+}
+
+void TestAudioFile::convertedFileHasProfileFormat()
+{
+    QFETCH(int, profile);
+    QFETCH(int, sourceRate);
+    QFETCH(int, sourceChannels);
+
+    const QString tag = QString("%1-%2-%3").arg(profile).arg(sourceRate).arg(sourceChannels);
+    const QString source = path("fmt-" + tag + ".wav");
+    const QString output = path("fmt-" + tag + ".wma");
+    QVERIFY(makeSource(source, 4, sourceRate, sourceChannels, {"-c:a", "pcm_s16le"}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const WmaProfile &wanted = *wmaProfileByNumber(profile);
+    const Probe out = probe(output);
+    QCOMPARE(out.codec, QString("wmav2"));
+    QCOMPARE(out.sampleRate, wanted.sampleRate);
+    QCOMPARE(out.channels, wanted.channels);
+    QVERIFY2(qAbs(out.duration - 4.0) <= 0.1, qPrintable(QString::number(out.duration)));
+    QVERIFY2(out.tags.isEmpty(), qPrintable(out.tags.join(',')));
+    const std::vector<float> decoded = decode(output);
+    const double decodedSeconds = double(decoded.size()) / wanted.channels / wanted.sampleRate;
+    QVERIFY2(qAbs(decodedSeconds - 4.0) <= 0.1, qPrintable(QString::number(decodedSeconds)));
+}
+
+void TestAudioFile::cbrBitRateHolds_data()
+{
+    QTest::addColumn<int>("profile");
+    for (int n = 1; n <= kWmaProfileCount; ++n) {
+        if (supported(*wmaProfileByNumber(n)))
+            QTest::addRow("%d %s", n, wmaProfileByNumber(n)->text) << n;
+    }
+}
+
+void TestAudioFile::cbrBitRateHolds()
+{
+    QFETCH(int, profile);
+    // One 60-second source serves every profile; the writer resamples it.
+    const QString source = path("sixty.wav");
+    if (!QFile::exists(source))
+        QVERIFY(makeSource(source, 60, 44100, 2, {"-c:a", "pcm_s16le"}));
+    const QString output = path(QString("rate%1.wma").arg(profile));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const WmaProfile &wanted = *wmaProfileByNumber(profile);
+    const Probe out = probe(output);
+    QCOMPARE(out.sampleRate, wanted.sampleRate);
+    QCOMPARE(out.channels, wanted.channels);
+    QVERIFY(qAbs(out.duration - 60.0) <= 0.1);
+    const double kbps = double(out.size) * 8 / out.duration / 1000;
+    const double tolerance = wanted.bitRateKbps >= 64 ? 0.05 : 0.15;
+    const double deviation = kbps / wanted.bitRateKbps - 1;
+    qInfo("profile %d: %.2f kbps for %d (%+.2f%%)", profile, kbps, wanted.bitRateKbps, deviation * 100);
+    QVERIFY2(qAbs(deviation) <= tolerance, qPrintable(QString::number(kbps)));
+    QFile::remove(output);
+}
+
+void TestAudioFile::outputStartsWithFirstSample_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<int>("rate");
+    QTest::newRow("44.1 kHz") << 10 << 44100;
+    QTest::newRow("48 kHz") << 1 << 48000;
+    QTest::newRow("32 kHz") << 21 << 32000;
+    QTest::newRow("44.1 kHz mono") << 16 << 44100;
+}
+
+void TestAudioFile::outputStartsWithFirstSample()
+{
+    QFETCH(int, profile);
+    QFETCH(int, rate);
+    const int channels = wmaProfileByNumber(profile)->channels;
+    const QString source = path(QString("start%1.wav").arg(profile));
+    const QString output = path(QString("start%1.wma").arg(profile));
+    QVERIFY(makeSource(source, 2, rate, channels, {"-c:a", "pcm_f32le"}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const std::vector<float> original = decode(source);
+    const std::vector<float> decoded = decode(output);
+    QVERIFY(!decoded.empty());
+    QCOMPARE(bestLag(original, channels, decoded, channels, 4096, 8192), 0);
+}
+
+void TestAudioFile::createOutputNeverReplaces()
+{
+    const QString existing = path("existing.wma");
+    {
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    const QString folder = path("folder.wma");
+    QVERIFY(QDir().mkpath(folder));
+
+    for (const QString &target : {existing, folder}) {
+        FfmpegAudioFile writer;
+        QVERIFY(writer.SetWmaProfile(10).ok);
+        QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+        const AudioStatus status = writer.CreateOutput(target, 0);
+        QVERIFY(!status.ok);
+        QVERIFY2(status.message.contains(target), qPrintable(status.message));
+        QVERIFY(!writer.IsOpen());
+    }
+    QFile file(existing);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("precious"));
+    QVERIFY(QFileInfo(folder).isDir());
+}
+
+void TestAudioFile::failedCreateLeavesNoFile()
+{
+    FfmpegAudioFile writer;
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    // No source format yet: refused before anything is created.
+    QVERIFY(!writer.CreateOutput(path("early.wma"), 0).ok);
+    QVERIFY(!QFile::exists(path("early.wma")));
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(!writer.CreateOutput(path("no/such/folder/x.wma"), 0).ok);
+    QVERIFY(!writer.SetSourceFormat(0, 2).ok);
+}
+
+void TestAudioFile::closeAlwaysCloses()
+{
+    const QString output = path("closes.wma");
+    FfmpegAudioFile writer;
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(writer.CreateOutput(output, 0).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok); // the run repeats it after creating
+    QVERIFY(writer.IsOpen());
+    QVERIFY(writer.WriteSamples(std::vector<float>(4000, 0.25f)).ok);
+    QVERIFY(!writer.WriteSamples(std::vector<float>(3, 0.25f)).ok); // not whole frames
+    QVERIFY(!writer.SetSourceFormat(22050, 1).ok);                  // too late to change
+    QVERIFY(writer.Close().ok);
+    QVERIFY(!writer.IsOpen());
+    QVERIFY(writer.Close().ok);
+    QCOMPARE(probe(output).sampleRate, 44100);
+
+    // Switching off closes too, and the instance works again afterwards.
+    FfmpegAudioFile reader;
+    QVERIFY(reader.Open(output, 0, 1).ok);
+    QVERIFY(reader.SetActive(false).ok);
+    QVERIFY(!reader.IsOpen());
+    QVERIFY(reader.SetActive(true).ok);
+    QVERIFY(reader.Open(output, 0, 1).ok);
+    QVERIFY(reader.DurationMs() > 0);
+}
+
+void TestAudioFile::wrapperThrowsWithMessage()
+{
+    TAudioFile2 file;
+    const QString missing = path("nothing-here.mp3");
+    try {
+        file.Open(missing, 0, 1);
+        QFAIL("Open of a missing file must raise");
+    } catch (const AudioFileError &error) {
+        QVERIFY(error.message().contains(missing));
+    }
+    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.SetWmaProfile(47));
+    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.ReadSamples(10)); // nothing open
+}
+
+QTEST_GUILESS_MAIN(TestAudioFile)
+#include "tst_audiofile.moc"
