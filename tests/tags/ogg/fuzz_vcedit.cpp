@@ -25,6 +25,8 @@ size_t readInput(void *buffer, size_t size, size_t count, void *dataSource)
     size_t chunk = wanted < left ? wanted : left;
     if (chunk > 1 && input->position % 7 == 3)
         chunk /= 2;
+    if (chunk == 0)
+        return 0;
     memcpy(buffer, input->data + input->position, chunk);
     input->position += chunk;
     return chunk / size;
@@ -45,7 +47,10 @@ void appendPages(std::vector<uint8_t> &out, ogg_stream_state &stream, int fill)
 }
 
 // Splits the input into packets at two-byte length prefixes and pages them.
-std::vector<uint8_t> pagedPackets(const uint8_t *data, size_t size, int fill, bool addIdHeader)
+// With withHeaders, a valid identification header comes first and the next
+// two packets get the comment and setup signatures, so the fuzzer spends its
+// time inside the comment block rather than on the magic bytes.
+std::vector<uint8_t> pagedPackets(const uint8_t *data, size_t size, int fill, bool withHeaders)
 {
     static const uint8_t idHeader[30] = {1, 'v', 'o', 'r', 'b', 'i', 's',  0, 0, 0, 0, 2, 0x44, 0xac, 0,
                                          0, 0,   0,   0,   0,   0,   0xf4, 1, 0, 0, 0, 0, 0,    0xb8, 1};
@@ -54,14 +59,20 @@ std::vector<uint8_t> pagedPackets(const uint8_t *data, size_t size, int fill, bo
     ogg_stream_init(&stream, 1);
     long number = 0;
     auto addPacket = [&](const uint8_t *bytes, size_t length) {
+        std::vector<uint8_t> packetBytes;
+        if (withHeaders && (number == 1 || number == 2))
+            packetBytes = {static_cast<uint8_t>(number == 1 ? 3 : 5), 'v', 'o', 'r', 'b', 'i', 's'};
+        packetBytes.insert(packetBytes.end(), bytes, bytes + length);
         ogg_packet packet{};
-        packet.packet = const_cast<uint8_t *>(bytes);
-        packet.bytes = static_cast<long>(length);
+        packet.packet = packetBytes.data();
+        packet.bytes = static_cast<long>(packetBytes.size());
         packet.b_o_s = number == 0;
         packet.packetno = number++;
         ogg_stream_packetin(&stream, &packet);
+        if (number == 1)
+            appendPages(out, stream, fill);
     };
-    if (addIdHeader)
+    if (withHeaders)
         addPacket(idHeader, sizeof idHeader);
     size_t position = 0;
     while (position + 2 <= size) {
@@ -71,8 +82,6 @@ std::vector<uint8_t> pagedPackets(const uint8_t *data, size_t size, int fill, bo
             length = size - position;
         addPacket(data + position, length);
         position += length;
-        if (number == 1)
-            appendPages(out, stream, fill);
     }
     appendPages(out, stream, fill);
     ogg_stream_clear(&stream);
