@@ -90,36 +90,21 @@ void TestOggComments::parseComments_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("plain") << QByteArray("ARTIST=Nina") << "ARTIST"
-                           << "Nina"
-                           << "ARTIST=Nina";
-    QTest::newRow("no equals") << QByteArray("just text") << ""
-                               << "just text"
-                               << "just text";
-    QTest::newRow("first equals splits") << QByteArray("a=b=c") << "a"
-                                         << "b=c"
-                                         << "a=b=c";
-    QTest::newRow("leading equals") << QByteArray("=value") << ""
-                                    << "value"
-                                    << "value";
-    QTest::newRow("tilde in name") << QByteArray("ti~tle=x") << ""
-                                   << "ti~tle=x"
-                                   << "ti~tle=x";
-    QTest::newRow("high byte in name")
-        << QByteArray("t\xc3\xadtle=x") << "" << u8"t\u00edtle=x" << u8"t\u00edtle=x";
-    QTest::newRow("control in name") << QByteArray("ti\ttle=x") << ""
-                                     << "ti\ttle=x"
-                                     << "ti\ttle=x";
-    QTest::newRow("space and brace in name") << QByteArray(" }=x") << " }"
-                                             << "x"
-                                             << " }=x";
-    QTest::newRow("accented value") << QByteArray("title=Caf\xc3\xa9 \xce\xa3") << "title"
-                                    << u8"Caf\u00e9 \u03a3" << u8"title=Caf\u00e9 \u03a3";
-    QTest::newRow("invalid utf-8") << QByteArray("title=a\xff"
-                                                 "b")
-                                   << "title" << u8"a\ufffdb" << u8"title=a\ufffdb";
-    QTest::newRow("embedded zero") << QByteArray("title=a\0b", 9) << "title" << QString::fromUtf8("a\0b", 3)
-                                   << QString::fromUtf8("title=a\0b", 9);
+    const auto row = [](const char *rowName, const QByteArray &text, const QString &name,
+                        const QString &value) {
+        QTest::newRow(rowName) << text << name << value << (name.isEmpty() ? value : name + "=" + value);
+    };
+    row("plain", "ARTIST=Nina", "ARTIST", "Nina");
+    row("no equals", "just text", "", "just text");
+    row("first equals splits", "a=b=c", "a", "b=c");
+    row("leading equals", "=value", "", "value");
+    row("tilde in name", "ti~tle=x", "", "ti~tle=x");
+    row("high byte in name", "t\xc3\xadtle=x", "", u8"t\u00edtle=x");
+    row("control in name", "ti\ttle=x", "", "ti\ttle=x");
+    row("space and brace in name", " }=x", " }", "x");
+    row("accented value", "title=Caf\xc3\xa9 \xce\xa3", "title", u8"Caf\u00e9 \u03a3");
+    row("invalid utf-8", "title=a\xff\x62", "title", u8"a\ufffdb");
+    row("embedded zero", QByteArray("title=a\0b", 9), "title", QString::fromUtf8("a\0b", 3));
 }
 
 void TestOggComments::parseComments()
@@ -174,40 +159,32 @@ void TestOggComments::readComments_data()
     QTest::addColumn<int>("pageFill");
     QTest::addColumn<QByteArray>("leadingStream");
 
+    const auto row = [](const char *name, const QList<QByteArray> &comments, const OGGTag &expected) {
+        QTest::newRow(name) << comments << expected << 4096 << QByteArray();
+    };
+    row("all seven keys",
+        {"album=A", "title=T", "artist=R", "comment=C", "genre=G", "date=2001", "tracknumber=7"},
+        OGGTag{"A", "T", "R", "C", "G", "2001", "7"});
+    row("keys in capitals", {"ARTIST=Nina", "Title=Song"}, tagOf("Song", "Nina"));
+    row("no equals", {"title"}, tagOf({}));
+    row("name byte 0x7e and above", {"title~=x", "t\xc3\xadtle=y", "artist\x7f=z"}, tagOf({}));
+    row("leading equals", {"=title=x", "="}, tagOf({}));
+    row("later title wins", {"title=first", "title=second"}, tagOf("second"));
+    row("later empty title wins", {"title=first", "TITLE="}, tagOf({}));
+    row("surrounding blanks trimmed", {"title=  spaced \t", "artist=\r\nline\n"}, tagOf("spaced", "line"));
+    row("no-break space kept", {"title=\xc2\xa0x"}, tagOf(u8"\u00a0x"));
+    row("accented utf-8", {"title=\xc3\x96sterreich \xe2\x82\xac", "artist=\xce\xa3\xcf\x8c"},
+        tagOf(u8"\u00d6sterreich \u20ac", u8"\u03a3\u03cc"));
+    row("invalid utf-8", {"title=ab\xc3"}, tagOf(u8"ab\ufffd"));
+    row("other names ignored", {"titles=x", "performer=y", "album =z"}, tagOf({}));
+    row("no comments", {}, tagOf({}));
+
     const QByteArray longValue(70000, 'v');
     QTest::newRow("comment header over many pages")
         << QList<QByteArray>{"artist=" + longValue, "title=small"} << tagOf("small", QString(longValue))
         << 512 << QByteArray();
     QTest::newRow("after another stream's first page")
         << QList<QByteArray>{"title=x"} << tagOf("x") << 4096 << QByteArray("OpusHead\x01\x02\x38\x01");
-    QTest::newRow("all seven keys") << QList<QByteArray>{"album=A", "title=T",   "artist=R",     "comment=C",
-                                                         "genre=G", "date=2001", "tracknumber=7"}
-                                    << OGGTag{"A", "T", "R", "C", "G", "2001", "7"} << 4096 << QByteArray();
-    QTest::newRow("keys in capitals")
-        << QList<QByteArray>{"ARTIST=Nina", "Title=Song"} << tagOf("Song", "Nina") << 4096 << QByteArray();
-    QTest::newRow("no equals") << QList<QByteArray>{"title"} << tagOf({}) << 4096 << QByteArray();
-    QTest::newRow("name byte 0x7e and above")
-        << QList<QByteArray>{"title~=x", "t\xc3\xadtle=y", "artist\x7f=z"} << tagOf({}) << 4096
-        << QByteArray();
-    QTest::newRow("leading equals") << QList<QByteArray>{"=title=x", "="} << tagOf({}) << 4096
-                                    << QByteArray();
-    QTest::newRow("later title wins")
-        << QList<QByteArray>{"title=first", "title=second"} << tagOf("second") << 4096 << QByteArray();
-    QTest::newRow("later empty title wins")
-        << QList<QByteArray>{"title=first", "TITLE="} << tagOf({}) << 4096 << QByteArray();
-    QTest::newRow("surrounding blanks trimmed") << QList<QByteArray>{"title=  spaced \t", "artist=\r\nline\n"}
-                                                << tagOf("spaced", "line") << 4096 << QByteArray();
-    QTest::newRow("no-break space kept")
-        << QList<QByteArray>{"title=\xc2\xa0x"} << tagOf(u8"\u00a0x") << 4096 << QByteArray();
-    QTest::newRow("accented utf-8") << QList<QByteArray>{"title=\xc3\x96sterreich \xe2\x82\xac",
-                                                         "artist=\xce\xa3\xcf\x8c"}
-                                    << tagOf(u8"\u00d6sterreich \u20ac", u8"\u03a3\u03cc") << 4096
-                                    << QByteArray();
-    QTest::newRow("invalid utf-8") << QList<QByteArray>{"title=ab\xc3"} << tagOf(u8"ab\ufffd") << 4096
-                                   << QByteArray();
-    QTest::newRow("other names ignored")
-        << QList<QByteArray>{"titles=x", "performer=y", "album =z"} << tagOf({}) << 4096 << QByteArray();
-    QTest::newRow("no comments") << QList<QByteArray>{} << tagOf({}) << 4096 << QByteArray();
 }
 
 void TestOggComments::readComments()
