@@ -203,7 +203,7 @@ void TestId3v2::parse_data()
         << mp3(4, frame(4, "TALB", QByteArray(1, '\0') + QByteArray(300, 'a')) +
                       frame(4, "TIT2", latin1("Song")))
         << Fields{{"Album", QString(300, u'a')}, {"Title", "Song"}};
-    QTest::newRow("v3 frame over 16 MB bits")
+    QTest::newRow("v3 size uses all four bytes")
         << mp3(3, frameWithSize("APIC", "\x01\0\0\x02", "") + song) << Fields{};
     QTest::newRow("zero-size frame") << mp3(3, frame(3, "TPE1", "") + song) << Fields{{"Title", "Song"}};
     QTest::newRow("frame past tag") << mp3(3, song + frameWithSize("TPE1", bigEndian32(40), latin1("Cut")))
