@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+// One stage of the sign-sign LMS cascade. The decoder rebuilds the same state
+// sample by sample, so its buffer layout and integer wrap-arounds are kept as
+// they are there: a different history layout would drift after the first
+// update-speed change.
+class CdlmsFilter {
+public:
+    static constexpr int MaxOrder = 256;
+
+    void configure(int order, int scaling);
+    int order() const { return order_; }
+    int scaling() const { return scaling_; }
+
+    // A seekable tile starts from zero coefficients and an empty history.
+    void clear();
+    void doubleUpdates();
+    void halveUpdates();
+
+    // Returns the residual left after predicting `input`, then adapts to it.
+    int32_t encode(int32_t input, int updateSpeed);
+
+private:
+    void update(int32_t input, int updateSpeed);
+
+    int order_ = 16;
+    int scaling_ = 0;
+    int recent_ = 16;
+    alignas(32) int16_t coefs_[MaxOrder + 16] = {};
+    alignas(32) int16_t prev_[MaxOrder * 2 + 16] = {};
+    alignas(32) int16_t updates_[MaxOrder * 2 + 16] = {};
+};

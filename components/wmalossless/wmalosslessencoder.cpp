@@ -1,0 +1,121 @@
+#include "wmalosslessencoder.h"
+
+#include "bitwriter.h"
+#include "wmalosslessframecoder.h"
+#include "wmalosslesspacketizer.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+
+namespace {
+
+// Samples per frame the decoder derives from the sample rate (no frame-length flags set).
+int frameSizeFor(int sampleRate)
+{
+    if (sampleRate <= 16000)
+        return 512;
+    if (sampleRate <= 22050)
+        return 1024;
+    if (sampleRate <= 48000)
+        return 2048;
+    if (sampleRate <= 96000)
+        return 4096;
+    return 8192;
+}
+
+// The decoder reads whatever follows the last frame as one more frame unless
+// that frame starts in the last packet, and filler is only safe after a frame
+// that started in its packet. Room for two whole frames guarantees that any
+// packet opening with the tail of a frame can still take the whole last frame.
+int blockAlignFor(int channels, int frameSize, int requested)
+{
+    const int64_t frameBits = WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1;
+    int align = static_cast<int>((2 * frameBits + 64 + 7) / 8);
+    align = (align + 255) / 256 * 256;
+    return std::max(align, requested);
+}
+
+} // namespace
+
+WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
+    : sampleRate_(std::clamp(sampleRate, 1, MaxSampleRate)), channels_(std::clamp(channels, 1, 2)),
+      settings_(settings), frameSize_(frameSizeFor(sampleRate_)),
+      blockAlign_(blockAlignFor(channels_, frameSize_, settings.blockAlign)),
+      coder_(std::make_unique<WmaLosslessFrameCoder>(channels_, frameSize_, settings_)),
+      packetizer_(std::make_unique<WmaLosslessPacketizer>(blockAlign_, frameSize_)),
+      pending_(channels_, std::vector<int32_t>(frameSize_))
+{
+}
+
+WmaLosslessEncoder::~WmaLosslessEncoder() = default;
+
+QByteArray WmaLosslessEncoder::extradata() const
+{
+    QByteArray data(18, '\0');
+    auto *p = reinterpret_cast<uchar *>(data.data());
+    qToLittleEndian<quint16>(16, p);                             // bits per sample
+    qToLittleEndian<quint32>(channels_ == 1 ? 0x4 : 0x3, p + 2); // speaker mask
+    qToLittleEndian<quint16>(0, p + 14); // flags: one tile per frame, no length prefix, no DRC
+    return data;
+}
+
+qint64 WmaLosslessEncoder::bitRate() const
+{
+    return qint64{sampleRate_} * channels_ * 16;
+}
+
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
+{
+    if (flushed_ || !interleaved || frames <= 0)
+        return {};
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels_; ++c)
+            pending_[c][pendingCount_] = interleaved[qint64{i} * channels_ + c];
+        if (++pendingCount_ == frameSize_)
+            codeFrame(frameSize_);
+    }
+    samplesIn_ += frames;
+    return packetizer_->takePackets();
+}
+
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::flush()
+{
+    if (flushed_)
+        return {};
+    flushed_ = true;
+    if (pendingCount_ > 0) {
+        for (std::vector<int32_t> &channel : pending_)
+            std::fill(channel.begin() + pendingCount_, channel.end(), 0);
+        codeFrame(pendingCount_);
+    }
+    packetizer_->finish(samplesIn_);
+    return packetizer_->takePackets();
+}
+
+void WmaLosslessEncoder::codeFrame(int validSamples)
+{
+    const int interval = std::max(1, settings_.seekableInterval);
+    const bool seekable = frameIndex_ % interval == 0;
+    BitWriter frame;
+    coder_->encode(pending_, validSamples, seekable, frame);
+    packetizer_->addFrame(frame, frameIndex_ * frameSize_, seekable);
+    ++frameIndex_;
+    pendingCount_ = 0;
+}
+
+qint64 WmaLosslessEncoder::rawTiles() const
+{
+    return coder_->rawTiles();
+}
+
+qint64 WmaLosslessEncoder::codedTiles() const
+{
+    return coder_->codedTiles();
+}
+
+std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const
+{
+    const std::vector<int64_t> &ends = packetizer_->exactPacketEnds();
+    return {ends.begin(), ends.end()};
+}

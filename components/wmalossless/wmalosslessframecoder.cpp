@@ -1,0 +1,241 @@
+#include "wmalosslessframecoder.h"
+
+#include "bitwriter.h"
+#include "ricecoder.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace {
+
+constexpr int BitsPerSample = 16;
+constexpr int MaxMoveAverageScaling = 7;
+
+int log2Floor(int value)
+{
+    return 31 - std::countl_zero(static_cast<uint32_t>(value));
+}
+
+bool fitsSigned(int32_t value, int bits)
+{
+    const int64_t limit = int64_t{1} << (bits - 1);
+    return value >= -limit && value < limit;
+}
+
+} // namespace
+
+WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
+    : channels_(channels), frameSize_(frameSize), settings_(settings),
+      decorrelate_(settings.interChannel && channels == 2), state_(channels),
+      work_(channels, std::vector<int32_t>(frameSize))
+{
+    if (settings_.acCoefs.size() > 16)
+        settings_.acCoefs.resize(16);
+    settings_.acScaling = std::clamp(settings_.acScaling, 0, 15);
+    for (int &coef : settings_.acCoefs)
+        coef = std::clamp(coef, 1, 1 << settings_.acScaling);
+    if (settings_.lms.empty())
+        settings_.lms.push_back({16, 0});
+    if (settings_.lms.size() > 8)
+        settings_.lms.resize(8);
+    for (ChannelState &state : state_) {
+        state.lms.resize(settings_.lms.size());
+        for (size_t i = 0; i < settings_.lms.size(); ++i)
+            state.lms[i].configure(settings_.lms[i].order, settings_.lms[i].scaling);
+    }
+    moveAverageScaling_ = std::clamp(settings_.moveAverageScaling, 0, MaxMoveAverageScaling);
+}
+
+int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
+{
+    // Raw samples plus the largest frame, tile and seekable headers and the trailer bit.
+    return int64_t{channels} * frameSize * BitsPerSample + 512 + 128 * channels;
+}
+
+void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
+                                   bool seekable, BitWriter &out)
+{
+    out.putBit(true); // tile aligned: every channel has the same single tile
+    if (validSamples < frameSize_) {
+        out.putBit(true);
+        out.putBit(false); // the decoder ignores a start skip, so none is sent
+        out.putBit(true);
+        out.put(static_cast<uint32_t>(frameSize_ - validSamples), log2Floor(frameSize_ * 2));
+    } else {
+        out.putBit(false);
+    }
+
+    if (seekable) {
+        for (ChannelState &state : state_) {
+            for (CdlmsFilter &filter : state.lms)
+                filter.clear();
+            state.aveSum = 0;
+            std::fill(std::begin(state.acPrev), std::end(state.acPrev), 0);
+        }
+    }
+
+    BitWriter body;
+    const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
+    bool coded = false;
+    if (settings_.compress) {
+        const std::vector<ChannelState> saved = state_;
+        coded = codeCompressed(planar, seekable, body) && body.bitCount() < rawBits;
+        if (!coded)
+            state_ = saved;
+    }
+    if (coded) {
+        ++codedTiles_;
+    } else {
+        body.clear();
+        writeRaw(planar, body);
+        ++rawTiles_;
+    }
+
+    out.putBit(seekable);
+    if (seekable)
+        writeSeekableHeader(out);
+    out.append(body);
+}
+
+void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
+{
+    const bool acFilter = !settings_.acCoefs.empty();
+    out.putBit(false); // arithmetic coding: not decodable by libavcodec
+    out.putBit(acFilter);
+    out.putBit(decorrelate_);
+    out.putBit(false); // multi-channel LMS
+    if (acFilter) {
+        out.put(static_cast<uint32_t>(settings_.acCoefs.size() - 1), 4);
+        out.put(static_cast<uint32_t>(settings_.acScaling), 4);
+        for (int coef : settings_.acCoefs)
+            out.put(static_cast<uint32_t>(coef - 1), settings_.acScaling);
+    }
+    out.putBit(false); // LMS coefficients start from zero rather than being sent
+    for (int c = 0; c < channels_; ++c) {
+        const std::vector<CdlmsFilter> &lms = state_[c].lms;
+        out.put(static_cast<uint32_t>(lms.size() - 1), 3);
+        for (const CdlmsFilter &filter : lms)
+            out.put(static_cast<uint32_t>(filter.order() / 8 - 1), 7);
+        for (const CdlmsFilter &filter : lms)
+            out.put(static_cast<uint32_t>(filter.scaling()), 4);
+    }
+    out.put(static_cast<uint32_t>(moveAverageScaling_), 3);
+    out.put(0, 8); // quantiser step 1: lossless
+}
+
+void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
+{
+    if (state.updateSpeed == speed)
+        return;
+    for (CdlmsFilter &filter : state.lms) {
+        if (speed == 16)
+            filter.doubleUpdates();
+        else
+            filter.halveUpdates();
+    }
+    state.updateSpeed = speed;
+}
+
+bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable,
+                                           BitWriter &body)
+{
+    const std::vector<int> &ac = settings_.acCoefs;
+    const int acOrder = static_cast<int>(ac.size());
+    for (int c = 0; c < channels_; ++c) {
+        const std::vector<int32_t> &x = planar[c];
+        std::vector<int32_t> &r = work_[c];
+        if (acOrder == 0) {
+            std::copy(x.begin(), x.end(), r.begin());
+            continue;
+        }
+        int32_t *prev = state_[c].acPrev;
+        for (int i = 0; i < frameSize_; ++i) {
+            uint32_t pred = 0;
+            for (int j = 0; j < acOrder; ++j) {
+                const int k = i - j - 1;
+                pred += static_cast<uint32_t>(ac[j]) * static_cast<uint32_t>(k >= 0 ? x[k] : prev[-k - 1]);
+            }
+            r[i] = static_cast<int32_t>(
+                static_cast<uint32_t>(x[i]) -
+                static_cast<uint32_t>(static_cast<int32_t>(pred) >> settings_.acScaling));
+        }
+        for (int j = 0; j < acOrder; ++j)
+            prev[j] = x[frameSize_ - 1 - j];
+    }
+
+    if (decorrelate_) {
+        int32_t *mid = work_[0].data();
+        int32_t *side = work_[1].data();
+        for (int i = 0; i < frameSize_; ++i) {
+            const int32_t s = side[i] - mid[i];
+            mid[i] += s >> 1;
+            side[i] = s;
+        }
+    }
+
+    std::vector<bool> channelCoded(channels_);
+    std::vector<RiceChannel> rice(channels_);
+    const int firstBits = BitsPerSample + (decorrelate_ ? 1 : 0);
+    for (int c = 0; c < channels_; ++c) {
+        std::vector<int32_t> &r = work_[c];
+        channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
+        if (!channelCoded[c])
+            continue;
+        ChannelState &state = state_[c];
+        const int speed = seekable ? 16 : 8;
+        setUpdateSpeed(state, speed);
+        for (CdlmsFilter &filter : state.lms) {
+            for (int i = 0; i < frameSize_; ++i)
+                r[i] = filter.encode(r[i], speed);
+        }
+        if (seekable && !fitsSigned(r[0], firstBits))
+            return false;
+        rice[c] = {r.data(), frameSize_, seekable, firstBits};
+    }
+
+    if (seekable) {
+        if (settings_.moveAverageScaling >= 0) {
+            moveAverageScaling_ = std::min(settings_.moveAverageScaling, MaxMoveAverageScaling);
+        } else {
+            int64_t best = -1;
+            for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
+                int64_t bits = 0;
+                for (int c = 0; c < channels_; ++c)
+                    bits += channelCoded[c] ? riceCost(rice[c], m, 0) : 0;
+                if (best < 0 || bits < best) {
+                    best = bits;
+                    moveAverageScaling_ = m;
+                }
+            }
+        }
+    }
+
+    body.putBit(false); // not raw
+    for (int c = 0; c < channels_; ++c)
+        body.putBit(channelCoded[c]);
+    body.putBit(false); // no wasted low bits
+    for (int c = 0; c < channels_; ++c) {
+        if (channelCoded[c])
+            riceEncode(body, rice[c], moveAverageScaling_, state_[c].aveSum);
+    }
+    return true;
+}
+
+void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const
+{
+    // Low bits that are zero in every sample are left out (all but one for silence).
+    uint32_t used = 0;
+    for (const std::vector<int32_t> &channel : planar)
+        for (int32_t v : channel)
+            used |= static_cast<uint32_t>(v);
+    const int wasted = used == 0 ? BitsPerSample - 1 : std::min(std::countr_zero(used), BitsPerSample - 1);
+
+    body.putBit(true); // raw
+    body.putBit(wasted > 0);
+    if (wasted > 0)
+        body.put(static_cast<uint32_t>(wasted), 5);
+    const int bits = BitsPerSample - wasted;
+    for (const std::vector<int32_t> &channel : planar)
+        for (int i = 0; i < frameSize_; ++i)
+            body.putSigned(channel[i] >> wasted, bits);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "cdlmsfilter.h"
+#include "wmalosslesssettings.h"
+
+#include <cstdint>
+#include <vector>
+
+class BitWriter;
+
+// Codes one frame (a single tile per channel) and keeps the predictor state
+// exactly as the decoder will have it after that frame.
+class WmaLosslessFrameCoder {
+public:
+    WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings);
+
+    // `planar` holds frameSize samples per channel; only the first
+    // `validSamples` are kept by the decoder (the last frame's end skip).
+    void encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
+                BitWriter &out);
+
+    int64_t rawTiles() const { return rawTiles_; }
+    int64_t codedTiles() const { return codedTiles_; }
+    static int64_t maxFrameBits(int channels, int frameSize);
+
+private:
+    struct ChannelState {
+        std::vector<CdlmsFilter> lms;
+        int updateSpeed = 0;
+        uint32_t aveSum = 0;
+        int32_t acPrev[16] = {};
+    };
+
+    void writeSeekableHeader(BitWriter &out) const;
+    void setUpdateSpeed(ChannelState &state, int speed);
+    bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
+    void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
+
+    int channels_;
+    int frameSize_;
+    WmaLosslessSettings settings_;
+    bool decorrelate_;
+    int moveAverageScaling_ = 0;
+    std::vector<ChannelState> state_;
+    std::vector<std::vector<int32_t>> work_;
+    int64_t rawTiles_ = 0;
+    int64_t codedTiles_ = 0;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "wmalosslesspacket.h"
+
+#include <cstdint>
+#include <vector>
+
+class BitWriter;
+
+// Lays frames into fixed-size packets. Each packet header says how many of
+// its bits finish the frame begun in the previous packet; each frame ends
+// with a bit telling whether another frame starts in the packet it started in.
+class WmaLosslessPacketizer {
+public:
+    WmaLosslessPacketizer(int blockAlign, int frameSize);
+
+    // The frame is held back until the next one arrives or finish() is called,
+    // because only the last frame is placed differently.
+    void addFrame(const BitWriter &frame, int64_t startSample, bool seekable);
+    void finish(int64_t totalSamples);
+    std::vector<WmaLosslessPacket> takePackets();
+
+    static int headerBits(int blockAlign);
+    const std::vector<int64_t> &exactPacketEnds() const { return exactPacketEnds_; }
+
+private:
+    void place(bool final);
+    void startPacket(uint32_t continuationBits, int64_t owner);
+    void emitPacket(int64_t nextOwner);
+
+    int blockAlign_;
+    int frameSize_;
+    int headerBits_;
+    int64_t packetBits_;
+    std::vector<uint8_t> packet_;
+    int64_t pos_ = 0;
+    int64_t owner_ = 0;
+    bool open_ = false;
+    int64_t trailerPos_ = -1; // trailer of the last frame that started in this packet
+    unsigned sequence_ = 0;
+    std::vector<uint8_t> held_;
+    int64_t heldBits_ = 0;
+    int64_t heldStart_ = 0;
+    bool heldSeekable_ = false;
+    bool holding_ = false;
+    std::vector<int64_t> exactPacketEnds_;
+    std::vector<WmaLosslessPacket> ready_;
+};

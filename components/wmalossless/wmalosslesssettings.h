@@ -1,0 +1,20 @@
+#pragma once
+
+#include <vector>
+
+struct WmaLosslessLmsStage {
+    int order = 16;  // multiple of 16, at most 256
+    int scaling = 0; // coefficients are fixed point with this many fraction bits
+};
+
+// Tools the encoder uses; the defaults are the tuned ones, the rest is for tests and benchmarks.
+struct WmaLosslessSettings {
+    bool compress = true;      // false: every tile is raw PCM
+    int seekableInterval = 16; // frames between tiles that reset the predictors
+    bool interChannel = true;  // mid/side for stereo
+    int acScaling = 0;         // fixed pre-filter, pred = sum(c * x) >> acScaling
+    std::vector<int> acCoefs;  // each 1 .. 2^acScaling; empty switches the filter off
+    std::vector<WmaLosslessLmsStage> lms{{256, 12}, {16, 10}};
+    int moveAverageScaling = -1; // -1: chosen per seekable tile
+    int blockAlign = 0;          // 0: smallest that holds a raw frame
+};

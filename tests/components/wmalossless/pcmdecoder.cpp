@@ -1,0 +1,88 @@
+#include "pcmdecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+
+namespace {
+
+struct InputDeleter {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct CodecDeleter {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+
+void takeFrame(const AVFrame *frame, DecodedAudio &out)
+{
+    const int channels = frame->ch_layout.nb_channels;
+    for (int i = 0; i < frame->nb_samples; ++i)
+        for (int c = 0; c < channels; ++c) {
+            if (frame->format == AV_SAMPLE_FMT_S16P)
+                out.samples.append(reinterpret_cast<const qint16 *>(frame->extended_data[c])[i]);
+            else
+                out.samples.append(reinterpret_cast<const qint16 *>(frame->data[0])[i * channels + c]);
+        }
+}
+
+} // namespace
+
+DecodedAudio decodeWithLibav(const QString &path)
+{
+    DecodedAudio out;
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0) {
+        out.error = QStringLiteral("open failed");
+        return out;
+    }
+    std::unique_ptr<AVFormatContext, InputDeleter> format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        out.error = QStringLiteral("no stream info");
+        return out;
+    }
+    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        out.error = QStringLiteral("no audio stream");
+        return out;
+    }
+    AVStream *stream = format->streams[index];
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
+    if (!codec || !ctx || avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0 ||
+        avcodec_open2(ctx.get(), codec, nullptr) < 0) {
+        out.error = QStringLiteral("no decoder");
+        return out;
+    }
+    out.codecName = QString::fromUtf8(codec->name);
+    out.sampleRate = ctx->sample_rate;
+    out.channels = ctx->ch_layout.nb_channels;
+    if (format->duration != AV_NOPTS_VALUE)
+        out.durationSeconds = format->duration / double(AV_TIME_BASE);
+
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    auto drain = [&]() {
+        while (avcodec_receive_frame(ctx.get(), frame.get()) >= 0) {
+            takeFrame(frame.get(), out);
+            av_frame_unref(frame.get());
+        }
+    };
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(ctx.get(), packet.get()) >= 0)
+            drain();
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(ctx.get(), nullptr);
+    drain();
+    out.ok = true;
+    return out;
+}

@@ -1,0 +1,259 @@
+#include "pcmdecoder.h"
+#include "wmalosslessasf.h"
+#include "wmalosslessencoder.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+enum class Signal { Silence, Square, Noise, Sine60, Music, LeftRight, MonoUpmix };
+
+QVector<qint16> makeSignal(Signal kind, int frames, int channels = 2, int rate = 44100)
+{
+    QVector<qint16> out(qsizetype(frames) * channels);
+    quint32 seed = 12345;
+    auto noise = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<qint16>(seed >> 16);
+    };
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        for (int c = 0; c < channels; ++c) {
+            double v = 0;
+            switch (kind) {
+            case Signal::Silence:
+                v = 0;
+                break;
+            case Signal::Square:
+                v = (i / 50) % 2 ? 32767 : -32768;
+                break;
+            case Signal::Noise:
+                v = noise();
+                break;
+            case Signal::Sine60:
+                v = 30000 * std::sin(2 * M_PI * 60 * t);
+                break;
+            case Signal::Music:
+            case Signal::MonoUpmix: {
+                const double env = 0.6 + 0.4 * std::sin(2 * M_PI * 0.5 * t);
+                v = env * (9000 * std::sin(2 * M_PI * 220 * t) + 5000 * std::sin(2 * M_PI * 330.7 * t) +
+                           3000 * std::sin(2 * M_PI * 1760 * t + c * 0.3 * (kind == Signal::Music))) +
+                    noise() / 64.0;
+                break;
+            }
+            case Signal::LeftRight:
+                v = c == 0 ? 20000 * std::sin(2 * M_PI * 440 * t) : noise() / 4.0;
+                break;
+            }
+            if (kind == Signal::MonoUpmix && c == 1)
+                v = out[qsizetype(i) * channels];
+            out[qsizetype(i) * channels + c] =
+                static_cast<qint16>(std::clamp(std::lround(v), -32768L, 32767L));
+        }
+    }
+    return out;
+}
+
+QByteArray md5(const qint16 *data, qsizetype count)
+{
+    return QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char *>(data), count * qsizetype(sizeof(qint16))),
+        QCryptographicHash::Md5);
+}
+
+WmaLosslessSettings rawOnly()
+{
+    WmaLosslessSettings settings;
+    settings.compress = false;
+    return settings;
+}
+
+} // namespace
+
+class TestWmaLossless : public QObject {
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void endsExactlyOnPacketBoundary();
+    void packetsAreFixedSizeAndTimed();
+    void noiseStaysNearRawSize();
+    void compressesMusic();
+    void ffmpegCommandLineDecodesIt();
+    void rejectsUnsupportedInput();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void TestWmaLossless::roundTrip_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("compress");
+    const QList<QPair<const char *, Signal>> signals_{
+        {"silence", Signal::Silence},     {"square", Signal::Square}, {"noise", Signal::Noise},
+        {"sine60", Signal::Sine60},       {"music", Signal::Music},   {"left-right", Signal::LeftRight},
+        {"mono-upmix", Signal::MonoUpmix}};
+    for (const auto &[name, kind] : signals_) {
+        for (int frames : {1, 2047, 2048, 2049, 100000}) {
+            for (bool compress : {false, true}) {
+                QTest::addRow("%s-%d-%s", name, frames, compress ? "lms" : "raw")
+                    << int(kind) << frames << compress;
+            }
+        }
+    }
+}
+
+void TestWmaLossless::roundTrip()
+{
+    QFETCH(int, signal);
+    QFETCH(int, frames);
+    QFETCH(bool, compress);
+    const QVector<qint16> pcm = makeSignal(Signal(signal), frames);
+    const QString path =
+        dir_.filePath(QStringLiteral("rt-%1-%2-%3.wma").arg(signal).arg(frames).arg(compress));
+    QString error;
+    QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, &error,
+                                 compress ? WmaLosslessSettings() : rawOnly()),
+             qPrintable(error));
+    const DecodedAudio decoded = decodeWithLibav(path);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.codecName, QStringLiteral("wmalossless"));
+    QCOMPARE(decoded.sampleRate, 44100);
+    QCOMPARE(decoded.channels, 2);
+    QCOMPARE(decoded.samples.size(), pcm.size());
+    QCOMPARE(md5(decoded.samples.constData(), decoded.samples.size()), md5(pcm.constData(), pcm.size()));
+}
+
+// Silent frames are a few bits each, so in a long silence some frame finishes
+// on the last bit of a packet. Cut there, the stream ends exactly on a packet
+// boundary: the decoder must neither lose the last frame nor invent one after
+// it. Three frames more test the same boundary in mid-stream.
+void TestWmaLossless::endsExactlyOnPacketBoundary()
+{
+    const int rate = 8000;
+    qint64 end = 0;
+    WmaLosslessSettings settings;
+    for (int extra = 0; extra < 8 && end == 0; ++extra) {
+        settings.blockAlign = WmaLosslessEncoder(rate, 1).blockAlign() + extra;
+        WmaLosslessEncoder encoder(rate, 1, settings);
+        QVector<qint16> silence(encoder.frameSize() * 40000, 0);
+        silence[3] = 1000; // a coded tile at the start, silence after
+        encoder.encode(silence.constData(), int(silence.size()));
+        encoder.flush();
+        if (!encoder.exactPacketEnds().empty())
+            end = encoder.exactPacketEnds().front();
+    }
+    QVERIFY(end > 0);
+    const int frameSize = WmaLosslessEncoder(rate, 1).frameSize();
+    for (qint64 length : {end, end + 3 * frameSize}) {
+        QVector<qint16> pcm(length, 0);
+        pcm[3] = 1000;
+        WmaLosslessEncoder encoder(rate, 1, settings);
+        encoder.encode(pcm.constData(), int(pcm.size()));
+        encoder.flush();
+        const std::vector<qint64> ends = encoder.exactPacketEnds();
+        QVERIFY(!ends.empty());
+        QCOMPARE(ends.front(), end);
+        const QString path = dir_.filePath(QStringLiteral("boundary-%1.wma").arg(length));
+        QString error;
+        QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), pcm.size(), rate, 1, &error, settings),
+                 qPrintable(error));
+        const DecodedAudio decoded = decodeWithLibav(path);
+        QVERIFY2(decoded.ok, qPrintable(decoded.error));
+        QCOMPARE(decoded.samples.size(), pcm.size());
+        QCOMPARE(md5(decoded.samples.constData(), decoded.samples.size()), md5(pcm.constData(), pcm.size()));
+    }
+}
+
+void TestWmaLossless::packetsAreFixedSizeAndTimed()
+{
+    const int frames = 44100 * 3 + 77;
+    const QVector<qint16> pcm = makeSignal(Signal::Music, frames);
+    WmaLosslessEncoder encoder;
+    std::vector<WmaLosslessPacket> packets = encoder.encode(pcm.constData(), frames);
+    for (WmaLosslessPacket &packet : encoder.flush())
+        packets.push_back(std::move(packet));
+    QVERIFY(!packets.empty());
+    qint64 expectedPts = 0;
+    for (const WmaLosslessPacket &packet : packets) {
+        QCOMPARE(packet.data.size(), encoder.blockAlign());
+        QCOMPARE(packet.pts, expectedPts);
+        QVERIFY(packet.duration > 0);
+        expectedPts += packet.duration;
+        // Packet sequence numbers count up modulo 16.
+        QCOMPARE((uchar(packet.data[0]) >> 4), int(&packet - packets.data()) % 16);
+    }
+    QCOMPARE(expectedPts, qint64(frames));
+    QCOMPARE(encoder.extradata().size(), 18);
+}
+
+// Noise cannot be predicted; its tiles fall back to raw samples and the file
+// stays within half a percent of the PCM it holds.
+void TestWmaLossless::noiseStaysNearRawSize()
+{
+    const int frames = 44100 * 60;
+    const QVector<qint16> pcm = makeSignal(Signal::Noise, frames);
+    const QString path = dir_.filePath(QStringLiteral("noise.wma"));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
+    const qint64 rawBytes = qint64(frames) * 4;
+    const qint64 size = QFileInfo(path).size();
+    QVERIFY2(size <= rawBytes * 1005 / 1000, qPrintable(QStringLiteral("%1 vs %2").arg(size).arg(rawBytes)));
+}
+
+void TestWmaLossless::compressesMusic()
+{
+    const int frames = 44100 * 5;
+    const QVector<qint16> mono = makeSignal(Signal::MonoUpmix, frames);
+    const QVector<qint16> music = makeSignal(Signal::Music, frames);
+    // Both carry about 9 bits of noise per sample; identical channels cost one.
+    const QList<QPair<const QVector<qint16> *, double>> cases{{&mono, 0.45}, {&music, 0.75}};
+    for (const auto &[pcm, ratio] : cases) {
+        WmaLosslessEncoder encoder;
+        qint64 bytes = 0;
+        for (const WmaLosslessPacket &p : encoder.encode(pcm->constData(), frames))
+            bytes += p.data.size();
+        for (const WmaLosslessPacket &p : encoder.flush())
+            bytes += p.data.size();
+        QVERIFY2(bytes < qint64(frames) * 4 * ratio, qPrintable(QString::number(bytes)));
+        QVERIFY(encoder.codedTiles() > encoder.rawTiles());
+    }
+}
+
+void TestWmaLossless::ffmpegCommandLineDecodesIt()
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        QSKIP("ffmpeg command-line tool not installed");
+    const int frames = 44100 * 2 + 2049;
+    const QVector<qint16> pcm = makeSignal(Signal::LeftRight, frames);
+    const QString path = dir_.filePath(QStringLiteral("cli.wma"));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
+    QProcess process;
+    process.start(ffmpeg, {"-v", "error", "-i", path, "-f", "s16le", "-acodec", "pcm_s16le", "-"});
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray out = process.readAllStandardOutput();
+    QCOMPARE(out.size(), pcm.size() * qsizetype(sizeof(qint16)));
+    QCOMPARE(QCryptographicHash::hash(out, QCryptographicHash::Md5), md5(pcm.constData(), pcm.size()));
+}
+
+void TestWmaLossless::rejectsUnsupportedInput()
+{
+    const QVector<qint16> pcm(300, 0);
+    QString error;
+    QVERIFY(!writeWmaLosslessAsf(dir_.filePath("bad.wma"), pcm.constData(), 100, 44100, 3, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!writeWmaLosslessAsf(dir_.filePath("bad2.wma"), nullptr, 100, 44100, 2, &error));
+}
+
+QTEST_GUILESS_MAIN(TestWmaLossless)
+#include "tst_wmalossless.moc"
