@@ -36,7 +36,9 @@ void ConversionRun::pump() const
 
 void ConversionRun::SetUpEncoder()
 {
-    const int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultProfileNumber;
+    int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultProfileNumber;
+    if (m_profileOverride > 0)
+        profileNumber = m_profileOverride;
     m_writer.SetWmaProfile(profileNumber);
 }
 
@@ -69,6 +71,7 @@ void ConversionRun::ConvertAll()
         return;
     }
     m_active = true;
+    m_outputs.clear();
 
     int currentRow = -1;
     QString createdOutput;  // an output of this run that is not complete yet
@@ -104,8 +107,10 @@ void ConversionRun::ConvertAll()
         }
         if (!createdOutput.isEmpty())
             QFile::remove(createdOutput);
-        if (currentRow >= 0)
+        if (currentRow >= 0) {
             m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
+            m_outputs.remove(currentRow);
+        }
         endRun();
         Messages::error(error.message());
         return;
@@ -147,6 +152,7 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     m_writer.SetSourceFormat(formatA, formatB);
     m_writer.CreateOutput(output, 0);
     createdOutput = output;
+    m_outputs.insert(row, output);
     m_writer.SetSourceFormat(formatA, formatB);
 
     bool stopped = false;

@@ -4,6 +4,7 @@
 #include "audiofileinfo.h"
 #include "progressdisplay.h"
 
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -27,6 +28,11 @@ public:
     ProgressDisplay &progressDisplay() { return m_progress; }
     void setPump(Pump pump) { m_pump = std::move(pump); }
     void setTagWriter(TagWriter writer) { m_tagWriter = std::move(writer); }
+
+    // A profile number that wins over the stored one (the command line's --format).
+    void setProfileOverride(int profileNumber) { m_profileOverride = profileNumber; }
+    // The output a row was written to in the last run, or empty.
+    QString outputPathOf(int row) const { return m_outputs.value(row); }
 
     bool ConversionActive() const { return m_active; }
     // "stop" and closing the window: the run ends at its next check.
@@ -55,4 +61,6 @@ private:
     Pump m_pump;
     TagWriter m_tagWriter;
     bool m_active = false;
+    int m_profileOverride = 0;
+    QHash<int, QString> m_outputs;
 };

@@ -1,0 +1,247 @@
+// sonbrel-cli: the main window's file list, tag intake and conversion run
+// without a window.
+#include "appsettings.h"
+#include "conversionrun.h"
+#include "filelist.h"
+#include "filelistmodel.h"
+#include "messages.h"
+#include "profilefile.h"
+#include "tagintake.h"
+#include "taudiofile2.h"
+#include "terminalprogress.h"
+#include "wmaprofiles.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+
+volatile std::sig_atomic_t interrupted = 0;
+void onInterrupt(int) { interrupted = 1; }
+
+void printLine(const QString &line)
+{
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Messages go to standard error, and the last one is kept for the JSON output.
+class CliMessages : public Messages::Sink {
+public:
+    void information(const QString &text) override { show(text); }
+    void error(const QString &text) override { show(text); }
+    QString last;
+    bool quiet = false;
+
+private:
+    void show(const QString &text)
+    {
+        last = text;
+        if (!quiet)
+            std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    }
+};
+
+// One file list with its components, as the main window holds them.
+struct Session {
+    FileListModel list;
+    TAudioFile2 reader;
+    TAudioFile2 writer;
+    FileList files{list, reader};
+
+    Session()
+    {
+        files.setTagIntake(TagIntake);
+        files.setPump([] {});
+        reader.SetActive(true);
+        writer.SetActive(true);
+    }
+};
+
+int runInfo(const QStringList &paths, CliMessages &messages)
+{
+    messages.quiet = true;
+    Session session;
+    int exitCode = Success;
+    for (const QString &path : paths) {
+        messages.last.clear();
+        bool accepted = false;
+        try {
+            accepted = session.files.AddOneFile(path);
+        } catch (const std::exception &error) {
+            messages.last = QString::fromUtf8(error.what());
+        }
+        QJsonObject object;
+        if (!accepted) {
+            object.insert(QStringLiteral("path"), path);
+            object.insert(QStringLiteral("error"), messages.last);
+            exitCode = Failure;
+        } else {
+            const int row = session.list.count() - 1;
+            const AudioFileinfo &record = session.list.record(row);
+            object.insert(QStringLiteral("caption"), session.list.caption(row));
+            object.insert(QStringLiteral("frequency"), session.list.cell(row, FileListModel::Frequency));
+            object.insert(QStringLiteral("channels"), session.list.cell(row, FileListModel::Channels));
+            object.insert(QStringLiteral("time"), session.list.cell(row, FileListModel::Time));
+            object.insert(QStringLiteral("size"), session.list.cell(row, FileListModel::Size));
+            object.insert(QStringLiteral("status"), session.list.cell(row, FileListModel::Status));
+            object.insert(QStringLiteral("path"), session.list.cell(row, FileListModel::Path));
+            object.insert(QStringLiteral("title"), record.title);
+            object.insert(QStringLiteral("artist"), record.artist);
+            object.insert(QStringLiteral("year"), record.year);
+            object.insert(QStringLiteral("album"), record.album);
+            object.insert(QStringLiteral("comment"), record.comment);
+            object.insert(QStringLiteral("genre"), record.genre);
+            object.insert(QStringLiteral("duration"), record.duration);
+        }
+        printLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
+    return exitCode;
+}
+
+int runProfiles()
+{
+    TAudioFile2 probe;
+    int position = 0;
+    for (const WmaProfile &profile : wmaProfiles()) {
+        bool available = true;
+        try {
+            probe.SetWmaProfile(position + 1);
+        } catch (const AudioFileError &) {
+            available = false;
+        }
+        printLine(QStringLiteral("%1\t%2\t%3\t%4")
+                      .arg(position)
+                      .arg(position + 1)
+                      .arg(QString::fromUtf8(profile.text), available ? QStringLiteral("available")
+                                                                      : QStringLiteral("not available")));
+        ++position;
+    }
+    return Success;
+}
+
+int runConvert(const QStringList &inputs, const QString &output, const QString &format)
+{
+    const ProfileFile settings(ProfileFile::defaultPath());  // read, never written
+    AppSettings held = readStartupSettings(settings);
+    if (!output.isEmpty())
+        held.outputFolder = output;
+
+    Session session;
+    ConversionRun run(session.list, session.reader, session.writer, held);
+    run.setSettings(const_cast<ProfileFile *>(&settings));
+    if (!format.isEmpty()) {
+        bool ok = false;
+        const int position = format.toInt(&ok);
+        if (!ok || position < 0 || position >= kWmaProfileCount) {
+            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n", kWmaProfileCount - 1);
+            return UsageError;
+        }
+        run.setProfileOverride(position + 1);
+    }
+
+    int exitCode = Success;
+    try {
+        for (const QString &input : inputs) {
+            const int before = session.list.count();
+            if (QFileInfo(input).isDir()) {
+                session.files.AddFolderFiles(input);
+            } else if (!session.files.AddOneFile(input)) {
+                exitCode = Failure;
+            }
+            if (session.list.count() == before && QFileInfo(input).isDir())
+                std::fprintf(stderr, "%s: no supported files\n", qPrintable(input));
+        }
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return Failure;
+    }
+    if (session.list.count() == 0)
+        return Failure;
+
+    TerminalProgress progress(isatty(STDERR_FILENO));
+    run.setProgressDisplay(ProgressDisplay{&progress, &progress, &progress, progress.GetRect()});
+    std::signal(SIGINT, onInterrupt);
+    run.setPump([&] {
+        if (interrupted)
+            run.Stop();  // Ctrl+C acts as Stop
+        for (int row = 0; row < session.list.count(); ++row) {
+            if (session.list.cell(row, FileListModel::Status) == QLatin1String("Converting"))
+                progress.setLabel(session.list.caption(row));
+        }
+    });
+    run.ConvertAll();
+    progress.finishLine();
+
+    for (int row = 0; row < session.list.count(); ++row) {
+        const QString status = session.list.cell(row, FileListModel::Status);
+        if (status != QLatin1String("finish"))
+            exitCode = Failure;
+        printLine(QStringLiteral("%1\t%2\t%3").arg(status, run.outputPathOf(row), session.list.cell(row, FileListModel::Path)));
+    }
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sonbrel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SONBREL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sonbrel on the command line.\n\n"
+        "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
+        "  profiles            the 47 WMA profiles and whether this build can produce them\n"
+        "  convert FILE|FOLDER...  convert to WMA as the main window does"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption outputOption(QStringLiteral("output"), QStringLiteral("Output folder (convert)."),
+                                          QStringLiteral("DIR"));
+    const QCommandLineOption formatOption(QStringLiteral("format"),
+                                          QStringLiteral("Profile position 0-46 (convert)."), QStringLiteral("POSITION"));
+    parser.addOption(outputOption);
+    parser.addOption(formatOption);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, profiles or convert"));
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "sonbrel-cli: %s\n", qPrintable(parser.errorText()));
+        return UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(Success);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty()) {
+        std::fprintf(stderr, "sonbrel-cli: a command is needed (see --help)\n");
+        return UsageError;
+    }
+    const QString command = arguments.takeFirst();
+    CliMessages messages;
+    Messages::setSink(&messages);
+
+    int result = UsageError;
+    if (command == QLatin1String("info") && !arguments.isEmpty()) {
+        result = runInfo(arguments, messages);
+    } else if (command == QLatin1String("profiles") && arguments.isEmpty()) {
+        result = runProfiles();
+    } else if (command == QLatin1String("convert") && !arguments.isEmpty()) {
+        result = runConvert(arguments, parser.value(outputOption), parser.value(formatOption));
+    } else {
+        std::fprintf(stderr, "sonbrel-cli: unknown command or missing files (see --help)\n");
+    }
+    Messages::setSink(nullptr);
+    return result;
+}

@@ -1,1 +1,0 @@
-// removed once this folder has real sources

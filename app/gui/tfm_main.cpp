@@ -1,0 +1,330 @@
+#include "tfm_main.h"
+
+#include "messages.h"
+#include "profilefile.h"
+#include "taudiofile2.h"
+#include "tagintake.h"
+#include "tfm_dir.h"
+#include "tfm_id3.h"
+#include "tfm_set.h"
+#include "tskin.h"
+#include "tskinlabel.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QShortcut>
+#include <QTableView>
+
+Tfm_main *fm_main = nullptr;
+
+namespace {
+
+std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
+{
+    return impl ? std::make_unique<TAudioFile2>(std::move(impl)) : std::make_unique<TAudioFile2>();
+}
+
+const QString kOpenFilter = QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg);;"
+                                           "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;"
+                                           "OGG Files(*.ogg);;All File(*.*)");
+
+} // namespace
+
+Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFile2> writer, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_reader(makeInstance(std::move(reader))), m_writer(makeInstance(std::move(writer))),
+      m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held)
+{
+    setWindowTitle(QStringLiteral("Sonbrel"));
+    setFixedSize(508, 380);
+    setAcceptDrops(true);
+
+    Skin1 = new TSkin(this);
+    connect(Skin1, &TSkin::OnClick, this, &Tfm_main::Skin1Click);
+    SkinLabel1 = new TSkinLabel(this);
+    SkinLabel1->setGeometry(106, 67, 201, 14);
+    lv = new QTableView(this);
+    setUpFileListView();
+    setUpShortcuts();
+
+    m_files.setTagIntake(TagIntake);
+    m_run.setTagWriter(CarryTags);
+
+    chooseFiles = [this] {
+        return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
+                                             QFileDialog::Options());
+    };
+    openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+}
+
+Tfm_main::~Tfm_main() = default;
+
+void Tfm_main::setDialogs(Tfm_dir *dir, Tfm_set *set, Tfm_id3 *id3)
+{
+    m_dir = dir;
+    m_set = set;
+    m_id3 = id3;
+}
+
+void Tfm_main::setUpFileListView()
+{
+    lv->setModel(&m_model);
+    lv->setGeometry(24, 87, 446, 189);
+    lv->setShowGrid(true);
+    lv->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lv->setSortingEnabled(false);
+    lv->setWordWrap(false);
+    lv->verticalHeader()->hide();
+    lv->verticalHeader()->setDefaultSectionSize(lv->fontMetrics().height() + 4);
+    lv->horizontalHeader()->setSectionsClickable(false);
+    lv->horizontalHeader()->setHighlightSections(false);
+    lv->horizontalHeader()->setStretchLastSection(false);
+    const QList<int> widths = FileListModel::columnWidths();
+    for (int column = 0; column < widths.size(); ++column)
+        lv->setColumnWidth(column, widths[column]);
+    connect(&m_model, &FileListModel::titleColumnWidthChanged, lv, [this](int width) { lv->setColumnWidth(0, width); });
+    lv->setAccessibleName(QStringLiteral("Files to convert"));
+}
+
+void Tfm_main::setUpShortcuts()
+{
+    const auto bind = [this](const QKeySequence &keys, const QString &element) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, element] { dispatch(element); });
+    };
+    bind(QKeySequence::Open, QStringLiteral("addfile"));
+    bind(QKeySequence(Qt::Key_Delete), QStringLiteral("remove"));
+    bind(QKeySequence::HelpContents, QStringLiteral("help"));
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Return), QStringLiteral("converter"));
+    bind(QKeySequence(Qt::Key_Escape), QStringLiteral("stop"));
+    auto *quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    auto *all = new QShortcut(QKeySequence::SelectAll, this);
+    connect(all, &QShortcut::activated, lv, &QTableView::selectAll);
+}
+
+void Tfm_main::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void Tfm_main::FormShow()
+{
+    try {
+        try {
+            Skin1->LoadSkin(TSkin::defaultSkinPath());
+        } catch (const SkinError &error) {
+            // Show what is wrong, then draw the built-in copy so the window stays usable.
+            Messages::error(error.message());
+            Skin1->LoadBuiltinSkin();
+        }
+        Skin1->AttachWindow(this);
+        Skin1->ApplyFormSkin(this, QStringLiteral("From"));
+
+        ProgressDisplay progress;
+        if (ISkinObject *root = Skin1->GetWindowObject(this)) {
+            if (ISkinObject *pbpos = root->FindObject(QStringLiteral("pbpos"))) {
+                progress.percentText = pbpos->TextFacet();
+                progress.percentFrame = pbpos->FrameFacet();
+            }
+            if (ISkinObject *pb = root->FindObject(QStringLiteral("pb")))
+                progress.bar = pb->FrameFacet();
+        }
+        if (progress.bar)
+            progress.barOrigin = progress.bar->GetRect();
+        progress.reset();
+        m_run.setProgressDisplay(progress);
+    } catch (const std::exception &error) {
+        Messages::error(QString::fromUtf8(error.what()));
+    }
+
+    try {
+        m_reader->SetActive(true);
+        m_writer->SetActive(true);
+    } catch (const AudioFileError &error) {
+        Messages::error(error.message());
+    }
+
+    // Closing writes the settings back, so they are read whatever failed above.
+    m_settings = std::make_unique<ProfileFile>(ProfileFile::defaultPath());
+    m_held = readStartupSettings(*m_settings);
+    SkinLabel1->setCaption(m_held.folderLabel);
+    m_run.setSettings(m_settings.get());
+
+    lv->setGeometry(24, 87, 446, 189);
+    lv->raise();
+    SkinLabel1->raise();
+}
+
+void Tfm_main::Skin1Click(QObject *, ISkinObject *source)
+{
+    if (source)
+        dispatch(source->GetName());
+}
+
+void Tfm_main::dispatch(const QString &elementName)
+{
+    const Command command = commandForElement(elementName);
+    if (command == Command::None)
+        return;
+    if (isGuarded(command) && refuseWhileConverting())
+        return;
+    try {
+        runCommand(command);
+    } catch (const std::exception &error) {
+        // What a command does not handle itself ends it and is shown; the program goes on.
+        Messages::error(QString::fromUtf8(error.what()));
+    }
+}
+
+bool Tfm_main::refuseWhileConverting()
+{
+    if (!ConversionActive())
+        return false;
+    Messages::information(QStringLiteral("Please stop converting first!"));
+    return true;
+}
+
+void Tfm_main::runCommand(Command command)
+{
+    switch (command) {
+    case Command::SetPath:
+        if (m_dir) {
+            const QString folder = m_dir->Execute(QStringLiteral("Output Directory"), this);
+            if (!folder.isEmpty()) {
+                SkinLabel1->setCaption(folder);
+                m_held.outputFolder = folder;
+            }
+        }
+        break;
+    case Command::AddFolder:
+        AddFolder();
+        break;
+    case Command::AddFile:
+        AddFiles();
+        break;
+    case Command::Settings:
+        if (m_set) {
+            m_set->setSettings(m_settings.get());
+            m_set->Execute(this);
+        }
+        break;
+    case Command::Remove:
+        DeleteSelected();
+        break;
+    case Command::Converter:
+        m_run.ConvertAll();
+        break;
+    case Command::Help:
+        openUrl(QUrl::fromLocalFile(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
+        break;
+    case Command::Stop:
+        m_run.Stop();
+        break;
+    case Command::Clear:
+        ClearList();
+        break;
+    case Command::Open:
+        openUrl(QUrl::fromLocalFile(m_held.outputFolder));
+        break;
+    case Command::Id3:
+        if (m_id3)
+            m_id3->Execute(m_model, this);
+        break;
+    case Command::None:
+        break;
+    }
+}
+
+void Tfm_main::AddFiles()
+{
+    const QStringList paths = chooseFiles();
+    if (!paths.isEmpty())
+        m_files.AddPaths(paths);
+}
+
+void Tfm_main::AddFolder()
+{
+    if (!m_dir)
+        return;
+    const QString folder = m_dir->Execute(QStringLiteral("Add File Directory"), this);
+    if (!folder.isEmpty())
+        m_files.AddFolderFiles(folder);
+}
+
+void Tfm_main::DeleteSelected()
+{
+    QList<int> rows;
+    for (const QModelIndex &index : lv->selectionModel()->selectedRows())
+        rows << index.row();
+    m_files.DeleteRows(rows);
+}
+
+void Tfm_main::ClearList() { m_files.ClearList(); }
+
+void Tfm_main::AddPaths(const QStringList &paths)
+{
+    if (refuseWhileConverting())
+        return;
+    try {
+        for (const QString &path : paths) {
+            if (QFileInfo(path).isDir())
+                m_files.AddFolderFiles(path);
+            else
+                m_files.AddPaths({path});
+        }
+    } catch (const std::exception &error) {
+        Messages::error(QString::fromUtf8(error.what()));
+    }
+}
+
+void Tfm_main::FormCloseQuery()
+{
+    m_run.Stop();
+    if (!m_settings)
+        return;
+    try {
+        writeCloseSettings(*m_settings, m_held);
+    } catch (const SettingsWriteError &error) {
+        // Nobody may be unable to quit: say so and close all the same.
+        Messages::error(error.message());
+    }
+}
+
+void Tfm_main::closeEvent(QCloseEvent *event)
+{
+    FormCloseQuery();
+    event->accept();
+}
+
+void Tfm_main::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void Tfm_main::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    AddPaths(paths);
+}

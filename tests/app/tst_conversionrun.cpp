@@ -1,0 +1,277 @@
+#include "conversionrun.h"
+#include "fakeaudiofile.h"
+#include "filelistmodel.h"
+#include "messages.h"
+#include "profilefile.h"
+#include "taudiofile2.h"
+
+#include <QtTest>
+
+namespace {
+struct FakeFrame : ISkinFrame {
+    SkinRect rect{10, 300, 449, 310};
+    int refreshes = 0;
+    SkinRect GetRect() const override { return rect; }
+    void SetRect(const SkinRect &r) override { rect = r; }
+    void Refresh() override { ++refreshes; }
+};
+struct FakeText : ISkinText {
+    QString text = "untouched";
+    void SetText(const QString &t) override { text = t; }
+    QString Text() const override { return text; }
+};
+} // namespace
+
+class TestConversionRun : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::shared_ptr<FakeAudioState> m_state;
+    std::unique_ptr<TAudioFile2> m_reader, m_writer;
+    std::unique_ptr<FileListModel> m_model;
+    AppSettings m_held;
+    std::unique_ptr<ConversionRun> m_run;
+    FakeFrame m_bar, m_percentFrame;
+    FakeText m_percent;
+    QStringList m_tagged;
+    std::function<void()> m_onPump;
+
+    QString out() const { return m_dir.filePath("out"); }
+    void addRow(const QString &caption, const QString &file, FakeSource source = {})
+    {
+        const QString path = m_dir.filePath("src/" + file);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        m_state->sources[file] = source;
+        const int row = m_model->appendRow(caption);
+        m_model->setCell(row, FileListModel::Path, path);
+        m_model->setCell(row, FileListModel::Status, "Unconvert");
+    }
+    QStringList statuses() const
+    {
+        QStringList s;
+        for (int i = 0; i < m_model->count(); ++i)
+            s << m_model->cell(i, FileListModel::Status);
+        return s;
+    }
+
+private slots:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.filePath("src"));
+        m_state = std::make_shared<FakeAudioState>();
+        m_reader = std::make_unique<TAudioFile2>(std::make_unique<FakeAudioFile>(m_state));
+        m_writer = std::make_unique<TAudioFile2>(std::make_unique<FakeAudioFile>(m_state));
+        m_model = std::make_unique<FileListModel>();
+        m_held = AppSettings{};
+        m_held.outputFolder = out();
+        m_run = std::make_unique<ConversionRun>(*m_model, *m_reader, *m_writer, m_held);
+        m_bar = FakeFrame{};
+        m_percent = FakeText{};
+        m_run->setProgressDisplay(ProgressDisplay{&m_bar, &m_percent, &m_percentFrame, m_bar.rect});
+        m_tagged.clear();
+        m_onPump = nullptr;
+        m_run->setPump([this] {
+            if (m_onPump)
+                m_onPump();
+        });
+        m_run->setTagWriter([this](const QString &path, const AudioFileinfo &rec) {
+            m_tagged << QFileInfo(path).fileName() + "|" + rec.title;
+        });
+    }
+
+    void emptyListAsksForFiles()
+    {
+        Messages::Recorder messages;
+        m_run->ConvertAll();
+        QCOMPARE(messages.informations, QStringList{"Please add file!"});
+        QVERIFY(!m_run->ConversionActive());
+    }
+
+    void emptyFolderIsRefused()
+    {
+        Messages::Recorder messages;
+        addRow("Song", "a.mp3");
+        m_held.outputFolder.clear();
+        m_run->ConvertAll();
+        QCOMPARE(messages.informations, QStringList{"Please choose an output folder!"});
+        QVERIFY(m_state->log.isEmpty());
+    }
+
+    void callOrderOfOneFile()
+    {
+        addRow("Song", "a.mp3", FakeSource{44100, 2, 100, 4410});
+        m_model->record(0).title = "T";
+        m_run->ConvertAll();
+        QCOMPARE(m_state->log.mid(0, 6), QStringList({"SetWmaProfile 23", "Open a.mp3 0 1", "SetSourceFormat 44100 2",
+                                                     "CreateOutput Song.wma 0", "SetSourceFormat 44100 2",
+                                                     "ReadSamples"}));
+        QCOMPARE(m_state->log.mid(m_state->log.size() - 2), QStringList({"Close", "Close"}));
+        QCOMPARE(m_state->readSizes, QList<int>({2034, 2034, 2034}));
+        QCOMPARE(statuses(), QStringList{"finish"});
+        QCOMPARE(m_tagged, QStringList{"Song.wma|T"});
+        QCOMPARE(m_held.outputFolder, out() + "/");
+        QVERIFY(QFileInfo(out()).isDir());
+        QVERIFY(!m_run->ConversionActive());
+        QCOMPARE(m_percent.text, QString());
+        QCOMPARE(m_bar.rect.right, m_bar.rect.left);
+    }
+
+    void storedProfileIsUsed()
+    {
+        QTemporaryDir cfg;
+        ProfileFile ini(cfg.filePath("sonbrel.ini"));
+        ini.WriteInteger("wma", "format", 20);
+        m_run->setSettings(&ini);
+        addRow("Song", "a.mp3");
+        m_run->ConvertAll();
+        QCOMPARE(m_state->log.first(), QStringLiteral("SetWmaProfile 21"));
+    }
+
+    void fadeReadSizes_data()
+    {
+        QTest::addColumn<bool>("fadeIn");
+        QTest::addColumn<bool>("fadeOut");
+        QTest::addColumn<QList<int>>("reads");
+        // 10 s at 1000 Hz mono: 10000 frames; 5 s is 5000 frames.
+        QTest::newRow("fade in") << true << false << QList<int>({5000, 2034, 2034, 2034});
+        QTest::newRow("fade out") << false << true << QList<int>({2034, 2034, 2034, 3901});
+        QTest::newRow("both") << true << true << QList<int>({5000, 2034, 2968});
+    }
+    void fadeReadSizes()
+    {
+        QFETCH(bool, fadeIn);
+        QFETCH(bool, fadeOut);
+        QFETCH(QList<int>, reads);
+        m_held.fadeIn = fadeIn;
+        m_held.fadeOut = fadeOut;
+        addRow("Song", "a.wav", FakeSource{1000, 1, 10000, 10000});
+        m_run->ConvertAll();
+        QCOMPARE(m_state->readSizes, reads);
+    }
+
+    void tinyFileIsReadOnce()
+    {
+        addRow("Tiny", "t.wav", FakeSource{44100, 2, 1, 50});
+        m_run->ConvertAll();
+        QCOMPARE(m_state->readSizes, QList<int>{2034});
+        QCOMPARE(statuses(), QStringList{"finish"});
+    }
+
+    void showProgress()
+    {
+        m_run->ShowProgress(5000);  // idle: always zero
+        QCOMPARE(m_bar.rect.right - m_bar.rect.left, 0);
+        QCOMPARE(m_percent.text, QStringLiteral("0%"));
+        addRow("Song", "a.mp3");
+        m_onPump = [this] {
+            m_run->ShowProgress(12000);
+            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 439);
+            QCOMPARE(m_percent.text, QStringLiteral("100%"));
+            m_run->ShowProgress(-1);
+            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 0);
+            QCOMPARE(m_percent.text, QStringLiteral("0%"));
+            m_run->ShowProgress(5000);
+            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 220);
+            QCOMPARE(m_bar.rect.top, 300);
+            QCOMPARE(m_bar.rect.bottom, 310);
+        };
+        m_run->ConvertAll();
+        QCOMPARE(m_percent.text, QString());  // after a run: empty, not "0%"
+    }
+
+    void takenNamesGetNumbers()
+    {
+        QDir().mkpath(out());
+        for (const char *name : {"Mr.wma", "Mr_1.wma"}) {
+            QFile f(out() + "/" + name);
+            f.open(QIODevice::WriteOnly);
+            f.write("keep");
+        }
+        addRow("Mr. Jones", "a.mp3");
+        addRow("Mr. Jones", "b.mp3");
+        m_run->ConvertAll();
+        QVERIFY(m_state->log.contains("CreateOutput Mr_2.wma 0"));
+        QVERIFY(m_state->log.contains("CreateOutput Mr_3.wma 0"));
+        QFile kept(out() + "/Mr.wma");
+        kept.open(QIODevice::ReadOnly);
+        QCOMPARE(kept.readAll(), QByteArray("keep"));
+    }
+
+    void allNamesTakenSkipsTheRow()
+    {
+        Messages::Recorder messages;
+        QDir().mkpath(out());
+        QFile(out() + "/Song.wma").open(QIODevice::WriteOnly);
+        for (int n = 1; n <= 100; ++n)
+            QFile(out() + QStringLiteral("/Song_%1.wma").arg(n)).open(QIODevice::WriteOnly);
+        addRow("Song", "a.mp3");
+        addRow("Other", "b.mp3");
+        m_run->ConvertAll();
+        QCOMPARE(messages.informations, QStringList{"Song.wma and its numbered names already exist."});
+        QCOMPARE(statuses(), QStringList({"Unconvert", "finish"}));
+    }
+
+    void removedSourceIsReportedAndSkipped()
+    {
+        Messages::Recorder messages;
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        addRow("Three", "c.mp3");
+        const QString gone = m_model->cell(1, FileListModel::Path);
+        QFile::remove(gone);
+        m_run->ConvertAll();
+        QCOMPARE(messages.informations, QStringList{gone + " has been removed."});
+        QCOMPARE(statuses(), QStringList({"finish", "Unconvert", "finish"}));
+    }
+
+    void stopInTheMiddle()
+    {
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        int pumps = 0;
+        m_onPump = [&] {
+            if (++pumps == 6)
+                m_run->Stop();
+        };
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList({"Stopped", "Unconvert"}));
+        QCOMPARE(m_tagged, QStringList{"One.wma|"});
+        QVERIFY(QFile::exists(out() + "/One.wma"));
+        QVERIFY(!m_run->ConversionActive());
+        QCOMPARE(m_percent.text, QString());
+    }
+
+    void componentFailureEndsCleanly()
+    {
+        Messages::Recorder messages;
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        addRow("Three", "c.mp3");
+        m_state->failOn = "WriteSamples";
+        m_state->failAfter = 25;  // fails inside the second file
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList({"finish", "Failed", "Unconvert"}));
+        QVERIFY(QFile::exists(out() + "/One.wma"));
+        QVERIFY(!QFile::exists(out() + "/Two.wma"));
+        QVERIFY(!m_run->ConversionActive());
+        QVERIFY(!m_reader->IsOpen());
+        QVERIFY(!m_writer->IsOpen());
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors.first().startsWith("injected failure"));
+        QCOMPARE(m_bar.rect.right, m_bar.rect.left);
+        QCOMPARE(m_percent.text, QString());
+    }
+
+    void secondConverterIsIgnored()
+    {
+        addRow("One", "a.mp3");
+        m_onPump = [this] { m_run->ConvertAll(); };
+        m_run->ConvertAll();
+        QCOMPARE(m_state->log.count("SetWmaProfile 23"), 1);
+        QCOMPARE(statuses(), QStringList{"finish"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConversionRun)
+#include "tst_conversionrun.moc"

@@ -1,0 +1,133 @@
+#include "appsettings.h"
+#include "profilefile.h"
+
+#include <QtTest>
+
+class TestProfileFile : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path() const { return m_dir.filePath("sonbrel.ini"); }
+    void writeText(const QByteArray &text)
+    {
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+    QByteArray readText()
+    {
+        QFile f(path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void cleanup() { QFile::remove(path()); }
+
+    void defaultsWithoutFile()
+    {
+        const ProfileFile ini(path());
+        const AppSettings held = readStartupSettings(ini);
+        QCOMPARE(held.outputFolder, defaultOutputFolder());
+        QCOMPARE(held.folderLabel, defaultOutputFolder());
+        QCOMPARE(held.fadeIn, false);
+        QCOMPARE(held.fadeOut, false);
+        QCOMPARE(held.fadeInTime, 5);
+        QCOMPARE(held.fadeOutTime, 5);
+        QCOMPARE(held.norVol, 98);
+        QCOMPARE(storedProfileNumber(ini), 23);
+    }
+
+    void integers_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("hex") << QByteArray("0x0A") << 10;
+        QTest::newRow("HEX") << QByteArray("0X1f") << 31;
+        QTest::newRow("word") << QByteArray("ten") << 5;
+        QTest::newRow("empty") << QByteArray("") << 5;
+        QTest::newRow("bare 0x") << QByteArray("0x") << 5;
+        QTest::newRow("negative") << QByteArray("-3") << -3;
+        QTest::newRow("spaces") << QByteArray("  7 ") << 7;
+        QTest::newRow("trailing junk") << QByteArray("7s") << 5;
+    }
+    void integers()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, expected);
+        writeText("[Fade]\nIntime=" + value + "\n");
+        QCOMPARE(ProfileFile(path()).ReadInteger("Fade", "Intime", 5), expected);
+    }
+
+    void namesIgnoreCaseAndBooleansNormalise()
+    {
+        writeText("; kept comment\n[fade]\nIN=2\n[Format]\nDir=\n");
+        ProfileFile ini(path());
+        AppSettings held = readStartupSettings(ini);
+        QCOMPARE(held.fadeIn, true);
+        QCOMPARE(held.outputFolder, QString());  // empty stays empty, not the default
+        writeCloseSettings(ini, held);
+        const QByteArray text = readText();
+        QVERIFY(text.startsWith("; kept comment\n"));
+        QVERIFY(text.contains("IN=1\n"));
+        QCOMPARE(ini.ReadBool("Fade", "In", false), true);
+    }
+
+    void closeWritesAllEntries()
+    {
+        ProfileFile ini(path());
+        AppSettings held = readStartupSettings(ini);
+        held.outputFolder = "/home/u/Music/";
+        writeCloseSettings(ini, held);
+        const ProfileFile again(path());
+        QCOMPARE(again.ReadString("Format", "Dir", "x"), QStringLiteral("/home/u/Music/"));
+        QCOMPARE(again.ReadInteger("Format", "int", 0), 2);
+        QCOMPARE(again.ReadString("Fade", "In", ""), QStringLiteral("0"));
+        QCOMPARE(again.ReadString("Fade", "Out", ""), QStringLiteral("0"));
+        QCOMPARE(again.ReadInteger("Fade", "Intime", 0), 5);
+        QCOMPARE(again.ReadInteger("Fade", "Outtime", 0), 5);
+        QCOMPARE(again.ReadInteger("Nor", "vol", 0), 98);
+        QCOMPARE(readText().count('['), 3);
+    }
+
+    void foreignEntriesSurviveAndProfileIsUnchecked()
+    {
+        writeText("[wma]\nformat=50\nother=keep me\n[Mine]\nx=1\n");
+        ProfileFile ini(path());
+        QCOMPARE(storedProfileNumber(ini), 51);
+        ini.WriteInteger("wma", "format", 3);
+        ini.WriteString("wma", "new", "v");
+        const QByteArray text = readText();
+        QVERIFY(text.contains("format=3\nother=keep me\nnew=v\n[Mine]\nx=1\n"));
+    }
+
+    void longTextIsCut()
+    {
+        writeText("[Format]\nDir=" + QByteArray(3000, 'a') + "\n");
+        QCOMPARE(ProfileFile(path()).ReadString("Format", "Dir", "").size(), 2047);
+    }
+
+    void refusedWriteReportsTheFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("root can write anywhere");
+        QDir(m_dir.path()).mkdir("ro");
+        QFile::setPermissions(m_dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner);
+        ProfileFile ini(m_dir.filePath("ro/sonbrel.ini"));
+        try {
+            ini.WriteInteger("wma", "format", 1);
+            QFAIL("write should fail");
+        } catch (const SettingsWriteError &e) {
+            QCOMPARE(e.message(), "Unable to write to " + m_dir.filePath("ro/sonbrel.ini"));
+        }
+    }
+
+    void refusedWriteAsRootToo()
+    {
+        // A path below a regular file can't be written by anyone.
+        writeText("x");
+        ProfileFile ini(path() + "/sonbrel.ini");
+        QVERIFY_THROWS_EXCEPTION(SettingsWriteError, ini.WriteInteger("wma", "format", 1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfileFile)
+#include "tst_profilefile.moc"
