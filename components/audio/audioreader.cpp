@@ -108,11 +108,15 @@ qint64 countByPackets(AVFormatContext *format, int stream, int sampleRate, bool 
     qint64 total = 0;
     qint64 skip = 0;
     *exact = true;
+    int64_t nextPts = AV_NOPTS_VALUE;
     while (readStreamPacket(format, stream, packet.get()) >= 0) {
-        if (packet->duration < 0) {
+        // Durations that disagree with the timestamps cannot be trusted.
+        const bool gap = packet->pts != AV_NOPTS_VALUE && nextPts != AV_NOPTS_VALUE && packet->pts != nextPts;
+        if (packet->duration < 0 || gap) {
             *exact = false;
             return 0;
         }
+        nextPts = packet->pts != AV_NOPTS_VALUE ? packet->pts + packet->duration : AV_NOPTS_VALUE;
         qint64 frames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
         qint64 padding = 0;
         size_t size = 0;

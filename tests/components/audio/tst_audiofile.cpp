@@ -74,6 +74,8 @@ private slots:
 
     void sampleCountIsWhatReadingDelivers_data();
     void sampleCountIsWhatReadingDelivers();
+    void realWorldFilesReadToTheirCount_data();
+    void realWorldFilesReadToTheirCount();
     void badInputFailsCleanly_data();
     void badInputFailsCleanly();
 
@@ -168,6 +170,32 @@ void TestAudioFile::sampleCountIsWhatReadingDelivers()
     QVERIFY(audio.Close().ok);
     QVERIFY(!audio.IsOpen());
     QCOMPARE(audio.DurationMs(), 0);
+}
+
+void TestAudioFile::realWorldFilesReadToTheirCount_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("sound"); // damaged frames are padded with silence to keep the count
+    const QDir root(QStringLiteral(SONBREL_REALWORLD_DIR));
+    for (const QString folder : {"mp3", "wav", "wma", "ogg"}) {
+        for (const QFileInfo &info : QDir(root.filePath(folder)).entryInfoList(QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(folder + '/' + info.fileName()))
+                << info.filePath() << !info.fileName().contains("garbage");
+    }
+}
+
+void TestAudioFile::realWorldFilesReadToTheirCount()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, sound);
+    FfmpegAudioFile audio;
+    const AudioStatus status = audio.Open(file, 0, 1);
+    if (!status.ok || audio.DurationMs() == 0)
+        return; // tag-only and broken samples: refusing them is right
+    const ReadResult read = readAll(audio);
+    QCOMPARE(read.frames, qint64(audio.SampleCount()));
+    if (sound)
+        QCOMPARE(read.mismatch, qint64(0));
 }
 
 void TestAudioFile::badInputFailsCleanly_data()
