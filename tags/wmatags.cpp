@@ -5,6 +5,7 @@
 #include "wmaudsdk.h"
 #include "wmawritablefile.h"
 
+#include <QFileInfo>
 #include <QLibrary>
 
 #include <algorithm>
@@ -46,6 +47,12 @@ struct InfoRelease {
     void operator()(IWMAudioInfo *info) const { info->Release(); }
 };
 using InfoPointer = std::unique_ptr<IWMAudioInfo, InfoRelease>;
+
+// Opening a pipe or a device would block or read without end.
+bool isRegularFile(const QString &fileName)
+{
+    return QFileInfo(fileName).isFile();
+}
 
 InfoPointer openInfo(const QString &fileName)
 {
@@ -139,6 +146,8 @@ void ShutdownWMAModule()
 void ReadWMATag(const QString &fileName, WMATagInfo &tag)
 {
     try {
+        if (!isRegularFile(fileName))
+            return;
         if (const InfoPointer info = openInfo(fileName)) {
             WMATagInfo work{};
             work.Found = -1;
@@ -164,7 +173,7 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag)
 int WriteWMATag(const QString &fileName, WMATagInfo tag)
 {
     try {
-        if (!WMASdkAvailable())
+        if (!WMASdkAvailable() || !isRegularFile(fileName))
             return 0;
         const WmaWritableFile writable(fileName);
         const InfoPointer info = openInfo(fileName);
