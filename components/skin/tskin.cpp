@@ -44,11 +44,8 @@ TSkin::TSkin(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("Skin1"));
 }
 
-TSkin::~TSkin()
-{
-    // Child widgets go with QWidget; the elements must not outlive them unseen.
-    discardWidgets();
-}
+// The elements go before QWidget deletes the child widgets that back them.
+TSkin::~TSkin() = default;
 
 QString TSkin::defaultSkinPath()
 {

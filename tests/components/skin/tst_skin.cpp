@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -405,12 +406,12 @@ void TestSkin::accessibility()
     // Pressing through the accessibility action is a click like any other.
     QAccessibleInterface *convert = QAccessible::queryAccessibleInterface(host.button("converter"));
     QVERIFY(convert->actionInterface());
-    QStringList names;
-    auto connection = connect(host.skin, &TSkin::OnClick, this,
-                              [&](QObject *, ISkinObject *source) { names << source->GetName(); });
+    QSignalSpy spy(host.skin, &TSkin::OnClick);
+    QVERIFY(spy.isValid());
     convert->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    QTRY_COMPARE(names, QStringList{"converter"});
-    disconnect(connection);
+    QTRY_COMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<QObject *>(), host.skin);
+    QCOMPARE(spy.at(0).at(1).value<ISkinObject *>()->GetName(), QStringLiteral("converter"));
 }
 
 void TestSkin::tabReachesEveryButton()
@@ -507,6 +508,9 @@ void TestSkin::screenshot()
     host.root->FindObject("pbpos")->TextFacet()->SetText("62%");
     host.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+    host.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&host.window));
+    host.button("converter")->setFocus();
     QTest::mouseMove(host.button("addfolder"));
     QVERIFY(host.window.grab().save(target));
 }
