@@ -128,7 +128,14 @@ bool ProfileFile::ReadBool(const QString &section, const QString &key, bool defa
 void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
     QStringList lines = readLines(m_path);
-    const QString entry = key + QLatin1Char('=') + value;
+    // Blanks at either end, or enclosing quotes, would be lost on reading:
+    // such a value is written inside one more pair of quotes.
+    QString stored = value;
+    if (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace() ||
+                             (value.size() >= 2 && value.front() == value.back() &&
+                              (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')))))
+        stored = QLatin1Char('"') + value + QLatin1Char('"');
+    const QString entry = key + QLatin1Char('=') + stored;
 
     qsizetype sectionStart = -1;  // line index of the section header
     qsizetype insertAt = -1;      // after the section's last non-blank line
@@ -147,7 +154,7 @@ void ProfileFile::WriteString(const QString &section, const QString &key, const 
             continue;
         const QString lineKey = keyOf(lines[i]);
         if (!lineKey.isEmpty() && lineKey.compare(key, Qt::CaseInsensitive) == 0) {
-            lines[i] = lineKey + QLatin1Char('=') + value;
+            lines[i] = lineKey + QLatin1Char('=') + stored;
             written = true;
         } else if (!lines[i].trimmed().isEmpty()) {
             insertAt = i + 1;

@@ -59,6 +59,7 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
     m_files.setTagIntake(TagIntake);
     m_run.setTagWriter(CarryTags);
 
+    skinPath = TSkin::defaultSkinPath();
     chooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
                                              QFileDialog::Options());
@@ -127,7 +128,7 @@ void Tfm_main::FormShow()
 {
     try {
         try {
-            Skin1->LoadSkin(TSkin::defaultSkinPath());
+            Skin1->LoadSkin(skinPath);
         } catch (const SkinError &error) {
             // Show what is wrong, then draw the built-in copy so the window stays usable.
             Messages::error(error.message());

@@ -46,7 +46,8 @@ public:
     FileList &fileOperations() { return m_files; }
     ConversionRun &conversionRun() { return m_run; }
 
-    // Seams for tests: the open-file dialog and the desktop's URL opener.
+    // Seams for tests: the skin file, the open-file dialog and the desktop's URL opener.
+    QString skinPath;
     std::function<QStringList()> chooseFiles;
     std::function<void(const QUrl &)> openUrl;
 

@@ -99,6 +99,23 @@ private slots:
         QVERIFY(text.contains("format=3\nother=keep me\nnew=v\n[Mine]\nx=1\n"));
     }
 
+    void valuesSurviveARoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("trailing blank") << "/home/u/My Music ";
+        QTest::newRow("leading blank") << " x";
+        QTest::newRow("quoted") << "\"q\"";
+        QTest::newRow("equals and brackets") << "/a=b/[c]/;d";
+        QTest::newRow("non-ASCII") << QStringLiteral("/home/u/M\u00fcsik/\u97f3\u697d");
+    }
+    void valuesSurviveARoundTrip()
+    {
+        QFETCH(QString, value);
+        ProfileFile ini(path());
+        ini.WriteString("Format", "Dir", value);
+        QCOMPARE(ProfileFile(path()).ReadString("Format", "Dir", ""), value);
+    }
+
     void longTextIsCut()
     {
         writeText("[Format]\nDir=" + QByteArray(3000, 'a') + "\n");

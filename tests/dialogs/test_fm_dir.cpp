@@ -118,7 +118,6 @@ void TestFmDir::okYieldsPathUnchanged()
 
     ProfileFile settings(m_root.filePath(QStringLiteral("sonbrel.ini")));
     settings.WriteString(QStringLiteral("Format"), QStringLiteral("Dir"), chosen);
-    QEXPECT_FAIL("trailing blank", "the settings file trims the blanks around a value", Continue);
     QCOMPARE(settings.ReadString(QStringLiteral("Format"), QStringLiteral("Dir"), QString()), path);
 }
 

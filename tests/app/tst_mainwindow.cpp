@@ -1,0 +1,215 @@
+#include "fakeaudiofile.h"
+#include "messages.h"
+#include "profilefile.h"
+#include "tfm_main.h"
+#include "tskin.h"
+
+#include <QMimeData>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QtTest>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::shared_ptr<FakeAudioState> m_state;
+    std::unique_ptr<Tfm_main> m_window;
+    QList<QUrl> m_opened;
+
+    QString iniPath() const { return ProfileFile::defaultPath(); }
+    QString source(const QString &name)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        m_state->sources[name] = FakeSource{};
+        return path;
+    }
+    void makeWindow(const QString &skin = {})
+    {
+        m_window = std::make_unique<Tfm_main>(std::make_unique<FakeAudioFile>(m_state),
+                                              std::make_unique<FakeAudioFile>(m_state));
+        if (!skin.isEmpty())
+            m_window->skinPath = skin;
+        m_window->openUrl = [this](const QUrl &url) { m_opened << url; };
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    QString writeSkinWithout(const QString &element)
+    {
+        QFile in(TSkin::defaultSkinPath());
+        in.open(QIODevice::ReadOnly);
+        QString text = QString::fromUtf8(in.readAll());
+        // Rename the element so the rest of the skin stays intact.
+        text.replace(QRegularExpression("\\[(\\w+) " + element + "\\]"), "[\\1 gone-" + element + "]");
+        const QString path = m_dir.filePath("skin-" + element + ".txt");
+        QFile out(path);
+        out.open(QIODevice::WriteOnly);
+        out.write(text.toUtf8());
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init()
+    {
+        QFile::remove(iniPath());
+        m_state = std::make_shared<FakeAudioState>();
+        m_opened.clear();
+    }
+    void cleanup() { m_window.reset(); }
+
+    void startsWithDefaults()
+    {
+        Messages::Recorder messages;
+        makeWindow();
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Sonbrel"));
+        QCOMPARE(m_window->size(), QSize(508, 380));
+        QCOMPARE(m_window->lv->geometry(), QRect(24, 87, 446, 189));
+        QCOMPARE(m_window->outputFolder(), QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+        QVERIFY(m_state->log.contains("SetActive 1"));
+        QVERIFY(messages.all.isEmpty());
+        m_window->grab().save("/tmp/sonbrel-main.png");
+    }
+
+    void closeWritesTheSettings()
+    {
+        makeWindow();
+        m_window->close();
+        const ProfileFile ini(iniPath());
+        QCOMPARE(ini.ReadString("Format", "Dir", "x"), QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+        QCOMPARE(ini.ReadString("Format", "int", ""), QStringLiteral("2"));
+        QCOMPARE(ini.ReadString("Fade", "In", ""), QStringLiteral("0"));
+        QCOMPARE(ini.ReadString("Fade", "Out", ""), QStringLiteral("0"));
+        QCOMPARE(ini.ReadString("Fade", "Intime", ""), QStringLiteral("5"));
+        QCOMPARE(ini.ReadString("Fade", "Outtime", ""), QStringLiteral("5"));
+        QCOMPARE(ini.ReadString("Nor", "vol", ""), QStringLiteral("98"));
+    }
+
+    void dispatchMatchesExactNames()
+    {
+        Messages::Recorder messages;
+        makeWindow();
+        for (const char *name : {"Converter", "CONVERTER", "converter ", "nothing", "", "pb", "From"})
+            m_window->dispatch(name);
+        QVERIFY(messages.all.isEmpty());
+        m_window->dispatch("converter");
+        QCOMPARE(messages.informations, QStringList{"Please add file!"});
+        m_window->dispatch("help");
+        QCOMPARE(m_opened.size(), 1);
+        QVERIFY(m_opened.first().toLocalFile().endsWith("/faq.html"));
+        m_window->dispatch("open");
+        QCOMPARE(m_opened.last().toLocalFile(), m_window->outputFolder());
+    }
+
+    void guardDuringARun()
+    {
+        Messages::Recorder messages;
+        makeWindow();
+        m_window->AddPaths({source("a.mp3"), source("b.mp3")});
+        m_window->conversionRun().setProgressDisplay({});
+        QTemporaryDir out;
+        m_window->fileList();  // two rows
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        m_window->close();
+        makeWindow();
+        m_window->AddPaths({source("a.mp3"), source("b.mp3")});
+        bool checked = false;
+        m_window->conversionRun().setPump([&] {
+            if (checked)
+                return;
+            checked = true;
+            for (const char *name : {"setpath", "addfolder", "addfile", "settings", "remove", "clear", "open", "id3"})
+                m_window->dispatch(name);
+            m_window->dispatch("help");
+            m_window->dispatch("converter");  // ignored while running
+            m_window->dispatch("stop");
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(messages.informations.count("Please stop converting first!"), 8);
+        QCOMPARE(m_opened.size(), 1);  // help worked, open was refused
+        QCOMPARE(m_window->fileList().count(), 2);
+        QCOMPARE(m_window->fileList().cell(0, FileListModel::Status), QStringLiteral("Unconvert"));
+        QVERIFY(!m_window->ConversionActive());
+        QCOMPARE(m_state->log.count("SetWmaProfile 23"), 1);
+    }
+
+    void closingStopsARunAndSaves()
+    {
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        makeWindow();
+        m_window->AddPaths({source("a.mp3")});
+        int pumps = 0;
+        m_window->conversionRun().setPump([&] {
+            if (++pumps == 3)
+                m_window->close();
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(m_window->fileList().cell(0, FileListModel::Status), QStringLiteral("Stopped"));
+        QCOMPARE(ProfileFile(iniPath()).ReadString("Format", "Dir", ""), out.path() + "/");
+    }
+
+    void skinWithoutProgressElements_data()
+    {
+        QTest::addColumn<QString>("element");
+        QTest::newRow("pb") << "pb";
+        QTest::newRow("pbpos") << "pbpos";
+    }
+    void skinWithoutProgressElements()
+    {
+        QFETCH(QString, element);
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        Messages::Recorder messages;
+        makeWindow(writeSkinWithout(element));
+        QVERIFY(messages.errors.isEmpty());
+        m_window->AddPaths({source("a.mp3")});
+        m_window->dispatch("converter");
+        QCOMPARE(m_window->fileList().cell(0, FileListModel::Status), QStringLiteral("finish"));
+    }
+
+    void brokenSkinFallsBackAndStillReadsSettings()
+    {
+        ProfileFile(iniPath()).WriteString("Format", "Dir", "/somewhere");
+        Messages::Recorder messages;
+        makeWindow(m_dir.filePath("missing-skin.dll"));
+        QCOMPARE(messages.errors.size(), 1);
+        QCOMPARE(m_window->outputFolder(), QStringLiteral("/somewhere"));
+        QVERIFY(m_window->Skin1->GetWindowObject(m_window.get()));
+        QVERIFY(m_window->Skin1->GetWindowObject(m_window.get())->FindObject("converter"));
+    }
+
+    void removeDeletesSelectedRows()
+    {
+        makeWindow();
+        m_window->AddPaths({source("a.mp3"), source("b.mp3"), source("c.mp3")});
+        m_window->lv->selectRow(1);
+        m_window->dispatch("remove");
+        QCOMPARE(m_window->fileList().count(), 2);
+        QCOMPARE(m_window->fileList().caption(1), QStringLiteral("c.mp3"));
+        m_window->dispatch("clear");
+        QCOMPARE(m_window->fileList().count(), 0);
+    }
+
+    void droppedFilesAndFoldersAreAdded()
+    {
+        makeWindow();
+        QDir(m_dir.path()).mkdir("drop");
+        const QString inFolder = m_dir.filePath("drop/x.wav");
+        QFile(inFolder).open(QIODevice::WriteOnly);
+        m_state->sources["x.wav"] = FakeSource{};
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(source("a.mp3")), QUrl::fromLocalFile(m_dir.filePath("drop"))});
+        QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &drop);
+        QCOMPARE(m_window->fileList().count(), 2);
+        QCOMPARE(m_window->fileList().caption(1), QStringLiteral("x.wav"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
