@@ -12,9 +12,12 @@ struct WmaLosslessSettings {
     bool compress = true;      // false: every tile is raw PCM
     int seekableInterval = 16; // frames between tiles that reset the predictors
     bool interChannel = true;  // mid/side for stereo
-    int acScaling = 0;         // fixed pre-filter, pred = sum(c * x) >> acScaling
-    std::vector<int> acCoefs;  // each 1 .. 2^acScaling; empty switches the filter off
-    std::vector<WmaLosslessLmsStage> lms{{256, 12}, {16, 10}};
+    // Fixed pre-filter, pred = sum(c * x) >> acScaling with each c in 1 .. 2^acScaling;
+    // empty switches it off. A first difference leaves the LMS stages a flatter signal.
+    int acScaling = 0;
+    std::vector<int> acCoefs{1};
+    // Tuned on music and a real recording against flac -5: longer filters adapt too slowly.
+    std::vector<WmaLosslessLmsStage> lms{{32, 12}, {16, 10}, {16, 10}};
     int moveAverageScaling = -1; // -1: chosen per seekable tile
-    int blockAlign = 0;          // 0: smallest that holds a raw frame
+    int blockAlign = 0;          // 0: room for two raw frames
 };
