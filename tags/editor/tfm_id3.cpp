@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -324,6 +325,10 @@ void Tfm_id3::done(int result)
 bool Tfm_id3::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::FocusOut) {
+        // A context menu or a switch to another window does not leave the field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+            return QDialog::eventFilter(watched, event);
         if (watched == edt_tatal)
             edt_tatalExit();
         else if (watched == edt_art)

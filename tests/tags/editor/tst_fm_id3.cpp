@@ -227,6 +227,10 @@ void TestFmId3::leavingTitleRenamesRowThenOkRenamesMainRow()
         clickRow(m_dialog->lv_id3, 2);
         retype(m_dialog->edt_tatal, QStringLiteral("New Title"));
         QCOMPARE(m_dialog->lv_id3->topLevelItem(2)->text(0), QStringLiteral("Third Song"));
+        // A context menu taking the focus is not leaving the field.
+        m_dialog->edt_art->setFocus(Qt::PopupFocusReason);
+        QCOMPARE(m_dialog->lv_id3->topLevelItem(2)->text(0), QStringLiteral("Third Song"));
+        m_dialog->edt_tatal->setFocus();
         // Clicking another row leaves the field first: the edited row is renamed.
         clickRow(m_dialog->lv_id3, 0);
         QCOMPARE(rowTexts(m_dialog->lv_id3), QStringList({"one.mp3", "two.ogg", "New Title"}));
