@@ -138,7 +138,8 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     Session session;
     ConversionRun run(session.list, session.reader, session.writer, held);
-    run.setSettings(const_cast<ProfileFile *>(&settings));
+    run.setSettings(&settings);
+    run.setTagWriter(CarryTags);
     if (!format.isEmpty()) {
         bool ok = false;
         const int position = format.toInt(&ok);

@@ -23,7 +23,7 @@ public:
 
     ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
 
-    void setSettings(ProfileFile *settings) { m_settings = settings; }
+    void setSettings(const ProfileFile *settings) { m_settings = settings; }
     void setProgressDisplay(const ProgressDisplay &display) { m_progress = display; }
     ProgressDisplay &progressDisplay() { return m_progress; }
     void setPump(Pump pump) { m_pump = std::move(pump); }
@@ -56,7 +56,7 @@ private:
     TAudioFile2 &m_reader;
     TAudioFile2 &m_writer;
     AppSettings &m_held;
-    ProfileFile *m_settings = nullptr;
+    const ProfileFile *m_settings = nullptr;
     ProgressDisplay m_progress;
     Pump m_pump;
     TagWriter m_tagWriter;

@@ -1,0 +1,162 @@
+// sonbrel-cli on real files: its JSON, its exit codes, and outputs equal to
+// what the window's code path writes.
+#include "conversionrun.h"
+#include "filelist.h"
+#include "filelistmodel.h"
+#include "messages.h"
+#include "tagintake.h"
+#include "taudiofile2.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+bool makeSource(const QString &path, const QStringList &metadata, const QStringList &extra = {})
+{
+    QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=330:duration=1", "-ac", "2"};
+    for (const QString &pair : metadata)
+        args << "-metadata" << pair;
+    return QProcess::execute("ffmpeg", args + extra + QStringList{path}) == 0;
+}
+
+QString tagsOf(const QString &path)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-show_entries", "format_tags=title,artist,album,genre", "-of",
+                        "default=noprint_wrappers=1", path});
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    Result cli(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli", arguments);
+        process.waitForFinished(120000);
+        return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QDir().mkpath(path("src"));
+        QDir().mkpath(path("config"));
+        QVERIFY(makeSource(path("src/a.mp3"), {"title=First: One", "artist=Ann", "album=Al", "genre=Pop"},
+                           {"-id3v2_version", "3"}));
+        QVERIFY(makeSource(path("src/b.ogg"), {"title=Second", "artist=Bob"}, {"-c:a", "libvorbis"}));
+        QVERIFY(makeSource(path("src/c.wav"), {}));
+        QVERIFY(makeSource(path("src/d.wma"), {"title=Fourth", "genre=Jazz"}, {"-c:a", "wmav2"}));
+        QCOMPARE(QProcess::execute("sox", {path("src/c.wav"), "-r", "8000", "-c", "1", path("src/e.vox")}), 0);
+        QFile text(path("notes.mp3"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("just some words, no audio");
+    }
+
+    void infoPrintsWhatAddingShows()
+    {
+        const Result r = cli({"info", path("src/a.mp3"), path("notes.mp3"), path("missing.wav")});
+        QCOMPARE(r.exitCode, 1);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(first["caption"].toString(), QStringLiteral("First One"));
+        QCOMPARE(first["title"].toString(), QStringLiteral("First One"));
+        QCOMPARE(first["artist"].toString(), QStringLiteral("Ann"));
+        QCOMPARE(first["frequency"].toString(), QStringLiteral("44100 Hz"));
+        QCOMPARE(first["channels"].toString(), QStringLiteral(" Stereo "));
+        QCOMPARE(first["time"].toString(), QStringLiteral("00:00:01"));
+        QCOMPARE(first["status"].toString(), QStringLiteral("Unconvert"));
+        QCOMPARE(first["year"].toString(), QString());
+        QVERIFY(first["duration"].toInt() > 900);
+        const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(second["error"].toString(), QStringLiteral("notes.mp3 this File is not supported."));
+        QCOMPARE(second["path"].toString(), path("notes.mp3"));
+        QCOMPARE(QJsonDocument::fromJson(lines[2]).object()["error"].toString(),
+                 QStringLiteral("missing.wav this File is not supported."));
+        QCOMPARE(cli({"info", path("src/b.ogg")}).exitCode, 0);
+    }
+
+    void profilesListsAllPositions()
+    {
+        const Result r = cli({"profiles"});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 47);
+        QCOMPARE(lines[22], QByteArray("22\t23\tWMA9 32KHz, 32Kbps, Stereo, CBR\tavailable"));
+        QVERIFY(lines[34].startsWith("34\t35\tWMA9 8KHz,  12Kbps, Stereo, CBR\t"));
+    }
+
+    void usageErrors()
+    {
+        QCOMPARE(cli({}).exitCode, 2);
+        QCOMPARE(cli({"frobnicate"}).exitCode, 2);
+        QCOMPARE(cli({"convert"}).exitCode, 2);
+        QCOMPARE(cli({"convert", "--format", "47", path("src/a.mp3")}).exitCode, 2);
+        QCOMPARE(cli({"--bogus"}).exitCode, 2);
+        QCOMPARE(cli({"--version"}).exitCode, 0);
+    }
+
+    void convertWritesWhatTheWindowWrites()
+    {
+        const QString cliOut = path("out-cli");
+        const Result r = cli({"convert", "--output", cliOut, path("src")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count('\n'), 5);
+        QVERIFY(!QFile::exists(path("config/sonbrel.ini")));  // read, never written
+
+        // The same folder through the window's own code path.
+        TAudioFile2 reader, writer;
+        FileListModel model;
+        FileList files(model, reader);
+        files.setTagIntake(TagIntake);
+        files.setPump([] {});
+        files.AddFolderFiles(path("src"));
+        AppSettings held;
+        held.outputFolder = path("out-window");
+        ConversionRun run(model, reader, writer, held);
+        run.setPump([] {});
+        run.setTagWriter(CarryTags);
+        run.ConvertAll();
+
+        const QStringList names = QDir(cliOut).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(names, QDir(path("out-window")).entryList(QDir::Files, QDir::Name));
+        QCOMPARE(names, QStringList({"First One.wma", "Fourth.wma", "Second.wma", "c.wma", "e.wma"}));
+        for (const QString &name : names)
+            QCOMPARE(tagsOf(cliOut + "/" + name), tagsOf(path("out-window/") + name));
+        QVERIFY(tagsOf(cliOut + "/First One.wma").contains("artist=Ann"));
+
+        // Again into the same folder: nothing replaced, numbered names instead.
+        QCOMPARE(cli({"convert", "--output", cliOut, "--format", "9", path("src/c.wav")}).exitCode, 0);
+        QVERIFY(QFile::exists(cliOut + "/c_1.wma"));
+    }
+
+    void convertReportsRejectedFiles()
+    {
+        const Result r = cli({"convert", "--output", path("out-bad"), path("src/c.wav"), path("notes.mp3")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("notes.mp3 this File is not supported."));
+        QVERIFY(QFile::exists(path("out-bad/c.wma")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
