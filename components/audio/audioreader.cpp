@@ -67,7 +67,8 @@ CodecContextPtr openDecoder(const AVCodecParameters *params, int *error)
 
 // Codecs whose decoder delivers exactly the packet's duration, less the skip
 // and padding that the demuxer attaches: their length can be counted from
-// the packets alone. Others are counted by decoding once.
+// the packets alone. Others are counted by decoding once, Vorbis among
+// them: in Ogg its packet durations drift from what the decoder delivers.
 bool packetDurationsExact(AVCodecID id)
 {
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT)
@@ -76,7 +77,6 @@ bool packetDurationsExact(AVCodecID id)
     case AV_CODEC_ID_MP1:
     case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_MP3:
-    case AV_CODEC_ID_VORBIS:
     case AV_CODEC_ID_FLAC:
         return true;
     default:
@@ -100,23 +100,20 @@ int readStreamPacket(AVFormatContext *format, int stream, AVPacket *packet)
 // skip eats whole frames first, and trailing padding trims one frame.
 qint64 countByPackets(AVFormatContext *format, int stream, int sampleRate, bool *exact)
 {
-    // A Vorbis decoder needs a previous block to overlap with, so the first
-    // packet yields nothing whatever duration the demuxer gives it.
-    bool silentFirst = format->streams[stream]->codecpar->codec_id == AV_CODEC_ID_VORBIS;
     const AVRational timeBase = format->streams[stream]->time_base;
     PacketPtr packet(av_packet_alloc());
     qint64 total = 0;
     qint64 skip = 0;
-    *exact = true;
     int64_t nextPts = AV_NOPTS_VALUE;
+    *exact = true;
     while (readStreamPacket(format, stream, packet.get()) >= 0) {
         // Durations that disagree with the timestamps cannot be trusted.
-        const bool gap = packet->pts != AV_NOPTS_VALUE && nextPts != AV_NOPTS_VALUE && packet->pts != nextPts;
-        if (packet->duration < 0 || gap) {
+        const bool gap = nextPts != AV_NOPTS_VALUE && packet->pts != nextPts;
+        if (packet->duration < 0 || packet->pts == AV_NOPTS_VALUE || gap) {
             *exact = false;
             return 0;
         }
-        nextPts = packet->pts != AV_NOPTS_VALUE ? packet->pts + packet->duration : AV_NOPTS_VALUE;
+        nextPts = packet->pts + packet->duration;
         qint64 frames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
         qint64 padding = 0;
         size_t size = 0;
@@ -126,10 +123,6 @@ qint64 countByPackets(AVFormatContext *format, int stream, int sampleRate, bool 
             padding = AV_RL32(side + 4);
         }
         av_packet_unref(packet.get());
-        if (silentFirst) {
-            silentFirst = false;
-            frames = 0;
-        }
         if (skip > 0) {
             if (frames <= skip) {
                 skip -= frames;
@@ -399,8 +392,11 @@ AudioStatus AudioReader::read(int frames, std::vector<float> &samples)
     m_delivered += wanted;
     if (m_delivered == m_frameCount) {
         // Anything the decoder still has beyond the count is dropped, but noted.
-        while (decodeMore()) {
-        }
+        do {
+            m_mismatch += pendingFrames();
+            m_pending.clear();
+            m_pendingPos = 0;
+        } while (decodeMore());
         m_mismatch += pendingFrames();
         m_pending.clear();
         m_pendingPos = 0;

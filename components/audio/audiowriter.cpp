@@ -63,6 +63,9 @@ AudioStatus AudioWriter::fail(const QString &what, int error) const
 
 AudioStatus AudioWriter::setProfile(int profileNumber)
 {
+    if (isOpen())
+        return AudioStatus::failure(
+            QStringLiteral("The WMA profile cannot change while a file is being written."));
     const WmaProfile *profile = wmaProfileByNumber(profileNumber);
     if (!profile)
         return AudioStatus::failure(

@@ -25,12 +25,15 @@ bool run(const QString &program, const QStringList &args, QByteArray *out)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-bool makeSource(const QString &path, double seconds, int rate, int channels, const QStringList &codecArgs)
+bool makeSource(const QString &path, double seconds, int rate, int channels, const QStringList &codecArgs,
+                const QString &sine)
 {
-    const QString tone = QStringLiteral("aevalsrc=exprs='0.5*sin(2*PI*(200+400*t)*t)+0.05*(random(0)-0.5)':"
-                                        "s=%1:d=%2")
-                             .arg(rate)
-                             .arg(seconds);
+    const QString tone =
+        !sine.isEmpty() ? QStringLiteral("sine=%1:sample_rate=%2:d=%3").arg(sine).arg(rate).arg(seconds)
+                        : QStringLiteral("aevalsrc=exprs='0.5*sin(2*PI*(200+400*t)*t)+0.05*(random(0)-0.5)':"
+                                         "s=%1:d=%2")
+                              .arg(rate)
+                              .arg(seconds);
     QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", tone, "-ac", QString::number(channels)};
     args += codecArgs;
     args += path;

@@ -11,9 +11,10 @@ namespace AudioTestTools {
 
 bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr);
 
-// A test tone: a chirp under a little noise, so cross-correlation has one peak.
+// A test tone: a chirp under a little noise, so cross-correlation has one peak;
+// or `sine` (ffmpeg's sine source options, such as "f=440:b=3" for beeps).
 bool makeSource(const QString &path, double seconds, int rate, int channels,
-                const QStringList &codecArgs = {});
+                const QStringList &codecArgs = {}, const QString &sine = {});
 
 struct Probe {
     int sampleRate = 0;
