@@ -27,10 +27,10 @@ int main(int argc, char **argv)
     // Created once, in this order, and kept until exit.
     Tfm_main mainWindow;
     fm_main = &mainWindow;
-    Tfm_dir dirDialog(&mainWindow);
-    Tfm_set setDialog(&mainWindow);
-    Tfm_id3 id3Dialog(&mainWindow);
-    mainWindow.setDialogs(&dirDialog, &setDialog, &id3Dialog);
+    Tfm_dir fm_dir(&mainWindow);
+    Tfm_set fm_set(&mainWindow);
+    Tfm_id3 fm_id3(&mainWindow);
+    mainWindow.setDialogs(&fm_dir, &fm_set, &fm_id3);
 
     mainWindow.show();
     if (!parser.positionalArguments().isEmpty())

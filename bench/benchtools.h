@@ -1,0 +1,45 @@
+#pragma once
+
+// Small shared pieces of the benchmarks: timing, peak memory, tool runs.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace bench {
+
+// Peak resident memory in MiB of this process (self) or of its waited-for children.
+inline double peakMiB(int who = RUSAGE_SELF)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+inline bool runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+        return false;
+    }
+    return true;
+}
+
+// A tone of `seconds` at 44.1 kHz stereo in whatever format the path's extension names.
+inline bool makeTone(const QString &path, int seconds, const QStringList &extra = {})
+{
+    return runTool("ffmpeg", QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                                         QStringLiteral("sine=frequency=440:duration=%1:sample_rate=44100").arg(seconds),
+                                         "-f", "lavfi", "-i",
+                                         QStringLiteral("anoisesrc=d=%1:a=0.05:r=44100").arg(seconds),
+                                         "-filter_complex", "amix=inputs=2,aformat=channel_layouts=stereo", "-ac", "2"} +
+                                 extra + QStringList{path});
+}
+
+} // namespace bench
