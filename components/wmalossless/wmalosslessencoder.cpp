@@ -95,11 +95,19 @@ std::vector<WmaLosslessPacket> WmaLosslessEncoder::flush()
 
 void WmaLosslessEncoder::codeFrame(int validSamples)
 {
-    const int interval = std::max(1, settings_.seekableInterval);
-    const bool seekable = frameIndex_ % interval == 0;
+    // Seekable tiles go where the decoder can resume after a seek: at the first
+    // frame starting in a packet. Long silences, with many frames to a packet,
+    // still get one now and then to bound the predictors' drift.
+    packetizer_->placeHeld();
+    ++sinceSeekable_;
+    const bool seekable =
+        frameIndex_ == 0 || sinceSeekable_ >= MaxSeekableInterval ||
+        (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    if (seekable)
+        sinceSeekable_ = 0;
     BitWriter frame;
     coder_->encode(pending_, validSamples, seekable, frame);
-    packetizer_->addFrame(frame, frameIndex_ * frameSize_, seekable);
+    packetizer_->hold(frame, frameIndex_ * frameSize_, seekable);
     ++frameIndex_;
     pendingCount_ = 0;
 }

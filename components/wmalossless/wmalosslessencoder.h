@@ -19,6 +19,7 @@ public:
     static constexpr int FormatTag = 0x0163;
     // Above this a packet would outgrow the 16-bit block alignment of the stream header.
     static constexpr int MaxSampleRate = 96000;
+    static constexpr int MaxSeekableInterval = 256;
 
     explicit WmaLosslessEncoder(int sampleRate = 44100, int channels = 2,
                                 const WmaLosslessSettings &settings = WmaLosslessSettings());
@@ -58,5 +59,6 @@ private:
     int pendingCount_ = 0;
     qint64 samplesIn_ = 0;
     qint64 frameIndex_ = 0;
+    int sinceSeekable_ = 0;
     bool flushed_ = false;
 };

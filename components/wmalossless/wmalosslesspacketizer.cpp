@@ -36,10 +36,16 @@ int WmaLosslessPacketizer::headerBits(int blockAlign)
     return SequenceBits + 2 + lengthBits;
 }
 
-void WmaLosslessPacketizer::addFrame(const BitWriter &frame, int64_t startSample, bool seekable)
+void WmaLosslessPacketizer::placeHeld()
 {
     if (holding_)
         place(false);
+    holding_ = false;
+}
+
+void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
+{
+    placeHeld();
     held_ = frame.bytes();
     held_.push_back(0); // room for the trailer bit
     heldBits_ = frame.bitCount();
@@ -77,6 +83,7 @@ void WmaLosslessPacketizer::startPacket(uint32_t continuationBits, int64_t owner
     pos_ = headerBits_;
     owner_ = owner;
     trailerPos_ = -1;
+    framesStarted_ = 0;
     open_ = true;
 }
 
@@ -111,6 +118,7 @@ void WmaLosslessPacketizer::place(bool final)
     if (heldSeekable_)
         writeBits(packet_.data(), SequenceBits, 1, 1);
 
+    ++framesStarted_;
     const int64_t room = packetBits_ - pos_;
     if (need < room) {
         // Another frame will start in this packet unless this is the last one.

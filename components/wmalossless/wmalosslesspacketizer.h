@@ -14,10 +14,13 @@ class WmaLosslessPacketizer {
 public:
     WmaLosslessPacketizer(int blockAlign, int frameSize);
 
-    // The frame is held back until the next one arrives or finish() is called,
-    // because only the last frame is placed differently.
-    void addFrame(const BitWriter &frame, int64_t startSample, bool seekable);
+    // A frame is held back until placeHeld() or finish(), because only the
+    // last frame is placed differently.
+    void placeHeld();
+    void hold(const BitWriter &frame, int64_t startSample, bool seekable);
     void finish(int64_t totalSamples);
+    // After a seek the decoder only resumes at the first frame that starts in a packet.
+    bool nextFrameOpensPacket() const { return !open_ || framesStarted_ == 0; }
     std::vector<WmaLosslessPacket> takePackets();
 
     static int headerBits(int blockAlign);
@@ -37,6 +40,7 @@ private:
     int64_t owner_ = 0;
     bool open_ = false;
     int64_t trailerPos_ = -1; // trailer of the last frame that started in this packet
+    int framesStarted_ = 0;
     unsigned sequence_ = 0;
     std::vector<uint8_t> held_;
     int64_t heldBits_ = 0;

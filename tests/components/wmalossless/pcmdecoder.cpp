@@ -36,7 +36,7 @@ void takeFrame(const AVFrame *frame, DecodedAudio &out)
 
 } // namespace
 
-DecodedAudio decodeWithLibav(const QString &path)
+DecodedAudio decodeWithLibav(const QString &path, double seekSeconds)
 {
     DecodedAudio out;
     AVFormatContext *raw = nullptr;
@@ -68,6 +68,13 @@ DecodedAudio decodeWithLibav(const QString &path)
     if (format->duration != AV_NOPTS_VALUE)
         out.durationSeconds = format->duration / double(AV_TIME_BASE);
 
+    if (seekSeconds >= 0) {
+        if (av_seek_frame(format.get(), -1, int64_t(seekSeconds * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD) < 0) {
+            out.error = QStringLiteral("seek failed");
+            return out;
+        }
+        avcodec_flush_buffers(ctx.get());
+    }
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
     auto drain = [&]() {

@@ -14,4 +14,5 @@ struct DecodedAudio {
     QVector<qint16> samples;
 };
 
-DecodedAudio decodeWithLibav(const QString &path);
+// With seekSeconds >= 0 the demuxer seeks there first and the decoder resumes where it can.
+DecodedAudio decodeWithLibav(const QString &path, double seekSeconds = -1);

@@ -85,6 +85,8 @@ private slots:
     void roundTrip();
     void endsExactlyOnPacketBoundary();
     void packetsAreFixedSizeAndTimed();
+    void containerReportsSourceDuration();
+    void decoderResumesAfterSeek();
     void noiseStaysNearRawSize();
     void compressesMusic();
     void ffmpegCommandLineDecodesIt();
@@ -195,6 +197,38 @@ void TestWmaLossless::packetsAreFixedSizeAndTimed()
     }
     QCOMPARE(expectedPts, qint64(frames));
     QCOMPARE(encoder.extradata().size(), 18);
+}
+
+void TestWmaLossless::containerReportsSourceDuration()
+{
+    const int frames = 44100 * 3 + 441; // 3.01 s, the last frame cut short
+    const QVector<qint16> pcm = makeSignal(Signal::Sine60, frames);
+    const QString path = dir_.filePath(QStringLiteral("duration.wma"));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
+    const DecodedAudio decoded = decodeWithLibav(path);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.codecName, QStringLiteral("wmalossless"));
+    QVERIFY2(std::abs(decoded.durationSeconds - 3.01) < 0.002,
+             qPrintable(QString::number(decoded.durationSeconds)));
+}
+
+// The decoder drops what it holds on a seek and waits for a tile that resets
+// the predictors; what it gives back from there must be the input's tail.
+void TestWmaLossless::decoderResumesAfterSeek()
+{
+    const int frames = 44100 * 10;
+    const QVector<qint16> pcm = makeSignal(Signal::Music, frames);
+    const QString path = dir_.filePath(QStringLiteral("seek.wma"));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
+    for (double at : {2.5, 5.0, 7.3}) {
+        const DecodedAudio decoded = decodeWithLibav(path, at);
+        QVERIFY2(decoded.ok, qPrintable(decoded.error));
+        const qsizetype tail = decoded.samples.size();
+        // Resumed within a second of the seek point, never before the start.
+        QVERIFY2(tail >= qsizetype((10 - at - 1) * 44100 * 2) && tail <= pcm.size(),
+                 qPrintable(QStringLiteral("%1 at %2").arg(tail).arg(at)));
+        QVERIFY(std::equal(decoded.samples.begin(), decoded.samples.end(), pcm.end() - tail));
+    }
 }
 
 // Noise cannot be predicted; its tiles fall back to raw samples and the file
