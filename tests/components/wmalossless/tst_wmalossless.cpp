@@ -13,7 +13,7 @@
 
 namespace {
 
-enum class Signal { Silence, Square, Noise, Sine60, Music, LeftRight, MonoUpmix };
+enum class Signal { Silence, Square, Noise, Sine60, Music, LeftRight, MonoUpmix, OppositeSquare };
 
 QVector<qint16> makeSignal(Signal kind, int frames, int channels = 2, int rate = 44100)
 {
@@ -48,6 +48,9 @@ QVector<qint16> makeSignal(Signal kind, int frames, int channels = 2, int rate =
                     noise() / 64.0;
                 break;
             }
+            case Signal::OppositeSquare: // the widest side signal mid/side can meet
+                v = ((i / 50) % 2 ? 32767 : -32768) * (c == 0 ? 1 : -1);
+                break;
             case Signal::LeftRight:
                 v = c == 0 ? 20000 * std::sin(2 * M_PI * 440 * t) : noise() / 4.0;
                 break;
@@ -102,9 +105,10 @@ void TestWmaLossless::roundTrip_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("compress");
     const QList<QPair<const char *, Signal>> signals_{
-        {"silence", Signal::Silence},     {"square", Signal::Square}, {"noise", Signal::Noise},
-        {"sine60", Signal::Sine60},       {"music", Signal::Music},   {"left-right", Signal::LeftRight},
-        {"mono-upmix", Signal::MonoUpmix}};
+        {"silence", Signal::Silence},      {"square", Signal::Square},
+        {"noise", Signal::Noise},          {"sine60", Signal::Sine60},
+        {"music", Signal::Music},          {"left-right", Signal::LeftRight},
+        {"mono-upmix", Signal::MonoUpmix}, {"opposite-square", Signal::OppositeSquare}};
     for (const auto &[name, kind] : signals_) {
         for (int frames : {1, 2047, 2048, 2049, 100000}) {
             for (bool compress : {false, true}) {
