@@ -358,6 +358,16 @@ void TestAudioFile::convertedFileHasProfileFormat()
     const std::vector<float> decoded = decode(output);
     const double decodedSeconds = double(decoded.size()) / wanted.channels / wanted.sampleRate;
     QVERIFY2(qAbs(decodedSeconds - 4.0) <= 0.1, qPrintable(QString::number(decodedSeconds)));
+
+    // Our own output reads back through the component as ffmpeg decodes it.
+    FfmpegAudioFile back;
+    QVERIFY(back.Open(output, 0, 1).ok);
+    QCOMPARE(back.SampleRate(), wanted.sampleRate);
+    QCOMPARE(back.Channels(), wanted.channels);
+    const ReadResult read = readAll(back);
+    QCOMPARE(read.frames, qint64(back.SampleCount()));
+    QCOMPARE(read.mismatch, qint64(0));
+    QCOMPARE(read.frames * wanted.channels, qint64(decoded.size()));
 }
 
 void TestAudioFile::cbrBitRateHolds_data()
