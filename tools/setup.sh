@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libtag1-dev libogg-dev libvorbis-dev
   ffmpeg sox vorbis-tools flac
-  xvfb xauth at-spi2-core python3-pyatspi dbus-x11
+  xvfb xauth xdotool at-spi2-core python3-pyatspi dbus-x11
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -26,6 +27,18 @@
 Tfm_main *fm_main = nullptr;
 
 namespace {
+
+// Desktop tests read which element names arrived: SONBREL_TRACE_COMMANDS
+// names a file that receives one line per dispatched name.
+void traceCommand(const QString &name)
+{
+    static const QString tracePath = qEnvironmentVariable("SONBREL_TRACE_COMMANDS");
+    if (tracePath.isEmpty())
+        return;
+    QFile trace(tracePath);
+    if (trace.open(QIODevice::Append | QIODevice::Text))
+        trace.write(name.toUtf8() + '\n');
+}
 
 std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
 {
@@ -180,6 +193,7 @@ void Tfm_main::Skin1Click(QObject *, ISkinObject *source)
 
 void Tfm_main::dispatch(const QString &elementName)
 {
+    traceCommand(elementName);
     const Command command = commandForElement(elementName);
     if (command == Command::None)
         return;
