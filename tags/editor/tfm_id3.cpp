@@ -114,6 +114,10 @@ void Tfm_id3::buildWidgets()
         grid->addWidget(label, line, 0, top);
         grid->addWidget(fields[line], line, 1);
         allButtons[line]->setFixedWidth(34);
+        // Six buttons read "All": say which field each one spreads.
+        const QString field = labels[line].chopped(1).toLower();
+        allButtons[line]->setToolTip(QStringLiteral("Use this %1 for all files").arg(field));
+        allButtons[line]->setAccessibleName(QStringLiteral("All: %1").arg(labels[line].chopped(1)));
         grid->addWidget(allButtons[line], line, 2, top);
     }
     grid->setColumnStretch(1, 1);
