@@ -124,8 +124,8 @@ int main(int argc, char **argv)
     }
 
     const QString self = QCoreApplication::applicationFilePath();
-    std::printf("%-5s %10s %10s %7s %12s %12s %14s\n", "src", "ours s", "ffmpeg s", "ratio", "ours peak",
-                "ffmpeg peak", "ours short pk");
+    std::printf("%-5s %8s %8s %6s %8s %8s %6s %12s %12s %14s\n", "src", "ours s", "ffmpeg s", "ratio",
+                "ours cpu", "ffm cpu", "ratio", "ours peak", "ffmpeg peak", "ours short pk");
     bool allOk = true;
     for (const QString &kind : {QString("mp3"), QString("wav"), QString("ogg")}) {
         const QString source = dir.filePath("long." + kind);

@@ -1,6 +1,7 @@
 #include "audioreader.h"
 
 extern "C" {
+#include <libavcodec/vorbis_parser.h>
 #include <libavutil/intreadwrite.h>
 }
 
@@ -67,8 +68,7 @@ CodecContextPtr openDecoder(const AVCodecParameters *params, int *error)
 
 // Codecs whose decoder delivers exactly the packet's duration, less the skip
 // and padding that the demuxer attaches: their length can be counted from
-// the packets alone. Others are counted by decoding once, Vorbis among
-// them: in Ogg its packet durations drift from what the decoder delivers.
+// the packets alone. Others are counted by decoding once.
 bool packetDurationsExact(AVCodecID id)
 {
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT)
@@ -78,11 +78,16 @@ bool packetDurationsExact(AVCodecID id)
     case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_MP3:
     case AV_CODEC_ID_FLAC:
+    case AV_CODEC_ID_VORBIS:
         return true;
     default:
         return false;
     }
 }
+
+struct VorbisParserDeleter {
+    void operator()(AVVorbisParseContext *parser) const { av_vorbis_parse_free(&parser); }
+};
 
 int readStreamPacket(AVFormatContext *format, int stream, AVPacket *packet)
 {
@@ -100,21 +105,44 @@ int readStreamPacket(AVFormatContext *format, int stream, AVPacket *packet)
 // skip eats whole frames first, and trailing padding trims one frame.
 qint64 countByPackets(AVFormatContext *format, int stream, int sampleRate, bool *exact)
 {
+    const AVCodecParameters *params = format->streams[stream]->codecpar;
     const AVRational timeBase = format->streams[stream]->time_base;
+    // Ogg's Vorbis durations drift from what the decoder delivers, so Vorbis
+    // packets are sized from their block sizes, as the decoder sizes its
+    // output; the first packet only primes the overlap and yields nothing.
+    std::unique_ptr<AVVorbisParseContext, VorbisParserDeleter> vorbis;
+    if (params->codec_id == AV_CODEC_ID_VORBIS) {
+        vorbis.reset(av_vorbis_parse_init(params->extradata, params->extradata_size));
+        if (!vorbis) {
+            *exact = false;
+            return 0;
+        }
+    }
     PacketPtr packet(av_packet_alloc());
     qint64 total = 0;
     qint64 skip = 0;
     int64_t nextPts = AV_NOPTS_VALUE;
+    bool first = true;
     *exact = true;
     while (readStreamPacket(format, stream, packet.get()) >= 0) {
-        // Durations that disagree with the timestamps cannot be trusted.
-        const bool gap = nextPts != AV_NOPTS_VALUE && packet->pts != nextPts;
-        if (packet->duration < 0 || packet->pts == AV_NOPTS_VALUE || gap) {
+        qint64 frames = 0;
+        if (vorbis) {
+            frames = av_vorbis_parse_frame(vorbis.get(), packet->data, packet->size);
+            if (first)
+                frames = 0;
+        } else {
+            // Elsewhere, durations that disagree with the timestamps cannot be trusted.
+            if (packet->pts == AV_NOPTS_VALUE || (nextPts != AV_NOPTS_VALUE && packet->pts != nextPts))
+                frames = -1;
+            else
+                frames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
+            nextPts = packet->pts + packet->duration;
+        }
+        first = false;
+        if (frames < 0) {
             *exact = false;
             return 0;
         }
-        nextPts = packet->pts + packet->duration;
-        qint64 frames = av_rescale_q(packet->duration, timeBase, AVRational{1, sampleRate});
         qint64 padding = 0;
         size_t size = 0;
         if (const uint8_t *side = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
