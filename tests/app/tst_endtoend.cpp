@@ -1,0 +1,190 @@
+// Real files, real components: tags read on adding name the rows, the rows
+// name the outputs, and the outputs carry the tags.
+#include "conversionrun.h"
+#include "filelist.h"
+#include "filelistmodel.h"
+#include "messages.h"
+#include "tagintake.h"
+#include "taudiofile2.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning() << program << arguments << process.readAllStandardError();
+        return false;
+    }
+    if (output)
+        *output = process.readAllStandardOutput();
+    return true;
+}
+
+// A two-second stereo tone with the given ffmpeg -metadata pairs.
+bool makeSource(const QString &path, const QStringList &metadata, const QStringList &extra = {})
+{
+    QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100",
+                     "-ac", "2"};
+    for (const QString &pair : metadata)
+        args << "-metadata" << pair;
+    return run("ffmpeg", args + extra + QStringList{path});
+}
+
+struct Probe {
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = 0;
+    QJsonObject tags;
+};
+
+Probe probe(const QString &path)
+{
+    QByteArray json;
+    Probe result;
+    if (!run("ffprobe", {"-v", "error", "-show_entries", "stream=sample_rate,channels:format=duration:format_tags",
+                         "-of", "json", path},
+             &json))
+        return result;
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    const QJsonObject stream = root["streams"].toArray().first().toObject();
+    result.sampleRate = stream["sample_rate"].toString().toInt();
+    result.channels = stream["channels"].toInt();
+    result.duration = root["format"].toObject()["duration"].toString().toDouble();
+    const QJsonObject tags = root["format"].toObject()["tags"].toObject();
+    for (auto it = tags.begin(); it != tags.end(); ++it)
+        result.tags.insert(it.key().toLower(), it.value());
+    return result;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<TAudioFile2> m_reader, m_writer;
+    std::unique_ptr<FileListModel> m_model;
+    std::unique_ptr<FileList> m_files;
+
+    QString src(const QString &name) const { return m_dir.filePath("src/" + name); }
+    QStringList captions() const
+    {
+        QStringList c;
+        for (int i = 0; i < m_model->count(); ++i)
+            c << m_model->caption(i);
+        return c;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QDir().mkpath(src(""));
+        QVERIFY(makeSource(src("plain.wav"), {"title=Ignored In Wav"}));
+        QVERIFY(run("sox", {src("plain.wav"), "-r", "8000", "-c", "1", src("speech.vox")}));
+        QVERIFY(makeSource(src("v3.mp3"), {"title=Été à Paris", "artist=Zoë", "album=Chansons", "genre=Chanson",
+                                           "date=1999"},
+                           {"-id3v2_version", "3"}));
+        QVERIFY(makeSource(src("v4.mp3"), {"title=AC/DC: Live?", "artist=AC/DC", "album=Live", "genre=Rock"},
+                           {"-id3v2_version", "4"}));
+        QVERIFY(makeSource(src("untagged.mp3"), {}, {"-write_id3v2", "0"}));
+        QVERIFY(makeSource(src("blank.mp3"), {"title=   ", "artist=Someone"}, {"-id3v2_version", "3"}));
+        QVERIFY(makeSource(src("song.mp3"), {"title=Song?"}, {"-id3v2_version", "3"}));
+        QVERIFY(makeSource(src("song.wma"), {"title= Song?", "artist=W", "album=WA", "genre=Pop"},
+                           {"-c:a", "wmav2", "-b:a", "64k"}));
+        QVERIFY(makeSource(src("tune.ogg"), {"title=Ögg Tune", "artist=Vorbis", "album=Xiph", "genre=Ambient"},
+                           {"-c:a", "libvorbis"}));
+        QFile broken(src("broken.ogg"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("OggS this is not really an Ogg Vorbis stream");
+    }
+
+    void init()
+    {
+        m_reader = std::make_unique<TAudioFile2>();
+        m_writer = std::make_unique<TAudioFile2>();
+        m_model = std::make_unique<FileListModel>();
+        m_files = std::make_unique<FileList>(*m_model, *m_reader);
+        m_files->setTagIntake(TagIntake);
+        m_files->setPump([] {});
+    }
+
+    void captionsComeFromCleanedTitles()
+    {
+        Messages::Recorder messages;
+        m_files->AddPaths({src("plain.wav"), src("speech.vox"), src("v3.mp3"), src("untagged.mp3"), src("v4.mp3"),
+                           src("blank.mp3"), src("song.mp3"), src("song.wma"), src("tune.ogg")});
+        QCOMPARE(messages.all, QStringList());
+        QCOMPARE(captions(), QStringList({"plain.wav", "speech.vox", QStringLiteral("Été à Paris"), "untagged.mp3",
+                                          "ACDC Live", "blank.mp3", "Song", "Song", QStringLiteral("Ögg Tune")}));
+        QCOMPARE(m_model->record(0), (AudioFileinfo{"", "", "", "", "", "", m_model->record(0).duration}));
+        QCOMPARE(m_model->record(2).artist, QStringLiteral("Zoë"));
+        QCOMPARE(m_model->record(2).year, QString());  // years are not taken from tags
+        QCOMPARE(m_model->record(3).title, QString());  // nothing carried over from the file before
+        QCOMPARE(m_model->record(3).artist, QString());
+        QCOMPARE(m_model->record(4).title, QStringLiteral("ACDC Live"));
+        QCOMPARE(m_model->record(5).title, QString());
+        QCOMPARE(m_model->record(5).artist, QStringLiteral("Someone"));
+        QCOMPARE(m_model->record(7).album, QStringLiteral("WA"));
+        QCOMPARE(m_model->record(8).genre, QStringLiteral("Ambient"));
+        QCOMPARE(m_model->cell(1, FileListModel::Frequency), QStringLiteral("8000 Hz"));
+        QCOMPARE(m_model->cell(1, FileListModel::Channels), QStringLiteral(" Mono "));
+        QCOMPARE(m_model->cell(1, FileListModel::Time), QStringLiteral("00:00:02"));
+    }
+
+    void brokenOggEndsTheAddWithoutAHalfRow()
+    {
+        try {
+            m_files->AddPaths({src("v3.mp3"), src("broken.ogg"), src("tune.ogg")});
+            QFAIL("the broken Ogg file should end the add");
+        } catch (const std::exception &error) {
+            QVERIFY(QString::fromUtf8(error.what()).startsWith("Cannot open " + src("broken.ogg")));
+        }
+        QCOMPARE(captions(), QStringList{QStringLiteral("Été à Paris")});
+        QCOMPARE(m_model->fileTagTable().size(), 1);
+    }
+
+    void convertedOutputsCarryTheirRowsTags()
+    {
+        Messages::Recorder messages;
+        m_files->AddPaths({src("plain.wav"), src("speech.vox"), src("v3.mp3"), src("v4.mp3"), src("song.wma"),
+                           src("tune.ogg")});
+        QCOMPARE(m_model->count(), 6);
+        m_model->record(3).year = "2001";  // as the tag editor would set it
+        AppSettings held;
+        held.outputFolder = m_dir.filePath("out");
+        ConversionRun run(*m_model, *m_reader, *m_writer, held);
+        run.setPump([] {});
+        run.setTagWriter(CarryTags);
+        run.ConvertAll();
+        QCOMPARE(messages.all, QStringList());
+
+        const QStringList expectedNames{"plain.wma", "speech.wma", QStringLiteral("Été à Paris.wma"), "ACDC Live.wma",
+                                        "Song.wma", QStringLiteral("Ögg Tune.wma")};
+        for (int row = 0; row < m_model->count(); ++row) {
+            QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
+            const QString output = held.outputFolder + expectedNames[row];
+            QCOMPARE(run.outputPathOf(row), output);
+            const Probe p = probe(output);
+            QCOMPARE(p.sampleRate, 32000);  // the default profile
+            QCOMPARE(p.channels, 2);
+            QVERIFY2(std::abs(p.duration - 2.0) <= 0.1, qPrintable(QString::number(p.duration)));
+            const AudioFileinfo &record = m_model->record(row);
+            QCOMPARE(p.tags.value("title").toString(), record.title);
+            QCOMPARE(p.tags.value("artist").toString(), record.artist);
+            QCOMPARE(p.tags.value("album").toString(), record.album);
+            QCOMPARE(p.tags.value("genre").toString(), record.genre);
+        }
+        QCOMPARE(probe(held.outputFolder + expectedNames[3]).tags.value("date").toString(), QStringLiteral("2001"));
+        QCOMPARE(probe(held.outputFolder + expectedNames[2]).tags.value("date").toString(), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
