@@ -3,6 +3,7 @@
 #include "wmaprofiles.h"
 
 extern "C" {
+#include <algorithm>
 #include <libavutil/opt.h>
 }
 
@@ -212,6 +213,7 @@ AudioStatus AudioWriter::convert(const float *samples, int frames)
         return fail(QStringLiteral("cannot convert the samples"), got);
     }
     m_buffer.resize(used + static_cast<size_t>(got) * static_cast<size_t>(outChannels));
+    m_converted += got;
     return {};
 }
 
@@ -297,6 +299,9 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
     if (ret < 0)
         return fail(QStringLiteral("out of memory"), ret);
     std::memcpy(m_packet->data, data, size);
+    // The container's length is the audio's: the padding of the last block
+    // is not counted, so players show the source's duration.
+    duration = std::min(duration, std::max<int64_t>(0, m_converted - m_pts));
     const AVRational rate{1, m_profile->sampleRate};
     const AVRational timeBase = m_format->streams[0]->time_base;
     m_packet->pts = m_packet->dts = av_rescale_q(m_pts, rate, timeBase);
@@ -353,4 +358,5 @@ void AudioWriter::release()
     m_groupDuration = 0;
     m_pts = 0;
     m_framesIn = 0;
+    m_converted = 0;
 }

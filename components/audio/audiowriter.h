@@ -70,4 +70,5 @@ private:
     int64_t m_groupDuration = 0;
     int64_t m_pts = 0;      // output frames muxed so far
     int64_t m_framesIn = 0; // source frames taken so far
+    int64_t m_converted = 0; // frames at the profile's rate handed to the encoder
 };

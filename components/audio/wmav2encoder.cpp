@@ -37,6 +37,7 @@ AudioStatus Wmav2Encoder::open(const EncoderParams &params, EncoderSetup &setup)
     setup.frameSize = m_ctx->frame_size;
     m_pts = 0;
     m_primed = false;
+    m_firstOut = false;
     return {};
 }
 
@@ -54,6 +55,11 @@ AudioStatus Wmav2Encoder::send(const AVFrame *frame, std::vector<EncodedPacket> 
         EncodedPacket packet;
         packet.data.assign(m_packet->data, m_packet->data + m_packet->size);
         packet.duration = m_packet->duration > 0 ? m_packet->duration : m_ctx->frame_size;
+        if (!m_firstOut) {
+            // The priming frame of silence is dropped by decoders: it takes no time.
+            m_firstOut = true;
+            packet.duration = 0;
+        }
         packets.push_back(std::move(packet));
         av_packet_unref(m_packet.get());
     }

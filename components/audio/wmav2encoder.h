@@ -19,4 +19,5 @@ private:
     PacketPtr m_packet;
     int64_t m_pts = 0;
     bool m_primed = false;
+    bool m_firstOut = false;
 };

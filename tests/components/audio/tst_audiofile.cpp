@@ -353,7 +353,8 @@ void TestAudioFile::convertedFileHasProfileFormat()
     QCOMPARE(out.codec, QString("wmav2"));
     QCOMPARE(out.sampleRate, wanted.sampleRate);
     QCOMPARE(out.channels, wanted.channels);
-    QVERIFY2(qAbs(out.duration - 4.0) <= 0.1, qPrintable(QString::number(out.duration)));
+    // The container states the audio's own length, not the padded last block's.
+    QVERIFY2(qAbs(out.duration - 4.0) <= 0.005, qPrintable(QString::number(out.duration)));
     QVERIFY2(out.tags.isEmpty(), qPrintable(out.tags.join(',')));
     const std::vector<float> decoded = decode(output);
     const double decodedSeconds = double(decoded.size()) / wanted.channels / wanted.sampleRate;
