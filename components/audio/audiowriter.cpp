@@ -136,6 +136,7 @@ AudioStatus AudioWriter::openMuxer()
     par->bit_rate = m_setup.bitRate;
     par->block_align = m_setup.blockAlign;
     par->frame_size = m_setup.frameSize;
+    par->bits_per_coded_sample = m_setup.bitsPerCodedSample;
     if (!m_setup.extradata.empty()) {
         const size_t size = m_setup.extradata.size();
         par->extradata = static_cast<uint8_t *>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));

@@ -22,6 +22,12 @@ SwrPtr makeFloatConverter(const AVChannelLayout &inLayout, AVSampleFormat inForm
     SwrContext *raw = nullptr;
     int ret = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, outRate, &in, inFormat, inRate, 0, nullptr);
     SwrPtr swr(raw);
+    if (ret >= 0 && in.nb_channels == 1 && channels == 2) {
+        // A mono source goes to both sides at its own level, as players play
+        // it, not 3 dB down; the lossless profile then keeps every sample.
+        const double bothSides[2] = {1.0, 1.0};
+        ret = swr_set_matrix(swr.get(), bothSides, 1);
+    }
     av_channel_layout_uninit(&in);
     av_channel_layout_uninit(&out);
     if (ret >= 0)

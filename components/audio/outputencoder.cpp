@@ -1,6 +1,7 @@
 #include "outputencoder.h"
 
 #include "wmaprofiles.h"
+#include "wmalosslessoutputencoder.h"
 #include "wmav2encoder.h"
 
 namespace {
@@ -24,8 +25,7 @@ std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QS
         whyNot = notYet + QStringLiteral(": variable bit rate is not supported.");
         return nullptr;
     case WmaProfile::RateControl::Lossless:
-        whyNot = notYet + QStringLiteral(": lossless encoding is not supported.");
-        return nullptr;
+        return std::make_unique<WmaLosslessOutputEncoder>();
     }
     whyNot = notYet + QLatin1Char('.');
     return nullptr;

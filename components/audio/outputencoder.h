@@ -27,6 +27,7 @@ struct EncoderSetup {
     int blockAlign = 0; // bytes per packet when every packet has that size, else 0
     int64_t bitRate = 0;
     int frameSize = 0; // frames per encode() call; the last call may hold fewer
+    int bitsPerCodedSample = 0; // 0 where the codec states none
 };
 
 struct EncodedPacket {

@@ -62,7 +62,8 @@ QString convert(const QString &source, const QString &output, int profile)
 
 bool supported(const WmaProfile &profile)
 {
-    return profile.rateControl == WmaProfile::RateControl::Cbr && profile.bitRateKbps >= 24;
+    return (profile.rateControl == WmaProfile::RateControl::Cbr && profile.bitRateKbps >= 24) ||
+           profile.rateControl == WmaProfile::RateControl::Lossless;
 }
 } // namespace
 
@@ -91,6 +92,8 @@ private slots:
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
     void wrapperThrowsWithMessage();
+    void losslessProfileKeepsEverySample_data();
+    void losslessProfileKeepsEverySample();
 
 private:
     QTemporaryDir m_dir;
@@ -375,8 +378,9 @@ void TestAudioFile::cbrBitRateHolds_data()
 {
     QTest::addColumn<int>("profile");
     for (int n = 1; n <= kWmaProfileCount; ++n) {
-        if (supported(*wmaProfileByNumber(n)))
-            QTest::addRow("%d %s", n, wmaProfileByNumber(n)->text) << n;
+        const WmaProfile &p = *wmaProfileByNumber(n);
+        if (supported(p) && p.rateControl == WmaProfile::RateControl::Cbr)
+            QTest::addRow("%d %s", n, p.text) << n;
     }
 }
 
@@ -506,8 +510,46 @@ void TestAudioFile::wrapperThrowsWithMessage()
     } catch (const AudioFileError &error) {
         QVERIFY(error.message().contains(missing));
     }
-    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.SetWmaProfile(47));
+    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.SetWmaProfile(46));
     QVERIFY_THROWS_EXCEPTION(AudioFileError, file.ReadSamples(10)); // nothing open
+}
+
+void TestAudioFile::losslessProfileKeepsEverySample_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("stereo") << 2 << 3.0;
+    QTest::newRow("mono upmixed") << 1 << 2.0;
+    QTest::newRow("one block and a bit") << 2 << 2049.0 / 44100;
+}
+
+void TestAudioFile::losslessProfileKeepsEverySample()
+{
+    QFETCH(int, channels);
+    QFETCH(double, seconds);
+    const QString tag = QString("lossless-%1-%2").arg(channels).arg(seconds);
+    const QString source = path(tag + ".wav");
+    const QString output = path(tag + ".wma");
+    // Left and right differ, so a swapped or mixed channel shows.
+    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                           QString("aevalsrc=exprs='0.4*sin(2*PI*330*t)|0.3*sin(2*PI*517*t)+0.02*(random(0)-0.5)':s=44100:d=%1")
+                               .arg(seconds),
+                           "-ac", QString::number(channels), "-c:a", "pcm_s16le", source}));
+    const QString error = convert(source, output, 47);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const Probe out = probe(output);
+    QCOMPARE(out.codec, QString("wmalossless"));
+    QCOMPARE(out.sampleRate, 44100);
+    QCOMPARE(out.channels, 2);
+    QVERIFY2(qAbs(out.duration - seconds) <= 0.005, qPrintable(QString::number(out.duration)));
+    QByteArray original, decoded;
+    // Both sides carry the source's own samples.
+    const QString both = channels == 1 ? "pan=stereo|c0=c0|c1=c0" : "anull";
+    QVERIFY(run("ffmpeg", {"-v", "error", "-i", source, "-af", both, "-f", "s16le", "-"}, &original));
+    QVERIFY(run("ffmpeg", {"-v", "error", "-i", output, "-f", "s16le", "-"}, &decoded));
+    QCOMPARE(decoded.size(), original.size());
+    QVERIFY(decoded == original);
 }
 
 QTEST_GUILESS_MAIN(TestAudioFile)

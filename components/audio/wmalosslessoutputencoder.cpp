@@ -1,0 +1,64 @@
+#include "wmalosslessoutputencoder.h"
+
+#include "wmalosslessencoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
+{
+    for (WmaLosslessPacket &packet : from) {
+        EncodedPacket out;
+        out.data.assign(packet.data.cbegin(), packet.data.cend());
+        out.duration = packet.duration;
+        to.push_back(std::move(out));
+    }
+}
+
+qint16 toPcm16(float sample)
+{
+    const float scaled = std::nearbyint(sample * 32768.0f);
+    return static_cast<qint16>(std::clamp(scaled, -32768.0f, 32767.0f));
+}
+
+} // namespace
+
+WmaLosslessOutputEncoder::WmaLosslessOutputEncoder() = default;
+WmaLosslessOutputEncoder::~WmaLosslessOutputEncoder() = default;
+
+AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderSetup &setup)
+{
+    if (params.channels < 1 || params.channels > 2)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes one or two channels."));
+    m_encoder = std::make_unique<WmaLosslessEncoder>(params.sampleRate, params.channels);
+    const QByteArray extradata = m_encoder->extradata();
+    setup.codecId = AV_CODEC_ID_WMALOSSLESS;
+    setup.extradata.assign(extradata.cbegin(), extradata.cend());
+    setup.blockAlign = m_encoder->blockAlign();
+    setup.bitRate = m_encoder->bitRate();
+    setup.frameSize = m_encoder->frameSize();
+    setup.bitsPerCodedSample = 16;
+    return {};
+}
+
+AudioStatus WmaLosslessOutputEncoder::encode(const float *samples, int frames, std::vector<EncodedPacket> &packets)
+{
+    if (!m_encoder)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
+    if (frames <= 0)
+        return {};
+    const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(m_encoder->channels());
+    m_pcm.resize(count);
+    std::transform(samples, samples + count, m_pcm.begin(), toPcm16);
+    appendPackets(m_encoder->encode(m_pcm.data(), frames), packets);
+    return {};
+}
+
+AudioStatus WmaLosslessOutputEncoder::flush(std::vector<EncodedPacket> &packets)
+{
+    if (m_encoder)
+        appendPackets(m_encoder->flush(), packets);
+    return {};
+}
