@@ -39,10 +39,10 @@ QString firstValue(const QString &decoded)
 {
     // Version-4 frames may hold several values separated by a zero; the
     // first one is the frame's text. Old writers also leave junk after it.
-    QString text = trimControls(decoded);
+    QString text = TrimControl(decoded);
     const qsizetype zero = text.indexOf(QChar(u'\0'));
     if (zero >= 0)
-        text = trimControls(text.left(zero));
+        text = TrimControl(text.left(zero));
     return text;
 }
 
@@ -77,17 +77,6 @@ QString decodeID3Text(quint8 encoding, const QByteArray &bytes)
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     return text;
-}
-
-QString trimControls(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 QString id3FrameText(const QByteArray &content)

@@ -3,14 +3,14 @@
 #include <QByteArray>
 #include <QString>
 
+#include "tagtext.h"
+
 // Byte- and text-level rules of ID3v2 frames, kept free of any I/O.
 
 // Encoding byte 0 ISO-8859-1, 1 UTF-16 with byte-order mark, 2 UTF-16BE,
 // 3 UTF-8. Any other value: the bytes are Latin-1 text.
 QString decodeID3Text(quint8 encoding, const QByteArray &bytes);
 
-// Removes every leading and trailing character with a code from 0 to 32.
-QString trimControls(const QString &text);
 
 // The first value of a text frame's content (encoding byte included):
 // decoded, trimmed, cut at an inner terminator and trimmed again.

@@ -1,6 +1,7 @@
 #include "oggcomments.h"
 
 #include "libraryfolder.h"
+#include "tagtext.h"
 #include "vcedit.h"
 
 #include <QFile>
@@ -23,19 +24,6 @@ QString asciiLower(QString text)
             c = QChar(c.unicode() + ('a' - 'A'));
     }
     return text;
-}
-
-// Only the control characters and the space are trimmed, not every Unicode
-// space.
-QString trimControls(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 TStrComment parseComment(const QByteArray &text)
@@ -161,5 +149,5 @@ void ReadOggComments(const QString &fileName, OGGTag &tag)
         }
     }
     for (size_t i = 0; i < OggTagFields.size(); ++i)
-        tag.*OggTagFields[i] = trimControls(values[i]);
+        tag.*OggTagFields[i] = TrimControl(values[i]);
 }

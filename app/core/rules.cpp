@@ -59,17 +59,6 @@ QString CleanTitle(const QString &title)
     return result;
 }
 
-QString TrimControl(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString replaceExtension(const QString &name, const QString &extension)
 {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));

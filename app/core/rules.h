@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QString>
 
+#include "tagtext.h"
+
 #include <functional>
 
 // The multiply-divide every scaling of the conversion run uses: a * b / c
@@ -20,8 +22,6 @@ QString FormatSizeMB(qint64 bytes, const QLocale &locale = QLocale());
 // Removes the nine characters a file name can't hold: * ? | : " / \ < >
 QString CleanTitle(const QString &title);
 
-// Removes leading and trailing characters with codes 0 to 32.
-QString TrimControl(const QString &text);
 
 // The extension of a name: the text from its last "." on (empty without one).
 QString replaceExtension(const QString &name, const QString &extension);
