@@ -121,8 +121,9 @@ void Tfm_main::setUpShortcuts()
     bind(QKeySequence(Qt::Key_Delete), QStringLiteral("remove"));
     bind(QKeySequence::HelpContents, QStringLiteral("help"));
     bind(QKeySequence(Qt::CTRL | Qt::Key_Return), QStringLiteral("converter"));
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Enter), QStringLiteral("converter"));
     bind(QKeySequence(Qt::Key_Escape), QStringLiteral("stop"));
-    auto *quit = new QShortcut(QKeySequence::Quit, this);
+    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto *all = new QShortcut(QKeySequence::SelectAll, this);
     connect(all, &QShortcut::activated, lv, &QTableView::selectAll);

@@ -149,6 +149,18 @@ private slots:
         QVERIFY(QFile::exists(cliOut + "/c_1.wma"));
     }
 
+    void losslessFormat()
+    {
+        const Result r = cli({"convert", "--output", path("out-lossless"), "--format", "46", path("src/c.wav")});
+        QCOMPARE(r.exitCode, 0);
+        QProcess p;
+        p.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels:format=duration",
+                            "-of", "default=noprint_wrappers=1", path("out-lossless/c.wma")});
+        p.waitForFinished();
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\nduration=1.000000\n"));
+    }
+
     void convertReportsRejectedFiles()
     {
         const Result r = cli({"convert", "--output", path("out-bad"), path("src/c.wav"), path("notes.mp3")});

@@ -192,6 +192,28 @@ private slots:
         QCOMPARE(m_window->fileList().count(), 0);
     }
 
+    void keyboardShortcuts()
+    {
+        Messages::Recorder messages;
+        makeWindow();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const QStringList files{source("a.mp3"), source("b.mp3"), source("c.mp3")};
+        m_window->chooseFiles = [&] { return files; };
+        QTest::keyClick(m_window.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_window->fileList().count(), 3);
+        QTest::keyClick(m_window.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(m_window->lv->selectionModel()->selectedRows().size(), 3);
+        QTest::keyClick(m_window.get(), Qt::Key_Delete);
+        QCOMPARE(m_window->fileList().count(), 0);
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        QCOMPARE(m_opened.size(), 1);
+        QTest::keyClick(m_window.get(), Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(messages.informations, QStringList{"Please add file!"});
+        QTest::keyClick(m_window.get(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!m_window->isVisible());
+    }
+
     void droppedFilesAndFoldersAreAdded()
     {
         makeWindow();
