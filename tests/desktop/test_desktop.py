@@ -10,6 +10,7 @@ import tempfile
 import time
 
 SONBREL = sys.argv[1]
+DRAG_SOURCE = sys.argv[2] if len(sys.argv) > 2 else None
 BUTTONS = ["setpath", "addfolder", "addfile", "settings", "remove", "converter",
            "help", "stop", "clear", "open", "id3"]
 
@@ -193,6 +194,29 @@ def run_in_session():
               "every output carries the artist set in the tag editor")
         press(buttons["clear"])
         wait_for(lambda: table.queryTable().nRows == 0, 5)
+        if DRAG_SOURCE:
+            check_drag_and_drop(table)
+
+    def check_drag_and_drop(table):
+        # Files dragged from another program onto the list are added.
+        dragged = [os.path.join(home, "b.wav"), os.path.join(home, "e.vox")]
+        source = subprocess.Popen([DRAG_SOURCE] + dragged, env=dict(os.environ, QT_QPA_PLATFORM="xcb"))
+        try:
+            time.sleep(1.5)
+            table_extents = table.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            target = (table_extents.x + table_extents.width // 2, table_extents.y + table_extents.height // 2)
+            subprocess.call(["xdotool", "mousemove", "780", "140", "mousedown", "1"])
+            for step in range(1, 21):  # a gradual move, as a hand would make it
+                x = 780 + (target[0] - 780) * step // 20
+                y = 140 + (target[1] - 140) * step // 20
+                subprocess.call(["xdotool", "mousemove", str(x), str(y)])
+                time.sleep(0.05)
+            subprocess.call(["xdotool", "mouseup", "1"])
+            rows = wait_for(lambda: table_cells(table) if table.queryTable().nRows == 2 else None, 10)
+            check(rows is not None and [r[0] for r in rows] == ["b.wav", "e.vox"],
+                  "a drag of two files onto the list adds them (%s)" % table_cells(table))
+        finally:
+            source.kill()
 
     def close_dialogs(app):
         # A command may open a modal dialog or message box: close it as a user would.
