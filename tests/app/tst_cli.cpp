@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 struct Result {
@@ -159,6 +161,27 @@ private slots:
         p.waitForFinished();
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
                  QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\nduration=1.000000\n"));
+    }
+
+    void interruptStopsTheRun()
+    {
+        QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=220:duration=600",
+                                             "-ac", "2", "-c:a", "pcm_s16le", path("long.wav")}) == 0);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
+                      {"convert", "--output", path("out-stop"), path("long.wav"), path("src/c.wav")});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("out-stop/long.wma")), 20000);
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);  // Ctrl+C
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(out.startsWith("Stopped\t" + path("out-stop/long.wma")), qPrintable(out));
+        QVERIFY(out.contains("Unconvert\t\t"));  // the next row was not started
     }
 
     void convertReportsRejectedFiles()
