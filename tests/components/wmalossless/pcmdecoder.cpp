@@ -1,5 +1,7 @@
 #include "pcmdecoder.h"
 
+#include "ffmpeghandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -8,19 +10,6 @@ extern "C" {
 #include <memory>
 
 namespace {
-
-struct InputDeleter {
-    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
 
 void takeFrame(const AVFrame *frame, DecodedAudio &out)
 {
@@ -44,7 +33,7 @@ DecodedAudio decodeWithLibav(const QString &path, double seekSeconds)
         out.error = QStringLiteral("open failed");
         return out;
     }
-    std::unique_ptr<AVFormatContext, InputDeleter> format(raw);
+    InputFormatPtr format(raw);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         out.error = QStringLiteral("no stream info");
         return out;
@@ -56,7 +45,7 @@ DecodedAudio decodeWithLibav(const QString &path, double seekSeconds)
     }
     AVStream *stream = format->streams[index];
     const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
     if (!codec || !ctx || avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0 ||
         avcodec_open2(ctx.get(), codec, nullptr) < 0) {
         out.error = QStringLiteral("no decoder");
@@ -75,8 +64,8 @@ DecodedAudio decodeWithLibav(const QString &path, double seekSeconds)
         }
         avcodec_flush_buffers(ctx.get());
     }
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
     auto drain = [&]() {
         while (avcodec_receive_frame(ctx.get(), frame.get()) >= 0) {
             takeFrame(frame.get(), out);
