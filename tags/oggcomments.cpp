@@ -5,6 +5,7 @@
 #include "vcedit.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 
 #include <limits>
@@ -124,6 +125,10 @@ void ReadOggComments(const QString &fileName, OGGTag &tag)
     if (!newState || !openCallbacks || !comments || !clear)
         return;
 
+    // Opening a pipe would wait for a writer, and a device may never end.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        throw OggReadError(QStringLiteral("Cannot open %1: not a regular file").arg(fileName));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw OggReadError(QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString()));

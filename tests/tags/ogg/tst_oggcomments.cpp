@@ -10,6 +10,14 @@
 
 #include <vorbis/codec.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 Q_DECLARE_METATYPE(OGGTag)
 
 namespace {
@@ -48,6 +56,7 @@ private slots:
     void readComments();
     void unreadableFiles_data();
     void unreadableFiles();
+    void pipeDoesNotBlock();
     void libraryMissing_data();
     void libraryMissing();
     void otherTools_data();
@@ -263,6 +272,41 @@ void TestOggComments::unreadableFiles()
         QVERIFY2(error.message().startsWith("Cannot open " + fileName + ": "), qPrintable(error.message()));
         QVERIFY2(error.message().contains(reason, Qt::CaseInsensitive), qPrintable(error.message()));
     }
+    QCOMPARE(tag.Title, QString("old"));
+}
+
+void TestOggComments::pipeDoesNotBlock()
+{
+    const QString pipe = path("pipe.ogg");
+    const QByteArray encoded = QFile::encodeName(pipe);
+    QCOMPARE(::mkfifo(encoded.constData(), 0644), 0);
+    // Should the reader wait in open() for a writer, this one lets it go after
+    // a while, so a regression fails the test instead of hanging it.
+    std::atomic<bool> done{false};
+    std::thread releaser([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!done && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; !done && i < 100; ++i) {
+            const int fd = ::open(encoded.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    OGGTag tag{"old", "old", "old", "old", "old", "old", "old"};
+    QString message;
+    try {
+        ReadOggComments(pipe, tag);
+    } catch (const OggReadError &error) {
+        message = error.message();
+    }
+    done = true;
+    releaser.join();
+    QVERIFY2(message.startsWith("Cannot open " + pipe + ": "), qPrintable(message));
+    QVERIFY2(message.contains("regular file"), qPrintable(message));
     QCOMPARE(tag.Title, QString("old"));
 }
 
