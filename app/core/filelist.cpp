@@ -26,7 +26,11 @@ bool FileList::AddOneFile(const QString &path)
     const int row = m_list.appendRow(QFileInfo(path).fileName());
     m_list.UpdateTitleColumnWidth();
 
-    if (m_tagIntake) {
+    // A pipe or a device would block the tag readers; the audio component
+    // refuses it, which is all the user needs to hear.
+    const QFileInfo info(path);
+    const bool special = info.exists() && !info.isFile() && !info.isDir();
+    if (m_tagIntake && !special) {
         try {
             m_tagIntake(path, m_list, row);
         } catch (...) {

@@ -17,6 +17,10 @@ constexpr int kVoxRate = 8000;
 constexpr int kVoxChunkBytes = 4096;
 // A stream that keeps failing is treated as ended rather than looping on it.
 constexpr int kMaxDecodeErrors = 1000;
+// Below this no sound file exists; a header claiming 1 Hz would make every
+// chunk swell 44100-fold on its way to the encoder, and its length in
+// milliseconds would not fit an int. From here up it always does.
+constexpr int kMinSampleRate = 1000;
 
 using PacketSource = std::function<int(AVPacket *)>;
 
@@ -272,6 +276,9 @@ AudioStatus AudioReader::open(const QString &path)
         return failure(path, QStringLiteral("it is a folder"));
     if (!info.exists())
         return failure(path, QStringLiteral("no such file"));
+    // A pipe or a device would block the open or never end.
+    if (!info.isFile())
+        return failure(path, QStringLiteral("it is not a regular file"));
 
     if (info.suffix().compare(QLatin1String("vox"), Qt::CaseInsensitive) == 0) {
         if (AudioStatus status = openVox(); !status.ok) {
@@ -294,6 +301,11 @@ AudioStatus AudioReader::open(const QString &path)
     if (m_sampleRate <= 0 || m_channels <= 0) {
         close();
         return failure(path, QStringLiteral("its sample rate or channel count is unknown"));
+    }
+    if (m_sampleRate < kMinSampleRate) {
+        const int rate = m_sampleRate;
+        close();
+        return failure(path, QStringLiteral("its sample rate of %1 Hz is too low").arg(rate));
     }
 
     int error = 0;

@@ -2,6 +2,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "tagintake.h"
 #include "taudiofile2.h"
 
 #include <QtTest>
@@ -128,6 +129,20 @@ private slots:
         m_files->ClearList();
         QCOMPARE(m_model->count(), 0);
         QCOMPARE(m_model->fileTagTable().size(), 0);
+    }
+
+    void pipeIsRefusedWithoutBlocking()
+    {
+        // The real intake: its Ogg reader blocked for ever opening a pipe.
+        m_files->setTagIntake(TagIntake);
+        const QString pipe = m_dir.filePath("pipe.ogg");
+        QVERIFY(QProcess::execute("mkfifo", {pipe}) == 0);
+        Messages::Recorder messages;
+        const bool added = m_files->AddOneFile(pipe);
+        QFile::remove(pipe);
+        QVERIFY(!added);
+        QCOMPARE(messages.informations, QStringList{"pipe.ogg this File is not supported."});
+        QCOMPARE(m_model->count(), 0);
     }
 
     void failingTagIntakeLeavesNoRow()

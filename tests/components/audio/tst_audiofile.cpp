@@ -3,11 +3,15 @@
 #include "taudiofile2.h"
 #include "wmaprofiles.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
+#include <limits>
 
 using namespace AudioTestTools;
 
@@ -79,6 +83,8 @@ private slots:
     void realWorldFilesReadToTheirCount();
     void badInputFailsCleanly_data();
     void badInputFailsCleanly();
+    void implausibleSourcesAreRefused_data();
+    void implausibleSourcesAreRefused();
 
     void profileNumbers_data();
     void profileNumbers();
@@ -287,6 +293,63 @@ void TestAudioFile::badInputFailsCleanly()
     const ReadResult read = readAll(audio);
     QCOMPARE(read.frames, qint64(audio.SampleCount()));
     QVERIFY(audio.Close().ok);
+}
+
+void TestAudioFile::implausibleSourcesAreRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rate"); // of a silent 8-bit mono WAV; 0: a named pipe
+    QTest::addColumn<bool>("opens");
+
+    // A 1 Hz header turned each 2034-frame chunk into 90 million frames for
+    // the encoder, and its length in milliseconds wrapped negative.
+    QTest::newRow("1 Hz wav") << "rate1.wav" << 1 << false;
+    QTest::newRow("999 Hz wav") << "rate999.wav" << 999 << false;
+    QTest::newRow("1000 Hz wav") << "rate1000.wav" << 1000 << true;
+    // Opening a pipe blocked until a writer came, that is for ever.
+    QTest::newRow("pipe named mp3") << "pipe.mp3" << 0 << false;
+    QTest::newRow("pipe named vox") << "pipe.vox" << 0 << false;
+}
+
+void TestAudioFile::implausibleSourcesAreRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(int, rate);
+    QFETCH(bool, opens);
+
+    const QString target = path(file);
+    QFile::remove(target);
+    constexpr quint32 kFrames = 3000000;
+    if (rate == 0) {
+        QVERIFY(run("mkfifo", {target}));
+    } else {
+        QByteArray wav;
+        QDataStream out(&wav, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out.writeRawData("RIFF", 4);
+        out << quint32(36 + kFrames);
+        out.writeRawData("WAVEfmt ", 8);
+        out << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate) << quint16(1)
+            << quint16(8);
+        out.writeRawData("data", 4);
+        out << kFrames;
+        wav.append(QByteArray(kFrames, '\x80'));
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(wav);
+    }
+
+    FfmpegAudioFile audio;
+    const AudioStatus status = audio.Open(target, 0, 1);
+    QFile::remove(target);
+    QCOMPARE(status.ok, opens);
+    if (!opens) {
+        QVERIFY2(status.message.contains(target), qPrintable(status.message));
+        QVERIFY(!audio.IsOpen());
+        return;
+    }
+    QCOMPARE(audio.SampleCount(), int(kFrames));
+    QCOMPARE(audio.DurationMs(), int(kFrames * 1000 / rate));
 }
 
 void TestAudioFile::profileNumbers_data()
