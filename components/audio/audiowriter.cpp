@@ -9,6 +9,7 @@ extern "C" {
 
 #include <QFile>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -214,6 +215,11 @@ AudioStatus AudioWriter::convert(const float *samples, int frames)
         return fail(QStringLiteral("cannot convert the samples"), got);
     }
     m_buffer.resize(used + static_cast<size_t>(got) * static_cast<size_t>(outChannels));
+    // A damaged float source may hold NaN or infinity, which made the encoder
+    // refuse the whole file (and a 16-bit cast undefined): silence stands in.
+    for (auto it = m_buffer.begin() + static_cast<std::ptrdiff_t>(used); it != m_buffer.end(); ++it)
+        if (!std::isfinite(*it))
+            *it = 0.0f;
     m_converted += got;
     return {};
 }

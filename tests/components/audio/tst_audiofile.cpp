@@ -98,6 +98,8 @@ private slots:
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
     void wrapperThrowsWithMessage();
+    void nonFiniteSamplesBecomeSilence_data();
+    void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
 
@@ -575,6 +577,51 @@ void TestAudioFile::wrapperThrowsWithMessage()
     }
     QVERIFY_THROWS_EXCEPTION(AudioFileError, file.SetWmaProfile(46));
     QVERIFY_THROWS_EXCEPTION(AudioFileError, file.ReadSamples(10)); // nothing open
+}
+
+void TestAudioFile::nonFiniteSamplesBecomeSilence_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("CBR") << 23;
+    QTest::newRow("lossless") << 47;
+}
+
+void TestAudioFile::nonFiniteSamplesBecomeSilence()
+{
+    // A float WAV with a few NaN and infinite samples made the WMA encoder
+    // refuse the whole file.
+    QFETCH(int, profile);
+    constexpr int kFrames = 44100;
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + kFrames * 8);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(3) << quint16(2) << quint32(44100) << quint32(44100 * 8) << quint16(8)
+        << quint16(32);
+    out.writeRawData("data", 4);
+    out << quint32(kFrames * 8);
+    for (int i = 0; i < kFrames; ++i) {
+        float v = 0.5f * std::sin(i / 10.0f);
+        if (i % 1000 == 500)
+            v = std::numeric_limits<float>::quiet_NaN();
+        else if (i == 20000)
+            v = std::numeric_limits<float>::infinity();
+        out << v << v;
+    }
+    const QString source = path(QString("nonfinite-%1.wav").arg(profile));
+    const QString output = path(QString("nonfinite-%1.wma").arg(profile));
+    QFile f(source);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(wav);
+    f.close();
+
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const double seconds = probe(output).duration;
+    QVERIFY2(qAbs(seconds - 1.0) <= 0.05, qPrintable(QString::number(seconds)));
 }
 
 void TestAudioFile::losslessProfileKeepsEverySample_data()
