@@ -39,5 +39,8 @@ void writeCloseSettings(ProfileFile &settings, const AppSettings &held)
 
 int storedProfileNumber(const ProfileFile &settings)
 {
-    return settings.ReadInteger(QStringLiteral("wma"), QStringLiteral("format"), 22) + 1;
+    // Summed in 64 bits: a hand-edited INT_MAX wraps to a number no profile
+    // has, as the classic 32-bit sum did, instead of overflowing.
+    const qint64 stored = settings.ReadInteger(QStringLiteral("wma"), QStringLiteral("format"), 22);
+    return static_cast<int>(static_cast<quint32>(stored + 1));
 }

@@ -93,6 +93,9 @@ private slots:
         writeText("[wma]\nformat=50\nother=keep me\n[Mine]\nx=1\n");
         ProfileFile ini(path());
         QCOMPARE(storedProfileNumber(ini), 51);
+        ini.WriteInteger("wma", "format", std::numeric_limits<int>::max());
+        QCOMPARE(storedProfileNumber(ini), std::numeric_limits<int>::min()); // wraps, never overflows
+        ini.WriteInteger("wma", "format", 50);
         ini.WriteInteger("wma", "format", 3);
         ini.WriteString("wma", "new", "v");
         const QByteArray text = readText();
