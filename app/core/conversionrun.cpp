@@ -19,6 +19,13 @@ bool pathTaken(const QString &path)
     return info.exists() || info.isSymLink();  // a dangling link still takes the name
 }
 
+// Fade times come from a hand-editable file: a huge one wraps in 32 bits, as
+// the classic product did, instead of overflowing.
+int secondsToMs(int seconds)
+{
+    return static_cast<int>(static_cast<quint32>(static_cast<qint64>(seconds) * 1000));
+}
+
 } // namespace
 
 ConversionRun::ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held)
@@ -143,7 +150,7 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     const int sampleCount = m_reader.SampleCount();
     const int durationMs = m_reader.DurationMs();
     const int channels = m_reader.Channels();
-    const int endWindow = MulDiv(m_held.fadeOutTime * 1000, sampleCount, durationMs);
+    const int endWindow = MulDiv(secondsToMs(m_held.fadeOutTime), sampleCount, durationMs);
 
     if (m_writer.IsOpen())
         m_writer.Close();
@@ -166,7 +173,7 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         }
         int readSize = kReadFrames;
         if (m_held.fadeIn && framesDone == 0)
-            readSize = MulDiv(m_held.fadeInTime * 1000, sampleCount, durationMs);
+            readSize = MulDiv(secondsToMs(m_held.fadeInTime), sampleCount, durationMs);
         if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
             readSize = sampleCount - framesDone;
 

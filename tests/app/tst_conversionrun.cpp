@@ -150,6 +150,19 @@ private slots:
         QCOMPARE(m_state->readSizes, reads);
     }
 
+    void hugeFadeTimesWrapInsteadOfOverflowing()
+    {
+        // A hand-edited Intime/Outtime of INT_MAX seconds: its milliseconds wrap
+        // to -1000, so the first read asks for nothing and the file ends there.
+        m_held.fadeIn = m_held.fadeOut = true;
+        m_held.fadeInTime = m_held.fadeOutTime = std::numeric_limits<int>::max();
+        addRow("Song", "a.wav", FakeSource{1000, 1, 10000, 10000});
+        m_run->ConvertAll();
+        QCOMPARE(m_state->readSizes, QList<int>{-1000});
+        QCOMPARE(statuses(), QStringList{"finish"});
+        QVERIFY(!m_run->ConversionActive());
+    }
+
     void tinyFileIsReadOnce()
     {
         addRow("Tiny", "t.wav", FakeSource{44100, 2, 1, 50});
