@@ -7,6 +7,7 @@
 #include <taglib/asftag.h>
 
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -43,6 +44,45 @@ std::size_t fitText(std::vector<std::uint8_t> &bytes, std::size_t capacity)
     bytes.push_back(0);
     bytes.push_back(0);
     return bytes.size();
+}
+
+std::uint64_t littleEndian(const unsigned char *bytes, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value |= std::uint64_t(bytes[i]) << (8 * i);
+    return value;
+}
+
+// TagLib's save puts the new header in place of as many bytes as the header
+// object declares. A size that disagrees with the objects really there would
+// cut away or repeat part of the file (or, near 2^64, write without end), so
+// such a file is not rewritten.
+bool headerSizeIsConsistent(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[30];
+    if (!in.read(reinterpret_cast<char *>(head), sizeof head))
+        return false;
+    const std::uint64_t headerSize = littleEndian(head + 16, 8);
+    const std::uint64_t count = littleEndian(head + 24, 4);
+    in.seekg(0, std::ios::end);
+    const std::streamoff fileSize = in.tellg();
+    if (fileSize < 0 || headerSize < sizeof head || headerSize > std::uint64_t(fileSize))
+        return false;
+    // Every object takes at least 24 bytes, so the walk ends within the header.
+    std::uint64_t position = sizeof head;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        unsigned char sizeBytes[8];
+        if (headerSize - position < 24 || !in.seekg(std::streamoff(position + 16)) ||
+            !in.read(reinterpret_cast<char *>(sizeBytes), sizeof sizeBytes))
+            return false;
+        const std::uint64_t size = littleEndian(sizeBytes, 8);
+        if (size < 24 || size > headerSize - position)
+            return false;
+        position += size;
+    }
+    return position == headerSize;
 }
 
 } // namespace
@@ -150,6 +190,8 @@ std::int32_t WMAudioInfo::Finish()
         return WMA_S_OK;
     try {
         const bool saved = replaceThroughCopy(m_path, [this](const std::string &copyPath) {
+            if (!headerSizeIsConsistent(copyPath))
+                return false;
             {
                 std::unique_ptr<TagLib::ASF::File> copy = openAsf(copyPath);
                 if (!copy || copy->readOnly())

@@ -209,6 +209,39 @@ private slots:
         QCOMPARE(hiddenFiles(), QStringList());
     }
 
+    // A header whose declared size disagrees with its objects would have the
+    // rewrite cut away or duplicate part of the file; it is refused instead.
+    void inconsistentHeaderSizeIsNotRewritten_data()
+    {
+        QTest::addColumn<qint64>("change"); // added to the real header size
+        QTest::addColumn<bool>("minimum");  // declare the bare header object's 30 bytes instead
+        QTest::newRow("beyond the file") << qint64(1 << 20) << false;
+        QTest::newRow("eight bytes long") << qint64(8) << false;
+        QTest::newRow("eight bytes short") << qint64(-8) << false;
+        QTest::newRow("bare header object") << qint64(0) << true;
+    }
+    void inconsistentHeaderSizeIsNotRewritten()
+    {
+        QFETCH(qint64, change);
+        QFETCH(bool, minimum);
+        const QString path = makeWma(m_folder.path(), "header.wma", {"title=Old"});
+        QByteArray bytes = readAll(path);
+        QVERIFY(bytes.size() > 30);
+        quint64 size = 0;
+        for (int i = 0; i < 8; ++i)
+            size |= quint64(quint8(bytes[16 + i])) << (8 * i);
+        bytes.replace(16, 8, le(minimum ? 30 : quint64(qint64(size) + change), 8));
+        QVERIFY(writeAll(path, bytes));
+        Info info = open(path);
+        if (!info)
+            return; // not even readable: nothing can be written either
+        QCOMPARE(write(info.get(), u"Title", WMA_TYPE_STRING, text("New")), WMA_S_OK);
+        QVERIFY(info->Finish() != WMA_S_OK);
+        info.reset();
+        QCOMPARE(readAll(path), bytes);
+        QCOMPARE(hiddenFiles(), QStringList());
+    }
+
     void rewriteKeepsModeAndAudio()
     {
         const QString path = makeWma(m_folder.path(), "mode.wma", {"title=Old"});
