@@ -103,26 +103,35 @@ void ConversionRun::ConvertAll()
             currentRow = -1;
         }
     } catch (const AudioFileError &error) {
-        // Leave nothing half done behind: both files closed, the partial
-        // output removed, the row marked, the window idle again.
-        for (TAudioFile2 *instance : {&m_reader, &m_writer}) {
-            try {
-                if (instance->IsOpen())
-                    instance->Close();
-            } catch (const AudioFileError &) {
-            }
-        }
-        if (!createdOutput.isEmpty())
-            QFile::remove(createdOutput);
-        if (currentRow >= 0) {
-            m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
-            m_outputs.remove(currentRow);
-        }
-        endRun();
-        Messages::error(error.message());
+        abandonRun(currentRow, createdOutput, error.message());
+        return;
+    } catch (const std::exception &error) {
+        // Out of memory or any other failure ends the run the same way.
+        abandonRun(currentRow, createdOutput, QString::fromUtf8(error.what()));
         return;
     }
     endRun();
+}
+
+void ConversionRun::abandonRun(int currentRow, const QString &createdOutput, const QString &message)
+{
+    // Leave nothing half done behind: both files closed, the partial
+    // output removed, the row marked, the window idle again.
+    for (TAudioFile2 *instance : {&m_reader, &m_writer}) {
+        try {
+            if (instance->IsOpen())
+                instance->Close();
+        } catch (const AudioFileError &) {
+        }
+    }
+    if (!createdOutput.isEmpty())
+        QFile::remove(createdOutput);
+    if (currentRow >= 0) {
+        m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
+        m_outputs.remove(currentRow);
+    }
+    endRun();
+    Messages::error(message);
 }
 
 ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folder, QString &createdOutput)

@@ -51,6 +51,7 @@ private:
     RowResult convertRow(int row, const QString &folder, QString &createdOutput);
     void pump() const;
     void endRun();
+    void abandonRun(int currentRow, const QString &createdOutput, const QString &message);
 
     FileListModel &m_list;
     TAudioFile2 &m_reader;

@@ -276,6 +276,24 @@ private slots:
         QCOMPARE(m_percent.text, QString());
     }
 
+    void otherFailuresEndCleanlyToo()
+    {
+        Messages::Recorder messages;
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        int reads = 0;
+        m_onPump = [&] {
+            if (++reads == 8)
+                throw std::bad_alloc();
+        };
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList({"Failed", "Unconvert"}));
+        QVERIFY(!QFile::exists(out() + "/One.wma"));
+        QVERIFY(!m_run->ConversionActive());
+        QVERIFY(!m_writer->IsOpen());
+        QCOMPARE(messages.errors.size(), 1);
+    }
+
     void secondConverterIsIgnored()
     {
         addRow("One", "a.mp3");
