@@ -42,6 +42,7 @@ void Superframer::finish()
 void Superframer::emit(int frameCount)
 {
     BitWriter packet;
+    ++emitted_;
     packet.put(index_++ & 15u, 4);
     packet.put(static_cast<uint32_t>(first_ ? frameCount + 1 : frameCount), 4);
     packet.put(static_cast<uint32_t>(tail_), offsetBits_);

@@ -28,7 +28,7 @@ public:
     // True when the next frame starts a superframe's run of new frames (the
     // decoder then expects the block sizes restated).
     bool nextStartsRun() const { return startsRun_; }
-    int64_t bitsOut() const { return int64_t(out_.size()) * capacity_ + payload_.size(); }
+    int64_t bitsOut() const { return emitted_ * capacity_ + payload_.size(); }
 
     void add(const BitWriter &frame);
     // Releases the last frame; nothing may be added afterwards.
@@ -47,6 +47,7 @@ private:
     bool first_ = true;
     bool startsRun_ = true;
     unsigned index_ = 0;
+    int64_t emitted_ = 0;
     std::vector<Superframe> out_;
 };
 
