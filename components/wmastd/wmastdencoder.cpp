@@ -15,8 +15,17 @@ constexpr double kContainerBytesPerSuperframe = 18.0;
 // less on headers, fewer keep seeking fine.
 constexpr double kTargetSuperframeBytes = 1500.0;
 constexpr int kMaxFramesPerSuperframe = 8;
-// How fast the coded size returns to the average after a frame spent more or less.
-constexpr double kReservoirReturn = 0.25;
+// Rate control holds the noise at one level over the masking threshold
+// (constant quality) and moves that level with what the frames so far
+// spent over or under the average: in proportion and, slowly, integrated.
+constexpr double kProportionalDb = 0.3;  // per average frame of debt
+constexpr double kIntegralDb = 0.02;
+// An attack: a stretch of 1/16 frame with this much more high-passed
+// energy than the three before it. Such a frame is coded in short blocks
+// so that its noise cannot spread before the attack.
+constexpr float kAttackRatio = 10.0f;
+constexpr float kAttackFloor = 1e-6f; // energy per sample below which nothing counts as an attack
+constexpr double kReservoirFrames = 6.0; // the most the coded stream runs ahead or behind
 } // namespace
 
 WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate)
@@ -79,7 +88,7 @@ std::vector<WmaStdPacket> WmaStdEncoder::flush()
     // Frame f finishes output samples up to (f + 1) N; the source ends at
     // 2N + samplesIn_, and the decoder's last output block adds one frame.
     const int64_t frames = std::max<int64_t>(2, (samplesIn_ + n - 1) / n + 1);
-    const int64_t needed = (frames + 1) * n;
+    const int64_t needed = (frames + 2) * n;
     for (auto &s : signal_)
         s.resize(static_cast<size_t>(std::max<int64_t>(needed - signalStart_, int64_t(s.size()))), 0.0f);
     codeFrames(needed);
@@ -87,19 +96,58 @@ std::vector<WmaStdPacket> WmaStdEncoder::flush()
     return take();
 }
 
+bool WmaStdEncoder::hasAttack(int64_t frame) const
+{
+    const int n = layout_->frameLength;
+    const int segment = n / 16;
+    // Segments from the frame's start to the end of its middle half, where its blocks sit.
+    std::vector<float> energy(24, 0.0f);
+    const size_t base = static_cast<size_t>(frame * n - signalStart_);
+    for (const std::vector<float> &s : signal_)
+        for (size_t k = 0; k < energy.size(); ++k)
+            for (size_t i = base + k * size_t(segment) + 1; i <= base + (k + 1) * size_t(segment); ++i) {
+                const float d = s[i] - s[i - 1];
+                energy[k] += d * d;
+            }
+    for (size_t k = 8; k < energy.size(); ++k) {
+        const float before = (energy[k - 1] + energy[k - 2] + energy[k - 3]) / 3.0f;
+        if (energy[k] > kAttackFloor * float(segment) && energy[k] > kAttackRatio * before)
+            return true;
+    }
+    return false;
+}
+
+std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
+{
+    if (!hasAttack(frame))
+        return {0};
+    const int shortSize = std::min(3, layout_->blockSizes - 1);
+    return std::vector<int>(size_t(1) << shortSize, shortSize);
+}
+
 void WmaStdEncoder::codeFrames(int64_t available)
 {
     const int n = layout_->frameLength;
     std::vector<const float *> block(static_cast<size_t>(channels_));
-    while ((framesCoded_ + 2) * n <= available) {
+    // A frame's last block must name the next frame's first: plan one ahead.
+    while ((framesCoded_ + 3) * n <= available) {
         const size_t offset = static_cast<size_t>(framesCoded_ * n - signalStart_);
         for (int c = 0; c < channels_; ++c)
             block[static_cast<size_t>(c)] = signal_[static_cast<size_t>(c)].data() + offset;
-        // Spend the average, plus or minus a share of what the frames before saved or overspent.
+        wmastd::FramePlan plan;
+        plan.sizes = nextSizes_;
+        plan.previous = previousSize_;
+        nextSizes_ = blockSizes(framesCoded_ + 1);
+        plan.next = nextSizes_.front();
+        previousSize_ = plan.sizes.back();
         const double debt = double(framer_->bitsOut()) - double(framesCoded_) * frameBits_;
-        const int budget = std::clamp(int(frameBits_ - kReservoirReturn * debt), int(frameBits_ / 4), maxFrameBits_);
+        const double reservoir = kReservoirFrames * frameBits_;
+        const int maxBits = int(std::clamp(frameBits_ + reservoir - debt, frameBits_ * 0.25, double(maxFrameBits_)));
+        const int minBits = int(std::clamp(frameBits_ - reservoir - debt, 0.0, double(maxBits)));
+        const double noiseDb = noiseBaseDb_ + kProportionalDb * debt / frameBits_;
         wmastd::BitWriter bits;
-        coder_->code(block, framer_->nextStartsRun(), budget, bits);
+        coder_->code(block, plan, framer_->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
+        noiseBaseDb_ = std::clamp(noiseBaseDb_ + kIntegralDb * debt / frameBits_, -40.0, 60.0);
         framer_->add(bits);
         ++framesCoded_;
     }

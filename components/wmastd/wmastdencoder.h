@@ -40,6 +40,8 @@ public:
 
 private:
     void codeFrames(int64_t available);
+    bool hasAttack(int64_t frame) const;
+    std::vector<int> blockSizes(int64_t frame) const;
     std::vector<WmaStdPacket> take();
 
     int sampleRate_;
@@ -51,9 +53,12 @@ private:
     int blockAlign_ = 0;
     double frameBits_ = 0; // average bits a frame may spend
     int maxFrameBits_ = 0;
+    double noiseBaseDb_ = 0; // noise over the masking threshold that the rate settles at
     std::vector<std::vector<float>> signal_; // per channel, from the first sample not yet behind us
     int64_t signalStart_ = 0;                // stream position of signal_[c][0]
     int64_t framesCoded_ = 0;
+    std::vector<int> nextSizes_{0}; // block sizes of the frame to code next
+    int previousSize_ = 0;
     int64_t samplesIn_ = 0;
     bool flushed_ = false;
 };

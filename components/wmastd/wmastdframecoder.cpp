@@ -19,37 +19,6 @@ constexpr float kRounding = 0.40f;
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
 
-} // namespace
-
-struct FrameCoder::Channel {
-    std::vector<float> coefs;
-    std::vector<float> threshold;
-    std::vector<int> exponents;
-    std::vector<float> stepScale; // per band, relative to the total gain's step
-    std::vector<int> q;
-    int exponentBits = 0;
-    int coefBits = 0;
-    bool coded = false;
-};
-
-FrameCoder::FrameCoder(const StreamLayout &layout)
-    : layout_(layout), mdct_(layout.frameLength), channels_(static_cast<size_t>(layout.channels))
-{
-    const std::vector<float> slope = sineSlope(layout.frameLength);
-    window_ = slope;
-    window_.insert(window_.end(), slope.rbegin(), slope.rend());
-    codes_.emplace_back(layout.coefTable * 2, layout.frameLengthBits);
-    codes_.emplace_back(layout.coefTable * 2 + 1, layout.frameLengthBits);
-    for (Channel &c : channels_) {
-        c.coefs.resize(static_cast<size_t>(layout.frameLength));
-        c.q.resize(static_cast<size_t>(layout.frameLength));
-    }
-}
-
-FrameCoder::~FrameCoder() = default;
-
-namespace {
-
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
 {
@@ -66,16 +35,72 @@ float entropy(const std::vector<float> &coefs, const std::vector<float> &thresho
 
 } // namespace
 
-void FrameCoder::code(const std::vector<const float *> &signal, bool restateSizes, int budget, BitWriter &out)
+FrameCoder::FrameCoder(const StreamLayout &layout)
+    : layout_(layout), channels_(static_cast<size_t>(layout.channels)),
+      windowed_(static_cast<size_t>(2 * layout.frameLength))
 {
-    const BlockLayout &block = layout_.blocks[0];
-    const int n = block.length;
-    std::vector<float> windowed(static_cast<size_t>(2 * n));
+    for (const BlockLayout &b : layout.blocks) {
+        mdcts_.emplace_back(b.length);
+        slopes_.push_back(sineSlope(b.length));
+    }
+    codes_.emplace_back(layout.coefTable * 2, layout.frameLengthBits);
+    codes_.emplace_back(layout.coefTable * 2 + 1, layout.frameLengthBits);
+    for (Channel &c : channels_) {
+        c.coefs.resize(static_cast<size_t>(layout.frameLength));
+        c.q.resize(static_cast<size_t>(layout.frameLength));
+    }
+}
+
+int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes,
+                     float noiseDb, int minBits, int maxBits, BitWriter &out)
+{
+    const int blocks = int(plan.sizes.size());
+    const int64_t start = out.size();
+    int position = 0;
+    for (int j = 0; j < blocks; ++j) {
+        Block block;
+        block.size = plan.sizes[static_cast<size_t>(j)];
+        block.previous = j > 0 ? plan.sizes[static_cast<size_t>(j - 1)] : plan.previous;
+        block.next = j + 1 < blocks ? plan.sizes[static_cast<size_t>(j + 1)] : plan.next;
+        block.position = position;
+        block.restate = restateSizes && j == 0;
+        // Each block may spend its share of what the frame has left.
+        const int64_t used = out.size() - start;
+        const int left = blocks - j;
+        codeBlock(signal, block, noiseDb, int((minBits - used) / left), int((maxBits - used) / left), out);
+        position += layout_.blocks[static_cast<size_t>(block.size)].length;
+    }
+    return int(out.size() - start);
+}
+
+void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &block)
+{
+    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const int n = layout.length;
+    // The window: the slope of the shorter neighbour on each side, centred
+    // in its half, flat in between, zero outside.
+    const int left = std::min(n, layout_.blocks[static_cast<size_t>(block.previous)].length);
+    const int right = std::min(n, layout_.blocks[static_cast<size_t>(block.next)].length);
+    const std::vector<float> &leftSlope = slopes_[static_cast<size_t>(std::max(block.size, block.previous))];
+    const std::vector<float> &rightSlope = slopes_[static_cast<size_t>(std::max(block.size, block.next))];
+    const int leftZeros = (n - left) / 2;
+    const int rightOnes = (n - right) / 2;
+    const int offset = layout_.frameLength / 2 + block.position - n / 2;
     for (size_t ch = 0; ch < channels_.size(); ++ch) {
-        for (int i = 0; i < 2 * n; ++i)
-            windowed[static_cast<size_t>(i)] = signal[ch][i] * window_[static_cast<size_t>(i)];
-        mdct_.forward(windowed.data(), channels_[ch].coefs.data());
-        channels_[ch].threshold = maskingThreshold(channels_[ch].coefs.data(), block, layout_.sampleRate);
+        const float *x = signal[ch] + offset;
+        for (int i = 0; i < n; ++i) {
+            const int s = i - leftZeros;
+            const float w = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
+            windowed_[static_cast<size_t>(i)] = x[i] * w;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int s = i - rightOnes;
+            const float w = s < 0 ? 1.0f : s < right ? rightSlope[static_cast<size_t>(right - 1 - s)] : 0.0f;
+            windowed_[static_cast<size_t>(n + i)] = x[n + i] * w;
+        }
+        channels_[ch].coefs.resize(static_cast<size_t>(n));
+        mdcts_[static_cast<size_t>(block.size)].forward(windowed_.data(), channels_[ch].coefs.data());
+        channels_[ch].threshold = maskingThreshold(channels_[ch].coefs.data(), layout, layout_.sampleRate);
     }
 
     midSide_ = false;
@@ -91,8 +116,8 @@ void FrameCoder::code(const std::vector<const float *> &signal, bool restateSize
         std::vector<float> shared(l.threshold.size());
         for (size_t b = 0; b < shared.size(); ++b)
             shared[b] = std::min(l.threshold[b], r.threshold[b]);
-        const float leftRight = entropy(l.coefs, l.threshold, block) + entropy(r.coefs, r.threshold, block);
-        const float midSide = entropy(mid, shared, block) + entropy(side, shared, block);
+        const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
+        const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
         if (midSide < leftRight) {
             midSide_ = true;
             l.coefs = std::move(mid);
@@ -101,23 +126,28 @@ void FrameCoder::code(const std::vector<const float *> &signal, bool restateSize
             r.threshold = std::move(shared);
         }
     }
+}
 
-    const float unit = std::sqrt(2.0f / float(n)) / 32768.0f; // coefficient of one quantum at gain 0 dB
+float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
+{
+    const float unit = std::sqrt(2.0f / float(length)) / 32768.0f; // coefficient of one quantum at gain 0 dB
+    float loudest = -1e9f; // exponent of the band with the coarsest step
     for (Channel &c : channels_) {
         float peak = 0;
-        for (int i = 0; i < block.codedEnd; ++i)
+        for (int i = 0; i < layout.codedEnd; ++i)
             peak = std::max(peak, std::abs(c.coefs[static_cast<size_t>(i)]));
         c.coded = peak > kSilence;
         if (!c.coded)
             continue;
         // Step sizes follow the threshold: noise of a uniform quantiser is step^2 / 12.
-        const size_t bands = block.exponentBands.size();
+        const size_t bands = layout.exponentBands.size();
         std::vector<float> raw(bands);
         float top = -1e9f;
         for (size_t b = 0; b < bands; ++b) {
             raw[b] = 8.0f * std::log10(12.0f * c.threshold[b]);
             top = std::max(top, raw[b]);
         }
+        loudest = std::max(loudest, top);
         c.exponents.resize(bands);
         int previous = kFirstExponent;
         c.exponentBits = 0;
@@ -133,27 +163,63 @@ void FrameCoder::code(const std::vector<const float *> &signal, bool restateSize
         for (size_t b = 0; b < bands; ++b)
             c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
     }
-
-    // The coarsest gain that fits is the one that fits with the least noise.
-    int lo = 1, hi = kMaxTotalGain;
-    if (quantise(lo) + headerBits(lo, restateSizes) <= budget) {
-        hi = lo;
-    } else {
-        while (hi - lo > 1) {
-            const int mid = (lo + hi) / 2;
-            if (quantise(mid) + headerBits(mid, restateSizes) <= budget)
-                hi = mid;
-            else
-                lo = mid;
-        }
-    }
-    quantise(hi);
-    write(hi, restateSizes, out);
+    // Exponents are in 1/16 decade of amplitude, the gain in dB.
+    return 1.25f * loudest - 20.0f * std::log10(unit);
 }
 
-int FrameCoder::quantise(int totalGain)
+int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block &block, float noiseDb,
+                          int minBits, int maxBits, BitWriter &out)
 {
-    const BlockLayout &block = layout_.blocks[0];
+    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    analyse(signal, block);
+    const float gainAtMask = shapeExponents(layout, layout.length);
+
+    // Past the gain at which every value rounds to zero nothing gets cheaper,
+    // and the decoder's dither, proportional to the step, grows without end.
+    float loudest = 0;
+    for (const Channel &c : channels_) {
+        int pos = 0;
+        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
+            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
+            for (int i = pos; i < end; ++i)
+                loudest = std::max(loudest, std::abs(c.coefs[static_cast<size_t>(i)]) / c.stepScale[b]);
+            pos = end;
+        }
+    }
+    const int silentGain =
+        std::clamp(int(std::ceil(20.0f * std::log10(loudest / (1.0f - kRounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+    // The gain that puts the noise where asked; then the nearest that the limits allow.
+    int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), 1, silentGain);
+    const auto bitsAt = [&](int g) { return quantise(layout, g) + headerBits(block, g); };
+    const int bits = bitsAt(gain);
+    if (bits > maxBits) {
+        // The finest gain that still fits.
+        int lo = gain, hi = silentGain;
+        while (hi - lo > 1) {
+            const int mid = (lo + hi) / 2;
+            (bitsAt(mid) <= maxBits ? hi : lo) = mid;
+        }
+        gain = hi;
+    } else if (bits < minBits && gain > 1) {
+        // Spend what would otherwise be padding: the coarsest gain that uses it.
+        int lo = 1, hi = gain;
+        while (hi - lo > 1) {
+            const int mid = (lo + hi) / 2;
+            (bitsAt(mid) >= minBits ? lo : hi) = mid;
+        }
+        gain = bitsAt(lo) <= maxBits ? lo : hi;
+    }
+    quantise(layout, gain);
+    // A channel with nothing left to code says so in one bit.
+    for (Channel &c : channels_)
+        c.coded = c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+    const int64_t before = out.size();
+    write(block, gain, out);
+    return int(out.size() - before);
+}
+
+int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
+{
     const int escapeBits = escapeLevelBits(totalGain);
     const int maxLevel = (1 << escapeBits) - 1;
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
@@ -163,10 +229,10 @@ int FrameCoder::quantise(int totalGain)
         if (!c.coded)
             continue;
         int pos = 0;
-        for (size_t b = 0; b < block.exponentBands.size() && pos < block.codedEnd; ++b) {
+        for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
             // The decoder's synthesis is negated: code the opposite sign.
             const float inverse = -1.0f / (gain * c.stepScale[b]);
-            const int end = std::min(pos + block.exponentBands[b], block.codedEnd);
+            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
             for (int i = pos; i < end; ++i) {
                 const float v = c.coefs[static_cast<size_t>(i)] * inverse;
                 const int level = std::min(int(std::abs(v) + kRounding), maxLevel);
@@ -175,34 +241,36 @@ int FrameCoder::quantise(int totalGain)
             pos = end;
         }
         const CoefCode &code = codes_[ch == 1 && midSide_ ? 1 : 0];
-        c.coefBits = code.cost(c.q.data(), block.codedEnd, escapeBits);
-        total += c.coefBits + c.exponentBits;
+        total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;
     }
     return total;
 }
 
-int FrameCoder::headerBits(int totalGain, bool restateSizes) const
+int FrameCoder::headerBits(const Block &block, int totalGain) const
 {
-    int bits = layout_.blockSizeBits * (restateSizes ? 3 : 1);
+    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    int bits = layout_.blockSizeBits * (block.restate ? 3 : 1);
     bits += layout_.channels == 2 ? 1 : 0;
     bits += layout_.channels;
     bool any = false;
     for (const Channel &c : channels_) {
         any = any || c.coded;
         if (c.coded && layout_.noiseCoding)
-            bits += int(layout_.blocks[0].highBands.size());
+            bits += int(layout.highBands.size());
     }
     if (any)
-        bits += 7 * ((totalGain - 1) / 127 + 1);
+        bits += 7 * ((totalGain - 1) / 127 + 1) + (block.size > 0 ? 1 : 0);
     return bits;
 }
 
-void FrameCoder::write(int totalGain, bool restateSizes, BitWriter &out) const
+void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
 {
-    const BlockLayout &block = layout_.blocks[0];
-    // Only long blocks so far: every size field says "the frame's length".
-    for (int i = 0; i < (restateSizes ? 3 : 1); ++i)
-        out.put(0, layout_.blockSizeBits);
+    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    if (block.restate) {
+        out.put(static_cast<uint32_t>(block.previous), layout_.blockSizeBits);
+        out.put(static_cast<uint32_t>(block.size), layout_.blockSizeBits);
+    }
+    out.put(static_cast<uint32_t>(block.next), layout_.blockSizeBits);
     if (layout_.channels == 2)
         out.put(midSide_ ? 1 : 0, 1);
     bool any = false;
@@ -220,7 +288,9 @@ void FrameCoder::write(int totalGain, bool restateSizes, BitWriter &out) const
     if (layout_.noiseCoding)
         for (const Channel &c : channels_)
             if (c.coded)
-                out.put(0, int(block.highBands.size())); // no band left to noise yet
+                out.put(0, int(layout.highBands.size())); // no band left to noise
+    if (block.size > 0)
+        out.put(1, 1); // a short block brings its own exponents
     for (const Channel &c : channels_) {
         if (!c.coded)
             continue;
@@ -233,7 +303,7 @@ void FrameCoder::write(int totalGain, bool restateSizes, BitWriter &out) const
     const int escapeBits = escapeLevelBits(totalGain);
     for (size_t ch = 0; ch < channels_.size(); ++ch)
         if (channels_[ch].coded)
-            codes_[ch == 1 && midSide_ ? 1 : 0].write(channels_[ch].q.data(), block.codedEnd, escapeBits, out);
+            codes_[ch == 1 && midSide_ ? 1 : 0].write(channels_[ch].q.data(), layout.codedEnd, escapeBits, out);
 }
 
 } // namespace wmastd

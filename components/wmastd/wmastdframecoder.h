@@ -5,35 +5,65 @@
 #include "wmastdlayout.h"
 #include "wmastdmdct.h"
 
-#include <memory>
 #include <vector>
 
 namespace wmastd {
 
-// Codes one frame (one long block) of every channel: MDCT, masking-shaped
-// exponents, mid/side when it saves bits, and the coarsest total gain
-// whose coefficients fit the bit budget.
+// The blocks of one frame, as size indices (0 = the frame's length, k =
+// length >> k), and the sizes next to them in the frames around.
+struct FramePlan {
+    std::vector<int> sizes;
+    int previous = 0; // last block of the previous frame
+    int next = 0;     // first block of the next frame
+};
+
+// Codes one frame of every channel block by block: MDCT under the format's
+// windows, masking-shaped exponents, mid/side when it saves bits, and the
+// total gain that puts the noise at the level asked for.
 class FrameCoder {
 public:
     explicit FrameCoder(const StreamLayout &layout);
-    ~FrameCoder();
 
-    // `signal[c]` holds the 2N samples under the frame's block. The first
-    // frame of a superframe restates the block sizes (`restateSizes`).
-    void code(const std::vector<const float *> &signal, bool restateSizes, int budget, BitWriter &out);
+    // `signal[c]` starts at the frame's position; the frame's blocks reach
+    // at most 2N samples from there. The first frame of a superframe
+    // restates the block sizes (`restateSizes`). Noise sits `noiseDb` above
+    // the masking threshold unless the frame would cost more than `maxBits`
+    // or less than `minBits`. Returns the bits written.
+    int code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes, float noiseDb,
+             int minBits, int maxBits, BitWriter &out);
 
 private:
-    struct Channel;
+    struct Channel {
+        std::vector<float> coefs;
+        std::vector<float> threshold;
+        std::vector<int> exponents;
+        std::vector<float> stepScale; // per band, relative to the total gain's step
+        std::vector<int> q;
+        int exponentBits = 0;
+        bool coded = false;
+    };
+    struct Block {
+        int size = 0; // index
+        int previous = 0;
+        int next = 0;
+        int position = 0; // within the frame
+        bool restate = false;
+    };
 
-    int quantise(int totalGain);
-    int headerBits(int totalGain, bool restateSizes) const;
-    void write(int totalGain, bool restateSizes, BitWriter &out) const;
+    int codeBlock(const std::vector<const float *> &signal, const Block &block, float noiseDb, int minBits,
+                  int maxBits, BitWriter &out);
+    void analyse(const std::vector<const float *> &signal, const Block &block);
+    float shapeExponents(const BlockLayout &layout, int length);
+    int quantise(const BlockLayout &layout, int totalGain);
+    int headerBits(const Block &block, int totalGain) const;
+    void write(const Block &block, int totalGain, BitWriter &out) const;
 
     const StreamLayout &layout_;
-    Mdct mdct_;
-    std::vector<float> window_;
+    std::vector<Mdct> mdcts_;
+    std::vector<std::vector<float>> slopes_;
     std::vector<CoefCode> codes_; // normal channel, side channel
     std::vector<Channel> channels_;
+    std::vector<float> windowed_;
     bool midSide_ = false;
 };
 

@@ -168,7 +168,7 @@ void TestWmaStd::roundTrip()
         break;
     case Signal::Square:
         // Band limiting overshoots the edges of a full-scale square; the level must still hold.
-        QVERIFY2(peak > 0.9f && peak < 2.5f, qPrintable(QString::number(peak)));
+        QVERIFY2(peak > 0.9f && peak < 4.0f, qPrintable(QString::number(peak)));
         break;
     case Signal::Click: {
         size_t at = 0;
