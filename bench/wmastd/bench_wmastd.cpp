@@ -236,7 +236,13 @@ int main(int argc, char **argv)
     std::printf("%-34s", "profile");
     for (const QString &n : names)
         std::printf(" | %-10.10s kbps  dev%%  lag   NMR  bw  | lavc NMR   bw ", qPrintable(n));
-    std::printf(" | gst len/lag\n");
+    std::printf(" | 60 s kbps  dev%% | gst len/lag\n");
+    Audio minute;
+    readAudio(recordings.isEmpty() ? QString() : recordings.first(), 44100, 2, minute, 20, 60);
+    if (minute.samples.empty())
+        minute = syntheticMusic(60);
+    const QString minutePath = dir.filePath("minute.wav");
+    writeWav(minutePath, minute);
     for (int number : profiles) {
         const WmaProfile &p = *wmaProfileByNumber(number);
         std::printf("%2d %-31s", number, p.text);
@@ -268,7 +274,15 @@ int main(int argc, char **argv)
             QFile::remove(theirs);
             QFile::remove(refPath);
         }
-        std::printf(" | %s\n", qPrintable(gst));
+        // The bit rate over a minute, as a player computes it from the file's size.
+        Audio m;
+        readAudio(minutePath, p.sampleRate, p.channels, m);
+        const QString minuteOut = dir.filePath(QStringLiteral("minute%1.wma").arg(number));
+        double kbps = NAN;
+        if (encodeOurs(m, number, minuteOut))
+            kbps = double(QFileInfo(minuteOut).size()) * 8 / m.seconds() / 1000;
+        QFile::remove(minuteOut);
+        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, (kbps / p.bitRateKbps - 1) * 100, qPrintable(gst));
         std::fflush(stdout);
     }
     speed(sources.back(), 5);

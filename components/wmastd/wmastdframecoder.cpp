@@ -18,6 +18,10 @@ constexpr int kMaxTotalGain = 250;
 constexpr float kRounding = 0.40f;
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
+// Full scale, and how far a block may be turned down to stay under it:
+// coarse quantisation and band limiting overshoot a loud source's peaks.
+constexpr float kFullScale = 1.0f;
+constexpr int kMaxClipCutDb = 6;
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -49,6 +53,8 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
         c.coefs.resize(static_cast<size_t>(layout.frameLength));
         c.q.resize(static_cast<size_t>(layout.frameLength));
     }
+    output_.assign(channels_.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
+    synthesis_.assign(channels_.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
 }
 
 int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes,
@@ -70,6 +76,11 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
         codeBlock(signal, block, noiseDb, int((minBits - used) / left), int((maxBits - used) / left), out);
         position += layout_.blocks[static_cast<size_t>(block.size)].length;
     }
+    const auto n = static_cast<std::ptrdiff_t>(layout_.frameLength);
+    for (std::vector<float> &o : output_) {
+        std::copy(o.begin() + n, o.end(), o.begin());
+        std::fill(o.begin() + n, o.end(), 0.0f);
+    }
     return int(out.size() - start);
 }
 
@@ -86,18 +97,18 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
     const int leftZeros = (n - left) / 2;
     const int rightOnes = (n - right) / 2;
     const int offset = layout_.frameLength / 2 + block.position - n / 2;
+    window_.resize(static_cast<size_t>(2 * n));
+    for (int i = 0; i < n; ++i) {
+        const int s = i - leftZeros;
+        window_[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
+        const int t = i - rightOnes;
+        window_[static_cast<size_t>(n + i)] =
+            t < 0 ? 1.0f : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)] : 0.0f;
+    }
     for (size_t ch = 0; ch < channels_.size(); ++ch) {
         const float *x = signal[ch] + offset;
-        for (int i = 0; i < n; ++i) {
-            const int s = i - leftZeros;
-            const float w = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
-            windowed_[static_cast<size_t>(i)] = x[i] * w;
-        }
-        for (int i = 0; i < n; ++i) {
-            const int s = i - rightOnes;
-            const float w = s < 0 ? 1.0f : s < right ? rightSlope[static_cast<size_t>(right - 1 - s)] : 0.0f;
-            windowed_[static_cast<size_t>(n + i)] = x[n + i] * w;
-        }
+        for (size_t i = 0; i < size_t(2 * n); ++i)
+            windowed_[i] = x[i] * window_[i];
         channels_[ch].coefs.resize(static_cast<size_t>(n));
         mdcts_[static_cast<size_t>(block.size)].forward(windowed_.data(), channels_[ch].coefs.data());
         channels_[ch].threshold = maskingThreshold(channels_[ch].coefs.data(), layout, layout_.sampleRate);
@@ -188,8 +199,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     }
     const int silentGain =
         std::clamp(int(std::ceil(20.0f * std::log10(loudest / (1.0f - kRounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+    // Below this gain the loudest value would not fit an escaped level.
+    int finestGain = 1;
+    while (finestGain < silentGain &&
+           loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + kRounding >
+               float((1 << escapeLevelBits(finestGain)) - 1))
+        ++finestGain;
     // The gain that puts the noise where asked; then the nearest that the limits allow.
-    int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), 1, silentGain);
+    int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), finestGain, silentGain);
     const auto bitsAt = [&](int g) { return quantise(layout, g) + headerBits(block, g); };
     const int bits = bitsAt(gain);
     if (bits > maxBits) {
@@ -200,9 +217,9 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             (bitsAt(mid) <= maxBits ? hi : lo) = mid;
         }
         gain = hi;
-    } else if (bits < minBits && gain > 1) {
+    } else if (bits < minBits && gain > finestGain) {
         // Spend what would otherwise be padding: the coarsest gain that uses it.
-        int lo = 1, hi = gain;
+        int lo = finestGain, hi = gain;
         while (hi - lo > 1) {
             const int mid = (lo + hi) / 2;
             (bitsAt(mid) >= minBits ? lo : hi) = mid;
@@ -213,9 +230,68 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // A channel with nothing left to code says so in one bit.
     for (Channel &c : channels_)
         c.coded = c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+    gain = limitClipping(block, gain);
     const int64_t before = out.size();
     write(block, gain, out);
     return int(out.size() - before);
+}
+
+int FrameCoder::limitClipping(const Block &block, int totalGain)
+{
+    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const int n = layout.length;
+    const size_t offset = static_cast<size_t>(layout_.frameLength / 2 + block.position - n / 2);
+    // The block as the decoder will synthesise it (without its small dither).
+    const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
+    std::vector<float> coefs(static_cast<size_t>(n));
+    for (size_t ch = 0; ch < channels_.size(); ++ch) {
+        const Channel &c = channels_[ch];
+        std::vector<float> &y = synthesis_[ch];
+        std::fill(coefs.begin(), coefs.end(), 0.0f);
+        int pos = 0;
+        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
+            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
+            for (int i = pos; i < end; ++i)
+                coefs[static_cast<size_t>(i)] = -float(c.q[static_cast<size_t>(i)]) * gain * c.stepScale[b];
+            pos = end;
+        }
+        mdcts_[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
+        for (size_t i = 0; i < size_t(2 * n); ++i)
+            y[i] *= window_[i];
+    }
+    if (midSide_) {
+        for (size_t i = 0; i < size_t(2 * n); ++i) {
+            const float mid = synthesis_[0][i], side = synthesis_[1][i];
+            synthesis_[0][i] = mid + side;
+            synthesis_[1][i] = mid - side;
+        }
+    }
+    // The first half completes the output there. Turn the block down in
+    // whole dB until that stays within full scale, or as far as that helps
+    // where the block before already went over.
+    const auto peakAt = [&](float scale) {
+        float peak = 0;
+        for (size_t ch = 0; ch < channels_.size(); ++ch)
+            for (size_t i = 0; i < size_t(n); ++i)
+                peak = std::max(peak, std::abs(output_[ch][offset + i] + scale * synthesis_[ch][i]));
+        return peak;
+    };
+    const int most = std::min(kMaxClipCutDb, totalGain - 1);
+    std::vector<float> peaks;
+    for (int cut = 0; cut <= most; ++cut) {
+        peaks.push_back(peakAt(std::pow(10.0f, -float(cut) / 20.0f)));
+        if (peaks.back() <= kFullScale)
+            break;
+    }
+    const float reachable = std::max(kFullScale, *std::min_element(peaks.begin(), peaks.end()));
+    int cut = 0;
+    while (peaks[size_t(cut)] > reachable * 1.01f)
+        ++cut;
+    const float scale = std::pow(10.0f, -float(cut) / 20.0f);
+    for (size_t ch = 0; ch < channels_.size(); ++ch)
+        for (size_t i = 0; i < size_t(2 * n); ++i)
+            output_[ch][offset + i] += scale * synthesis_[ch][i];
+    return totalGain - cut;
 }
 
 int FrameCoder::quantise(const BlockLayout &layout, int totalGain)

@@ -56,6 +56,7 @@ private:
     float shapeExponents(const BlockLayout &layout, int length);
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
+    int limitClipping(const Block &block, int totalGain);
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
     const StreamLayout &layout_;
@@ -64,6 +65,9 @@ private:
     std::vector<CoefCode> codes_; // normal channel, side channel
     std::vector<Channel> channels_;
     std::vector<float> windowed_;
+    std::vector<float> window_;                 // of the block being coded, 2n samples
+    std::vector<std::vector<float>> output_;    // what the decoder will play, from the frame's start
+    std::vector<std::vector<float>> synthesis_; // per channel, the block's share of it
     bool midSide_ = false;
 };
 

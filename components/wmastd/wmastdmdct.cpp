@@ -5,7 +5,8 @@
 
 namespace wmastd {
 
-Mdct::Mdct(int n) : n_(n), folded_(static_cast<size_t>(n)), work_(static_cast<size_t>(n / 2))
+Mdct::Mdct(int n)
+    : n_(n), folded_(static_cast<size_t>(n)), spectrum_(static_cast<size_t>(n)), work_(static_cast<size_t>(n / 2))
 {
     const int half = n / 2;
     const double pi = std::numbers::pi;
@@ -61,10 +62,30 @@ void Mdct::forward(const float *in, float *out)
         folded_[static_cast<size_t>(i)] = -c[half - 1 - i] - d[i];
         folded_[static_cast<size_t>(half + i)] = a[i] - b[half - 1 - i];
     }
+    dct4(folded_.data(), out);
+}
+
+void Mdct::inverse(const float *coefs, float *out)
+{
+    const int n = n_;
+    const int half = n / 2;
+    dct4(coefs, spectrum_.data());
+    const float *u = spectrum_.data();
+    for (int i = 0; i < half; ++i) {
+        out[i] = u[half + i];
+        out[half + i] = -u[n - 1 - i];
+        out[n + i] = -u[half - 1 - i];
+        out[n + half + i] = -u[i];
+    }
+}
+
+void Mdct::dct4(const float *in, float *out)
+{
+    const int n = n_;
+    const int half = n / 2;
     for (int j = 0; j < half; ++j)
-        work_[static_cast<size_t>(j)] =
-            std::complex<float>(folded_[static_cast<size_t>(2 * j)], folded_[static_cast<size_t>(n - 1 - 2 * j)]) *
-            preTwiddle_[static_cast<size_t>(j)];
+        work_[static_cast<size_t>(j)] = std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) *
+                                        preTwiddle_[static_cast<size_t>(j)];
     fft(work_.data());
     const float norm = std::sqrt(2.0f / float(n));
     for (int k = 0; k < half; ++k) {

@@ -12,8 +12,12 @@ public:
     explicit Mdct(int n);
     int size() const { return n_; }
     void forward(const float *in, float *out);
+    // The transpose: 2n samples that, windowed and overlapped with the
+    // neighbours', give back the signal.
+    void inverse(const float *coefs, float *out);
 
 private:
+    void dct4(const float *in, float *out); // orthonormal, its own inverse
     void fft(std::complex<float> *data) const;
 
     int n_;
@@ -22,6 +26,7 @@ private:
     std::vector<std::complex<float>> roots_;    // FFT roots of unity
     std::vector<int> bitReverse_;
     std::vector<float> folded_;
+    std::vector<float> spectrum_;
     std::vector<std::complex<float>> work_;
 };
 

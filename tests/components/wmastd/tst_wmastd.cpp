@@ -166,10 +166,15 @@ void TestWmaStd::roundTrip()
     case Signal::Silence:
         QCOMPARE(peak, 0.0f);
         break;
-    case Signal::Square:
-        // Band limiting overshoots the edges of a full-scale square; the level must still hold.
-        QVERIFY2(peak > 0.9f && peak < 4.0f, qPrintable(QString::number(peak)));
+    case Signal::Square: {
+        // Band limiting overshoots the edges of a full-scale square; the
+        // encoder turns such blocks down; a few samples at the edges of the burst still clip.
+        const auto clipped = std::count_if(decoded.samples.begin(), decoded.samples.end(),
+                                           [](float s) { return std::abs(s) > 1.0f; });
+        QVERIFY2(peak > 0.9f, qPrintable(QString::number(peak)));
+        QVERIFY2(clipped * 20 < int64_t(decoded.samples.size()), qPrintable(QString::number(clipped)));
         break;
+    }
     case Signal::Click: {
         size_t at = 0;
         for (size_t i = 0; i < decoded.samples.size(); i += size_t(p.channels))
