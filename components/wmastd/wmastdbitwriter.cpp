@@ -6,12 +6,16 @@ namespace wmastd {
 
 void BitWriter::put(uint32_t value, int bits)
 {
-    for (int i = bits - 1; i >= 0; --i) {
-        if ((bits_ & 7) == 0)
+    // Fill the last byte's free bits, then whole bytes, then the rest.
+    while (bits > 0) {
+        const int used = int(bits_ & 7);
+        if (used == 0)
             bytes_.push_back(0);
-        if ((value >> i) & 1u)
-            bytes_.back() |= static_cast<uint8_t>(0x80u >> (bits_ & 7));
-        ++bits_;
+        const int take = std::min(bits, 8 - used);
+        const uint32_t chunk = (value >> (bits - take)) & ((1u << take) - 1u);
+        bytes_.back() |= static_cast<uint8_t>(chunk << (8 - used - take));
+        bits -= take;
+        bits_ += take;
     }
 }
 

@@ -22,6 +22,7 @@ constexpr float kSilence = 1e-7f;
 // coarse quantisation and band limiting overshoot a loud source's peaks.
 constexpr float kFullScale = 1.0f;
 constexpr int kMaxClipCutDb = 6;
+constexpr float kQuiet = 0.5f; // blocks this far under full scale are not checked
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -45,6 +46,7 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
 {
     for (const BlockLayout &b : layout.blocks) {
         mdcts_.emplace_back(b.length);
+        models_.emplace_back(b, layout.sampleRate);
         slopes_.push_back(sineSlope(b.length));
     }
     codes_.emplace_back(layout.coefTable * 2, layout.frameLengthBits);
@@ -105,13 +107,16 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
         window_[static_cast<size_t>(n + i)] =
             t < 0 ? 1.0f : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)] : 0.0f;
     }
+    sourcePeak_ = 0;
     for (size_t ch = 0; ch < channels_.size(); ++ch) {
         const float *x = signal[ch] + offset;
-        for (size_t i = 0; i < size_t(2 * n); ++i)
+        for (size_t i = 0; i < size_t(2 * n); ++i) {
             windowed_[i] = x[i] * window_[i];
+            sourcePeak_ = std::max(sourcePeak_, std::abs(x[i]));
+        }
         channels_[ch].coefs.resize(static_cast<size_t>(n));
         mdcts_[static_cast<size_t>(block.size)].forward(windowed_.data(), channels_[ch].coefs.data());
-        channels_[ch].threshold = maskingThreshold(channels_[ch].coefs.data(), layout, layout_.sampleRate);
+        channels_[ch].threshold = models_[static_cast<size_t>(block.size)].threshold(channels_[ch].coefs.data());
     }
 
     midSide_ = false;
@@ -241,6 +246,8 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
     const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
     const int n = layout.length;
     const size_t offset = static_cast<size_t>(layout_.frameLength / 2 + block.position - n / 2);
+    if (sourcePeak_ < kQuiet)
+        return totalGain;
     // The block as the decoder will synthesise it (without its small dither).
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
     std::vector<float> coefs(static_cast<size_t>(n));

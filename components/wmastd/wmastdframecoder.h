@@ -4,6 +4,7 @@
 #include "wmastdcoefcode.h"
 #include "wmastdlayout.h"
 #include "wmastdmdct.h"
+#include "wmastdpsycho.h"
 
 #include <vector>
 
@@ -61,6 +62,7 @@ private:
 
     const StreamLayout &layout_;
     std::vector<Mdct> mdcts_;
+    std::vector<MaskingModel> models_;
     std::vector<std::vector<float>> slopes_;
     std::vector<CoefCode> codes_; // normal channel, side channel
     std::vector<Channel> channels_;
@@ -69,6 +71,7 @@ private:
     std::vector<std::vector<float>> output_;    // what the decoder will play, from the frame's start
     std::vector<std::vector<float>> synthesis_; // per channel, the block's share of it
     bool midSide_ = false;
+    float sourcePeak_ = 0; // under the block being coded
 };
 
 } // namespace wmastd

@@ -29,33 +29,48 @@ float quietPower(float hz)
 
 } // namespace
 
-std::vector<float> maskingThreshold(const float *coefs, const BlockLayout &block, int sampleRate)
+MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : widths_(block.exponentBands)
 {
-    const size_t bands = block.exponentBands.size();
-    std::vector<float> density(bands), z(bands), centre(bands);
-    int pos = 0;
+    const size_t bands = widths_.size();
+    std::vector<float> z(bands);
+    quiet_.resize(bands);
     const float hzPerCoef = float(sampleRate) / (2.0f * float(block.length));
+    int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
-        const int width = block.exponentBands[b];
-        double energy = 0;
-        for (int i = pos; i < pos + width; ++i)
-            energy += double(coefs[i]) * coefs[i];
-        density[b] = float(energy / width);
-        centre[b] = (float(pos) + float(width) * 0.5f) * hzPerCoef;
-        z[b] = bark(centre[b]);
-        pos += width;
+        const float centre = (float(pos) + float(widths_[b]) * 0.5f) * hzPerCoef;
+        z[b] = bark(centre);
+        quiet_[b] = quietPower(centre);
+        pos += widths_[b];
+    }
+    const float offset = std::pow(10.0f, -kMaskOffsetDb / 10.0f);
+    spread_.resize(bands * bands);
+    for (size_t i = 0; i < bands; ++i)
+        for (size_t j = 0; j < bands; ++j) {
+            const float dz = z[i] - z[j];
+            const float db = dz >= 0 ? -kUpwardSlopeDbPerBark * dz : kDownwardSlopeDbPerBark * dz;
+            spread_[i * bands + j] = db > -60.0f ? offset * std::pow(10.0f, db / 10.0f) : 0.0f;
+        }
+}
+
+std::vector<float> MaskingModel::threshold(const float *coefs) const
+{
+    const size_t bands = widths_.size();
+    std::vector<float> density(bands);
+    int pos = 0;
+    for (size_t b = 0; b < bands; ++b) {
+        float energy = 0;
+        for (int i = pos; i < pos + widths_[b]; ++i)
+            energy += coefs[i] * coefs[i];
+        density[b] = energy / float(widths_[b]);
+        pos += widths_[b];
     }
     std::vector<float> threshold(bands);
-    const float offset = std::pow(10.0f, -kMaskOffsetDb / 10.0f);
-    for (size_t b = 0; b < bands; ++b) {
+    for (size_t i = 0; i < bands; ++i) {
         float spread = 0;
-        for (size_t j = 0; j < bands; ++j) {
-            const float dz = z[b] - z[j];
-            const float db = dz >= 0 ? -kUpwardSlopeDbPerBark * dz : kDownwardSlopeDbPerBark * dz;
-            if (db > -60.0f)
-                spread += density[j] * std::pow(10.0f, db / 10.0f);
-        }
-        threshold[b] = std::max(spread * offset, quietPower(centre[b]));
+        const float *row = spread_.data() + i * bands;
+        for (size_t j = 0; j < bands; ++j)
+            spread += density[j] * row[j];
+        threshold[i] = std::max(spread, quiet_[i]);
     }
     return threshold;
 }

@@ -7,9 +7,18 @@ namespace wmastd {
 struct BlockLayout;
 
 // Allowed noise power per coefficient for each exponent band of one block
-// (orthonormal MDCT of a signal in [-1, 1]): the band energies spread over
-// the Bark scale, lowered by a signal-to-mask offset, never below the
-// threshold in quiet.
-std::vector<float> maskingThreshold(const float *coefs, const BlockLayout &block, int sampleRate);
+// size (orthonormal MDCT of a signal in [-1, 1]): the band energies spread
+// over the Bark scale, lowered by a signal-to-mask offset, never below the
+// threshold in quiet. What depends only on the bands is worked out once.
+class MaskingModel {
+public:
+    MaskingModel(const BlockLayout &block, int sampleRate);
+    std::vector<float> threshold(const float *coefs) const;
+
+private:
+    std::vector<int> widths_;
+    std::vector<float> spread_; // bands x bands: share of band j's level that masks band i
+    std::vector<float> quiet_;  // threshold in quiet per band
+};
 
 } // namespace wmastd
