@@ -100,20 +100,25 @@ bool WmaStdEncoder::hasAttack(int64_t frame) const
 {
     const int n = layout_->frameLength;
     const int segment = n / 16;
-    // Segments from the frame's start to the end of its middle half, where its blocks sit.
-    std::vector<float> energy(24, 0.0f);
+    // Segments from the frame's start to the end of its middle half, where
+    // its blocks sit: the energy as it is and high-passed (a sharp attack
+    // stands out there even under loud low notes).
+    std::vector<float> plain(24, 0.0f), sharp(24, 0.0f);
     const size_t base = static_cast<size_t>(frame * n - signalStart_);
     for (const std::vector<float> &s : signal_)
-        for (size_t k = 0; k < energy.size(); ++k)
+        for (size_t k = 0; k < plain.size(); ++k)
             for (size_t i = base + k * size_t(segment) + 1; i <= base + (k + 1) * size_t(segment); ++i) {
                 const float d = s[i] - s[i - 1];
-                energy[k] += d * d;
+                sharp[k] += d * d;
+                plain[k] += s[i] * s[i];
             }
-    for (size_t k = 8; k < energy.size(); ++k) {
-        const float before = (energy[k - 1] + energy[k - 2] + energy[k - 3]) / 3.0f;
-        if (energy[k] > kAttackFloor * float(segment) && energy[k] > kAttackRatio * before)
+    const auto rises = [segment](const std::vector<float> &e, size_t k) {
+        const float before = (e[k - 1] + e[k - 2] + e[k - 3]) / 3.0f;
+        return e[k] > kAttackFloor * float(segment) && e[k] > kAttackRatio * before;
+    };
+    for (size_t k = 8; k < plain.size(); ++k)
+        if (rises(sharp, k) || rises(plain, k))
             return true;
-    }
     return false;
 }
 
