@@ -29,7 +29,7 @@ std::vector<float> makeSignal(Signal kind, int frames, int channels, int rate)
             for (int h = 1; h <= 6; ++h)
                 v += 0.3 / h * std::exp(-note * 6) * std::sin(2 * pi * f0 * h * t);
             seed = seed * 1664525u + 1013904223u;
-            v += 0.01 * (double(seed >> 8) / double(1u << 24) - 0.5);
+            v += 0.05 * (double(seed >> 8) / double(1u << 24) - 0.5);
             break;
         }
         case Signal::Silence:
