@@ -10,7 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <limits>
 
 using namespace AudioTestTools;
@@ -102,6 +107,7 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
+    void writeFailureGivesTheSystemReason();
 
 private:
     QTemporaryDir m_dir;
@@ -660,6 +666,36 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     QVERIFY(run("ffmpeg", {"-v", "error", "-i", output, "-f", "s16le", "-"}, &decoded));
     QCOMPARE(decoded.size(), original.size());
     QVERIFY(decoded == original);
+}
+
+void TestAudioFile::writeFailureGivesTheSystemReason()
+{
+    // A size limit stands in for a full disk: it needs no privileges or mount,
+    // and the writer must pass on EFBIG as it would ENOSPC, not as EIO.
+    const QString output = path("limited.wma");
+    FfmpegAudioFile writer;
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(writer.CreateOutput(output, 0).ok);
+    AudioStatus status;
+    {
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit limited = saved;
+        limited.rlim_cur = 100 * 1024;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const std::vector<float> second(2 * 44100, 0.25f);
+        for (int i = 0; i < 30 && status.ok; ++i)
+            status = writer.WriteSamples(second);
+        if (status.ok)
+            status = writer.Close();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    QVERIFY(!status.ok);
+    QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(status.message));
+    QVERIFY(writer.Close().ok || !writer.IsOpen());
 }
 
 QTEST_GUILESS_MAIN(TestAudioFile)
