@@ -107,6 +107,8 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
+    void monoProfilesKeepTheLevel_data();
+    void monoProfilesKeepTheLevel();
     void writeFailureGivesTheSystemReason();
 
 private:
@@ -666,6 +668,34 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     QVERIFY(run("ffmpeg", {"-v", "error", "-i", output, "-f", "s16le", "-"}, &decoded));
     QCOMPARE(decoded.size(), original.size());
     QVERIFY(decoded == original);
+}
+
+void TestAudioFile::monoProfilesKeepTheLevel_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("44.1 kHz 48 kbps mono") << 16;
+    QTest::newRow("44.1 kHz 32 kbps mono") << 17;
+}
+
+void TestAudioFile::monoProfilesKeepTheLevel()
+{
+    // An in-phase stereo sine at -1 dBFS must come out mono at -1 dBFS, not
+    // 3 dB louder and clipped.
+    QFETCH(int, profile);
+    const QString source = path(QString("inphase-%1.wav").arg(profile));
+    const QString output = path(QString("inphase-%1.wma").arg(profile));
+    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                           "aevalsrc=exprs='0.8913*sin(2*PI*1000*t)|0.8913*sin(2*PI*1000*t)':s=44100:d=2",
+                           "-c:a", "pcm_f32le", source}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const std::vector<float> decoded = decode(output);
+    QVERIFY(!decoded.empty());
+    float peak = 0;
+    for (float v : decoded)
+        peak = std::max(peak, std::abs(v));
+    const double dbfs = 20 * std::log10(peak);
+    QVERIFY2(qAbs(dbfs + 1.0) <= 0.5, qPrintable(QString::number(dbfs)));
 }
 
 void TestAudioFile::writeFailureGivesTheSystemReason()
