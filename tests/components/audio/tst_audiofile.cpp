@@ -13,9 +13,11 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 using namespace AudioTestTools;
@@ -45,10 +47,10 @@ ReadResult readAll(FfmpegAudioFile &file, bool keep = false)
 }
 
 // Converts `source` through the component, reading as the conversion run does.
-QString convert(const QString &source, const QString &output, int profile)
+QString convert(const QString &source, const QString &output, int profile, const AudioFileOptions &options = {})
 {
-    FfmpegAudioFile reader;
-    FfmpegAudioFile writer;
+    FfmpegAudioFile reader(options);
+    FfmpegAudioFile writer(options);
     AudioStatus status = reader.Open(source, 0, 1);
     if (status.ok)
         status = writer.SetWmaProfile(profile);
@@ -67,6 +69,19 @@ QString convert(const QString &source, const QString &output, int profile)
     if (status.ok)
         status = closed;
     return status.ok ? QString() : status.message;
+}
+
+int threadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// A fault seam that lets `good` chunks through and then fails with `message`.
+std::function<AudioStatus()> failAfter(int good, const QString &message)
+{
+    return [good, message, calls = 0]() mutable {
+        return ++calls > good ? AudioStatus::failure(message) : AudioStatus{};
+    };
 }
 
 bool supported(const WmaProfile &profile)
@@ -110,6 +125,11 @@ private slots:
     void monoProfilesKeepTheLevel_data();
     void monoProfilesKeepTheLevel();
     void writeFailureGivesTheSystemReason();
+    void workerThreadsChangeNothing_data();
+    void workerThreadsChangeNothing();
+    void workerFailuresSurfaceAtTheNextCall_data();
+    void workerFailuresSurfaceAtTheNextCall();
+    void stopMidFileLeavesNoThread();
 
 private:
     QTemporaryDir m_dir;
@@ -732,6 +752,132 @@ void TestAudioFile::writeFailureGivesTheSystemReason()
     QVERIFY(!status.ok);
     QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(status.message));
     QVERIFY(writer.Close().ok || !writer.IsOpen());
+}
+
+void TestAudioFile::workerThreadsChangeNothing_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QStringList>("codec");
+    QTest::newRow("mp3 to 128 kbps") << 10 << 44100 << 2 << QStringList{"-c:a", "libmp3lame"};
+    QTest::newRow("48 kHz wav to mono") << 16 << 48000 << 2 << QStringList{"-c:a", "pcm_s16le"};
+    QTest::newRow("mono ogg to lossless") << 47 << 44100 << 1 << QStringList{"-c:a", "libvorbis"};
+}
+
+void TestAudioFile::workerThreadsChangeNothing()
+{
+    QFETCH(int, profile);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(QStringList, codec);
+    const QString tag = QString("same-%1").arg(profile);
+    const QString source = path(tag + (codec[1] == "libmp3lame" ? ".mp3" : codec[1] == "libvorbis" ? ".ogg" : ".wav"));
+    QVERIFY(makeSource(source, 7.3, rate, channels, codec));
+
+    QList<QByteArray> outputs;
+    QList<std::vector<float>> reads;
+    for (bool workers : {true, false}) {
+        AudioFileOptions options;
+        options.workerThreads = workers;
+        const QString output = path(tag + (workers ? "-threads.wma" : "-direct.wma"));
+        const QString error = convert(source, output, profile, options);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        outputs << file.readAll();
+
+        // Uneven read sizes, as fades ask for, give the same samples.
+        FfmpegAudioFile reader(options);
+        QVERIFY(reader.Open(source, 0, 1).ok);
+        std::vector<float> all, chunk;
+        for (int i = 0; reader.ReadSamples(std::array{2034, 1, 0, 9000, 333}[i % 5], chunk).ok; ++i) {
+            if (chunk.empty() && i % 5 != 2)
+                break;
+            all.insert(all.end(), chunk.begin(), chunk.end());
+        }
+        QCOMPARE(qint64(all.size()), qint64(reader.SampleCount()) * channels);
+        reads << all;
+    }
+    QVERIFY(outputs[0] == outputs[1]);
+    QVERIFY(reads[0] == reads[1]);
+}
+
+void TestAudioFile::workerFailuresSurfaceAtTheNextCall_data()
+{
+    QTest::addColumn<bool>("decode");
+    QTest::addColumn<int>("goodChunks");
+    QTest::addColumn<bool>("workers");
+    for (bool workers : {true, false}) {
+        const char *mode = workers ? "workers" : "direct";
+        QTest::addRow("decode, %s", mode) << true << 5 << workers;
+        QTest::addRow("encode, %s", mode) << false << 5 << workers;
+        // Everything is queued before the worker fails: Close reports it.
+        QTest::addRow("encode at the end, %s", mode) << false << 1 << workers;
+    }
+}
+
+void TestAudioFile::workerFailuresSurfaceAtTheNextCall()
+{
+    QFETCH(bool, decode);
+    QFETCH(int, goodChunks);
+    QFETCH(bool, workers);
+    const QString source = path("faults.wav");
+    if (!QFile::exists(source))
+        QVERIFY(makeSource(source, 10, 44100, 2, {"-c:a", "pcm_s16le"}));
+    const QString message = decode ? "the decoder broke" : "the encoder broke";
+    AudioFileOptions options;
+    options.workerThreads = workers;
+    (decode ? options.decodeFault : options.encodeFault) = failAfter(goodChunks, message);
+    const int threadsBefore = threadCount();
+
+    TAudioFile2 reader(std::make_unique<FfmpegAudioFile>(options));
+    TAudioFile2 writer(std::make_unique<FfmpegAudioFile>(options));
+    const int chunks = goodChunks == 1 ? 2 : 1000;
+    try {
+        reader.Open(source, 0, 1);
+        writer.SetWmaProfile(10);
+        writer.SetSourceFormat(reader.SourceFormatA(), reader.SourceFormatB());
+        writer.CreateOutput(path("faults.wma"), 0);
+        for (int i = 0; i < chunks; ++i)
+            writer.WriteSamples(reader.ReadSamples(kChunk));
+        reader.Close();
+        writer.Close();
+        QFAIL("the injected failure was not reported");
+    } catch (const AudioFileError &error) {
+        QCOMPARE(error.message(), message);
+    }
+    // As after any failure, the caller closes both; the rest goes quietly.
+    reader.Close();
+    writer.Close();
+    QCOMPARE(threadCount(), threadsBefore);
+    QVERIFY(QFile::remove(path("faults.wma")));
+}
+
+void TestAudioFile::stopMidFileLeavesNoThread()
+{
+    const QString source = path("stop.mp3");
+    const QString output = path("stop.wma");
+    QVERIFY(makeSource(source, 30, 44100, 2, {"-c:a", "libmp3lame"}));
+    const int threadsBefore = threadCount();
+    FfmpegAudioFile reader;
+    FfmpegAudioFile writer;
+    QVERIFY(reader.Open(source, 0, 1).ok);
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(writer.CreateOutput(output, 0).ok);
+    std::vector<float> chunk;
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(reader.ReadSamples(kChunk, chunk).ok);
+        QVERIFY(writer.WriteSamples(chunk).ok);
+    }
+    QCOMPARE(threadCount(), threadsBefore + 2);
+    QVERIFY(reader.Close().ok);
+    QVERIFY(writer.Close().ok);
+    QCOMPARE(threadCount(), threadsBefore);
+    // What was written before the stop is all there, in a finished file.
+    QVERIFY2(qAbs(probe(output).duration - 100.0 * kChunk / 44100) <= 0.005,
+             qPrintable(QString::number(probe(output).duration)));
 }
 
 QTEST_GUILESS_MAIN(TestAudioFile)
