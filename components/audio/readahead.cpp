@@ -1,6 +1,7 @@
 #include "readahead.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 // Frames per decoded chunk, and chunks that may wait: a fraction of a second
@@ -25,7 +26,12 @@ void ReadAhead::run()
 {
     for (;;) {
         Chunk chunk;
-        chunk.status = m_source(kChunkFrames, chunk.samples);
+        try {
+            chunk.status = m_source(kChunkFrames, chunk.samples);
+        } catch (const std::bad_alloc &) {
+            // On the caller's thread this would have reached the caller.
+            chunk.status = AudioStatus::failure(QStringLiteral("Out of memory while decoding."));
+        }
         const bool last = !chunk.status.ok || chunk.samples.empty();
         if (!m_queue.push(std::move(chunk)) || last)
             return;

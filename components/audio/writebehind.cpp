@@ -1,5 +1,7 @@
 #include "writebehind.h"
 
+#include <new>
+
 namespace {
 // Writes that may wait: enough to ride over an uneven encoder, few enough
 // that a stop, which finishes the file, is quick.
@@ -16,7 +18,13 @@ WriteBehind::~WriteBehind()
 void WriteBehind::run()
 {
     while (std::optional<std::vector<float>> samples = m_queue.pop()) {
-        AudioStatus status = m_sink(*samples);
+        AudioStatus status;
+        try {
+            status = m_sink(*samples);
+        } catch (const std::bad_alloc &) {
+            // On the caller's thread this would have reached the caller.
+            status = AudioStatus::failure(QStringLiteral("Out of memory while encoding."));
+        }
         if (!status.ok) {
             {
                 const std::lock_guard lock(m_mutex);
