@@ -171,10 +171,13 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     TerminalProgress progress(isatty(STDERR_FILENO));
     run.setProgressDisplay(ProgressDisplay{&progress, &progress, &progress, progress.GetRect()});
-    std::signal(SIGINT, onInterrupt);
+    // Ctrl+C, a terminal that goes away and a polite kill all act as Stop,
+    // so the file in progress is closed properly.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onInterrupt);
     run.setPump([&] {
         if (interrupted)
-            run.Stop();  // Ctrl+C acts as Stop
+            run.Stop();
         for (int row = 0; row < session.list.count(); ++row) {
             if (session.list.cell(row, FileListModel::Status) == QLatin1String("Converting"))
                 progress.setLabel(session.list.caption(row));

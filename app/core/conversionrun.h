@@ -49,6 +49,10 @@ public:
 private:
     enum class RowResult { Finished, Stopped, Skipped };
     RowResult convertRow(int row, const QString &folder, QString &createdOutput);
+    // Gives the finished partial file its final name, moving on to the next
+    // free name while a name turns out taken; empty when none is left.
+    static QString publish(const QString &partial, QString output,
+                           const std::function<QString(const QString &)> &nextAfterTaken);
     void pump() const;
     void endRun();
     void abandonRun(int currentRow, const QString &createdOutput, const QString &message);

@@ -122,3 +122,9 @@ QString chooseOutputPath(const QString &folder, const QString &caption, const QS
     }
     return {};
 }
+
+QString partialPath(const QString &finalPath)
+{
+    const qsizetype slash = finalPath.lastIndexOf(QLatin1Char('/'));
+    return finalPath.left(slash + 1) + QLatin1Char('.') + finalPath.mid(slash + 1) + QStringLiteral(".part");
+}

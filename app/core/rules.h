@@ -38,3 +38,7 @@ inline constexpr int kMaxNumberedNames = 100;
 // plain name and then the numbered ones; empty when all are taken.
 QString chooseOutputPath(const QString &folder, const QString &caption, const QString &sourcePath,
                          const std::function<bool(const QString &)> &exists);
+
+// Where an output is written until it is complete: a hidden name beside the
+// final one. While it exists, the final name counts as taken.
+QString partialPath(const QString &finalPath);

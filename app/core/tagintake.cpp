@@ -66,8 +66,7 @@ void TagIntake(const QString &path, FileListModel &list, int row)
 
 void CarryTags(const QString &outputPath, const AudioFileinfo &record)
 {
-    if (lowerExtension(outputPath) != QLatin1String(".wma"))
-        return;
+    // Every output is WMA; its name does not say so while it is still partial.
     WMATagInfo tag{};  // the comment and track number are never carried
     setWmaTagText(tag.Title, record.title);
     setWmaTagText(tag.Artist, record.artist);

@@ -102,14 +102,20 @@ private slots:
     {
         addRow("Song", "a.mp3", FakeSource{44100, 2, 100, 4410});
         m_model->record(0).title = "T";
+        bool partialWhileWriting = false;
+        m_onPump = [&] {
+            partialWhileWriting = QFile::exists(out() + "/.Song.wma.part") && !QFile::exists(out() + "/Song.wma");
+        };
         m_run->ConvertAll();
         QCOMPARE(m_state->log.mid(0, 6), QStringList({"SetWmaProfile 23", "Open a.mp3 0 1", "SetSourceFormat 44100 2",
-                                                     "CreateOutput Song.wma 0", "SetSourceFormat 44100 2",
+                                                     "CreateOutput .Song.wma.part 0", "SetSourceFormat 44100 2",
                                                      "ReadSamples"}));
+        QVERIFY(partialWhileWriting);
+        QCOMPARE(QDir(out()).entryList(QDir::Files | QDir::Hidden), QStringList{"Song.wma"});
         QCOMPARE(m_state->log.mid(m_state->log.size() - 2), QStringList({"Close", "Close"}));
         QCOMPARE(m_state->readSizes, QList<int>({2034, 2034, 2034}));
         QCOMPARE(statuses(), QStringList{"finish"});
-        QCOMPARE(m_tagged, QStringList{"Song.wma|T"});
+        QCOMPARE(m_tagged, QStringList{".Song.wma.part|T"});  // tagged before it is named
         QCOMPARE(m_held.outputFolder, out() + "/");
         QVERIFY(QFileInfo(out()).isDir());
         QVERIFY(!m_run->ConversionActive());
@@ -204,11 +210,52 @@ private slots:
         addRow("Mr. Jones", "a.mp3");
         addRow("Mr. Jones", "b.mp3");
         m_run->ConvertAll();
-        QVERIFY(m_state->log.contains("CreateOutput Mr_2.wma 0"));
-        QVERIFY(m_state->log.contains("CreateOutput Mr_3.wma 0"));
+        QVERIFY(QFile::exists(out() + "/Mr_2.wma"));
+        QVERIFY(QFile::exists(out() + "/Mr_3.wma"));
         QFile kept(out() + "/Mr.wma");
         kept.open(QIODevice::ReadOnly);
         QCOMPARE(kept.readAll(), QByteArray("keep"));
+    }
+
+    // Another run takes a name after this one chose it: while creating the
+    // partial file, or while writing it (the final name then appears).
+    void nameTakenMeanwhileMovesOn_data()
+    {
+        QTest::addColumn<QString>("takenAtCreation");
+        QTest::addColumn<QString>("takenBeforeNaming");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("partial name") << ".Song.wma.part" << "" << "Song_1.wma";
+        QTest::newRow("final name") << "" << "Song.wma" << "Song_1.wma";
+        QTest::newRow("both, one after the other") << ".Song.wma.part" << "Song_1.wma" << "Song_2.wma";
+    }
+    void nameTakenMeanwhileMovesOn()
+    {
+        QFETCH(QString, takenAtCreation);
+        QFETCH(QString, takenBeforeNaming);
+        QFETCH(QString, expected);
+        const auto take = [this](const QString &name) {
+            QFile f(out() + "/" + name);
+            QVERIFY(f.open(QIODevice::NewOnly));
+            f.write("theirs");
+        };
+        m_state->beforeCreate = [&](const QString &) {
+            if (!takenAtCreation.isEmpty())
+                take(std::exchange(takenAtCreation, QString()));
+        };
+        m_onPump = [&] {
+            if (!takenBeforeNaming.isEmpty() && m_model->cell(0, FileListModel::Status) == "Converting")
+                take(std::exchange(takenBeforeNaming, QString()));
+        };
+        addRow("Song", "a.mp3");
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList{"finish"});
+        QCOMPARE(m_run->outputPathOf(0), out() + "/" + expected);
+        QDir dir(out());
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll() == "theirs", name != expected);  // nothing of theirs replaced
+        }
     }
 
     void allNamesTakenSkipsTheRow()
@@ -249,7 +296,7 @@ private slots:
         };
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList({"Stopped", "Unconvert"}));
-        QCOMPARE(m_tagged, QStringList{"One.wma|"});
+        QCOMPARE(m_tagged, QStringList{".One.wma.part|"});
         QVERIFY(QFile::exists(out() + "/One.wma"));
         QVERIFY(!m_run->ConversionActive());
         QCOMPARE(m_percent.text, QString());
