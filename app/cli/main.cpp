@@ -237,7 +237,10 @@ int main(int argc, char **argv)
     Messages::setSink(&messages);
 
     int result = UsageError;
-    if (command == QLatin1String("info") && !arguments.isEmpty()) {
+    if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) {
+        // An empty folder would quietly mean the music folder.
+        std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+    } else if (command == QLatin1String("info") && !arguments.isEmpty()) {
         result = runInfo(arguments, messages);
     } else if (command == QLatin1String("profiles") && arguments.isEmpty()) {
         result = runProfiles();

@@ -213,6 +213,8 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
             readSize = MulDiv(secondsToMs(m_held.fadeInTime), sampleCount, durationMs);
         if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
             readSize = sampleCount - framesDone;
+        if (readSize < 1)  // a fade time of 0, negative or wrapped would read nothing
+            readSize = kReadFrames;
 
         std::vector<float> samples = m_reader.ReadSamples(readSize);
         const int upper = upperBound(samples);

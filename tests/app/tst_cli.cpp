@@ -50,6 +50,7 @@ class TestCli : public QObject {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        env.insert("HOME", m_dir.filePath("home"));  // a stray default never reaches the real music folder
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli", arguments);
         process.waitForFinished(120000);
@@ -114,6 +115,7 @@ private slots:
         QCOMPARE(cli({"convert"}).exitCode, 2);
         QCOMPARE(cli({"convert", "--format", "47", path("src/a.mp3")}).exitCode, 2);
         QCOMPARE(cli({"--bogus"}).exitCode, 2);
+        QCOMPARE(cli({"convert", "--output", "", path("src/c.wav")}).exitCode, 2);
         QCOMPARE(cli({"--version"}).exitCode, 0);
     }
 
