@@ -5,6 +5,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "platformfiles.h"
 #include "profilefile.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
@@ -94,7 +95,7 @@ int runInfo(const QStringList &paths, CliMessages &messages)
             object.insert(QStringLiteral("time"), session.list.cell(row, FileListModel::Time));
             object.insert(QStringLiteral("size"), session.list.cell(row, FileListModel::Size));
             object.insert(QStringLiteral("status"), session.list.cell(row, FileListModel::Status));
-            object.insert(QStringLiteral("path"), session.list.cell(row, FileListModel::Path));
+            object.insert(QStringLiteral("path"), PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path)));
             object.insert(QStringLiteral("title"), record.title);
             object.insert(QStringLiteral("artist"), record.artist);
             object.insert(QStringLiteral("year"), record.year);
@@ -152,7 +153,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     int exitCode = Success;
     try {
-        for (const QString &input : inputs) {
+        for (const QString &given : inputs) {
+            const QString input = FileList::locate(given);
+            if (input.isEmpty()) {
+                exitCode = Failure;
+                continue;
+            }
             const int before = session.list.count();
             if (QFileInfo(input).isDir()) {
                 session.files.AddFolderFiles(input);
@@ -190,7 +196,9 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         const QString status = session.list.cell(row, FileListModel::Status);
         if (status != QLatin1String("finish"))
             exitCode = Failure;
-        printLine(QStringLiteral("%1\t%2\t%3").arg(status, run.outputPathOf(row), session.list.cell(row, FileListModel::Path)));
+        printLine(QStringLiteral("%1\t%2\t%3")
+                      .arg(status, run.outputPathOf(row),
+                           PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path))));
     }
     return exitCode;
 }

@@ -330,7 +330,10 @@ void Tfm_main::AddPaths(const QStringList &paths)
     if (refuseWhileConverting())
         return;
     try {
-        for (const QString &path : paths) {
+        for (const QString &given : paths) {
+            const QString path = FileList::locate(given);
+            if (path.isEmpty())
+                continue;
             if (QFileInfo(path).isDir())
                 m_files.AddFolderFiles(path);
             else
