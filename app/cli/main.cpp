@@ -194,7 +194,7 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     for (int row = 0; row < session.list.count(); ++row) {
         const QString status = session.list.cell(row, FileListModel::Status);
-        if (status != QLatin1String("finish"))
+        if (status != QLatin1String("finish") || run.tagsFailed(row))
             exitCode = Failure;
         printLine(QStringLiteral("%1\t%2\t%3")
                       .arg(status, run.outputPathOf(row),

@@ -81,6 +81,7 @@ void ConversionRun::ConvertAll()
     }
     m_active = true;
     m_outputs.clear();
+    m_untagged.clear();
 
     int currentRow = -1;
     QString createdOutput;  // an output of this run that is not complete yet
@@ -234,8 +235,7 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     m_writer.Close();
     // Closed: a complete (or deliberately stopped) file, tagged before it
     // gets its final name.
-    if (m_tagWriter)
-        m_tagWriter(createdOutput, m_list.record(row));
+    const QString tagProblem = m_tagWriter ? m_tagWriter(createdOutput, m_list.record(row)) : QString();
     output = publish(createdOutput, output, [&](const QString &path) {
         refused.insert(path);
         return chooseOutputPath(folder, caption, source, taken);
@@ -244,6 +244,12 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         throw std::runtime_error(allTaken().toStdString());
     createdOutput.clear();
     m_outputs.insert(row, output);
+    if (!tagProblem.isEmpty()) {
+        // The audio is sound, so it stays; the user hears what is missing.
+        m_untagged.insert(row);
+        Messages::error(QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
+                            .arg(output, tagProblem));
+    }
     ShowProgress(0);
     m_list.setCell(row, FileListModel::Status, stopped ? QStringLiteral("Stopped") : QStringLiteral("finish"));
     return stopped ? RowResult::Stopped : RowResult::Finished;

@@ -77,6 +77,7 @@ private slots:
         });
         m_run->setTagWriter([this](const QString &path, const AudioFileinfo &rec) {
             m_tagged << QFileInfo(path).fileName() + "|" + rec.title;
+            return rec.comment;  // a comment stands for the writer's failure
         });
     }
 
@@ -345,6 +346,21 @@ private slots:
         QVERIFY(!m_run->ConversionActive());
         QVERIFY(!m_writer->IsOpen());
         QCOMPARE(messages.errors.size(), 1);
+    }
+
+    void tagFailureIsReportedAndTheAudioKept()
+    {
+        Messages::Recorder messages;
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        m_model->record(0).comment = "No space left on device";
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList({"finish", "finish"}));
+        QCOMPARE(messages.errors, QStringList{"The tags could not be written into " + out() +
+                                              "/One.wma: No space left on device. The converted audio is kept."});
+        QVERIFY(QFile::exists(out() + "/One.wma"));
+        QVERIFY(m_run->tagsFailed(0));
+        QVERIFY(!m_run->tagsFailed(1));
     }
 
     void secondConverterIsIgnored()
