@@ -64,10 +64,9 @@ void TagIntake(const QString &path, FileListModel &list, int row)
     record.genre = values.genre;
 }
 
-void CarryTags(const QString &outputPath, const AudioFileinfo &record)
+QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
 {
-    if (lowerExtension(outputPath) != QLatin1String(".wma"))
-        return;
+    // Every output is WMA; its name does not say so while it is still partial.
     WMATagInfo tag{};  // the comment and track number are never carried
     setWmaTagText(tag.Title, record.title);
     setWmaTagText(tag.Artist, record.artist);
@@ -75,4 +74,5 @@ void CarryTags(const QString &outputPath, const AudioFileinfo &record)
     setWmaTagText(tag.Year, record.year);
     setWmaTagText(tag.Genre, record.genre);
     WriteWMATag(outputPath, tag);
+    return {};
 }

@@ -12,5 +12,5 @@ class FileListModel;
 void TagIntake(const QString &path, FileListModel &list, int row);
 
 // Writes a converted row's title, artist, album, year and genre into its
-// WMA output.
-void CarryTags(const QString &outputPath, const AudioFileinfo &record);
+// WMA output; returns why it could not, or an empty text.
+QString CarryTags(const QString &outputPath, const AudioFileinfo &record);

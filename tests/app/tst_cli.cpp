@@ -50,6 +50,7 @@ class TestCli : public QObject {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        env.insert("HOME", m_dir.filePath("home"));  // a stray default never reaches the real music folder
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli", arguments);
         process.waitForFinished(120000);
@@ -114,6 +115,7 @@ private slots:
         QCOMPARE(cli({"convert"}).exitCode, 2);
         QCOMPARE(cli({"convert", "--format", "47", path("src/a.mp3")}).exitCode, 2);
         QCOMPARE(cli({"--bogus"}).exitCode, 2);
+        QCOMPARE(cli({"convert", "--output", "", path("src/c.wav")}).exitCode, 2);
         QCOMPARE(cli({"--version"}).exitCode, 0);
     }
 
@@ -163,25 +165,65 @@ private slots:
                  QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\nduration=1.000000\n"));
     }
 
-    void interruptStopsTheRun()
+    void runsIntoOneFolderAtOnce()
     {
-        QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=220:duration=600",
-                                             "-ac", "2", "-c:a", "pcm_s16le", path("long.wav")}) == 0);
+        QList<QProcess *> runs;
+        for (int i = 0; i < 4; ++i) {
+            auto *process = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("XDG_CONFIG_HOME", path("config"));
+            process->setProcessEnvironment(env);
+            process->start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
+                           {"convert", "--output", path("out-race"), path("src/c.wav")});
+            runs << process;
+        }
+        for (QProcess *process : runs) {
+            QVERIFY(process->waitForFinished(60000));
+            QCOMPARE(process->exitCode(), 0);
+        }
+        QCOMPARE(QDir(path("out-race")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList({"c.wma", "c_1.wma", "c_2.wma", "c_3.wma"}));
+    }
+
+    // A stop by signal closes the file in progress; no partial output ever
+    // carries a final name, not even after kill -9.
+    void signalsStopTheRun_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+    void signalsStopTheRun()
+    {
+        QFETCH(int, signal);
+        if (!QFile::exists(path("long.wav")))
+            QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                 "sine=frequency=220:duration=600", "-ac", "2", "-c:a", "pcm_s16le",
+                                                 path("long.wav")}) == 0);
+        const QString out = path(QStringLiteral("out-signal-%1").arg(signal));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", path("config"));
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
-                      {"convert", "--output", path("out-stop"), path("long.wav"), path("src/c.wav")});
+                      {"convert", "--output", out, path("long.wav"), path("src/c.wav")});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("out-stop/long.wma")), 20000);
-        ::kill(static_cast<pid_t>(process.processId()), SIGINT);  // Ctrl+C
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out + "/.long.wma.part"), 20000);
+        QVERIFY(!QFile::exists(out + "/long.wma"));
+        ::kill(static_cast<pid_t>(process.processId()), signal);
         QVERIFY(process.waitForFinished(20000));
+        if (signal == SIGKILL) {
+            QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
+            return;
+        }
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        QVERIFY2(out.startsWith("Stopped\t" + path("out-stop/long.wma")), qPrintable(out));
-        QVERIFY(out.contains("Unconvert\t\t"));  // the next row was not started
+        const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(printed.startsWith("Stopped\t" + out + "/long.wma"), qPrintable(printed));
+        QVERIFY(printed.contains("Unconvert\t\t"));  // the next row was not started
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"long.wma"});
     }
 
     void convertReportsRejectedFiles()
