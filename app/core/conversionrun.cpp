@@ -223,11 +223,14 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
             ShowProgress(0);
             break;
         }
-        framesDone += channels > 0 ? upper / channels : 0;
+        // The array holds upper + 1 samples: dividing the upper bound would
+        // count one frame short on every read.
+        framesDone += channels > 0 ? (upper + 1) / channels : 0;
         ShowProgress(MulDiv(framesDone, 10000, sampleCount));
         m_writer.WriteSamples(samples);
         samples = {};  // at most one array held at a time
-        if (sampleCount - framesDone < kTailFrames || upper <= 0)
+        // Every counted frame belongs in the output, however few are left.
+        if (framesDone >= sampleCount)
             break;
     }
 

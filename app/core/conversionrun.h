@@ -48,7 +48,6 @@ public:
     void SetUpEncoder();
 
     static constexpr int kReadFrames = 2034;
-    static constexpr int kTailFrames = 100;  // fewer left than this ends a file
     static constexpr int kDefaultProfileNumber = 23;
 
 private:
