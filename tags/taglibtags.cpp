@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
@@ -136,6 +137,25 @@ CoverPicture apePicture(const TagLib::APE::Tag *tag)
     return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
 }
 
+// The tracks of an album are added one after the other and carry the same
+// cover: the last few covers are kept so that equal ones share one copy in
+// the file list instead of one each.
+QByteArray sharedCover(const QByteArray &data)
+{
+    static QList<QByteArray> recent;
+    constexpr qsizetype Kept = 8;
+    if (data.isEmpty())
+        return data;
+    for (const QByteArray &cover : std::as_const(recent)) {
+        if (cover == data)
+            return cover;
+    }
+    recent.prepend(data);
+    if (recent.size() > Kept)
+        recent.removeLast();
+    return data;
+}
+
 // Opens the file as its kind and takes its properties and cover. False when
 // TagLib finds the file invalid.
 bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties, CoverPicture &cover)
@@ -236,6 +256,7 @@ void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
         work.TrackNumber = leadingNumber(property(properties, "TRACKNUMBER"));
         work.DiscNumber = leadingNumber(property(properties, "DISCNUMBER"));
         work.Cover = cover;
+        work.Cover.data = sharedCover(cover.data);
         tag = work;
     } catch (...) {
         // A tag that cannot be read leaves the record as it was.

@@ -198,6 +198,9 @@ private slots:
         QCOMPARE(tag.Cover.data, readAll(m_cover));
         QCOMPARE(tag.Cover.mimeType, QString("image/png"));
         QCOMPARE(int(tag.Cover.type), 3);
+        TagLibTag again;
+        ReadTagLibTag(path(name), again);
+        QCOMPARE(again.Cover.data.constData(), tag.Cover.data.constData()); // one copy for an album's tracks
 
         const QString output = makeWma(m_folder.path(), name + ".wma");
         QVERIFY(!output.isEmpty());
