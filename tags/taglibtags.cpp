@@ -213,6 +213,30 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
 
 } // namespace
 
+QString TagLibContentKind(const QString &fileName)
+{
+    if (!QFileInfo(fileName).isFile())
+        return {};
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    switch (kindOf(file)) {
+    case Kind::Flac:
+        return QStringLiteral("flac");
+    case Kind::Opus:
+        return QStringLiteral("opus");
+    case Kind::Mp4:
+        return QStringLiteral("mp4");
+    case Kind::Aiff:
+        return QStringLiteral("aiff");
+    case Kind::WavPack:
+        return QStringLiteral("wavpack");
+    case Kind::None:
+        break;
+    }
+    return {};
+}
+
 QString yearFromDate(const QString &date)
 {
     const bool datePrefix =

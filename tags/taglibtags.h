@@ -20,6 +20,10 @@ struct TagLibTag {
 // the file.
 void ReadTagLibTag(const QString &fileName, TagLibTag &tag);
 
+// The kind the file's content shows: "flac", "opus", "mp4", "aiff", "wavpack",
+// or empty for anything else (an MP3 named ".opus" included).
+QString TagLibContentKind(const QString &fileName);
+
 // "2005-09-05T12:00" names its year in its first four digits; other texts stay whole.
 QString yearFromDate(const QString &date);
 // The leading number of "3" or "3/12"; 0 when there is none or it does not fit.

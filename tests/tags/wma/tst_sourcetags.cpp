@@ -226,6 +226,8 @@ private slots:
         QVERIFY(tool("ffmpeg", {"-v", "error", "-i", m_wav, "-f", "mp3", path("mp3.opus")}));
         QVERIFY(tool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=16x16:d=1", "-c:v", "mpeg4",
                                 "-metadata", "title=Video", "-f", "mp4", path("video.m4a")}));
+        QCOMPARE(TagLibContentKind(path("mp3.opus")), QString());
+        QCOMPARE(TagLibContentKind(path("video.m4a")), QString("mp4"));
         for (const char *name : {"mp3.opus", "source.wav", "missing.flac"}) {
             TagLibTag tag;
             tag.Title = "untouched";
