@@ -30,7 +30,7 @@ constexpr const char16_t *GenreName = AttributeNames[19];
 constexpr const char16_t *YearName = AttributeNames[20];
 constexpr const char16_t *TrackNumberName = AttributeNames[21];
 
-// Beyond the table: what a converted file carries besides the classic fields.
+// Beyond the table: the disc number and cover that a converted file carries too.
 constexpr const char16_t *PartOfSetName = u"WM/PartOfSet";
 constexpr const char16_t *PictureName = u"WM/Picture";
 
