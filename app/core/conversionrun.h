@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "audiofileinfo.h"
 #include "progressdisplay.h"
+#include "wmatags.h"
 
 #include <QHash>
 #include <QSet>
