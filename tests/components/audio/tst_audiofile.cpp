@@ -47,7 +47,8 @@ ReadResult readAll(FfmpegAudioFile &file, bool keep = false)
 }
 
 // Converts `source` through the component, reading as the conversion run does.
-QString convert(const QString &source, const QString &output, int profile, const AudioFileOptions &options = {})
+QString convert(const QString &source, const QString &output, int profile,
+                const AudioFileOptions &options = {})
 {
     FfmpegAudioFile reader(options);
     FfmpegAudioFile writer(options);
@@ -671,11 +672,13 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     const QString source = path(tag + ".wav");
     const QString output = path(tag + ".wma");
     // Left and right differ, so a swapped or mixed channel shows.
-    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           QString("aevalsrc=exprs='0.4*sin(2*PI*330*t)|0.3*sin(2*PI*517*t)+0.02*(random(0)-0.5)':s=44100:d=%1")
-                               .arg(frames / 44100 + 1),
-                           "-af", QString("atrim=end_sample=%1").arg(frames), "-ac", QString::number(channels),
-                           "-c:a", "pcm_s16le", source}));
+    QVERIFY(run(
+        "ffmpeg",
+        {"-v", "error", "-y", "-f", "lavfi", "-i",
+         QString("aevalsrc=exprs='0.4*sin(2*PI*330*t)|0.3*sin(2*PI*517*t)+0.02*(random(0)-0.5)':s=44100:d=%1")
+             .arg(frames / 44100 + 1),
+         "-af", QString("atrim=end_sample=%1").arg(frames), "-ac", QString::number(channels), "-c:a",
+         "pcm_s16le", source}));
     const QString error = convert(source, output, 47);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -750,7 +753,8 @@ void TestAudioFile::writeFailureGivesTheSystemReason()
         std::signal(SIGXFSZ, oldHandler);
     }
     QVERIFY(!status.ok);
-    QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(status.message));
+    QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
+             qPrintable(status.message));
     QVERIFY(writer.Close().ok || !writer.IsOpen());
 }
 
@@ -772,7 +776,9 @@ void TestAudioFile::workerThreadsChangeNothing()
     QFETCH(int, channels);
     QFETCH(QStringList, codec);
     const QString tag = QString("same-%1").arg(profile);
-    const QString source = path(tag + (codec[1] == "libmp3lame" ? ".mp3" : codec[1] == "libvorbis" ? ".ogg" : ".wav"));
+    const QString source = path(tag + (codec[1] == "libmp3lame"  ? ".mp3"
+                                       : codec[1] == "libvorbis" ? ".ogg"
+                                                                 : ".wav"));
     QVERIFY(makeSource(source, 7.3, rate, channels, codec));
 
     QList<QByteArray> outputs;
