@@ -5,6 +5,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "platformfiles.h"
 #include "profilefile.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
@@ -94,7 +95,7 @@ int runInfo(const QStringList &paths, CliMessages &messages)
             object.insert(QStringLiteral("time"), session.list.cell(row, FileListModel::Time));
             object.insert(QStringLiteral("size"), session.list.cell(row, FileListModel::Size));
             object.insert(QStringLiteral("status"), session.list.cell(row, FileListModel::Status));
-            object.insert(QStringLiteral("path"), session.list.cell(row, FileListModel::Path));
+            object.insert(QStringLiteral("path"), PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path)));
             object.insert(QStringLiteral("title"), record.title);
             object.insert(QStringLiteral("artist"), record.artist);
             object.insert(QStringLiteral("year"), record.year);
@@ -152,7 +153,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     int exitCode = Success;
     try {
-        for (const QString &input : inputs) {
+        for (const QString &given : inputs) {
+            const QString input = FileList::locate(given);
+            if (input.isEmpty()) {
+                exitCode = Failure;
+                continue;
+            }
             const int before = session.list.count();
             if (QFileInfo(input).isDir()) {
                 session.files.AddFolderFiles(input);
@@ -171,10 +177,13 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     TerminalProgress progress(isatty(STDERR_FILENO));
     run.setProgressDisplay(ProgressDisplay{&progress, &progress, &progress, progress.GetRect()});
-    std::signal(SIGINT, onInterrupt);
+    // Ctrl+C, a terminal that goes away and a polite kill all act as Stop,
+    // so the file in progress is closed properly.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onInterrupt);
     run.setPump([&] {
         if (interrupted)
-            run.Stop();  // Ctrl+C acts as Stop
+            run.Stop();
         for (int row = 0; row < session.list.count(); ++row) {
             if (session.list.cell(row, FileListModel::Status) == QLatin1String("Converting"))
                 progress.setLabel(session.list.caption(row));
@@ -185,9 +194,11 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     for (int row = 0; row < session.list.count(); ++row) {
         const QString status = session.list.cell(row, FileListModel::Status);
-        if (status != QLatin1String("finish"))
+        if (status != QLatin1String("finish") || run.tagsFailed(row))
             exitCode = Failure;
-        printLine(QStringLiteral("%1\t%2\t%3").arg(status, run.outputPathOf(row), session.list.cell(row, FileListModel::Path)));
+        printLine(QStringLiteral("%1\t%2\t%3")
+                      .arg(status, run.outputPathOf(row),
+                           PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path))));
     }
     return exitCode;
 }
@@ -234,7 +245,10 @@ int main(int argc, char **argv)
     Messages::setSink(&messages);
 
     int result = UsageError;
-    if (command == QLatin1String("info") && !arguments.isEmpty()) {
+    if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) {
+        // An empty folder would quietly mean the music folder.
+        std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+    } else if (command == QLatin1String("info") && !arguments.isEmpty()) {
         result = runInfo(arguments, messages);
     } else if (command == QLatin1String("profiles") && arguments.isEmpty()) {
         result = runProfiles();

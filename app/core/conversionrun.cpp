@@ -2,6 +2,7 @@
 
 #include "filelistmodel.h"
 #include "messages.h"
+#include "platformfiles.h"
 #include "profilefile.h"
 #include "rules.h"
 #include "taudiofile2.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 namespace {
 
@@ -79,6 +81,7 @@ void ConversionRun::ConvertAll()
     }
     m_active = true;
     m_outputs.clear();
+    m_untagged.clear();
 
     int currentRow = -1;
     QString createdOutput;  // an output of this run that is not complete yet
@@ -143,14 +146,23 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         return RowResult::Skipped;
     }
 
+    // A name counts as taken while another row or run still writes under
+    // its partial name, or when it was found taken at creation time.
     const QString caption = m_list.caption(row);
-    const QString output = chooseOutputPath(folder, caption, source, pathTaken);
+    QSet<QString> refused;
+    const auto taken = [&refused](const QString &path) {
+        return refused.contains(path) || pathTaken(path) || pathTaken(partialPath(path));
+    };
+    const auto allTaken = [&] {
+        return outputFileName(caption, source) + QStringLiteral(" and its numbered names already exist.");
+    };
+    QString output = chooseOutputPath(folder, caption, source, taken);
     if (output.isEmpty()) {
-        Messages::information(outputFileName(caption, source) +
-                              QStringLiteral(" and its numbered names already exist."));
+        Messages::information(allTaken());
         return RowResult::Skipped;
     }
 
+    const QString statusBefore = m_list.cell(row, FileListModel::Status);
     m_list.setCell(row, FileListModel::Status, QStringLiteral("Converting"));
     if (m_reader.IsOpen())
         m_reader.Close();
@@ -166,9 +178,26 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     const int formatA = m_reader.SourceFormatA();
     const int formatB = m_reader.SourceFormatB();
     m_writer.SetSourceFormat(formatA, formatB);
-    m_writer.CreateOutput(output, 0);
-    createdOutput = output;
-    m_outputs.insert(row, output);
+    for (;;) {
+        const QString partial = partialPath(output);
+        try {
+            m_writer.CreateOutput(partial, 0);
+            break;
+        } catch (const AudioFileError &) {
+            if (!pathTaken(partial))
+                throw;
+        }
+        // Another run took the name between the choice and the creation.
+        refused.insert(output);
+        output = chooseOutputPath(folder, caption, source, taken);
+        if (output.isEmpty()) {
+            m_reader.Close();
+            m_list.setCell(row, FileListModel::Status, statusBefore);
+            Messages::information(allTaken());
+            return RowResult::Skipped;
+        }
+    }
+    createdOutput = partialPath(output);
     m_writer.SetSourceFormat(formatA, formatB);
 
     bool stopped = false;
@@ -185,6 +214,8 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
             readSize = MulDiv(secondsToMs(m_held.fadeInTime), sampleCount, durationMs);
         if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
             readSize = sampleCount - framesDone;
+        if (readSize < 1)  // a fade time of 0, negative or wrapped would read nothing
+            readSize = kReadFrames;
 
         std::vector<float> samples = m_reader.ReadSamples(readSize);
         const int upper = upperBound(samples);
@@ -192,20 +223,56 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
             ShowProgress(0);
             break;
         }
-        framesDone += channels > 0 ? upper / channels : 0;
+        // The array holds upper + 1 samples: dividing the upper bound would
+        // count one frame short on every read.
+        framesDone += channels > 0 ? (upper + 1) / channels : 0;
         ShowProgress(MulDiv(framesDone, 10000, sampleCount));
         m_writer.WriteSamples(samples);
         samples = {};  // at most one array held at a time
-        if (sampleCount - framesDone < kTailFrames || upper <= 0)
+        // Every counted frame belongs in the output, however few are left.
+        if (framesDone >= sampleCount)
             break;
     }
 
     m_reader.Close();
     m_writer.Close();
-    createdOutput.clear();  // closed: a complete (or deliberately stopped) file
-    if (m_tagWriter)
-        m_tagWriter(output, m_list.record(row));
+    // Closed: a complete (or deliberately stopped) file, tagged before it
+    // gets its final name.
+    const QString tagProblem = m_tagWriter ? m_tagWriter(createdOutput, m_list.record(row)) : QString();
+    output = publish(createdOutput, output, [&](const QString &path) {
+        refused.insert(path);
+        return chooseOutputPath(folder, caption, source, taken);
+    });
+    if (output.isEmpty())
+        throw std::runtime_error(allTaken().toStdString());
+    createdOutput.clear();
+    m_outputs.insert(row, output);
+    if (!tagProblem.isEmpty()) {
+        // The audio is sound, so it stays; the user hears what is missing.
+        m_untagged.insert(row);
+        Messages::error(QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
+                            .arg(output, tagProblem));
+    }
     ShowProgress(0);
     m_list.setCell(row, FileListModel::Status, stopped ? QStringLiteral("Stopped") : QStringLiteral("finish"));
     return stopped ? RowResult::Stopped : RowResult::Finished;
+}
+
+QString ConversionRun::publish(const QString &partial, QString output,
+                               const std::function<QString(const QString &)> &nextAfterTaken)
+{
+    while (!output.isEmpty()) {
+        QString reason;
+        switch (PlatformFiles::renameWithoutReplacing(partial, output, &reason)) {
+        case PlatformFiles::RenameResult::Done:
+            return output;
+        case PlatformFiles::RenameResult::NameTaken:
+            output = nextAfterTaken(output);
+            break;
+        case PlatformFiles::RenameResult::Failed:
+            throw std::runtime_error(
+                QStringLiteral("Cannot name the output \"%1\": %2.").arg(output, reason).toStdString());
+        }
+    }
+    return {};
 }

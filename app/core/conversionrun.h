@@ -3,8 +3,10 @@
 #include "appsettings.h"
 #include "audiofileinfo.h"
 #include "progressdisplay.h"
+#include "wmatags.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -19,7 +21,9 @@ class TAudioFile2;
 class ConversionRun {
 public:
     using Pump = std::function<void()>;
-    using TagWriter = std::function<void(const QString &outputPath, const AudioFileinfo &record)>;
+    // Writes the row's tags into the output; returns why it could not, or
+    // an empty text.
+    using TagWriter = std::function<QString(const QString &outputPath, const AudioFileinfo &record)>;
 
     ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
 
@@ -33,6 +37,8 @@ public:
     void setProfileOverride(int profileNumber) { m_profileOverride = profileNumber; }
     // The output a row was written to in the last run, or empty.
     QString outputPathOf(int row) const { return m_outputs.value(row); }
+    // Whether the row's output was kept without its tags in the last run.
+    bool tagsFailed(int row) const { return m_untagged.contains(row); }
 
     bool ConversionActive() const { return m_active; }
     // "stop" and closing the window: the run ends at its next check.
@@ -43,12 +49,15 @@ public:
     void SetUpEncoder();
 
     static constexpr int kReadFrames = 2034;
-    static constexpr int kTailFrames = 100;  // fewer left than this ends a file
     static constexpr int kDefaultProfileNumber = 23;
 
 private:
     enum class RowResult { Finished, Stopped, Skipped };
     RowResult convertRow(int row, const QString &folder, QString &createdOutput);
+    // Gives the finished partial file its final name, moving on to the next
+    // free name while a name turns out taken; empty when none is left.
+    static QString publish(const QString &partial, QString output,
+                           const std::function<QString(const QString &)> &nextAfterTaken);
     void pump() const;
     void endRun();
     void abandonRun(int currentRow, const QString &createdOutput, const QString &message);
@@ -64,4 +73,5 @@ private:
     bool m_active = false;
     int m_profileOverride = 0;
     QHash<int, QString> m_outputs;
+    QSet<int> m_untagged;
 };

@@ -2,7 +2,9 @@
 
 #include "filelistmodel.h"
 #include "messages.h"
+#include "platformfiles.h"
 #include "rules.h"
+#include "sourcekinds.h"
 #include "taudiofile2.h"
 
 #include <QCoreApplication>
@@ -21,8 +23,25 @@ void FileList::pump() const
         QCoreApplication::processEvents();
 }
 
-bool FileList::AddOneFile(const QString &path)
+QString FileList::locate(const QString &path)
 {
+    QString reason;
+    const QString found = PlatformFiles::findOnDisk(path, &reason);
+    if (found.isEmpty())
+        Messages::information(nameProblem(QFileInfo(path).fileName(), reason));
+    return found;
+}
+
+QString FileList::nameProblem(const QString &name, const QString &reason)
+{
+    return QStringLiteral("%1 cannot be opened: its name is not valid UTF-8 (%2).").arg(name, reason);
+}
+
+bool FileList::AddOneFile(const QString &givenPath)
+{
+    const QString path = locate(givenPath);
+    if (path.isEmpty())
+        return false;
     const int row = m_list.appendRow(QFileInfo(path).fileName());
     m_list.UpdateTitleColumnWidth();
 
@@ -46,6 +65,8 @@ bool FileList::AddOneFile(const QString &path)
     int channels = 0;
     bool probed = false;
     try {
+        if (!contentMatchesKind(path))
+            throw AudioFileError(QStringLiteral("not the kind its name says"));
         if (m_reader.IsOpen())
             m_reader.Close();
         m_reader.Open(path, 0, 1);
@@ -91,28 +112,31 @@ void FileList::AddPaths(const QStringList &paths)
 
 bool FileList::hasFolderExtension(const QString &fileName)
 {
-    static const QStringList extensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".ogg"),
-                                        QStringLiteral(".wma"), QStringLiteral(".vox")};
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot >= 0 && extensions.contains(fileName.mid(dot).toLower());
+    return sourceKindOf(fileName) != nullptr;
 }
 
-QStringList FileList::folderEntries(const QString &folder)
+QList<PlatformFiles::FolderFile> FileList::folderEntries(const QString &folder)
 {
     // Name order, as users see folders listed elsewhere; files only, hidden ones included.
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+    QList<PlatformFiles::FolderFile> files = PlatformFiles::folderFiles(folder);
+    std::stable_sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    return files;
 }
 
 void FileList::AddFolderFiles(const QString &folder)
 {
-    const QDir dir(folder);
-    for (const QString &name : folderEntries(folder)) {
+    for (const PlatformFiles::FolderFile &file : folderEntries(folder)) {
         pump();
         pump();
-        if (!hasFolderExtension(name))
+        if (!hasFolderExtension(file.name))
             continue;
         pump();
-        AddOneFile(dir.filePath(name));
+        if (file.path.isEmpty())
+            Messages::information(nameProblem(file.name, file.problem));
+        else
+            AddOneFile(file.path);
     }
 }
 

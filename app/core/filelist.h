@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platformfiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -25,7 +27,10 @@ public:
 
     // Adds one file; false when the audio component rejected it (its row is
     // gone again and the message has been shown).
-    bool AddOneFile(const QString &path);
+    bool AddOneFile(const QString &givenPath);
+    // A path that opens what `path` names, also when the name on disk is not
+    // valid UTF-8; empty after a message naming the file and the reason.
+    static QString locate(const QString &path);
     // The files the open-file dialog returned, in its order.
     void AddPaths(const QStringList &paths);
     // Every file of `folder` (not its subfolders) with a supported extension.
@@ -37,9 +42,10 @@ public:
 
     static bool hasFolderExtension(const QString &fileName);
     // The folder's files that AddFolderFiles would consider, in the order it takes them.
-    static QStringList folderEntries(const QString &folder);
+    static QList<PlatformFiles::FolderFile> folderEntries(const QString &folder);
 
 private:
+    static QString nameProblem(const QString &name, const QString &reason);
     void pump() const;
 
     FileListModel &m_list;

@@ -76,7 +76,11 @@ QString safeName(const QString &caption)
         if (ch.unicode() >= 32)  // control characters have no place in a file name
             name += ch;
     }
-    return name;
+    // A leading dot hides the file, and the numbered names would all be the same.
+    qsizetype dots = 0;
+    while (dots < name.size() && name[dots] == QLatin1Char('.'))
+        ++dots;
+    return name.mid(dots);
 }
 
 QString cutToBytes(const QString &text, int maxBytes)
@@ -95,8 +99,10 @@ QString cutToBytes(const QString &text, int maxBytes)
 QString outputFileName(const QString &caption, const QString &sourcePath, int numbered)
 {
     QString title = safeName(caption);
-    if (title.isEmpty() || title == QLatin1String(".") || title == QLatin1String(".."))
+    if (title.isEmpty())
         title = safeName(QFileInfo(sourcePath).fileName());
+    if (title.isEmpty())
+        title = QStringLiteral("Untitled");
     QString name;
     if (numbered <= 0) {
         name = replaceExtension(title, QStringLiteral(".wma"));
@@ -121,4 +127,10 @@ QString chooseOutputPath(const QString &folder, const QString &caption, const QS
             return path;
     }
     return {};
+}
+
+QString partialPath(const QString &finalPath)
+{
+    const qsizetype slash = finalPath.lastIndexOf(QLatin1Char('/'));
+    return finalPath.left(slash + 1) + QLatin1Char('.') + finalPath.mid(slash + 1) + QStringLiteral(".part");
 }

@@ -27,8 +27,8 @@ QString CleanTitle(const QString &title);
 QString replaceExtension(const QString &name, const QString &extension);
 
 // The output file name for a row: the caption with the unsafe characters
-// removed and its extension replaced by ".wma"; an empty, "." or ".." name
-// falls back to the source's file name. `numbered` 1..100 gives the
+// and leading dots removed and its extension replaced by ".wma"; a name left
+// empty falls back to the source's file name. `numbered` 1..100 gives the
 // alternative "<caption up to its first dot>_<n>.wma".
 QString outputFileName(const QString &caption, const QString &sourcePath, int numbered = 0);
 
@@ -38,3 +38,7 @@ inline constexpr int kMaxNumberedNames = 100;
 // plain name and then the numbered ones; empty when all are taken.
 QString chooseOutputPath(const QString &folder, const QString &caption, const QString &sourcePath,
                          const std::function<bool(const QString &)> &exists);
+
+// Where an output is written until it is complete: a hidden name beside the
+// final one. While it exists, the final name counts as taken.
+QString partialPath(const QString &finalPath);

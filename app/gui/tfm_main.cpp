@@ -1,5 +1,8 @@
 #include "tfm_main.h"
 
+#include "geometry.h"
+#include "sourcekinds.h"
+
 #include "messages.h"
 #include "profilefile.h"
 #include "taudiofile2.h"
@@ -21,7 +24,9 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 
 Tfm_main *fm_main = nullptr;
@@ -45,9 +50,28 @@ std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
     return impl ? std::make_unique<TAudioFile2>(std::move(impl)) : std::make_unique<TAudioFile2>();
 }
 
-const QString kOpenFilter = QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg);;"
-                                           "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;"
-                                           "OGG Files(*.ogg);;All File(*.*)");
+// The widest text each column shows in practice, by column.
+const QStringList kWidestCells{QString(), QStringLiteral("192000 Hz"), QStringLiteral(" Stereo "),
+                               QStringLiteral("99:59:59"), QStringLiteral("9999.99MB"), QStringLiteral("Converting")};
+
+// The desktop's font, made smaller only as far as the fixed column widths
+// need to show every cell whole.
+QFont listFont(const QTableView *view, const QList<int> &widths)
+{
+    QFont font = view->font();
+    const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 1;
+    const auto fits = [&] {
+        const QFontMetrics metrics(font);
+        for (int column = 1; column < widths.size(); ++column) {
+            if (metrics.horizontalAdvance(kWidestCells.value(column)) + margins > widths[column])
+                return false;
+        }
+        return true;
+    };
+    while (!fits() && font.pointSizeF() > 6.0)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    return font;
+}
 
 } // namespace
 
@@ -74,7 +98,7 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
 
     skinPath = TSkin::defaultSkinPath();
     chooseFiles = [this] {
-        return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
+        return QFileDialog::getOpenFileNames(this, QString(), QString(), openFileFilter(), nullptr,
                                              QFileDialog::Options());
     };
     openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
@@ -99,12 +123,13 @@ void Tfm_main::setUpFileListView()
     lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lv->setSortingEnabled(false);
     lv->setWordWrap(false);
+    const QList<int> widths = FileListModel::columnWidths();
+    lv->setFont(listFont(lv, widths));
     lv->verticalHeader()->hide();
     lv->verticalHeader()->setDefaultSectionSize(lv->fontMetrics().height() + 4);
     lv->horizontalHeader()->setSectionsClickable(false);
     lv->horizontalHeader()->setHighlightSections(false);
     lv->horizontalHeader()->setStretchLastSection(false);
-    const QList<int> widths = FileListModel::columnWidths();
     for (int column = 0; column < widths.size(); ++column)
         lv->setColumnWidth(column, widths[column]);
     connect(&m_model, &FileListModel::titleColumnWidthChanged, lv, [this](int width) { lv->setColumnWidth(0, width); });
@@ -131,6 +156,11 @@ void Tfm_main::setUpShortcuts()
 
 void Tfm_main::showEvent(QShowEvent *event)
 {
+    if (!m_shown) {
+        // Sent before the window is mapped, so it appears where it belongs.
+        if (const QScreen *screen = this->screen())
+            move(centredOver(screen->availableGeometry(), frameGeometry().size()));
+    }
     QWidget::showEvent(event);
     if (!m_shown) {
         m_shown = true;
@@ -298,7 +328,10 @@ void Tfm_main::AddPaths(const QStringList &paths)
     if (refuseWhileConverting())
         return;
     try {
-        for (const QString &path : paths) {
+        for (const QString &given : paths) {
+            const QString path = FileList::locate(given);
+            if (path.isEmpty())
+                continue;
             if (QFileInfo(path).isDir())
                 m_files.AddFolderFiles(path);
             else

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // A scripted audio component: sources are described by path, every call is
@@ -24,6 +25,7 @@ struct FakeAudioState {
     QString failOn;      // a call name, e.g. "WriteSamples"
     int failAfter = 0;   // calls of that name that still succeed first
     bool createFiles = true;  // CreateOutput creates an empty file, exclusively
+    std::function<void(const QString &path)> beforeCreate;  // another process acting first
 };
 
 class FakeAudioFile : public IAudioFile2 {
@@ -73,6 +75,8 @@ public:
     {
         if (auto s = call(QStringLiteral("CreateOutput %1 %2").arg(QFileInfo(path).fileName()).arg(flags)); !s.ok)
             return s;
+        if (m_state->beforeCreate)
+            m_state->beforeCreate(path);
         if (m_state->createFiles) {
             QFile file(path);
             if (!file.open(QIODevice::NewOnly))

@@ -30,6 +30,22 @@ bool makeSource(const QString &path, const QStringList &metadata, const QStringL
     return QProcess::execute("ffmpeg", args + extra + QStringList{path}) == 0;
 }
 
+QString probe(const QString &path, const QString &entries)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-show_entries", entries, "-of", "default=noprint_wrappers=1", path});
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QByteArray pcmOf(const QString &path)
+{
+    QProcess p;
+    p.start("ffmpeg", {"-v", "error", "-i", path, "-f", "s16le", "-"});
+    p.waitForFinished();
+    return p.readAllStandardOutput();
+}
+
 QString tagsOf(const QString &path)
 {
     QProcess p;
@@ -50,6 +66,7 @@ class TestCli : public QObject {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        env.insert("HOME", m_dir.filePath("home"));  // a stray default never reaches the real music folder
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli", arguments);
         process.waitForFinished(120000);
@@ -114,6 +131,7 @@ private slots:
         QCOMPARE(cli({"convert"}).exitCode, 2);
         QCOMPARE(cli({"convert", "--format", "47", path("src/a.mp3")}).exitCode, 2);
         QCOMPARE(cli({"--bogus"}).exitCode, 2);
+        QCOMPARE(cli({"convert", "--output", "", path("src/c.wav")}).exitCode, 2);
         QCOMPARE(cli({"--version"}).exitCode, 0);
     }
 
@@ -151,37 +169,91 @@ private slots:
         QVERIFY(QFile::exists(cliOut + "/c_1.wma"));
     }
 
-    void losslessFormat()
+    // Every frame of a source reaches its output: lossless outputs decode to
+    // the source's exact samples at lengths around the read size and blocks.
+    void losslessKeepsEveryFrame_data()
     {
-        const Result r = cli({"convert", "--output", path("out-lossless"), "--format", "46", path("src/c.wav")});
-        QCOMPARE(r.exitCode, 0);
-        QProcess p;
-        p.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels:format=duration",
-                            "-of", "default=noprint_wrappers=1", path("out-lossless/c.wma")});
-        p.waitForFinished();
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
-                 QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\nduration=1.000000\n"));
+        QTest::addColumn<int>("frames");
+        for (int frames : {100, 2033, 2084, 44100})
+            QTest::newRow(qPrintable(QString::number(frames))) << frames;
+    }
+    void losslessKeepsEveryFrame()
+    {
+        QFETCH(int, frames);
+        const QString name = QStringLiteral("len%1").arg(frames);
+        const QString source = path("src-lossless/" + name + ".wav");
+        QDir().mkpath(path("src-lossless"));
+        QCOMPARE(QProcess::execute("sox", {"-r", "44100", "-c", "2", "-n", "-b", "16", source, "synth",
+                                           QStringLiteral("%1s").arg(frames), "sine", "330", "sine", "440"}),
+                 0);
+        QCOMPARE(cli({"convert", "--output", path("out-lossless"), "--format", "46", source}).exitCode, 0);
+        const QString output = path("out-lossless/" + name + ".wma");
+        QCOMPARE(probe(output, "stream=codec_name,sample_rate,channels"),
+                 QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\n"));
+        const QByteArray expected = pcmOf(source);
+        QCOMPARE(expected.size(), frames * 4);
+        QVERIFY(pcmOf(output) == expected);
     }
 
-    void interruptStopsTheRun()
+    void runsIntoOneFolderAtOnce()
     {
-        QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=220:duration=600",
-                                             "-ac", "2", "-c:a", "pcm_s16le", path("long.wav")}) == 0);
+        QList<QProcess *> runs;
+        for (int i = 0; i < 4; ++i) {
+            auto *process = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("XDG_CONFIG_HOME", path("config"));
+            process->setProcessEnvironment(env);
+            process->start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
+                           {"convert", "--output", path("out-race"), path("src/c.wav")});
+            runs << process;
+        }
+        for (QProcess *process : runs) {
+            QVERIFY(process->waitForFinished(60000));
+            QCOMPARE(process->exitCode(), 0);
+        }
+        QCOMPARE(QDir(path("out-race")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList({"c.wma", "c_1.wma", "c_2.wma", "c_3.wma"}));
+    }
+
+    // A stop by signal closes the file in progress; no partial output ever
+    // carries a final name, not even after kill -9.
+    void signalsStopTheRun_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+    void signalsStopTheRun()
+    {
+        QFETCH(int, signal);
+        if (!QFile::exists(path("long.wav")))
+            QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                 "sine=frequency=220:duration=600", "-ac", "2", "-c:a", "pcm_s16le",
+                                                 path("long.wav")}) == 0);
+        const QString out = path(QStringLiteral("out-signal-%1").arg(signal));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", path("config"));
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
-                      {"convert", "--output", path("out-stop"), path("long.wav"), path("src/c.wav")});
+                      {"convert", "--output", out, path("long.wav"), path("src/c.wav")});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("out-stop/long.wma")), 20000);
-        ::kill(static_cast<pid_t>(process.processId()), SIGINT);  // Ctrl+C
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out + "/.long.wma.part"), 20000);
+        QVERIFY(!QFile::exists(out + "/long.wma"));
+        ::kill(static_cast<pid_t>(process.processId()), signal);
         QVERIFY(process.waitForFinished(20000));
+        if (signal == SIGKILL) {
+            QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
+            return;
+        }
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        QVERIFY2(out.startsWith("Stopped\t" + path("out-stop/long.wma")), qPrintable(out));
-        QVERIFY(out.contains("Unconvert\t\t"));  // the next row was not started
+        const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(printed.startsWith("Stopped\t" + out + "/long.wma"), qPrintable(printed));
+        QVERIFY(printed.contains("Unconvert\t\t"));  // the next row was not started
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"long.wma"});
     }
 
     void convertReportsRejectedFiles()

@@ -77,6 +77,7 @@ private slots:
         });
         m_run->setTagWriter([this](const QString &path, const AudioFileinfo &rec) {
             m_tagged << QFileInfo(path).fileName() + "|" + rec.title;
+            return rec.comment;  // a comment stands for the writer's failure
         });
     }
 
@@ -102,14 +103,20 @@ private slots:
     {
         addRow("Song", "a.mp3", FakeSource{44100, 2, 100, 4410});
         m_model->record(0).title = "T";
+        bool partialWhileWriting = false;
+        m_onPump = [&] {
+            partialWhileWriting = QFile::exists(out() + "/.Song.wma.part") && !QFile::exists(out() + "/Song.wma");
+        };
         m_run->ConvertAll();
         QCOMPARE(m_state->log.mid(0, 6), QStringList({"SetWmaProfile 23", "Open a.mp3 0 1", "SetSourceFormat 44100 2",
-                                                     "CreateOutput Song.wma 0", "SetSourceFormat 44100 2",
+                                                     "CreateOutput .Song.wma.part 0", "SetSourceFormat 44100 2",
                                                      "ReadSamples"}));
+        QVERIFY(partialWhileWriting);
+        QCOMPARE(QDir(out()).entryList(QDir::Files | QDir::Hidden), QStringList{"Song.wma"});
         QCOMPARE(m_state->log.mid(m_state->log.size() - 2), QStringList({"Close", "Close"}));
         QCOMPARE(m_state->readSizes, QList<int>({2034, 2034, 2034}));
         QCOMPARE(statuses(), QStringList{"finish"});
-        QCOMPARE(m_tagged, QStringList{"Song.wma|T"});
+        QCOMPARE(m_tagged, QStringList{".Song.wma.part|T"});  // tagged before it is named
         QCOMPARE(m_held.outputFolder, out() + "/");
         QVERIFY(QFileInfo(out()).isDir());
         QVERIFY(!m_run->ConversionActive());
@@ -135,8 +142,8 @@ private slots:
         QTest::addColumn<QList<int>>("reads");
         // 10 s at 1000 Hz mono: 10000 frames; 5 s is 5000 frames.
         QTest::newRow("fade in") << true << false << QList<int>({5000, 2034, 2034, 2034});
-        QTest::newRow("fade out") << false << true << QList<int>({2034, 2034, 2034, 3901});
-        QTest::newRow("both") << true << true << QList<int>({5000, 2034, 2968});
+        QTest::newRow("fade out") << false << true << QList<int>({2034, 2034, 2034, 3898});
+        QTest::newRow("both") << true << true << QList<int>({5000, 5000});
     }
     void fadeReadSizes()
     {
@@ -150,17 +157,23 @@ private slots:
         QCOMPARE(m_state->readSizes, reads);
     }
 
-    void hugeFadeTimesWrapInsteadOfOverflowing()
+    void fadeTimesThatReadNothing_data()
     {
-        // A hand-edited Intime/Outtime of INT_MAX seconds: its milliseconds wrap
-        // to -1000, so the first read asks for nothing and the file ends there.
-        m_held.fadeIn = m_held.fadeOut = true;
-        m_held.fadeInTime = m_held.fadeOutTime = std::numeric_limits<int>::max();
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -3;
+        QTest::newRow("wraps in milliseconds") << std::numeric_limits<int>::max();
+    }
+    void fadeTimesThatReadNothing()
+    {
+        QFETCH(int, seconds);
+        m_held.fadeIn = true;
+        m_held.fadeInTime = seconds;
         addRow("Song", "a.wav", FakeSource{1000, 1, 10000, 10000});
         m_run->ConvertAll();
-        QCOMPARE(m_state->readSizes, QList<int>{-1000});
+        QCOMPARE(m_state->readSizes.first(), 2034);
+        QCOMPARE(m_state->readSizes.size(), 5);  // the whole file, not an empty output
         QCOMPARE(statuses(), QStringList{"finish"});
-        QVERIFY(!m_run->ConversionActive());
     }
 
     void tinyFileIsReadOnce()
@@ -204,11 +217,52 @@ private slots:
         addRow("Mr. Jones", "a.mp3");
         addRow("Mr. Jones", "b.mp3");
         m_run->ConvertAll();
-        QVERIFY(m_state->log.contains("CreateOutput Mr_2.wma 0"));
-        QVERIFY(m_state->log.contains("CreateOutput Mr_3.wma 0"));
+        QVERIFY(QFile::exists(out() + "/Mr_2.wma"));
+        QVERIFY(QFile::exists(out() + "/Mr_3.wma"));
         QFile kept(out() + "/Mr.wma");
         kept.open(QIODevice::ReadOnly);
         QCOMPARE(kept.readAll(), QByteArray("keep"));
+    }
+
+    // Another run takes a name after this one chose it: while creating the
+    // partial file, or while writing it (the final name then appears).
+    void nameTakenMeanwhileMovesOn_data()
+    {
+        QTest::addColumn<QString>("takenAtCreation");
+        QTest::addColumn<QString>("takenBeforeNaming");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("partial name") << ".Song.wma.part" << "" << "Song_1.wma";
+        QTest::newRow("final name") << "" << "Song.wma" << "Song_1.wma";
+        QTest::newRow("both, one after the other") << ".Song.wma.part" << "Song_1.wma" << "Song_2.wma";
+    }
+    void nameTakenMeanwhileMovesOn()
+    {
+        QFETCH(QString, takenAtCreation);
+        QFETCH(QString, takenBeforeNaming);
+        QFETCH(QString, expected);
+        const auto take = [this](const QString &name) {
+            QFile f(out() + "/" + name);
+            QVERIFY(f.open(QIODevice::NewOnly));
+            f.write("theirs");
+        };
+        m_state->beforeCreate = [&](const QString &) {
+            if (!takenAtCreation.isEmpty())
+                take(std::exchange(takenAtCreation, QString()));
+        };
+        m_onPump = [&] {
+            if (!takenBeforeNaming.isEmpty() && m_model->cell(0, FileListModel::Status) == "Converting")
+                take(std::exchange(takenBeforeNaming, QString()));
+        };
+        addRow("Song", "a.mp3");
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList{"finish"});
+        QCOMPARE(m_run->outputPathOf(0), out() + "/" + expected);
+        QDir dir(out());
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll() == "theirs", name != expected);  // nothing of theirs replaced
+        }
     }
 
     void allNamesTakenSkipsTheRow()
@@ -249,7 +303,7 @@ private slots:
         };
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList({"Stopped", "Unconvert"}));
-        QCOMPARE(m_tagged, QStringList{"One.wma|"});
+        QCOMPARE(m_tagged, QStringList{".One.wma.part|"});
         QVERIFY(QFile::exists(out() + "/One.wma"));
         QVERIFY(!m_run->ConversionActive());
         QCOMPARE(m_percent.text, QString());
@@ -292,6 +346,21 @@ private slots:
         QVERIFY(!m_run->ConversionActive());
         QVERIFY(!m_writer->IsOpen());
         QCOMPARE(messages.errors.size(), 1);
+    }
+
+    void tagFailureIsReportedAndTheAudioKept()
+    {
+        Messages::Recorder messages;
+        addRow("One", "a.mp3");
+        addRow("Two", "b.mp3");
+        m_model->record(0).comment = "No space left on device";
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList({"finish", "finish"}));
+        QCOMPARE(messages.errors, QStringList{"The tags could not be written into " + out() +
+                                              "/One.wma: No space left on device. The converted audio is kept."});
+        QVERIFY(QFile::exists(out() + "/One.wma"));
+        QVERIFY(m_run->tagsFailed(0));
+        QVERIFY(!m_run->tagsFailed(1));
     }
 
     void secondConverterIsIgnored()

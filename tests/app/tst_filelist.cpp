@@ -2,6 +2,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "sourcekinds.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
 
@@ -99,6 +100,41 @@ private slots:
         QDir(m_dir.path()).rmdir("sub.mp3");
     }
 
+    // Names from an old Latin-1 disk: added through the folder and given
+    // directly, opened by their bytes; only an ambiguous name is refused,
+    // with a message.
+    void namesThatAreNotUtf8()
+    {
+        const QByteArray folder = QFile::encodeName(m_dir.filePath("latin1"));
+        QVERIFY(QDir().mkpath(m_dir.filePath("latin1")));
+        const auto names = {"Caf\xe9.mp3", "Caf\xe8.mp3", "Na\xefve.mp3"};
+        for (const char *name : names) {
+            FILE *file = std::fopen((folder + "/" + name).constData(), "w");
+            QVERIFY(file);
+            std::fputs(name, file);
+            std::fclose(file);
+        }
+        const QString cafe = QStringLiteral("Caf\uFFFD.mp3");
+        const QString naive = QStringLiteral("Na\uFFFDve.mp3");
+        m_state->sources[cafe] = m_state->sources[naive] = FakeSource{};
+        Messages::Recorder messages;
+        m_files->AddFolderFiles(m_dir.filePath("latin1"));
+        m_files->AddPaths({m_dir.filePath("latin1/" + naive), m_dir.filePath("latin1/" + cafe)});
+        QCOMPARE(messages.informations,
+                 QStringList{cafe + " cannot be opened: its name is not valid UTF-8 "
+                                    "(2 files have names that read like this one)."});
+        QStringList contents;
+        for (int row = 0; row < m_model->count(); ++row) {
+            QCOMPARE(m_model->caption(row), row < 2 ? cafe : naive);
+            QFile file(m_model->cell(row, FileListModel::Path));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            contents << QString::fromLatin1(file.readAll());
+        }
+        QCOMPARE(contents.join('|'), QString::fromLatin1("Caf\xe8.mp3|Caf\xe9.mp3|Na\xefve.mp3|Na\xefve.mp3"));
+        for (const char *name : names)  // Qt cannot name them
+            std::remove((folder + "/" + name).constData());
+    }
+
     void titleColumnNarrowsAboveTenRows()
     {
         const QString path = touch("c.ogg");
@@ -155,6 +191,19 @@ private slots:
                                  m_files->AddPaths({touch("a.mp3"), touch("c.ogg"), touch("e.Mp3")}));
         QCOMPARE(m_model->count(), 1);
         QCOMPARE(m_model->fileTagTable().size(), 1);
+    }
+
+    // One table of kinds feeds the open-file filter and folder adding.
+    void sourceKindsFeedFilterAndFolders()
+    {
+        QCOMPARE(openFileFilter(),
+                 QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg *.flac *.opus *.m4a *.aif *.aiff *.wv);;"
+                                "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;OGG Files(*.ogg);;"
+                                "FLAC Files(*.flac);;Opus Files(*.opus);;M4A Files(*.m4a);;AIFF Files(*.aif *.aiff);;"
+                                "WavPack Files(*.wv);;All File(*.*)"));
+        for (const char *name : {"a.FLAC", "b.opus", "c.m4a", "d.aif", "e.AIFF", "f.wv", "g.vox"})
+            QVERIFY2(FileList::hasFolderExtension(name), name);
+        QVERIFY(!FileList::hasFolderExtension("h.txt"));
     }
 };
 

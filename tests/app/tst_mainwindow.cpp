@@ -5,6 +5,7 @@
 #include "tskin.h"
 
 #include <QMimeData>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QtTest>
@@ -66,10 +67,32 @@ private slots:
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Sonbrel"));
         QCOMPARE(m_window->size(), QSize(508, 380));
         QCOMPARE(m_window->lv->geometry(), QRect(24, 87, 446, 189));
+        const QRect screen = m_window->screen()->availableGeometry();
+        QVERIFY(qAbs(m_window->frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
         QCOMPARE(m_window->outputFolder(), QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
         QVERIFY(m_state->log.contains("SetActive 1"));
         QVERIFY(messages.all.isEmpty());
         m_window->grab().save("/tmp/sonbrel-main.png");
+    }
+
+    // The widest text each column can hold must show whole at its width.
+    void listCellsAreReadable()
+    {
+        makeWindow();
+        FileListModel &list = m_window->fileList();
+        for (const char *status : {"Unconvert", "Converting", "finish", "Stopped", "Failed"}) {
+            const int row = list.appendRow("x");
+            list.setCell(row, FileListModel::Frequency, "192000 Hz");
+            list.setCell(row, FileListModel::Channels, " Stereo ");
+            list.setCell(row, FileListModel::Time, "99:59:59");
+            list.setCell(row, FileListModel::Size, "9999.99MB");
+            list.setCell(row, FileListModel::Status, status);
+        }
+        const QAbstractItemView *view = m_window->lv;
+        for (int column = 1; column < list.columnCount(); ++column)
+            QVERIFY2(view->sizeHintForColumn(column) <= m_window->lv->columnWidth(column),
+                     qPrintable(QString::number(column)));
     }
 
     void closeWritesTheSettings()

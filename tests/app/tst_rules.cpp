@@ -87,7 +87,10 @@ private slots:
         QTest::newRow("plain") << "Song" << 0 << "Song.wma";
         QTest::newRow("plain numbered") << "Song" << 2 << "Song_2.wma";
         QTest::newRow("file name caption") << "track.mp3" << 0 << "track.wma";
-        QTest::newRow("path escape removed") << "../../etc/passwd" << 0 << "....wma";
+        QTest::newRow("path escape removed") << "../../etc/passwd" << 0 << "etcpasswd.wma";
+        QTest::newRow("leading dots") << "...Baby One More Time" << 0 << "Baby One More Time.wma";
+        QTest::newRow("leading dot numbered") << ".abc" << 1 << "abc_1.wma";
+        QTest::newRow("only dots falls back") << "..." << 0 << "source.wma";
         QTest::newRow("dot-dot falls back") << ".." << 0 << "source.wma";
         QTest::newRow("only unsafe falls back") << "???" << 0 << "source.wma";
         QTest::newRow("control characters dropped") << QStringLiteral("a\tb\nc") << 0 << "abc.wma";
