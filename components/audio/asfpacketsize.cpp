@@ -11,3 +11,16 @@ AsfPacketLayout asfPacketLayout(int blockAlign)
     layout.packetSize = kAsfSinglePayloadOverhead + layout.blocksPerObject * blockAlign;
     return layout;
 }
+
+AsfPacketLayout asfPayloadLayout(int blockAlign)
+{
+    if (blockAlign <= 0 || blockAlign + kAsfSinglePayloadOverhead > kAsfMaxPacketSize)
+        return {};
+    const int perPayload = kAsfMultiPayloadOverhead + blockAlign;
+    int payloads = (kAsfTargetPacketSize - kAsfMultiPayloadPacketOverhead) / perPayload;
+    payloads = std::max(payloads, (kAsfMinPacketSize - kAsfMultiPayloadPacketOverhead + perPayload - 1) / perPayload);
+    AsfPacketLayout layout;
+    layout.packetSize = payloads >= 2 ? kAsfMultiPayloadPacketOverhead + payloads * perPayload
+                                      : kAsfSinglePayloadOverhead + blockAlign;
+    return layout;
+}

@@ -15,3 +15,15 @@ inline constexpr int kAsfTargetPacketSize = 3200;
 inline constexpr int kAsfMaxPacketSize = 65536;
 
 AsfPacketLayout asfPacketLayout(int blockAlign);
+
+// Packet header (11 bytes) and payload flags (1) of a packet with several
+// payloads, and each payload's header (17 bytes), as the muxer writes them.
+inline constexpr int kAsfMultiPayloadPacketOverhead = 12;
+inline constexpr int kAsfMultiPayloadOverhead = 17;
+inline constexpr int kAsfMinPacketSize = 100;
+
+// Each encoder block as a media object of its own, the way the demuxer must
+// hand it to the decoder (one block per call, or the decoder warns of
+// several frames in a packet), in packets that hold a whole number of such
+// payloads: none is split, none padded.
+AsfPacketLayout asfPayloadLayout(int blockAlign);

@@ -156,6 +156,10 @@ AudioStatus AudioWriter::openMuxer()
         par->extradata_size = static_cast<int>(size);
     }
 
+    // The first packet starts before zero by the decoder's delay, so each
+    // packet's time is that of the first sample it gives: stamps must not
+    // be shifted to start at zero.
+    m_format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     AVDictionary *options = nullptr;
     if (m_layout.packetSize > 0)
         av_dict_set_int(&options, "packet_size", m_layout.packetSize, 0);
@@ -186,7 +190,8 @@ AudioStatus AudioWriter::create(const QString &path)
         m_encoder.reset();
         return status;
     }
-    m_layout = asfPacketLayout(m_setup.blockAlign);
+    m_layout = asfPayloadLayout(m_setup.blockAlign);
+    m_pts = -m_setup.delay;
 
     m_file = std::make_unique<QFile>(path);
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
@@ -277,33 +282,11 @@ AudioStatus AudioWriter::mux()
 {
     AudioStatus status;
     for (const EncodedPacket &packet : m_packets) {
+        status = writeObject(packet.data.data(), packet.data.size(), packet.duration);
         if (!status.ok)
             break;
-        const bool groupable = m_layout.blocksPerObject > 1 && m_setup.blockAlign > 0 &&
-                               packet.data.size() == static_cast<size_t>(m_setup.blockAlign);
-        if (!groupable) {
-            status = flushGroup();
-            if (status.ok)
-                status = writeObject(packet.data.data(), packet.data.size(), packet.duration);
-            continue;
-        }
-        m_group.insert(m_group.end(), packet.data.begin(), packet.data.end());
-        m_groupDuration += packet.duration;
-        if (++m_groupBlocks == m_layout.blocksPerObject)
-            status = flushGroup();
     }
     m_packets.clear();
-    return status;
-}
-
-AudioStatus AudioWriter::flushGroup()
-{
-    if (m_groupBlocks == 0)
-        return {};
-    const AudioStatus status = writeObject(m_group.data(), m_group.size(), m_groupDuration);
-    m_group.clear();
-    m_groupBlocks = 0;
-    m_groupDuration = 0;
     return status;
 }
 
@@ -320,8 +303,11 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
     duration = std::min(duration, std::max<int64_t>(0, m_converted - m_pts));
     const AVRational rate{1, m_profile->sampleRate};
     const AVRational timeBase = m_format->streams[0]->time_base;
-    m_packet->pts = m_packet->dts = av_rescale_q(m_pts, rate, timeBase);
-    m_packet->duration = av_rescale_q(m_pts + duration, rate, timeBase) - m_packet->pts;
+    // Stamps must rise; a packet past the end (no time left to give) still needs its own.
+    const int64_t stamp = std::max(av_rescale_q(m_pts, rate, timeBase), m_lastStamp + 1);
+    m_packet->pts = m_packet->dts = stamp;
+    m_packet->duration = std::max<int64_t>(0, av_rescale_q(m_pts + duration, rate, timeBase) - stamp);
+    m_lastStamp = stamp;
     m_packet->stream_index = 0;
     m_packet->flags |= AV_PKT_FLAG_KEY;
     m_pts += duration;
@@ -341,8 +327,6 @@ AudioStatus AudioWriter::close()
         status = m_encoder->flush(m_packets);
     if (status.ok)
         status = mux();
-    if (status.ok)
-        status = flushGroup();
     if (status.ok) {
         const int ret = av_write_trailer(m_format.get());
         if (ret < 0)
@@ -369,10 +353,8 @@ void AudioWriter::release()
     m_packet.reset();
     std::vector<float>().swap(m_buffer);
     m_packets.clear();
-    m_group.clear();
-    m_groupBlocks = 0;
-    m_groupDuration = 0;
     m_pts = 0;
+    m_lastStamp = INT64_MIN;
     m_framesIn = 0;
     m_converted = 0;
 }

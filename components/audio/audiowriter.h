@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 #include <memory>
 #include <vector>
 
@@ -47,7 +49,6 @@ private:
     AudioStatus encodeBuffered(bool final);
     AudioStatus mux();
     AudioStatus writeObject(const uint8_t *data, size_t size, int64_t duration);
-    AudioStatus flushGroup();
     AudioStatus fail(const QString &what, int error) const;
     void release();
 
@@ -65,10 +66,8 @@ private:
     PacketPtr m_packet;
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
-    std::vector<uint8_t> m_group;
-    int m_groupBlocks = 0;
-    int64_t m_groupDuration = 0;
-    int64_t m_pts = 0;      // output frames muxed so far
+    int64_t m_pts = 0;      // output frame at which the next packet's samples start
+    int64_t m_lastStamp = INT64_MIN; // container time of the last packet
     int64_t m_framesIn = 0; // source frames taken so far
     int64_t m_converted = 0; // frames at the profile's rate handed to the encoder
 };

@@ -39,7 +39,7 @@ WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate)
     const int perSuperframe =
         std::clamp(int(std::lround(kTargetSuperframeBytes / bytesPerFrame)), 2, kMaxFramesPerSuperframe);
     blockAlign_ = int(bytesPerFrame * perSuperframe - kContainerBytesPerSuperframe);
-    framer_ = std::make_unique<wmastd::Superframer>(blockAlign_, layout_->byteOffsetBits);
+    framer_ = std::make_unique<wmastd::Superframer>(blockAlign_, layout_->byteOffsetBits, perSuperframe);
     frameBits_ = double(framer_->capacity()) / perSuperframe;
     maxFrameBits_ = std::min(framer_->capacity() - 8, framer_->maxTail());
     maxFrameBits_ = std::min(maxFrameBits_, int(frameBits_ * 4));

@@ -115,8 +115,23 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
             sourcePeak_ = std::max(sourcePeak_, std::abs(x[i]));
         }
         channels_[ch].coefs.resize(static_cast<size_t>(n));
-        mdcts_[static_cast<size_t>(block.size)].forward(windowed_.data(), channels_[ch].coefs.data());
-        channels_[ch].threshold = models_[static_cast<size_t>(block.size)].threshold(channels_[ch].coefs.data());
+        Mdct &mdct = mdcts_[static_cast<size_t>(block.size)];
+        mdct.forward(windowed_.data(), channels_[ch].coefs.data());
+        MaskingModel &model = models_[static_cast<size_t>(block.size)];
+        if (left == n && right == n) {
+            channels_[ch].threshold = model.threshold(channels_[ch].coefs.data(), int(ch));
+            continue;
+        }
+        // A window cut short next to a short block leaks: a tone would look
+        // like noise. The masking model sees the block under the plain window.
+        const std::vector<float> &slope = slopes_[static_cast<size_t>(block.size)];
+        for (size_t i = 0; i < size_t(n); ++i) {
+            windowed_[i] = x[i] * slope[i];
+            windowed_[size_t(2 * n) - 1 - i] = x[size_t(2 * n) - 1 - i] * slope[i];
+        }
+        std::vector<float> plain(static_cast<size_t>(n));
+        mdct.forward(windowed_.data(), plain.data());
+        channels_[ch].threshold = model.threshold(plain.data(), int(ch));
     }
 
     midSide_ = false;

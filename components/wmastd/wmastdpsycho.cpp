@@ -8,8 +8,13 @@
 namespace wmastd {
 namespace {
 
-// How far below the spread energy noise stays unheard; tuned on the noise-to-mask yardstick.
-constexpr float kMaskOffsetDb = 14.0f;
+// How far below the spread energy noise stays unheard: a tone masks far
+// less than noise of the same energy. Tonality is read from the flatness
+// of the band's spectrum.
+constexpr float kNoiseMaskOffsetDb = 8.0f;
+constexpr float kToneMaskOffsetDb = 24.0f;
+constexpr float kFlatnessOfATone = -25.0f; // dB of geometric over arithmetic mean
+constexpr float kTonalityMemory = 0.9f;
 constexpr float kUpwardSlopeDbPerBark = 15.0f;  // a masker hides more above itself
 constexpr float kDownwardSlopeDbPerBark = 27.0f;
 
@@ -42,26 +47,38 @@ MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : widths_(b
         quiet_[b] = quietPower(centre);
         pos += widths_[b];
     }
-    const float offset = std::pow(10.0f, -kMaskOffsetDb / 10.0f);
     spread_.resize(bands * bands);
     for (size_t i = 0; i < bands; ++i)
         for (size_t j = 0; j < bands; ++j) {
             const float dz = z[i] - z[j];
             const float db = dz >= 0 ? -kUpwardSlopeDbPerBark * dz : kDownwardSlopeDbPerBark * dz;
-            spread_[i * bands + j] = db > -60.0f ? offset * std::pow(10.0f, db / 10.0f) : 0.0f;
+            spread_[i * bands + j] = db > -60.0f ? std::pow(10.0f, db / 10.0f) : 0.0f;
         }
 }
 
-std::vector<float> MaskingModel::threshold(const float *coefs) const
+std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
 {
+    if (tonality_.size() <= size_t(channel))
+        tonality_.resize(size_t(channel) + 1, std::vector<float>(widths_.size(), 0.0f));
+    std::vector<float> &previous = tonality_[size_t(channel)];
     const size_t bands = widths_.size();
     std::vector<float> density(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
         float energy = 0;
-        for (int i = pos; i < pos + widths_[b]; ++i)
-            energy += coefs[i] * coefs[i];
-        density[b] = energy / float(widths_[b]);
+        float logSum = 0;
+        for (int i = pos; i < pos + widths_[b]; ++i) {
+            const float e = coefs[i] * coefs[i] + 1e-20f;
+            energy += e;
+            logSum += std::log10(e);
+        }
+        const float mean = energy / float(widths_[b]);
+        const float flatnessDb = 10.0f * (logSum / float(widths_[b]) - std::log10(mean));
+        const float tonality =
+            std::max(std::clamp(flatnessDb / kFlatnessOfATone, 0.0f, 1.0f), kTonalityMemory * previous[b]);
+        previous[b] = tonality;
+        const float offsetDb = kNoiseMaskOffsetDb + tonality * (kToneMaskOffsetDb - kNoiseMaskOffsetDb);
+        density[b] = mean * std::pow(10.0f, -offsetDb / 10.0f);
         pos += widths_[b];
     }
     std::vector<float> threshold(bands);

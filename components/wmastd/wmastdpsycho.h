@@ -13,12 +13,15 @@ struct BlockLayout;
 class MaskingModel {
 public:
     MaskingModel(const BlockLayout &block, int sampleRate);
-    std::vector<float> threshold(const float *coefs) const;
+    // Per channel: a tone's tonality carries over to its next block of this
+    // size, which a transition window's leakage would otherwise hide.
+    std::vector<float> threshold(const float *coefs, int channel);
 
 private:
     std::vector<int> widths_;
     std::vector<float> spread_; // bands x bands: share of band j's level that masks band i
     std::vector<float> quiet_;  // threshold in quiet per band
+    std::vector<std::vector<float>> tonality_; // per channel and band, of the last block
 };
 
 } // namespace wmastd

@@ -5,8 +5,9 @@
 
 namespace wmastd {
 
-Superframer::Superframer(int blockAlign, int byteOffsetBits)
-    : blockAlign_(blockAlign), offsetBits_(byteOffsetBits + 3), capacity_(blockAlign * 8 - 8 - offsetBits_)
+Superframer::Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperframe)
+    : blockAlign_(blockAlign), offsetBits_(byteOffsetBits + 3), framesPerSuperframe_(framesPerSuperframe),
+      capacity_(blockAlign * 8 - 8 - offsetBits_)
 {
 }
 
@@ -15,7 +16,9 @@ void Superframer::add(const BitWriter &frame)
     const int64_t room = capacity_ - payload_.size();
     startsRun_ = false;
     ++starts_;
-    if (frame.size() < room && starts_ < kMaxFramesPerSuperframe) {
+    ++framesBegun_;
+    const bool onTime = framesPerSuperframe_ > 0 && framesBegun_ >= (emitted_ + 1) * framesPerSuperframe_;
+    if (frame.size() < room && starts_ < kMaxFramesPerSuperframe && !onTime) {
         payload_.append(frame);
         return;
     }

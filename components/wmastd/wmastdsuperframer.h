@@ -21,7 +21,10 @@ class Superframer {
 public:
     static constexpr int kMaxFramesPerSuperframe = 15;
 
-    Superframer(int blockAlign, int byteOffsetBits);
+    // `framesPerSuperframe` holds the rate: a superframe closes (padded)
+    // once the frames begun reach that many per superframe so far; with 0
+    // frames pack as tightly as they come (up to the limit).
+    Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperframe = 0);
 
     int capacity() const { return capacity_; }          // payload bits per superframe
     int maxTail() const { return (1 << offsetBits_) - 1; } // longest tail the header can state
@@ -40,6 +43,8 @@ private:
 
     int blockAlign_;
     int offsetBits_;
+    int framesPerSuperframe_;
+    int64_t framesBegun_ = 0;
     int capacity_;
     BitWriter payload_; // bits after the header of the superframe being filled
     int tail_ = 0;      // bits at the payload's start that end the previous frame
