@@ -88,8 +88,7 @@ std::function<AudioStatus()> failAfter(int good, const QString &message)
 
 bool supported(const WmaProfile &profile)
 {
-    return (profile.rateControl == WmaProfile::RateControl::Cbr && profile.bitRateKbps >= 24) ||
-           profile.rateControl == WmaProfile::RateControl::Lossless;
+    return profile.rateControl != WmaProfile::RateControl::VbrQuality;
 }
 } // namespace
 
@@ -724,11 +723,16 @@ void TestAudioFile::monoProfilesKeepTheLevel()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     const std::vector<float> decoded = decode(output);
     QVERIFY(!decoded.empty());
+    // Judged by its power: a lossy coder's noise may lift single peaks a little.
     float peak = 0;
-    for (float v : decoded)
+    double power = 0;
+    for (float v : decoded) {
         peak = std::max(peak, std::abs(v));
-    const double dbfs = 20 * std::log10(peak);
-    QVERIFY2(qAbs(dbfs + 1.0) <= 0.5, qPrintable(QString::number(dbfs)));
+        power += double(v) * v;
+    }
+    const double rmsDbfs = 10 * std::log10(power / decoded.size());
+    QVERIFY2(qAbs(rmsDbfs - (-1.0 - 3.0103)) <= 0.5, qPrintable(QString::number(rmsDbfs)));
+    QVERIFY2(peak < 1.0f, qPrintable(QString::number(peak)));
 }
 
 void TestAudioFile::writeFailureGivesTheSystemReason()
