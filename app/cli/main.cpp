@@ -9,7 +9,7 @@
 #include "profilefile.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
-#include "terminalprogress.h"
+#include "runreport.h"
 #include "wmaprofiles.h"
 
 #include <QCommandLineParser>
@@ -175,8 +175,8 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     if (session.list.count() == 0)
         return Failure;
 
-    TerminalProgress progress(isatty(STDERR_FILENO));
-    run.setProgressDisplay(ProgressDisplay{&progress, &progress, &progress, progress.GetRect()});
+    RunReport report(session.list, isatty(STDERR_FILENO));
+    run.addObserver(report);
     // Ctrl+C, a terminal that goes away and a polite kill all act as Stop,
     // so the file in progress is closed properly.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -184,23 +184,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     run.setPump([&] {
         if (interrupted)
             run.Stop();
-        for (int row = 0; row < session.list.count(); ++row) {
-            if (session.list.cell(row, FileListModel::Status) == QLatin1String("Converting"))
-                progress.setLabel(session.list.caption(row));
-        }
     });
     run.ConvertAll();
-    progress.finishLine();
 
-    for (int row = 0; row < session.list.count(); ++row) {
-        const QString status = session.list.cell(row, FileListModel::Status);
-        if (status != QLatin1String("finish") || run.tagsFailed(row))
-            exitCode = Failure;
-        printLine(QStringLiteral("%1\t%2\t%3")
-                      .arg(status, run.outputPathOf(row),
-                           PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path))));
-    }
-    return exitCode;
+    for (const QString &line : report.rowLines())
+        printLine(line);
+    return std::max(exitCode, report.exitCode());
 }
 
 } // namespace

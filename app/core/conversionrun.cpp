@@ -6,6 +6,7 @@
 #include "profilefile.h"
 #include "rules.h"
 #include "taudiofile2.h"
+#include "wmaprofiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,8 +22,8 @@ bool pathTaken(const QString &path)
     return info.exists() || info.isSymLink();  // a dangling link still takes the name
 }
 
-// Fade times come from a hand-editable file: a huge one wraps in 32 bits, as
-// the classic product did, instead of overflowing.
+// Fade times come from a hand-editable file: a huge one wraps in 32 bits
+// instead of overflowing.
 int secondsToMs(int seconds)
 {
     return static_cast<int>(static_cast<quint32>(static_cast<qint64>(seconds) * 1000));
@@ -45,26 +46,10 @@ void ConversionRun::pump() const
 
 void ConversionRun::SetUpEncoder()
 {
-    int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultProfileNumber;
+    int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultWmaPosition + 1;
     if (m_profileOverride > 0)
         profileNumber = m_profileOverride;
     m_writer.SetWmaProfile(profileNumber);
-}
-
-void ConversionRun::ShowProgress(int value)
-{
-    if (!m_active)
-        value = 0;
-    if (value > 10000)
-        value = 10000;
-    m_progress.draw(value);
-}
-
-void ConversionRun::endRun()
-{
-    ShowProgress(0);
-    m_active = false;
-    m_progress.setPercentText(QString());
 }
 
 void ConversionRun::ConvertAll()
@@ -80,8 +65,6 @@ void ConversionRun::ConvertAll()
         return;
     }
     m_active = true;
-    m_outputs.clear();
-    m_untagged.clear();
 
     int currentRow = -1;
     QString createdOutput;  // an output of this run that is not complete yet
@@ -102,7 +85,9 @@ void ConversionRun::ConvertAll()
             if (!m_active)
                 break;
             currentRow = row;
-            convertRow(row, folder, createdOutput);
+            notify([row](RunObserver &o) { o.rowStarted(row); });
+            const RowResult result = convertRow(row, folder, createdOutput);
+            notify([&](RunObserver &o) { o.rowFinished(row, result); });
             currentRow = -1;
         }
     } catch (const AudioFileError &error) {
@@ -113,7 +98,8 @@ void ConversionRun::ConvertAll()
         abandonRun(currentRow, createdOutput, QString::fromUtf8(error.what()));
         return;
     }
-    endRun();
+    m_active = false;
+    notify([](RunObserver &o) { o.runFinished(); });
 }
 
 void ConversionRun::abandonRun(int currentRow, const QString &createdOutput, const QString &message)
@@ -130,20 +116,21 @@ void ConversionRun::abandonRun(int currentRow, const QString &createdOutput, con
     if (!createdOutput.isEmpty())
         QFile::remove(createdOutput);
     if (currentRow >= 0) {
-        m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
-        m_outputs.remove(currentRow);
+        m_list.setRowState(currentRow, RowState::Failed);
+        notify([&](RunObserver &o) { o.rowFinished(currentRow, {RowResult::Failed, message, {}}); });
     }
-    endRun();
+    m_active = false;
+    notify([](RunObserver &o) { o.runFinished(); });
     Messages::error(message);
 }
 
-ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folder, QString &createdOutput)
+RowResult ConversionRun::convertRow(int row, const QString &folder, QString &createdOutput)
 {
-    ShowProgress(0);
     const QString source = m_list.cell(row, FileListModel::Path);
     if (!QFileInfo::exists(source)) {
-        Messages::information(source + QStringLiteral(" has been removed."));
-        return RowResult::Skipped;
+        const QString message = source + QStringLiteral(" has been removed.");
+        Messages::information(message);
+        return {RowResult::Skipped, message, {}};
     }
 
     // A name counts as taken while another row or run still writes under
@@ -159,11 +146,11 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     QString output = chooseOutputPath(folder, caption, source, taken);
     if (output.isEmpty()) {
         Messages::information(allTaken());
-        return RowResult::Skipped;
+        return {RowResult::Skipped, allTaken(), {}};
     }
 
-    const QString statusBefore = m_list.cell(row, FileListModel::Status);
-    m_list.setCell(row, FileListModel::Status, QStringLiteral("Converting"));
+    const RowState stateBefore = m_list.rowState(row);
+    m_list.setRowState(row, RowState::Converting);
     if (m_reader.IsOpen())
         m_reader.Close();
     m_reader.Open(source, 0, 1);
@@ -177,6 +164,9 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         m_writer.Close();
     const int formatA = m_reader.SourceFormatA();
     const int formatB = m_reader.SourceFormatB();
+    // Before the output exists, since the writer needs it to create the file,
+    // and again after, for a component that resets its format with each new
+    // file. Ours keeps it, so the second call changes nothing.
     m_writer.SetSourceFormat(formatA, formatB);
     for (;;) {
         const QString partial = partialPath(output);
@@ -192,9 +182,9 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         output = chooseOutputPath(folder, caption, source, taken);
         if (output.isEmpty()) {
             m_reader.Close();
-            m_list.setCell(row, FileListModel::Status, statusBefore);
+            m_list.setRowState(row, stateBefore);
             Messages::information(allTaken());
-            return RowResult::Skipped;
+            return {RowResult::Skipped, allTaken(), {}};
         }
     }
     createdOutput = partialPath(output);
@@ -203,6 +193,8 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     bool stopped = false;
     int framesDone = 0;
     for (;;) {
+        // Twice: events posted while the first pass handles others (a click
+        // that queues more work) are handled by the second before the next read.
         pump();
         pump();
         if (!m_active) {
@@ -220,11 +212,11 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
         std::vector<float> samples = m_reader.ReadSamples(readSize);
         const int upper = upperBound(samples);
         if (upper < 0) {
-            ShowProgress(0);
+            notify([&](RunObserver &o) { o.rowProgress(row, 0, sampleCount); });
             break;
         }
         framesDone += channels > 0 ? upper / channels : 0;
-        ShowProgress(MulDiv(framesDone, 10000, sampleCount));
+        notify([&](RunObserver &o) { o.rowProgress(row, framesDone, sampleCount); });
         m_writer.WriteSamples(samples);
         samples = {};  // at most one array held at a time
         if (sampleCount - framesDone < kTailFrames || upper <= 0)
@@ -243,16 +235,15 @@ ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folde
     if (output.isEmpty())
         throw std::runtime_error(allTaken().toStdString());
     createdOutput.clear();
-    m_outputs.insert(row, output);
+    RowResult result{stopped ? RowResult::Stopped : RowResult::Converted, {}, output};
     if (!tagProblem.isEmpty()) {
         // The audio is sound, so it stays; the user hears what is missing.
-        m_untagged.insert(row);
-        Messages::error(QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
-                            .arg(output, tagProblem));
+        result.message = QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
+                             .arg(output, tagProblem);
+        Messages::error(result.message);
     }
-    ShowProgress(0);
-    m_list.setCell(row, FileListModel::Status, stopped ? QStringLiteral("Stopped") : QStringLiteral("finish"));
-    return stopped ? RowResult::Stopped : RowResult::Finished;
+    m_list.setRowState(row, stopped ? RowState::Stopped : RowState::Converted);
+    return result;
 }
 
 QString ConversionRun::publish(const QString &partial, QString output,

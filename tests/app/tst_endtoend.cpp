@@ -162,6 +162,8 @@ private slots:
         ConversionRun run(*m_model, *m_reader, *m_writer, held);
         run.setPump([] {});
         run.setTagWriter(CarryTags);
+        RunRecord results;
+        run.addObserver(results);
         run.ConvertAll();
         QCOMPARE(messages.all, QStringList());
 
@@ -170,7 +172,7 @@ private slots:
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
             const QString output = held.outputFolder + expectedNames[row];
-            QCOMPARE(run.outputPathOf(row), output);
+            QCOMPARE(results.result(row)->output, output);
             const Probe p = probe(output);
             QCOMPARE(p.sampleRate, 32000);  // the default profile
             QCOMPARE(p.channels, 2);
