@@ -1,10 +1,11 @@
-# sonbrel_add_test(NAME SOURCES file... LIBS lib... [LABELS label...] [GUI])
-# One Qt Test executable per module, registered with CTest. GUI tests run on
+# sonbrel_add_test(NAME SOURCES file... LIBS lib... [LABELS label...] [TIMEOUT s])
+# One Qt Test executable per module, registered with CTest. Every test runs on
 # the offscreen platform so no display is needed.
 function(sonbrel_add_test name)
   cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     SONBREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     SONBREL_REALWORLD_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata/realworld")

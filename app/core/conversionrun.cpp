@@ -215,11 +215,14 @@ RowResult ConversionRun::convertRow(int row, const QString &folder, QString &cre
             notify([&](RunObserver &o) { o.rowProgress(row, 0, sampleCount); });
             break;
         }
-        framesDone += channels > 0 ? upper / channels : 0;
+        // The array holds upper + 1 samples: dividing the upper bound would
+        // count one frame short on every read.
+        framesDone += channels > 0 ? (upper + 1) / channels : 0;
         notify([&](RunObserver &o) { o.rowProgress(row, framesDone, sampleCount); });
         m_writer.WriteSamples(samples);
         samples = {};  // at most one array held at a time
-        if (sampleCount - framesDone < kTailFrames || upper <= 0)
+        // Every counted frame belongs in the output, however few are left.
+        if (framesDone >= sampleCount)
             break;
     }
 

@@ -44,7 +44,6 @@ public:
     void SetUpEncoder();
 
     static constexpr int kReadFrames = 2034;
-    static constexpr int kTailFrames = 100;  // fewer left than this ends a file
 
 private:
     RowResult convertRow(int row, const QString &folder, QString &createdOutput);

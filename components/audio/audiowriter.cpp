@@ -3,12 +3,16 @@
 #include "wmaprofiles.h"
 
 extern "C" {
-#include <algorithm>
 #include <libavutil/opt.h>
 }
 
 #include <QFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -17,30 +21,35 @@ constexpr int kIoBufferSize = 64 * 1024;
 // Frames per encode() call for an encoder that takes any length.
 constexpr int kDefaultFrameSize = 4096;
 
+// The callbacks work on the descriptor itself, so that a failed write
+// reports the system's own reason (a full disk, a size limit) rather than a
+// generic I/O error; QFile only owns the descriptor.
 int writeToFile(void *opaque, uint8_t *data, int size)
 {
-    auto *file = static_cast<QFile *>(opaque);
-    return file->write(reinterpret_cast<const char *>(data), size) == size ? size : AVERROR(EIO);
+    const int fd = static_cast<QFile *>(opaque)->handle();
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return AVERROR(errno);
+        if (n == 0)
+            return AVERROR(EIO);
+        done += static_cast<int>(n);
+    }
+    return size;
 }
 
 int64_t seekInFile(void *opaque, int64_t offset, int whence)
 {
-    auto *file = static_cast<QFile *>(opaque);
-    switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE:
-        return file->size();
-    case SEEK_SET:
-        break;
-    case SEEK_CUR:
-        offset += file->pos();
-        break;
-    case SEEK_END:
-        offset += file->size();
-        break;
-    default:
-        return AVERROR(EINVAL);
+    const int fd = static_cast<QFile *>(opaque)->handle();
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) {
+        struct stat info {};
+        return ::fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
     }
-    return file->seek(offset) ? offset : AVERROR(EIO);
+    const off_t to = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return to < 0 ? AVERROR(errno) : static_cast<int64_t>(to);
 }
 } // namespace
 

@@ -27,6 +27,11 @@ SwrPtr makeFloatConverter(const AVChannelLayout &inLayout, AVSampleFormat inForm
         // it, not 3 dB down; the lossless profile then keeps every sample.
         const double bothSides[2] = {1.0, 1.0};
         ret = swr_set_matrix(swr.get(), bothSides, 1);
+    } else if (ret >= 0 && in.nb_channels == 2 && channels == 1) {
+        // Stereo to mono is the mean of the sides: the usual 0.707 each
+        // lifts in-phase sound by 3 dB and clips it at full scale.
+        const double mean[2] = {0.5, 0.5};
+        ret = swr_set_matrix(swr.get(), mean, 2);
     }
     av_channel_layout_uninit(&in);
     av_channel_layout_uninit(&out);

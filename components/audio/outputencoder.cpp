@@ -2,12 +2,7 @@
 
 #include "wmaprofiles.h"
 #include "wmalosslessoutputencoder.h"
-#include "wmav2encoder.h"
-
-namespace {
-// libavcodec's wmav2 encoder refuses anything below this.
-constexpr int kLowestWmav2Kbps = 24;
-} // namespace
+#include "wmastdoutputencoder.h"
 
 std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QString &whyNot)
 {
@@ -15,12 +10,7 @@ std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QS
         QStringLiteral("The WMA profile \"%1\" is not available yet").arg(QString::fromUtf8(profile.text));
     switch (profile.rateControl) {
     case WmaProfile::RateControl::Cbr:
-        if (profile.bitRateKbps < kLowestWmav2Kbps) {
-            whyNot =
-                notYet + QStringLiteral(": bit rates below %1 kbps are not supported.").arg(kLowestWmav2Kbps);
-            return nullptr;
-        }
-        return std::make_unique<Wmav2Encoder>();
+        return std::make_unique<WmaStdOutputEncoder>();
     case WmaProfile::RateControl::VbrQuality:
         whyNot = notYet + QStringLiteral(": variable bit rate is not supported.");
         return nullptr;

@@ -28,6 +28,7 @@ struct EncoderSetup {
     int64_t bitRate = 0;
     int frameSize = 0; // frames per encode() call; the last call may hold fewer
     int bitsPerCodedSample = 0; // 0 where the codec states none
+    int delay = 0; // samples the decoder drops before its first output; the first packet starts that early
 };
 
 struct EncodedPacket {

@@ -30,6 +30,22 @@ bool makeSource(const QString &path, const QStringList &metadata, const QStringL
     return QProcess::execute("ffmpeg", args + extra + QStringList{path}) == 0;
 }
 
+QString probe(const QString &path, const QString &entries)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-show_entries", entries, "-of", "default=noprint_wrappers=1", path});
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QByteArray pcmOf(const QString &path)
+{
+    QProcess p;
+    p.start("ffmpeg", {"-v", "error", "-i", path, "-f", "s16le", "-"});
+    p.waitForFinished();
+    return p.readAllStandardOutput();
+}
+
 QString tagsOf(const QString &path)
 {
     QProcess p;
@@ -153,16 +169,30 @@ private slots:
         QVERIFY(QFile::exists(cliOut + "/c_1.wma"));
     }
 
-    void losslessFormat()
+    // Every frame of a source reaches its output: lossless outputs decode to
+    // the source's exact samples at lengths around the read size and blocks.
+    void losslessKeepsEveryFrame_data()
     {
-        const Result r = cli({"convert", "--output", path("out-lossless"), "--format", "46", path("src/c.wav")});
-        QCOMPARE(r.exitCode, 0);
-        QProcess p;
-        p.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels:format=duration",
-                            "-of", "default=noprint_wrappers=1", path("out-lossless/c.wma")});
-        p.waitForFinished();
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
-                 QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\nduration=1.000000\n"));
+        QTest::addColumn<int>("frames");
+        for (int frames : {100, 2033, 2084, 44100})
+            QTest::newRow(qPrintable(QString::number(frames))) << frames;
+    }
+    void losslessKeepsEveryFrame()
+    {
+        QFETCH(int, frames);
+        const QString name = QStringLiteral("len%1").arg(frames);
+        const QString source = path("src-lossless/" + name + ".wav");
+        QDir().mkpath(path("src-lossless"));
+        QCOMPARE(QProcess::execute("sox", {"-r", "44100", "-c", "2", "-n", "-b", "16", source, "synth",
+                                           QStringLiteral("%1s").arg(frames), "sine", "330", "sine", "440"}),
+                 0);
+        QCOMPARE(cli({"convert", "--output", path("out-lossless"), "--format", "46", source}).exitCode, 0);
+        const QString output = path("out-lossless/" + name + ".wma");
+        QCOMPARE(probe(output, "stream=codec_name,sample_rate,channels"),
+                 QStringLiteral("codec_name=wmalossless\nsample_rate=44100\nchannels=2\n"));
+        const QByteArray expected = pcmOf(source);
+        QCOMPARE(expected.size(), frames * 4);
+        QVERIFY(pcmOf(output) == expected);
     }
 
     void runsIntoOneFolderAtOnce()

@@ -10,7 +10,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <array>
 #include <cmath>
+#include <csignal>
+#include <cstring>
+#include <functional>
 #include <limits>
 
 using namespace AudioTestTools;
@@ -40,10 +47,10 @@ ReadResult readAll(FfmpegAudioFile &file, bool keep = false)
 }
 
 // Converts `source` through the component, reading as the conversion run does.
-QString convert(const QString &source, const QString &output, int profile)
+QString convert(const QString &source, const QString &output, int profile, const AudioFileOptions &options = {})
 {
-    FfmpegAudioFile reader;
-    FfmpegAudioFile writer;
+    FfmpegAudioFile reader(options);
+    FfmpegAudioFile writer(options);
     AudioStatus status = reader.Open(source, 0, 1);
     if (status.ok)
         status = writer.SetWmaProfile(profile);
@@ -62,6 +69,19 @@ QString convert(const QString &source, const QString &output, int profile)
     if (status.ok)
         status = closed;
     return status.ok ? QString() : status.message;
+}
+
+int threadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// A fault seam that lets `good` chunks through and then fails with `message`.
+std::function<AudioStatus()> failAfter(int good, const QString &message)
+{
+    return [good, message, calls = 0]() mutable {
+        return ++calls > good ? AudioStatus::failure(message) : AudioStatus{};
+    };
 }
 
 bool supported(const WmaProfile &profile)
@@ -102,6 +122,14 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
+    void monoProfilesKeepTheLevel_data();
+    void monoProfilesKeepTheLevel();
+    void writeFailureGivesTheSystemReason();
+    void workerThreadsChangeNothing_data();
+    void workerThreadsChangeNothing();
+    void workerFailuresSurfaceAtTheNextCall_data();
+    void workerFailuresSurfaceAtTheNextCall();
+    void stopMidFileLeavesNoThread();
 
 private:
     QTemporaryDir m_dir;
@@ -627,24 +655,27 @@ void TestAudioFile::nonFiniteSamplesBecomeSilence()
 void TestAudioFile::losslessProfileKeepsEverySample_data()
 {
     QTest::addColumn<int>("channels");
-    QTest::addColumn<double>("seconds");
-    QTest::newRow("stereo") << 2 << 3.0;
-    QTest::newRow("mono upmixed") << 1 << 2.0;
-    QTest::newRow("one block and a bit") << 2 << 2049.0 / 44100;
+    QTest::addColumn<int>("frames");
+    QTest::newRow("stereo") << 2 << 3 * 44100;
+    QTest::newRow("mono upmixed") << 1 << 2 * 44100;
+    // Lengths around the read size (2034) and the encoder's blocks (2048).
+    for (int frames : {1, 99, 2034, 2049, 2084, 4096, 4097})
+        QTest::addRow("%d frames", frames) << 2 << frames;
 }
 
 void TestAudioFile::losslessProfileKeepsEverySample()
 {
     QFETCH(int, channels);
-    QFETCH(double, seconds);
-    const QString tag = QString("lossless-%1-%2").arg(channels).arg(seconds);
+    QFETCH(int, frames);
+    const QString tag = QString("lossless-%1-%2").arg(channels).arg(frames);
     const QString source = path(tag + ".wav");
     const QString output = path(tag + ".wma");
     // Left and right differ, so a swapped or mixed channel shows.
     QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
                            QString("aevalsrc=exprs='0.4*sin(2*PI*330*t)|0.3*sin(2*PI*517*t)+0.02*(random(0)-0.5)':s=44100:d=%1")
-                               .arg(seconds),
-                           "-ac", QString::number(channels), "-c:a", "pcm_s16le", source}));
+                               .arg(frames / 44100 + 1),
+                           "-af", QString("atrim=end_sample=%1").arg(frames), "-ac", QString::number(channels),
+                           "-c:a", "pcm_s16le", source}));
     const QString error = convert(source, output, 47);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -652,14 +683,201 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     QCOMPARE(out.codec, QString("wmalossless"));
     QCOMPARE(out.sampleRate, 44100);
     QCOMPARE(out.channels, 2);
-    QVERIFY2(qAbs(out.duration - seconds) <= 0.005, qPrintable(QString::number(out.duration)));
+    // Under 10 ms the stated length rounds to nothing and readers estimate it.
+    if (frames >= 441)
+        QVERIFY2(qAbs(out.duration - frames / 44100.0) <= 0.005, qPrintable(QString::number(out.duration)));
     QByteArray original, decoded;
     // Both sides carry the source's own samples.
     const QString both = channels == 1 ? "pan=stereo|c0=c0|c1=c0" : "anull";
     QVERIFY(run("ffmpeg", {"-v", "error", "-i", source, "-af", both, "-f", "s16le", "-"}, &original));
     QVERIFY(run("ffmpeg", {"-v", "error", "-i", output, "-f", "s16le", "-"}, &decoded));
+    QCOMPARE(original.size(), frames * 4);
     QCOMPARE(decoded.size(), original.size());
     QVERIFY(decoded == original);
+}
+
+void TestAudioFile::monoProfilesKeepTheLevel_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("44.1 kHz 48 kbps mono") << 16;
+    QTest::newRow("44.1 kHz 32 kbps mono") << 17;
+}
+
+void TestAudioFile::monoProfilesKeepTheLevel()
+{
+    // An in-phase stereo sine at -1 dBFS must come out mono at -1 dBFS, not
+    // 3 dB louder and clipped.
+    QFETCH(int, profile);
+    const QString source = path(QString("inphase-%1.wav").arg(profile));
+    const QString output = path(QString("inphase-%1.wma").arg(profile));
+    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                           "aevalsrc=exprs='0.8913*sin(2*PI*1000*t)|0.8913*sin(2*PI*1000*t)':s=44100:d=2",
+                           "-c:a", "pcm_f32le", source}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const std::vector<float> decoded = decode(output);
+    QVERIFY(!decoded.empty());
+    float peak = 0;
+    for (float v : decoded)
+        peak = std::max(peak, std::abs(v));
+    const double dbfs = 20 * std::log10(peak);
+    QVERIFY2(qAbs(dbfs + 1.0) <= 0.5, qPrintable(QString::number(dbfs)));
+}
+
+void TestAudioFile::writeFailureGivesTheSystemReason()
+{
+    // A size limit stands in for a full disk: it needs no privileges or mount,
+    // and the writer must pass on EFBIG as it would ENOSPC, not as EIO.
+    const QString output = path("limited.wma");
+    FfmpegAudioFile writer;
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(writer.CreateOutput(output, 0).ok);
+    AudioStatus status;
+    {
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit limited = saved;
+        limited.rlim_cur = 100 * 1024;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const std::vector<float> second(2 * 44100, 0.25f);
+        for (int i = 0; i < 30 && status.ok; ++i)
+            status = writer.WriteSamples(second);
+        if (status.ok)
+            status = writer.Close();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    QVERIFY(!status.ok);
+    QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(status.message));
+    QVERIFY(writer.Close().ok || !writer.IsOpen());
+}
+
+void TestAudioFile::workerThreadsChangeNothing_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QStringList>("codec");
+    QTest::newRow("mp3 to 128 kbps") << 10 << 44100 << 2 << QStringList{"-c:a", "libmp3lame"};
+    QTest::newRow("48 kHz wav to mono") << 16 << 48000 << 2 << QStringList{"-c:a", "pcm_s16le"};
+    QTest::newRow("mono ogg to lossless") << 47 << 44100 << 1 << QStringList{"-c:a", "libvorbis"};
+}
+
+void TestAudioFile::workerThreadsChangeNothing()
+{
+    QFETCH(int, profile);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(QStringList, codec);
+    const QString tag = QString("same-%1").arg(profile);
+    const QString source = path(tag + (codec[1] == "libmp3lame" ? ".mp3" : codec[1] == "libvorbis" ? ".ogg" : ".wav"));
+    QVERIFY(makeSource(source, 7.3, rate, channels, codec));
+
+    QList<QByteArray> outputs;
+    QList<std::vector<float>> reads;
+    for (bool workers : {true, false}) {
+        AudioFileOptions options;
+        options.workerThreads = workers;
+        const QString output = path(tag + (workers ? "-threads.wma" : "-direct.wma"));
+        const QString error = convert(source, output, profile, options);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        outputs << file.readAll();
+
+        // Uneven read sizes, as fades ask for, give the same samples.
+        FfmpegAudioFile reader(options);
+        QVERIFY(reader.Open(source, 0, 1).ok);
+        std::vector<float> all, chunk;
+        for (int i = 0; reader.ReadSamples(std::array{2034, 1, 0, 9000, 333}[i % 5], chunk).ok; ++i) {
+            if (chunk.empty() && i % 5 != 2)
+                break;
+            all.insert(all.end(), chunk.begin(), chunk.end());
+        }
+        QCOMPARE(qint64(all.size()), qint64(reader.SampleCount()) * channels);
+        reads << all;
+    }
+    QVERIFY(outputs[0] == outputs[1]);
+    QVERIFY(reads[0] == reads[1]);
+}
+
+void TestAudioFile::workerFailuresSurfaceAtTheNextCall_data()
+{
+    QTest::addColumn<bool>("decode");
+    QTest::addColumn<int>("goodChunks");
+    QTest::addColumn<bool>("workers");
+    for (bool workers : {true, false}) {
+        const char *mode = workers ? "workers" : "direct";
+        QTest::addRow("decode, %s", mode) << true << 5 << workers;
+        QTest::addRow("encode, %s", mode) << false << 5 << workers;
+        // Everything is queued before the worker fails: Close reports it.
+        QTest::addRow("encode at the end, %s", mode) << false << 1 << workers;
+    }
+}
+
+void TestAudioFile::workerFailuresSurfaceAtTheNextCall()
+{
+    QFETCH(bool, decode);
+    QFETCH(int, goodChunks);
+    QFETCH(bool, workers);
+    const QString source = path("faults.wav");
+    if (!QFile::exists(source))
+        QVERIFY(makeSource(source, 10, 44100, 2, {"-c:a", "pcm_s16le"}));
+    const QString message = decode ? "the decoder broke" : "the encoder broke";
+    AudioFileOptions options;
+    options.workerThreads = workers;
+    (decode ? options.decodeFault : options.encodeFault) = failAfter(goodChunks, message);
+    const int threadsBefore = threadCount();
+
+    TAudioFile2 reader(std::make_unique<FfmpegAudioFile>(options));
+    TAudioFile2 writer(std::make_unique<FfmpegAudioFile>(options));
+    const int chunks = goodChunks == 1 ? 2 : 1000;
+    try {
+        reader.Open(source, 0, 1);
+        writer.SetWmaProfile(10);
+        writer.SetSourceFormat(reader.SourceFormatA(), reader.SourceFormatB());
+        writer.CreateOutput(path("faults.wma"), 0);
+        for (int i = 0; i < chunks; ++i)
+            writer.WriteSamples(reader.ReadSamples(kChunk));
+        reader.Close();
+        writer.Close();
+        QFAIL("the injected failure was not reported");
+    } catch (const AudioFileError &error) {
+        QCOMPARE(error.message(), message);
+    }
+    // As after any failure, the caller closes both; the rest goes quietly.
+    reader.Close();
+    writer.Close();
+    QCOMPARE(threadCount(), threadsBefore);
+    QVERIFY(QFile::remove(path("faults.wma")));
+}
+
+void TestAudioFile::stopMidFileLeavesNoThread()
+{
+    const QString source = path("stop.mp3");
+    const QString output = path("stop.wma");
+    QVERIFY(makeSource(source, 30, 44100, 2, {"-c:a", "libmp3lame"}));
+    const int threadsBefore = threadCount();
+    FfmpegAudioFile reader;
+    FfmpegAudioFile writer;
+    QVERIFY(reader.Open(source, 0, 1).ok);
+    QVERIFY(writer.SetWmaProfile(10).ok);
+    QVERIFY(writer.SetSourceFormat(44100, 2).ok);
+    QVERIFY(writer.CreateOutput(output, 0).ok);
+    std::vector<float> chunk;
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(reader.ReadSamples(kChunk, chunk).ok);
+        QVERIFY(writer.WriteSamples(chunk).ok);
+    }
+    QCOMPARE(threadCount(), threadsBefore + 2);
+    QVERIFY(reader.Close().ok);
+    QVERIFY(writer.Close().ok);
+    QCOMPARE(threadCount(), threadsBefore);
+    // What was written before the stop is all there, in a finished file.
+    QVERIFY2(qAbs(probe(output).duration - 100.0 * kChunk / 44100) <= 0.005,
+             qPrintable(QString::number(probe(output).duration)));
 }
 
 QTEST_GUILESS_MAIN(TestAudioFile)

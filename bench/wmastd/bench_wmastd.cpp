@@ -1,0 +1,276 @@
+// Our standard WMA encoder against libavcodec's wmav2 at every CBR profile:
+// file bit rate, lag, mean NMR and bandwidth (../shared/tools/nmr.py) on real
+// recordings and a music-like synthetic signal, GStreamer's decoded length
+// and lag, and encoding speed on one core, interleaved with the peer.
+#include "../benchtools.h"
+
+#include "audiowriter.h"
+#include "wmaprofiles.h"
+#include "wmastdencoder.h"
+#include "wmav2encoder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstring>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+const char *const kNmrTool = SONBREL_SOURCE_DIR "/../shared/tools/nmr.py";
+
+struct Audio {
+    int rate = 0;
+    int channels = 0;
+    std::vector<float> samples; // interleaved
+    double seconds() const { return double(samples.size()) / channels / rate; }
+};
+
+QByteArray runCapture(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray();
+}
+
+// Any file ffmpeg reads, as float at a given rate and channel count.
+bool readAudio(const QString &path, int rate, int channels, Audio &out, double start = 0, double seconds = 0)
+{
+    QStringList args{"-v", "error"};
+    if (start > 0)
+        args << "-ss" << QString::number(start);
+    if (seconds > 0)
+        args << "-t" << QString::number(seconds);
+    args << "-i" << path << "-f" << "f32le" << "-ar" << QString::number(rate) << "-ac" << QString::number(channels)
+         << "-";
+    const QByteArray raw = runCapture("ffmpeg", args);
+    out.rate = rate;
+    out.channels = channels;
+    out.samples.resize(size_t(raw.size()) / sizeof(float));
+    std::memcpy(out.samples.data(), raw.constData(), out.samples.size() * sizeof(float));
+    return !out.samples.empty();
+}
+
+bool writeWav(const QString &path, const Audio &a)
+{
+    QFile raw(path + ".f32");
+    if (!raw.open(QIODevice::WriteOnly))
+        return false;
+    raw.write(reinterpret_cast<const char *>(a.samples.data()), qint64(a.samples.size() * sizeof(float)));
+    raw.close();
+    const bool ok = bench::runTool("ffmpeg", {"-v", "error", "-y", "-f", "f32le", "-ar", QString::number(a.rate),
+                                              "-ac", QString::number(a.channels), "-i", raw.fileName(), "-c:a",
+                                              "pcm_f32le", path});
+    QFile::remove(raw.fileName());
+    return ok;
+}
+
+// Notes with harmonics and decay, a bass line, hi-hat-like noise bursts and
+// a little reverb-like stereo spread: dense enough to need masking.
+Audio syntheticMusic(double seconds)
+{
+    Audio a{44100, 2, {}};
+    const int frames = int(seconds * a.rate);
+    a.samples.resize(size_t(frames) * 2);
+    const double pi = std::numbers::pi;
+    uint32_t seed = 7;
+    const int scale[] = {0, 2, 4, 7, 9, 12, 14, 16};
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / a.rate;
+        const int beat = int(t * 4);
+        const double inBeat = t * 4 - beat;
+        const double f = 261.63 * std::pow(2.0, scale[(beat * 5) % 8] / 12.0);
+        double melody = 0;
+        for (int h = 1; h <= 10; ++h)
+            melody += std::sin(2 * pi * f * h * t + h) / (h * h * 0.5 + 0.5);
+        melody *= 0.25 * std::exp(-inBeat * 3);
+        const double bass = 0.3 * std::sin(2 * pi * 55.0 * std::pow(2.0, (beat / 4 % 4) / 12.0) * t);
+        seed = seed * 1664525u + 1013904223u;
+        const double noise = (double(seed >> 8) / double(1u << 24) - 0.5);
+        const double hat = (beat % 2 ? 0.15 : 0.05) * noise * std::exp(-std::fmod(t * 8, 1.0) * 25);
+        a.samples[size_t(i) * 2] = float(melody * 0.8 + bass + hat);
+        a.samples[size_t(i) * 2 + 1] = float(melody * 0.6 + bass + hat * 0.7 + 0.02 * noise);
+    }
+    return a;
+}
+
+struct Quality {
+    double nmr = NAN;
+    double bandwidth = NAN;
+    int lag = 0;
+    double kbps = NAN;
+};
+
+Quality judge(const QString &reference, const QString &encoded, double seconds)
+{
+    Quality q;
+    const QString decoded = encoded + ".wav";
+    if (!bench::runTool("ffmpeg", {"-v", "error", "-y", "-i", encoded, "-c:a", "pcm_f32le", decoded}))
+        return q;
+    const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
+    q.nmr = o.value("nmr_total_db").toDouble(NAN);
+    q.bandwidth = o.value("bandwidth_decoded_hz").toDouble(NAN);
+    q.lag = o.value("lag_samples").toInt();
+    q.kbps = double(QFileInfo(encoded).size()) * 8 / seconds / 1000;
+    QFile::remove(decoded);
+    return q;
+}
+
+// GStreamer's plain decode: its length in samples and its lag against the reference.
+QString gstreamerCheck(const QString &reference, const QString &encoded, int rate, int channels)
+{
+    const QString decoded = encoded + ".gst.wav";
+    if (!bench::runTool("gst-launch-1.0", {"-q", "filesrc", "location=" + encoded, "!", "decodebin", "!",
+                                            "audioconvert", "!", "audioresample", "!",
+                                            QStringLiteral("audio/x-raw,format=F32LE,rate=%1,channels=%2").arg(rate).arg(channels),
+                                            "!", "wavenc", "!", "filesink", "location=" + decoded}))
+        return "fails";
+    Audio a;
+    readAudio(decoded, rate, channels, a);
+    const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
+    QFile::remove(decoded);
+    return QStringLiteral("%1/%2").arg(a.samples.size() / size_t(channels)).arg(o.value("lag_samples").toInt());
+}
+
+bool encodeOurs(const Audio &a, int profile, const QString &path)
+{
+    AudioWriter writer;
+    if (!writer.setProfile(profile).ok || !writer.setSourceFormat(a.rate, a.channels).ok || !writer.create(path).ok)
+        return false;
+    const size_t chunk = 4096 * size_t(a.channels);
+    for (size_t pos = 0; pos < a.samples.size(); pos += chunk) {
+        std::vector<float> piece(a.samples.begin() + std::ptrdiff_t(pos),
+                                 a.samples.begin() + std::ptrdiff_t(std::min(a.samples.size(), pos + chunk)));
+        if (!writer.write(piece).ok)
+            return false;
+    }
+    return writer.close().ok;
+}
+
+// Seconds of audio per second of one core, ours and libavcodec's, interleaved runs, medians.
+void speed(const Audio &a, int runs)
+{
+    std::vector<double> ours, peer;
+    for (int r = 0; r < runs; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        WmaStdEncoder encoder(44100, 2, 128000);
+        for (size_t pos = 0; pos < a.samples.size(); pos += 8192)
+            encoder.encode(a.samples.data() + pos, int(std::min<size_t>(8192, a.samples.size() - pos) / 2));
+        encoder.flush();
+        ours.push_back(a.seconds() / (double(timer.nsecsElapsed()) * 1e-9));
+
+        timer.restart();
+        Wmav2Encoder other;
+        EncoderSetup setup;
+        std::vector<EncodedPacket> packets;
+        other.open(EncoderParams{44100, 2, 128000}, setup);
+        const size_t step = size_t(setup.frameSize) * 2;
+        for (size_t pos = 0; pos + step <= a.samples.size(); pos += step) {
+            other.encode(a.samples.data() + pos, setup.frameSize, packets);
+            packets.clear();
+        }
+        other.flush(packets);
+        peer.push_back(a.seconds() / (double(timer.nsecsElapsed()) * 1e-9));
+    }
+    std::sort(ours.begin(), ours.end());
+    std::sort(peer.begin(), peer.end());
+    std::printf("\nSpeed at 44.1 kHz stereo 128 kbps, one core, median of %d: ours %.0f x real time, "
+                "libavcodec %.0f x\n",
+                runs, ours[ours.size() / 2], peer[peer.size() / 2]);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    double seconds = 30;
+    bool peer = true;
+    QStringList recordings;
+    std::vector<int> profiles;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--seconds" && i + 1 < args.size())
+            seconds = args[++i].toDouble();
+        else if (args[i] == "--recording" && i + 1 < args.size())
+            recordings << args[++i];
+        else if (args[i] == "--profiles" && i + 1 < args.size())
+            for (const QString &n : args[++i].split(','))
+                profiles.push_back(n.toInt());
+        else if (args[i] == "--no-peer")
+            peer = false;
+    }
+    if (recordings.isEmpty()) // Debian's drascula-music: orchestral and band game music
+        for (const char *track : {"track2.ogg", "track23.ogg"})
+            if (QFile::exists(QStringLiteral("/usr/share/scummvm/drascula/audio/") + track))
+                recordings << QStringLiteral("/usr/share/scummvm/drascula/audio/") + track;
+    if (profiles.empty())
+        for (int n = 1; n <= kWmaProfileCount; ++n)
+            if (wmaProfileByNumber(n)->rateControl == WmaProfile::RateControl::Cbr)
+                profiles.push_back(n);
+
+    QTemporaryDir dir;
+    std::vector<Audio> sources;
+    QStringList names;
+    for (const QString &r : recordings) {
+        Audio a;
+        if (readAudio(r, 44100, 2, a, 20, seconds)) {
+            sources.push_back(std::move(a));
+            names << QFileInfo(r).baseName();
+        }
+    }
+    sources.push_back(syntheticMusic(seconds));
+    names << "synthetic";
+
+    std::printf("Sources (%.0f s each): %s\n", seconds, qPrintable(names.join(", ")));
+    std::printf("NMR in dB (lower is better), bandwidth in kHz, file rate in kbps; ours | libavcodec\n\n");
+    std::printf("%-34s", "profile");
+    for (const QString &n : names)
+        std::printf(" | %-10.10s kbps  dev%%  lag   NMR  bw  | lavc NMR   bw ", qPrintable(n));
+    std::printf(" | gst len/lag\n");
+    for (int number : profiles) {
+        const WmaProfile &p = *wmaProfileByNumber(number);
+        std::printf("%2d %-31s", number, p.text);
+        QString gst;
+        for (size_t s = 0; s < sources.size(); ++s) {
+            Audio ref;
+            const QString refPath = dir.filePath(QStringLiteral("ref%1-%2.wav").arg(number).arg(s));
+            const QString srcPath = dir.filePath(QStringLiteral("src%1.wav").arg(s));
+            if (!QFile::exists(srcPath))
+                writeWav(srcPath, sources[s]);
+            readAudio(srcPath, p.sampleRate, p.channels, ref);
+            writeWav(refPath, ref);
+            const QString ours = dir.filePath(QStringLiteral("ours%1-%2.wma").arg(number).arg(s));
+            Quality q;
+            if (encodeOurs(ref, number, ours))
+                q = judge(refPath, ours, ref.seconds());
+            Quality l;
+            const QString theirs = dir.filePath(QStringLiteral("lavc%1-%2.wma").arg(number).arg(s));
+            if (peer && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
+                                                  QString::number(p.bitRateKbps * 1000), theirs}))
+                l = judge(refPath, theirs, ref.seconds());
+            std::printf(" | %-10s %5.1f %5.1f %4d %5.1f %4.1f | %5.1f %4.1f ", "", q.kbps,
+                        (q.kbps / p.bitRateKbps - 1) * 100, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
+                        l.bandwidth / 1000);
+            if (s == 0)
+                gst = gstreamerCheck(refPath, ours, p.sampleRate, p.channels) +
+                      QStringLiteral(" of %1").arg(ref.samples.size() / size_t(p.channels));
+            QFile::remove(ours);
+            QFile::remove(theirs);
+            QFile::remove(refPath);
+        }
+        std::printf(" | %s\n", qPrintable(gst));
+        std::fflush(stdout);
+    }
+    speed(sources.back(), 5);
+    return 0;
+}

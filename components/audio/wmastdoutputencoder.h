@@ -1,0 +1,21 @@
+#pragma once
+
+#include "outputencoder.h"
+
+#include <memory>
+
+class WmaStdEncoder;
+
+// Our WMA 9 Standard encoder behind the writer's seam.
+class WmaStdOutputEncoder : public OutputEncoder {
+public:
+    WmaStdOutputEncoder();
+    ~WmaStdOutputEncoder() override;
+
+    AudioStatus open(const EncoderParams &params, EncoderSetup &setup) override;
+    AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) override;
+    AudioStatus flush(std::vector<EncodedPacket> &packets) override;
+
+private:
+    std::unique_ptr<WmaStdEncoder> m_encoder;
+};

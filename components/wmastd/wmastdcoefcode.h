@@ -1,0 +1,37 @@
+#pragma once
+
+#include "wmastdbitwriter.h"
+
+#include <vector>
+
+namespace wmastd {
+
+// Run/level code of one coefficient table: the cost and the bits of a
+// quantised spectrum, in the decoder's order (run of zeros, level, sign;
+// an escape where the table has no code; end-of-block unless the last value
+// fills the range).
+class CoefCode {
+public:
+    CoefCode(int table, int frameLengthBits);
+    // Bits for `q[0..count)`; `escapeBits` follows the block's total gain.
+    int cost(const int *q, int count, int escapeBits) const;
+    void write(const int *q, int count, int escapeBits, BitWriter &out) const;
+
+private:
+    int codeIndex(int level, int run) const; // 0 when the pair needs an escape
+
+    const uint32_t *codes_;
+    const uint8_t *bits_;
+    std::vector<int> levelStart_; // first code of each level
+    std::vector<int> levelRuns_;  // runs each level has codes for
+    int frameLengthBits_;
+};
+
+// Width in bits of an escaped level at this total gain.
+int escapeLevelBits(int totalGain);
+
+// Exponent deltas (-60..60) as the decoder's exponent code reads them.
+int exponentDeltaBits(int delta);
+void writeExponentDelta(int delta, BitWriter &out);
+
+} // namespace wmastd

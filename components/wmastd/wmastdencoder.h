@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace wmastd {
+class FrameCoder;
+class Superframer;
+struct StreamLayout;
+} // namespace wmastd
+
+struct WmaStdPacket {
+    std::vector<uint8_t> data; // exactly blockAlign() bytes
+    int64_t duration = 0;      // samples the decoder outputs for it, per channel
+};
+
+// Our WMA 9 Standard (format tag 0x0161) encoder at a constant bit rate.
+// The decoder drops the first leadIn() samples it outputs; the encoder puts
+// that much silence in front, so output starts with the first sample given.
+class WmaStdEncoder {
+public:
+    static constexpr int FormatTag = 0x0161;
+
+    WmaStdEncoder(int sampleRate, int channels, int bitRate);
+    ~WmaStdEncoder();
+    WmaStdEncoder(const WmaStdEncoder &) = delete;
+    WmaStdEncoder &operator=(const WmaStdEncoder &) = delete;
+
+    std::vector<uint8_t> extradata() const; // the 10 bytes after the format header
+    int blockAlign() const { return blockAlign_; }
+    int bitRate() const { return bitRate_; }
+    int frameLength() const;
+    int leadIn() const { return 2 * frameLength(); }
+
+    // Interleaved samples in [-1, 1]; the superframes that are complete come out.
+    std::vector<WmaStdPacket> encode(const float *interleaved, int frames);
+    // Codes the rest, padded with silence to a whole frame.
+    std::vector<WmaStdPacket> flush();
+
+private:
+    void codeFrames(int64_t available);
+    std::vector<WmaStdPacket> take();
+
+    int sampleRate_;
+    int channels_;
+    int bitRate_;
+    std::unique_ptr<wmastd::StreamLayout> layout_;
+    std::unique_ptr<wmastd::FrameCoder> coder_;
+    std::unique_ptr<wmastd::Superframer> framer_;
+    int blockAlign_ = 0;
+    double frameBits_ = 0; // average bits a frame may spend
+    int maxFrameBits_ = 0;
+    std::vector<std::vector<float>> signal_; // per channel, from the first sample not yet behind us
+    int64_t signalStart_ = 0;                // stream position of signal_[c][0]
+    int64_t framesCoded_ = 0;
+    int64_t samplesIn_ = 0;
+    bool flushed_ = false;
+};
