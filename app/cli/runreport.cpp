@@ -2,7 +2,6 @@
 
 #include "filelistmodel.h"
 #include "platformfiles.h"
-#include "rules.h"
 
 #include <QStringList>
 
@@ -12,18 +11,32 @@
 void RunReport::rowStarted(int row)
 {
     m_label = m_list.caption(row);
-    draw(0);
+    m_running.insert(row, 0.0);
+    draw();
 }
 
-void RunReport::rowProgress(int, int done, int total)
+void RunReport::rowProgress(int row, int done, int total)
 {
-    draw(std::clamp(MulDiv(done, 100, total), 0, 100));
+    m_running.insert(row, total > 0 ? std::clamp(double(done) / total, 0.0, 1.0) : 0.0);
+    draw();
 }
 
-void RunReport::draw(int percent)
+void RunReport::rowFinished(int row, const RowResult &result)
 {
-    if (!m_interactive)
+    RunRecord::rowFinished(row, result);
+    m_running.remove(row);
+    ++m_finished;
+    draw();
+}
+
+void RunReport::draw()
+{
+    if (!m_interactive || m_list.count() == 0)
         return;
+    double done = m_finished;
+    for (const double part : std::as_const(m_running))
+        done += part;
+    const int percent = std::clamp(int(done * 100 / m_list.count()), 0, 100);
     constexpr int width = 30;
     const int filled = percent * width / 100;
     const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));

@@ -6,14 +6,16 @@
 
 class FileListModel;
 
-// How a command-line run shows itself: a redrawn progress line while it runs
-// (on a terminal only), then one line per row and the exit code.
+// How a command-line run shows itself: a redrawn line with the whole batch's
+// progress while it runs (on a terminal only), then one line per row and the
+// exit code.
 class RunReport : public RunRecord {
 public:
     RunReport(const FileListModel &list, bool interactive) : m_list(list), m_interactive(interactive) {}
 
     void rowStarted(int row) override;
     void rowProgress(int row, int done, int total) override;
+    void rowFinished(int row, const RowResult &result) override;
     void runFinished() override;
 
     // "status<TAB>output<TAB>source" for every row, in row order.
@@ -22,10 +24,12 @@ public:
     int exitCode() const;
 
 private:
-    void draw(int percent);
+    void draw();
 
     const FileListModel &m_list;
     bool m_interactive;
     bool m_drawn = false;
     QString m_label;
+    int m_finished = 0;
+    QHash<int, double> m_running;  // rows in progress: the part done
 };

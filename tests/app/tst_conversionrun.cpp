@@ -334,6 +334,32 @@ private slots:
         QCOMPARE(messages.errors.size(), 1);
     }
 
+    // Two jobs: a row that fails ends the run as one job would, rows before
+    // it are converted, no row after it starts once the failure is known,
+    // and rows are reported in row order.
+    void failureWithTwoJobs()
+    {
+        TAudioFile2 reader(std::make_unique<FakeAudioFile>(m_state)), writer(std::make_unique<FakeAudioFile>(m_state));
+        m_run->addJob(reader, writer);
+        Messages::Recorder messages;
+        for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
+            addRow(QString(name).left(1), name);
+        m_state->sources["c.mp3"].failRead = true;
+        m_run->ConvertAll();
+        const QStringList states = statuses();
+        QCOMPARE(states.mid(0, 3), QStringList({"finish", "finish", "Failed"}));
+        for (const QString &state : states.mid(3))
+            QVERIFY(state == "finish" || state == "Unconvert");
+        QCOMPARE(messages.errors, QStringList{"cannot decode"});
+        QStringList finished;
+        for (const QString &event : m_log.events)
+            if (event.startsWith("finish"))
+                finished << event.section(' ', 1, 1);
+        QCOMPARE(finished, QStringList({"0", "1", "2", "3", "4"}).mid(0, finished.size()));
+        QVERIFY(!QFile::exists(out() + "/.c.wma.part") && !QFile::exists(out() + "/c.wma"));
+        QVERIFY(!m_run->ConversionActive());
+    }
+
     void tagFailureIsReportedAndTheAudioKept()
     {
         Messages::Recorder messages;
