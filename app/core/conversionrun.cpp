@@ -143,44 +143,46 @@ void ConversionRun::convertOneByOne(const QString &folder)
 {
     Job &job = *m_jobs.first();
     RowConverter converter(job.reader, job.writer, m_held, m_tagWriter);
-    const int rows = m_list.count();
-    for (int row = 0; row < rows; ++row) {
-        pump();
-        if (!m_active)
-            break;
-        notify([row](RunObserver &o) { o.rowStarted(row); });
-        RowResult result;
-        const std::optional<QString> failure = failureOf([&] {
+    int currentRow = -1;
+    const std::optional<QString> failure = failureOf([&] {
+        const int rows = m_list.count();
+        for (int row = 0; row < rows; ++row) {
+            pump();
+            if (!m_active)
+                break;
+            currentRow = row;
+            notify([row](RunObserver &o) { o.rowStarted(row); });
+            RowResult result;
             if (const std::optional<RowResult> skipped = converter.start(rowOf(row), folder)) {
                 result = *skipped;
-                return;
+            } else {
+                m_list.setRowState(row, RowState::Converting);
+                const auto keepGoing = [this] {
+                    // Twice: events posted while the first pass handles others (a
+                    // click that queues more work) are handled before the next read.
+                    pump();
+                    pump();
+                    return m_active.load();
+                };
+                result = converter.transfer(keepGoing, [&](int done, int total) {
+                    notify([&](RunObserver &o) { o.rowProgress(row, done, total); });
+                });
             }
-            m_list.setRowState(row, RowState::Converting);
-            const auto keepGoing = [this] {
-                // Twice: events posted while the first pass handles others (a
-                // click that queues more work) are handled before the next read.
-                pump();
-                pump();
-                return m_active.load();
-            };
-            result = converter.transfer(keepGoing, [&](int done, int total) {
-                notify([&](RunObserver &o) { o.rowProgress(row, done, total); });
-            });
-        });
-        if (failure) {
-            // Nothing half done is left behind: both files closed, the
-            // partial output removed, the row marked, the window idle again.
-            converter.abandon();
-            finishRow(row, {RowResult::Failed, *failure, {}});
-            m_active = false;
-            notify([](RunObserver &o) { o.runFinished(); });
-            Messages::error(*failure);
-            return;
+            currentRow = -1;
+            finishRow(row, result);
         }
-        finishRow(row, result);
+    });
+    if (failure) {
+        // Nothing half done is left behind: both files closed, the partial
+        // output removed, the row marked, the window idle again.
+        converter.abandon();
+        if (currentRow >= 0)
+            finishRow(currentRow, {RowResult::Failed, *failure, {}});
     }
     m_active = false;
     notify([](RunObserver &o) { o.runFinished(); });
+    if (failure)
+        Messages::error(*failure);
 }
 
 void ConversionRun::convertInJobs(const QString &folder)
@@ -208,7 +210,11 @@ void ConversionRun::convertInJobs(const QString &folder)
     };
 
     for (;;) {
-        pump();
+        if (const std::optional<QString> failed = failureOf([this] { pump(); })) {
+            // The jobs still running finish their rows; nothing new starts.
+            if (failure.isEmpty())
+                failure = *failed;
+        }
         for (Job *job : m_jobs) {
             if (job->row < 0 || !job->finished)
                 continue;

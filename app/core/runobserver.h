@@ -19,7 +19,8 @@ struct RowResult {
 
 // Whoever shows a run: the window's progress bar, the terminal. Events come
 // in this order for every row the run visits: rowStarted, rowProgress any
-// number of times, rowFinished; runFinished once at the end.
+// number of times, rowFinished; runFinished once at the end. With several
+// jobs the rows overlap, but rows still start and finish in row order.
 class RunObserver {
 public:
     virtual ~RunObserver() = default;
