@@ -146,6 +146,21 @@ void storeFrame(TagInfo &tag, int index, const QByteArray &content)
     }
 }
 
+// The first non-zero byte at or after `pos`, or `end` when there is none.
+qint64 nextNonZero(QIODevice &device, qint64 pos, qint64 end)
+{
+    while (pos < end) {
+        const QByteArray chunk = readAt(device, pos, qMin<qint64>(4096, end - pos));
+        if (chunk.isEmpty())
+            return end;
+        const auto found = std::find_if(chunk.begin(), chunk.end(), [](char c) { return c != '\0'; });
+        if (found != chunk.end())
+            return pos + (found - chunk.begin());
+        pos += chunk.size();
+    }
+    return end;
+}
+
 // Walks the frames between `pos` and `end` of the device. Every step moves
 // forward by at least one header, so the walk always ends.
 void walkFrames(QIODevice &device, qint64 pos, qint64 end, TagInfo &tag)
@@ -154,8 +169,12 @@ void walkFrames(QIODevice &device, qint64 pos, qint64 end, TagInfo &tag)
     const qint64 headerSize = v22 ? 6 : 10;
     while (pos + headerSize <= end) {
         const QByteArray header = readAt(device, pos, headerSize);
-        if (header.isEmpty() || header[0] == '\0') // cut file, or padding
+        if (header.isEmpty()) // cut file
             return;
+        if (header[0] == '\0') { // padding: some writers put frames after it
+            pos = nextNonZero(device, pos, end);
+            continue;
+        }
         const QByteArray id = header.left(v22 ? 3 : 4);
         const qint64 contentStart = pos + headerSize;
         qint64 size = 0;
@@ -215,25 +234,43 @@ QString yearOf(const TagInfo &tag)
 
 } // namespace
 
+namespace {
+
+// The end of the tag that starts the device, or 0 when there is none (or it
+// claims more bytes than the device has).
+qint64 id3v2TagEnd(QIODevice &device, QByteArray &header)
+{
+    if (!device.isOpen() || device.isSequential())
+        return 0;
+    header = readAt(device, 0, 10);
+    if (header.size() < 10 || !header.startsWith("ID3"))
+        return 0;
+    // The size bytes are taken whole, as they always were; in a valid tag
+    // their high bits are clear anyway.
+    const qint64 tagEnd = qint64(quint8(header[6])) * 2097152 + qint64(quint8(header[7])) * 16384 +
+                          qint64(quint8(header[8])) * 128 + qint64(quint8(header[9])) + 10;
+    return tagEnd > device.size() ? 0 : tagEnd;
+}
+
+} // namespace
+
+bool hasID3v2Tag(QIODevice &device)
+{
+    QByteArray header;
+    return id3v2TagEnd(device, header) > 0;
+}
+
 ID3StructV2 parseID3v2(QIODevice &device)
 {
     ID3StructV2 result;
-    if (!device.isOpen() || device.isSequential())
-        return result;
-    const qint64 fileSize = device.size();
-    const QByteArray header = readAt(device, 0, 10);
-    if (header.size() < 10 || !header.startsWith("ID3"))
+    QByteArray header;
+    const qint64 tagEnd = id3v2TagEnd(device, header);
+    if (tagEnd == 0)
         return result;
 
     TagInfo tag;
     tag.Version = quint8(header[3]);
     tag.Flags = quint8(header[5]);
-    // The size bytes are taken whole, as they always were; in a valid tag
-    // their high bits are clear anyway.
-    const qint64 tagEnd = qint64(quint8(header[6])) * 2097152 + qint64(quint8(header[7])) * 16384 +
-                          qint64(quint8(header[8])) * 128 + qint64(quint8(header[9])) + 10;
-    if (tagEnd > fileSize)
-        return result;
     if (tag.Version == 2 && (tag.Flags & kV22Compressed))
         return result; // no compression scheme was ever defined for it
 

@@ -21,3 +21,5 @@ void ReadID3v2(const QString &fileName);
 // allocates no more than that size at once.
 ID3StructV2 parseID3v2(QIODevice &device);
 ID3StructV2 parseID3v2(const QByteArray &fileBytes);
+// True when the device starts with an ID3v2 tag that fits in it.
+bool hasID3v2Tag(QIODevice &device);

@@ -3,6 +3,7 @@
 #include "wmatags.h"
 
 #include <QFile>
+#include <QSet>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -25,6 +26,13 @@ constexpr Guid ContentDescriptionGuid = {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xC
                                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr Guid ExtendedDescriptionGuid = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
                                           0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+
+constexpr Guid HeaderExtensionGuid = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
+                                      0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr Guid MetadataGuid = {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48,
+                               0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA};
+constexpr Guid MetadataLibraryGuid = {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49,
+                                      0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54};
 
 constexpr qsizetype ObjectHeaderSize = 24;
 constexpr qsizetype HeaderObjectSize = 30; // current layout: + object count and two reserved bytes
@@ -177,7 +185,9 @@ void readEarlyDescription(Cursor &cursor, WMATagInfo &work)
 
 void walkEarlyHeader(Cursor &cursor, quint64 headerSize, WMATagInfo &work)
 {
-    quint64 remaining = headerSize > quint64(ObjectHeaderSize) ? headerSize - ObjectHeaderSize : 0;
+    // The walk's budget is the whole declared size: a child as large as the
+    // header itself (as some writers declare it) is still read.
+    quint64 remaining = headerSize;
     while (remaining > 0 && !cursor.ended()) {
         const qsizetype start = cursor.position();
         const bool description = cursor.matches(EarlyDescriptionGuid);
@@ -193,10 +203,13 @@ void walkEarlyHeader(Cursor &cursor, quint64 headerSize, WMATagInfo &work)
     }
 }
 
+// The attribute values met so far. A name given more than once keeps the
+// value met first in the header, wherever it is stored, as the library path
+// reads it; names are matched exactly, as there.
 struct CurrentLayoutValues {
+    QSet<QString> names;
     std::optional<quint32> trackNumber;
     std::optional<quint32> track;
-    bool album = false, year = false, genre = false;
     // Content description texts that some writers keep among the extended
     // attributes; used where the content description leaves them empty.
     std::optional<QString> title, author, description;
@@ -222,7 +235,38 @@ void readContentDescription(Cursor cursor, WMATagInfo &work)
     }
 }
 
-void readExtendedDescription(Cursor cursor, WMATagInfo &work, CurrentLayoutValues &seen)
+// One attribute, its value at the cursor. Texts and 32-bit numbers only, as
+// the library path takes them.
+void applyAttribute(const QString &name, quint16 type, Cursor &cursor, quint64 valueLength, WMATagInfo &work,
+                    CurrentLayoutValues &values)
+{
+    if (values.names.contains(name))
+        return;
+    values.names.insert(name);
+    if (type == 0) {
+        const QString text = readLibraryText(cursor, valueLength);
+        if (name == QLatin1StringView("WM/AlbumTitle"))
+            setWmaTagText(work.Album, text);
+        else if (name == QLatin1StringView("WM/Year"))
+            setWmaTagText(work.Year, text);
+        else if (name == QLatin1StringView("WM/Genre"))
+            setWmaTagText(work.Genre, text);
+        else if (name == QLatin1StringView("Title"))
+            values.title = text;
+        else if (name == QLatin1StringView("Author"))
+            values.author = text;
+        else if (name == QLatin1StringView("Description"))
+            values.description = text;
+    } else if (type == 3 && valueLength == 4) {
+        const quint32 number = quint32(cursor.number(4));
+        if (name == QLatin1StringView("WM/TrackNumber"))
+            values.trackNumber = number;
+        else if (name == QLatin1StringView("WM/Track"))
+            values.track = number;
+    }
+}
+
+void readExtendedDescription(Cursor cursor, WMATagInfo &work, CurrentLayoutValues &values)
 {
     const quint16 count = quint16(cursor.number(2));
     for (quint16 i = 0; i < count && !cursor.ended(); ++i) {
@@ -233,30 +277,47 @@ void readExtendedDescription(Cursor cursor, WMATagInfo &work, CurrentLayoutValue
         const qsizetype valueStart = cursor.position();
         if (cursor.ended())
             return;
-        // Texts and 32-bit numbers only, as the library path takes them; the first of a name wins.
-        if (type == 0 && sameName(name, QLatin1StringView("WM/AlbumTitle")) && !seen.album) {
-            setWmaTagText(work.Album, readLibraryText(cursor, valueLength));
-            seen.album = true;
-        } else if (type == 0 && sameName(name, QLatin1StringView("WM/Year")) && !seen.year) {
-            setWmaTagText(work.Year, readLibraryText(cursor, valueLength));
-            seen.year = true;
-        } else if (type == 0 && sameName(name, QLatin1StringView("WM/Genre")) && !seen.genre) {
-            setWmaTagText(work.Genre, readLibraryText(cursor, valueLength));
-            seen.genre = true;
-        } else if (type == 0 && name == QLatin1StringView("Title") && !seen.title) {
-            seen.title = readLibraryText(cursor, valueLength);
-        } else if (type == 0 && name == QLatin1StringView("Author") && !seen.author) {
-            seen.author = readLibraryText(cursor, valueLength);
-        } else if (type == 0 && name == QLatin1StringView("Description") && !seen.description) {
-            seen.description = readLibraryText(cursor, valueLength);
-        } else if (type == 3 && valueLength == 4) {
-            const quint32 number = quint32(cursor.number(4));
-            if (sameName(name, QLatin1StringView("WM/TrackNumber")) && !seen.trackNumber)
-                seen.trackNumber = number;
-            else if (sameName(name, QLatin1StringView("WM/Track")) && !seen.track)
-                seen.track = number;
-        }
+        applyAttribute(name, type, cursor, valueLength, work, values);
         cursor.seek(quint64(valueStart) + valueLength);
+    }
+}
+
+// The metadata and metadata library objects: records with a language and a
+// stream, a name length in bytes and a 32-bit value length.
+void readMetadataRecords(Cursor cursor, WMATagInfo &work, CurrentLayoutValues &values)
+{
+    const quint16 count = quint16(cursor.number(2));
+    for (quint16 i = 0; i < count && !cursor.ended(); ++i) {
+        cursor.take(4); // language and stream
+        const quint16 nameLength = quint16(cursor.number(2));
+        const quint16 type = quint16(cursor.number(2));
+        const quint32 valueLength = quint32(cursor.number(4));
+        const QString name = readLibraryText(cursor, nameLength);
+        const qsizetype valueStart = cursor.position();
+        if (cursor.ended())
+            return;
+        applyAttribute(name, type, cursor, valueLength, work, values);
+        cursor.seek(quint64(valueStart) + valueLength);
+    }
+}
+
+// The header extension object: 22 bytes of its own, then objects of the
+// same form as the header's children.
+void readHeaderExtension(Cursor cursor, WMATagInfo &work, CurrentLayoutValues &values)
+{
+    cursor.take(18);
+    const quint64 dataSize = cursor.number(4);
+    const qsizetype end = qsizetype(std::min<quint64>(dataSize, quint64(cursor.left()))) + cursor.position();
+    while (cursor.position() + ObjectHeaderSize <= end && !cursor.ended()) {
+        const qsizetype start = cursor.position();
+        const unsigned char *guid = cursor.take(16);
+        const quint64 size = cursor.number(8);
+        if (cursor.ended() || size < quint64(ObjectHeaderSize) || size > quint64(end - start))
+            return;
+        const Cursor body(QByteArrayView(guid + ObjectHeaderSize, qsizetype(size) - ObjectHeaderSize));
+        if (std::memcmp(guid, MetadataGuid, 16) == 0 || std::memcmp(guid, MetadataLibraryGuid, 16) == 0)
+            readMetadataRecords(body, work, values);
+        cursor.seek(quint64(start) + size);
     }
 }
 
@@ -284,6 +345,8 @@ void walkCurrentHeader(Cursor &cursor, quint64 headerSize, WMATagInfo &work)
             contentDescription = true;
         } else if (std::memcmp(guid, ExtendedDescriptionGuid, 16) == 0) {
             readExtendedDescription(body, work, seen);
+        } else if (std::memcmp(guid, HeaderExtensionGuid, 16) == 0) {
+            readHeaderExtension(body, work, seen);
         }
         cursor.seek(quint64(start) + size);
     }

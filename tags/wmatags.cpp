@@ -9,6 +9,7 @@
 #include <QLibrary>
 
 #include <algorithm>
+#include <new>
 #include <iterator>
 #include <memory>
 
@@ -28,6 +29,10 @@ constexpr const char16_t *TrackName = AttributeNames[16];
 constexpr const char16_t *GenreName = AttributeNames[19];
 constexpr const char16_t *YearName = AttributeNames[20];
 constexpr const char16_t *TrackNumberName = AttributeNames[21];
+
+// Beyond the table: the disc number and cover that a converted file carries too.
+constexpr const char16_t *PartOfSetName = u"WM/PartOfSet";
+constexpr const char16_t *PictureName = u"WM/Picture";
 
 constexpr std::uint16_t AttributeBufferSize = 256;
 
@@ -54,14 +59,76 @@ bool isRegularFile(const QString &fileName)
     return QFileInfo(fileName).isFile();
 }
 
-InfoPointer openInfo(const QString &fileName)
+InfoPointer openInfo(const QString &fileName, qint32 *status = nullptr)
 {
     InitWMAModule();
     WMAudioCreateInfoFunction createInfo = module().createInfo;
     IWMAudioInfo *info = nullptr;
-    if (!createInfo || createInfo(reinterpret_cast<const char16_t *>(fileName.utf16()), &info) != WMA_S_OK)
+    const qint32 result =
+        createInfo ? createInfo(reinterpret_cast<const char16_t *>(fileName.utf16()), &info) : WMA_E_FAIL;
+    if (status)
+        *status = result;
+    if (result != WMA_S_OK || !info)
         return nullptr;
     return InfoPointer(info);
+}
+
+// Keeps the first failure of several library calls.
+struct FirstFailure {
+    qint32 status = WMA_S_OK;
+    void operator<<(qint32 next)
+    {
+        if (status == WMA_S_OK)
+            status = next;
+    }
+};
+
+qint32 writeExtras(IWMAudioInfo *info, const WmaTagExtras &extras)
+{
+    FirstFailure failure;
+    if (extras.DiscNumber != 0)
+        failure << SetTextAttribute(info, PartOfSetName, QString::number(extras.DiscNumber));
+    if (!extras.Picture.isEmpty()) {
+        void *object = nullptr;
+        if (info->QueryInterface(WMA_IID_AUDIOINFO2, &object) != WMA_S_OK || !object)
+            return WMA_E_NOINTERFACE;
+        const InfoPointer owner(static_cast<IWMAudioInfo2 *>(object));
+        const QByteArray value = wmaPictureValue(extras.Picture);
+        failure << static_cast<IWMAudioInfo2 *>(object)->WriteLongAttribute(
+            PictureName, WMA_TYPE_BINARY, reinterpret_cast<const std::uint8_t *>(value.constData()),
+            std::uint32_t(value.size()));
+    }
+    return failure.status;
+}
+
+// `opened` tells the old entry point's callers whether the library took the file.
+TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras, bool &opened)
+{
+    opened = false;
+    if (!WMASdkAvailable())
+        return {false, QStringLiteral("the WMA tag library (libwmaudsdk.so) could not be loaded")};
+    if (!isRegularFile(fileName))
+        return {false, QStringLiteral("it is not a regular file")};
+    const WmaWritableFile writable(fileName);
+    qint32 status = WMA_S_OK;
+    const InfoPointer info = openInfo(fileName, &status);
+    if (!info)
+        return {false, wmaStatusText(status)};
+    opened = true;
+    FirstFailure failure;
+    failure << SetTextAttribute(info.get(), AuthorName, wmaFieldText(tag.Artist));
+    failure << SetTextAttribute(info.get(), TitleName, wmaFieldText(tag.Title));
+    failure << SetTextAttribute(info.get(), AlbumTitleName, wmaFieldText(tag.Album));
+    failure << SetTextAttribute(info.get(), YearName, wmaFieldText(tag.Year));
+    failure << SetTextAttribute(info.get(), DescriptionName, wmaFieldText(tag.Comment));
+    failure << SetTextAttribute(info.get(), GenreName, wmaFieldText(tag.Genre));
+    failure << SetNumberAttribute(info.get(), TrackNumberName, tag.TrackNumber);
+    failure << writeExtras(info.get(), extras);
+    // Whatever was accepted is stored even after a refused value, as before.
+    failure << info->Finish();
+    if (failure.status != WMA_S_OK)
+        return {false, wmaStatusText(failure.status)};
+    return {true, {}};
 }
 
 // Reads into a 256-byte buffer as the library's callers always have; the
@@ -173,23 +240,58 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag)
 int WriteWMATag(const QString &fileName, WMATagInfo tag)
 {
     try {
-        if (!WMASdkAvailable() || !isRegularFile(fileName))
-            return 0;
-        const WmaWritableFile writable(fileName);
-        const InfoPointer info = openInfo(fileName);
-        if (!info)
-            return 0;
-        SetTextAttribute(info.get(), AuthorName, wmaFieldText(tag.Artist));
-        SetTextAttribute(info.get(), TitleName, wmaFieldText(tag.Title));
-        SetTextAttribute(info.get(), AlbumTitleName, wmaFieldText(tag.Album));
-        SetTextAttribute(info.get(), YearName, wmaFieldText(tag.Year));
-        SetTextAttribute(info.get(), DescriptionName, wmaFieldText(tag.Comment));
-        SetTextAttribute(info.get(), GenreName, wmaFieldText(tag.Genre));
-        SetNumberAttribute(info.get(), TrackNumberName, tag.TrackNumber);
-        info->Finish();
-        return -1;
+        bool opened = false;
+        writeTag(fileName, tag, {}, opened);
+        return opened ? -1 : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras)
+{
+    try {
+        bool opened = false;
+        return writeTag(fileName, tag, extras, opened);
+    } catch (const std::bad_alloc &) {
+        return {false, QStringLiteral("not enough memory")};
+    } catch (...) {
+        return {false, QStringLiteral("an unexpected error")};
+    }
+}
+
+QByteArray wmaPictureValue(const CoverPicture &picture)
+{
+    QByteArray value;
+    const auto appendLe = [&value](quint32 number, int size) {
+        for (int i = 0; i < size; ++i)
+            value.append(char(number >> (8 * i)));
+    };
+    appendLe(picture.type, 1);
+    appendLe(quint32(picture.data.size()), 4);
+    for (const QChar c : picture.mimeType)
+        appendLe(c.unicode(), 2);
+    appendLe(0, 2); // end of the MIME type
+    appendLe(0, 2); // the empty description
+    return value + picture.data;
+}
+
+QString wmaStatusText(qint32 status)
+{
+    if (const int error = wmaStatusErrno(status))
+        return qt_error_string(error);
+    switch (status) {
+    case WMA_E_NOTASF:
+        return QStringLiteral("it is not a WMA file that the tag library can read");
+    case WMA_E_BADHEADER:
+        return QStringLiteral("its header does not match its contents");
+    case WMA_E_WRITEFAILED:
+        return QStringLiteral("its header could not be rewritten");
+    case WMA_E_NOINTERFACE:
+        return QStringLiteral("the WMA tag library is too old to store pictures");
+    default:
+        return QStringLiteral("the WMA tag library failed (status 0x%1)")
+            .arg(quint32(status), 8, 16, QLatin1Char('0'));
     }
 }
 

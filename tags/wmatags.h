@@ -1,5 +1,7 @@
 #pragma once
 
+#include "coverpicture.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -29,6 +31,29 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag);
 // missing or cannot open the file (the file is then left as it was). A file
 // whose owner write bit is clear gets it for the write and its mode back after.
 int WriteWMATag(const QString &fileName, WMATagInfo tag);
+
+// What the WMA output gets beyond the fields of WMATagInfo.
+struct WmaTagExtras {
+    quint16 DiscNumber = 0; // "WM/PartOfSet", written as text when not 0
+    CoverPicture Picture;   // "WM/Picture", written when not empty
+};
+
+// The outcome of a tag write, for callers that tell the user: `reason` says
+// why the tags are not in the file ("No space left on device").
+struct TagWriteResult {
+    bool written = false;
+    QString reason;
+};
+
+// Writes the record's fields as WriteWMATag does, then the extras, and stores
+// them in the file; the file is left as it was when that fails.
+TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras = {});
+
+// The WM/Picture value: picture type, data length, MIME type and an empty
+// description (both zero-terminated UTF-16LE), then the data.
+QByteArray wmaPictureValue(const CoverPicture &picture);
+// A library status as a reason that a user can read.
+QString wmaStatusText(qint32 status);
 
 bool WMASdkAvailable();
 // Loads libwmaudsdk.so from libraryFolder(); the first read or write does it

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "coverpicture.h"
+
 #include <QString>
 #include <QVector>
 
@@ -12,6 +14,9 @@ struct AudioFileinfo {
     QString comment;
     QString genre;
     qint32 duration = 0;  // milliseconds
+    quint16 track = 0;    // 0: none
+    quint16 disc = 0;     // 0: none
+    CoverPicture cover{};
 
     bool operator==(const AudioFileinfo &) const = default;
 };

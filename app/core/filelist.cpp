@@ -4,6 +4,7 @@
 #include "messages.h"
 #include "platformfiles.h"
 #include "rules.h"
+#include "sourcekinds.h"
 #include "taudiofile2.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,8 @@ bool FileList::AddOneFile(const QString &givenPath)
     int channels = 0;
     bool probed = false;
     try {
+        if (!contentMatchesKind(path))
+            throw AudioFileError(QStringLiteral("not the kind its name says"));
         if (m_reader.IsOpen())
             m_reader.Close();
         m_reader.Open(path, 0, 1);
@@ -109,10 +112,7 @@ void FileList::AddPaths(const QStringList &paths)
 
 bool FileList::hasFolderExtension(const QString &fileName)
 {
-    static const QStringList extensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".ogg"),
-                                        QStringLiteral(".wma"), QStringLiteral(".vox")};
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot >= 0 && extensions.contains(fileName.mid(dot).toLower());
+    return sourceKindOf(fileName) != nullptr;
 }
 
 QList<PlatformFiles::FolderFile> FileList::folderEntries(const QString &folder)

@@ -1,47 +1,57 @@
 #include "tagintake.h"
 
 #include "filelistmodel.h"
-#include "id3v2.h"
+#include "id3v1.h"
 #include "oggcomments.h"
 #include "rules.h"
-#include "wmatags.h"
+#include "sourcekinds.h"
+#include "taglibtags.h"
 
 #include <QFileInfo>
 
 namespace {
 
-// The five values the intake takes from whichever tag the file has.
+// What the intake takes from whichever tag the file has. The year is kept
+// only from the readers that were added with the newer kinds (and ID3v1);
+// the older readers' years stay out of the record, as they always have.
 struct IntakeValues {
-    QString title, artist, album, comment, genre;
+    QString title, artist, album, comment, genre, year;
+    quint16 track = 0, disc = 0;
+    CoverPicture cover;
 };
-
-QString lowerExtension(const QString &path)
-{
-    const QString name = QFileInfo(path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : name.mid(dot).toLower();
-}
 
 bool readTags(const QString &path, IntakeValues &values)
 {
-    const QString extension = lowerExtension(path);
-    if (extension == QLatin1String(".wma")) {
-        WMATagInfo tag{};  // every field empty: nothing of an earlier file remains
+    const SourceKind *kind = sourceKindOf(path);
+    switch (kind ? kind->reader : TagReader::None) {
+    case TagReader::Wma: {
+        WMATagInfo tag{}; // every field empty: nothing of an earlier file remains
         ReadWMATag(path, tag);
         values = {wmaTagText(tag.Title), wmaTagText(tag.Artist), wmaTagText(tag.Album), wmaTagText(tag.Comment),
-                  wmaTagText(tag.Genre)};
+                  wmaTagText(tag.Genre), {}, tag.TrackNumber, 0, {}};
         return true;
     }
-    if (extension == QLatin1String(".ogg")) {
+    case TagReader::Ogg: {
         OGGTag tag;
         ReadOggComments(path, tag);
-        values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre};
+        values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, {}, leadingNumber(tag.TrackNumber), 0, {}};
         return true;
     }
-    if (extension == QLatin1String(".mp3")) {
-        ReadID3v2(path);
-        values = {ID3Tag.Title, ID3Tag.Artist, ID3Tag.Album, ID3Tag.Comment, ID3Tag.Genre};
+    case TagReader::Id3: {
+        const bool trailer = ReadID3(path) == ID3TagKind::V1;
+        values = {ID3Tag.Title, ID3Tag.Artist, ID3Tag.Album, ID3Tag.Comment, ID3Tag.Genre,
+                  trailer ? ID3Tag.Year : QString(), leadingNumber(ID3Tag.Track), 0, {}};
         return true;
+    }
+    case TagReader::TagLib: {
+        TagLibTag tag;
+        ReadTagLibTag(path, tag);
+        values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, tag.Year, tag.TrackNumber, tag.DiscNumber,
+                  tag.Cover};
+        return true;
+    }
+    case TagReader::None:
+        break;
     }
     return false;
 }
@@ -62,17 +72,22 @@ void TagIntake(const QString &path, FileListModel &list, int row)
     record.album = values.album;
     record.comment = values.comment;
     record.genre = values.genre;
+    record.year = values.year;
+    record.track = values.track;
+    record.disc = values.disc;
+    record.cover = values.cover;
 }
 
 QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
 {
     // Every output is WMA; its name does not say so while it is still partial.
-    WMATagInfo tag{};  // the comment and track number are never carried
+    WMATagInfo tag{};  // the comment is never carried
     setWmaTagText(tag.Title, record.title);
     setWmaTagText(tag.Artist, record.artist);
     setWmaTagText(tag.Album, record.album);
     setWmaTagText(tag.Year, record.year);
     setWmaTagText(tag.Genre, record.genre);
-    WriteWMATag(outputPath, tag);
-    return {};
+    tag.TrackNumber = record.track;
+    const TagWriteResult result = WriteWMATagChecked(outputPath, tag, {record.disc, record.cover});
+    return result.written ? QString() : result.reason;
 }

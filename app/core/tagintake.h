@@ -1,16 +1,18 @@
 #pragma once
 
 #include "audiofileinfo.h"
+#include "wmatags.h"
 
 #include <QString>
 
 class FileListModel;
 
-// Reads the tags of a newly added file by its extension into the row's
-// record and lets a usable title become the row's caption. An unreadable Ogg
-// comment block raises the reader's error.
+// Reads the tags of a newly added file, with the reader its kind names (see
+// sourcekinds.h), into the row's record and lets a usable title become the
+// row's caption. An unreadable Ogg comment block raises the reader's error.
 void TagIntake(const QString &path, FileListModel &list, int row);
 
-// Writes a converted row's title, artist, album, year and genre into its
-// WMA output; returns why it could not, or an empty text.
+// Writes a converted row's title, artist, album, year, genre, track and disc
+// numbers and cover into its WMA output; returns why it could not, or an
+// empty text.
 QString CarryTags(const QString &outputPath, const AudioFileinfo &record);

@@ -1,6 +1,8 @@
 #include "tfm_main.h"
 
 #include "geometry.h"
+#include "sourcekinds.h"
+
 #include "messages.h"
 #include "profilefile.h"
 #include "taudiofile2.h"
@@ -70,10 +72,6 @@ QFont listFont(const QTableView *view, const QList<int> &widths)
     return font;
 }
 
-const QString kOpenFilter = QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg);;"
-                                           "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;"
-                                           "OGG Files(*.ogg);;All File(*.*)");
-
 } // namespace
 
 Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFile2> writer, QWidget *parent)
@@ -100,7 +98,7 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
 
     skinPath = TSkin::defaultSkinPath();
     chooseFiles = [this] {
-        return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
+        return QFileDialog::getOpenFileNames(this, QString(), QString(), openFileFilter(), nullptr,
                                              QFileDialog::Options());
     };
     openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };

@@ -63,7 +63,8 @@ Measured measure(const QStringList &command)
 Measured median(std::vector<Measured> runs)
 {
     Measured result;
-    result.ok = !runs.empty() && std::all_of(runs.begin(), runs.end(), [](const Measured &m) { return m.ok; });
+    result.ok =
+        !runs.empty() && std::all_of(runs.begin(), runs.end(), [](const Measured &m) { return m.ok; });
     auto mid = [&](auto field) {
         std::vector<double> values;
         for (const Measured &m : runs)
@@ -110,10 +111,22 @@ bool makeSources(const QTemporaryDir &dir, double minutes, const QString &tag)
     const QString seconds = QString::number(minutes * 60);
     const QString wav = dir.filePath(tag + ".wav");
     // A beeping tone under noise, so the encoders have something to work on.
-    const QStringList tone{"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-                           "sine=f=440:b=3:sample_rate=44100:d=" + seconds, "-f", "lavfi", "-i",
-                           "anoisesrc=a=0.05:r=44100:d=" + seconds, "-filter_complex", "amix=inputs=2",
-                           "-ac", "2"};
+    const QStringList tone{"ffmpeg",
+                           "-nostdin",
+                           "-v",
+                           "error",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "sine=f=440:b=3:sample_rate=44100:d=" + seconds,
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "anoisesrc=a=0.05:r=44100:d=" + seconds,
+                           "-filter_complex",
+                           "amix=inputs=2",
+                           "-ac",
+                           "2"};
     return measure(tone + QStringList{"-c:a", "pcm_s16le", wav}).ok &&
            measure({"ffmpeg", "-nostdin", "-v", "error", "-i", wav, "-c:a", "libmp3lame", "-b:a", "192k",
                     dir.filePath(tag + ".mp3")})
@@ -151,7 +164,8 @@ int main(int argc, char **argv)
     }
     QStringList kinds{"mp3"};
     if (args.contains("--all-kinds"))
-        kinds << "wav" << "ogg";
+        kinds << "wav"
+              << "ogg";
 
     QTemporaryDir dir;
     const double shortMinutes = minutes / 10;
@@ -178,8 +192,8 @@ int main(int argc, char **argv)
                 return measure({self, "--convert", from, dir.filePath(name + tag + ".wma"), mode});
             };
             threaded.push_back(ours(source, "workers-", "workers"));
-            ffmpeg.push_back(measure({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-c:a", "wmav2",
-                                      "-b:a", "128k", dir.filePath("ffmpeg-" + tag + ".wma")}));
+            ffmpeg.push_back(measure({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-c:a",
+                                      "wmav2", "-b:a", "128k", dir.filePath("ffmpeg-" + tag + ".wma")}));
             direct.push_back(ours(source, "direct-", "direct"));
             shortThreaded.push_back(ours(shortSource, "short-workers-", "workers"));
             shortDirect.push_back(ours(shortSource, "short-direct-", "direct"));
@@ -194,8 +208,9 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         allOk = allOk && median(threaded).ok && median(direct).ok && peer.ok;
     }
-    std::printf("Targets: wall ratio of \"ours\" <= 0.85; peak memory <= 60 MiB and the same for the %.1f-minute "
-                "source (short pk).\n",
-                shortMinutes);
+    std::printf(
+        "Targets: wall ratio of \"ours\" <= 0.85; peak memory <= 60 MiB and the same for the %.1f-minute "
+        "source (short pk).\n",
+        shortMinutes);
     return allOk ? 0 : 1;
 }

@@ -120,7 +120,8 @@ AudioStatus FfmpegAudioFile::ReadSamples(int count, std::vector<float> &samples)
         return readChunk(count, samples);
     if (!m_readAhead)
         m_readAhead = std::make_unique<ReadAhead>(
-            [this](int frames, std::vector<float> &out) { return readChunk(frames, out); }, m_reader.channels());
+            [this](int frames, std::vector<float> &out) { return readChunk(frames, out); },
+            m_reader.channels());
     return m_readAhead->read(count, samples);
 }
 

@@ -33,8 +33,12 @@ void ReadAhead::run()
             chunk.status = AudioStatus::failure(QStringLiteral("Out of memory while decoding."));
         }
         const bool last = !chunk.status.ok || chunk.samples.empty();
-        if (!m_queue.push(std::move(chunk)) || last)
+        if (!m_queue.push(std::move(chunk)))
             return;
+        if (last) {
+            m_queue.close();
+            return;
+        }
     }
 }
 

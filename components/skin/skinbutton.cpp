@@ -9,9 +9,9 @@
 #include <QPainterPath>
 
 SkinButton::SkinButton(const SkinElementDef &def, const SkinFormDef &form, QWidget *parent)
-    : QAbstractButton(parent), icon_(def.icon),
-      style_(def.style.isEmpty() ? QStringLiteral("push") : def.style), accent_(form.accent), face_(def.fill),
-      face2_(def.fill2), border_(def.border), ink_(def.color.isValid() ? def.color : form.panelText)
+    : QAbstractButton(parent), m_icon(def.icon),
+      m_style(def.style.isEmpty() ? QStringLiteral("push") : def.style), m_accent(form.accent), m_face(def.fill),
+      m_face2(def.fill2), m_border(def.border), m_ink(def.color.isValid() ? def.color : form.panelText)
 {
     setObjectName(def.name);
     setText(def.text);
@@ -28,8 +28,8 @@ SkinButton::SkinButton(const SkinElementDef &def, const SkinFormDef &form, QWidg
         f.setPointSizeF(size);
     f.setBold(def.bold);
     setFont(f);
-    if (style_ == QLatin1String("accent") && !def.color.isValid())
-        ink_ = Qt::white;
+    if (m_style == QLatin1String("accent") && !def.color.isValid())
+        m_ink = Qt::white;
 }
 
 void SkinButton::keyPressEvent(QKeyEvent *event)
@@ -59,31 +59,31 @@ void SkinButton::paintEvent(QPaintEvent *)
     QColor top;
     QColor bottom;
     QColor edge;
-    if (style_ == QLatin1String("tool")) {
+    if (m_style == QLatin1String("tool")) {
         if (down) {
-            top = bottom = QColor(accent_.red(), accent_.green(), accent_.blue(), 70);
-            edge = accent_;
+            top = bottom = QColor(m_accent.red(), m_accent.green(), m_accent.blue(), 70);
+            edge = m_accent;
         } else if (hover) {
             top = bottom = QColor(255, 255, 255, 120);
-            edge = QColor(accent_.red(), accent_.green(), accent_.blue(), 140);
+            edge = QColor(m_accent.red(), m_accent.green(), m_accent.blue(), 140);
         }
-    } else if (style_ == QLatin1String("accent")) {
-        top = accent_.lighter(down ? 100 : hover ? 135 : 120);
-        bottom = accent_.darker(down ? 125 : hover ? 100 : 110);
-        edge = accent_.darker(140);
+    } else if (m_style == QLatin1String("accent")) {
+        top = m_accent.lighter(down ? 100 : hover ? 135 : 120);
+        bottom = m_accent.darker(down ? 125 : hover ? 100 : 110);
+        edge = m_accent.darker(140);
     } else {
-        top = face_.isValid() ? face_ : QColor(255, 255, 255);
-        bottom = face2_.isValid() ? face2_ : QColor(232, 241, 244);
-        edge = border_.isValid() ? border_ : QColor(150, 184, 194);
+        top = m_face.isValid() ? m_face : QColor(255, 255, 255);
+        bottom = m_face2.isValid() ? m_face2 : QColor(232, 241, 244);
+        edge = m_border.isValid() ? m_border : QColor(150, 184, 194);
         if (hover) {
             top = QColor(247, 252, 253);
             bottom = QColor(214, 236, 243);
-            edge = accent_;
+            edge = m_accent;
         }
         if (down) {
             top = QColor(196, 222, 230);
             bottom = QColor(220, 236, 241);
-            edge = accent_.darker(120);
+            edge = m_accent.darker(120);
         }
     }
     if (top.isValid()) {
@@ -95,7 +95,7 @@ void SkinButton::paintEvent(QPaintEvent *)
         p.drawRoundedRect(frame, radius, radius);
     }
     if (hasFocus()) {
-        QPen ring(style_ == QLatin1String("accent") ? QColor(Qt::white) : accent_, 1, Qt::DotLine);
+        QPen ring(m_style == QLatin1String("accent") ? QColor(Qt::white) : m_accent, 1, Qt::DotLine);
         p.setPen(ring);
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(frame.adjusted(2.5, 2.5, -2.5, -2.5), radius - 2, radius - 2);
@@ -104,23 +104,23 @@ void SkinButton::paintEvent(QPaintEvent *)
     const QPointF shift = down ? QPointF(0, 1) : QPointF();
     const QRectF area = QRectF(rect()).adjusted(4, 3, -4, -3).translated(shift);
     // Push buttons tint their icon on hover; flat and accent buttons keep their ink.
-    const bool tint = (style_ == QLatin1String("push") || style_ == QLatin1String("icon")) && (hover || down);
-    const QColor glyphInk = tint ? accent_.darker(115) : ink_;
-    p.setPen(ink_);
+    const bool tint = (m_style == QLatin1String("push") || m_style == QLatin1String("icon")) && (hover || down);
+    const QColor glyphInk = tint ? m_accent.darker(115) : m_ink;
+    p.setPen(m_ink);
 
-    if (style_ == QLatin1String("icon") || text().isEmpty()) {
+    if (m_style == QLatin1String("icon") || text().isEmpty()) {
         const qreal side = std::min(area.width(), area.height()) - 2;
-        PaintSkinGlyph(p, icon_,
+        PaintSkinGlyph(p, m_icon,
                        QRectF(0, 0, side, side).translated(area.center() - QPointF(side / 2, side / 2)),
                        glyphInk);
         return;
     }
-    if (style_ == QLatin1String("tool")) {
+    if (m_style == QLatin1String("tool")) {
         const QFontMetricsF fm(font());
         const qreal textHeight = fm.height();
         const qreal side = std::min<qreal>(24, area.height() - textHeight - 2);
         const qreal top0 = area.top() + (area.height() - side - textHeight - 2) / 2;
-        PaintSkinGlyph(p, icon_, QRectF(area.center().x() - side / 2, top0, side, side), glyphInk);
+        PaintSkinGlyph(p, m_icon, QRectF(area.center().x() - side / 2, top0, side, side), glyphInk);
         const QRectF textBox(area.left(), top0 + side + 2, area.width(), textHeight);
         p.drawText(textBox, Qt::AlignHCenter | Qt::AlignTop,
                    fm.elidedText(text(), Qt::ElideRight, textBox.width()));
@@ -129,14 +129,14 @@ void SkinButton::paintEvent(QPaintEvent *)
     // Icon beside the caption, the pair centred. A caption comes before its
     // icon: when both don't fit (a wide desktop font), the icon gives way.
     const QFontMetricsF fm(font());
-    qreal side = icon_.isEmpty() ? 0 : std::min<qreal>(18, area.height());
-    qreal gap = icon_.isEmpty() ? 0 : 5;
+    qreal side = m_icon.isEmpty() ? 0 : std::min<qreal>(18, area.height());
+    qreal gap = m_icon.isEmpty() ? 0 : 5;
     if (fm.horizontalAdvance(text()) + side + gap > area.width())
         side = gap = 0;
     const qreal textWidth = std::min(fm.horizontalAdvance(text()), area.width() - side - gap);
     const qreal left = area.left() + (area.width() - side - gap - textWidth) / 2;
     if (side > 0)
-        PaintSkinGlyph(p, icon_, QRectF(left, area.center().y() - side / 2, side, side), glyphInk);
+        PaintSkinGlyph(p, m_icon, QRectF(left, area.center().y() - side / 2, side, side), glyphInk);
     const QRectF textBox(left + side + gap, area.top(), textWidth + 1, area.height());
     p.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter,
                fm.elidedText(text(), Qt::ElideRight, textBox.width()));

@@ -15,19 +15,19 @@ class SkinButton : public QAbstractButton {
 public:
     SkinButton(const SkinElementDef &def, const SkinFormDef &form, QWidget *parent);
 
-    QString iconName() const { return icon_; }
-    QString styleName() const { return style_; }
+    QString iconName() const { return m_icon; }
+    QString styleName() const { return m_style; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    QString icon_;
-    QString style_;
-    QColor accent_;
-    QColor face_;
-    QColor face2_;
-    QColor border_;
-    QColor ink_;
+    QString m_icon;
+    QString m_style;
+    QColor m_accent;
+    QColor m_face;
+    QColor m_face2;
+    QColor m_border;
+    QColor m_ink;
 };

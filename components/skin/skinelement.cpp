@@ -4,15 +4,15 @@
 #include <QLabel>
 
 SkinElement::SkinElement(QWidget *canvas, SkinElementDef def)
-    : canvas_(canvas), def_(std::move(def)), rect_(def_.rect), text_(def_.text)
+    : m_canvas(canvas), m_def(std::move(def)), m_rect(m_def.rect), m_text(m_def.text)
 {
 }
 
 ISkinObject *SkinElement::FindObject(const QString &name)
 {
-    if (def_.name == name)
+    if (m_def.name == name)
         return this;
-    for (const auto &child : children_)
+    for (const auto &child : m_children)
         if (ISkinObject *found = child->FindObject(name))
             return found;
     return nullptr;
@@ -20,18 +20,18 @@ ISkinObject *SkinElement::FindObject(const QString &name)
 
 void SkinElement::SetText(const QString &text)
 {
-    text_ = text;
-    if (auto *button = qobject_cast<QAbstractButton *>(widget_))
+    m_text = text;
+    if (auto *button = qobject_cast<QAbstractButton *>(m_widget))
         button->setText(text);
-    else if (auto *label = qobject_cast<QLabel *>(widget_))
+    else if (auto *label = qobject_cast<QLabel *>(m_widget))
         label->setText(text);
     else
-        canvas_->update(rect_);
+        m_canvas->update(m_rect);
 }
 
 SkinRect SkinElement::GetRect() const
 {
-    return SkinRect{rect_.left(), rect_.top(), rect_.left() + rect_.width(), rect_.top() + rect_.height()};
+    return SkinRect{m_rect.left(), m_rect.top(), m_rect.left() + m_rect.width(), m_rect.top() + m_rect.height()};
 }
 
 void SkinElement::SetRect(const SkinRect &rect)
@@ -39,35 +39,35 @@ void SkinElement::SetRect(const SkinRect &rect)
     // A right edge left of the left edge (or bottom above top) is an empty element.
     const QRect next(rect.left, rect.top, std::max(0, rect.right - rect.left),
                      std::max(0, rect.bottom - rect.top));
-    dirty_ = dirty_.united(rect_).united(next);
-    rect_ = next;
-    if (widget_)
-        widget_->setGeometry(rect_);
+    m_dirty = m_dirty.united(m_rect).united(next);
+    m_rect = next;
+    if (m_widget)
+        m_widget->setGeometry(m_rect);
     else
-        canvas_->update(dirty_);
+        m_canvas->update(m_dirty);
 }
 
 void SkinElement::Refresh()
 {
-    if (widget_) {
-        widget_->repaint();
+    if (m_widget) {
+        m_widget->repaint();
     } else {
-        const QRect area = dirty_.united(rect_);
+        const QRect area = m_dirty.united(m_rect);
         if (!area.isEmpty())
-            canvas_->repaint(area);
+            m_canvas->repaint(area);
     }
-    dirty_ = QRect();
+    m_dirty = QRect();
 }
 
 void SkinElement::setWidget(QWidget *widget)
 {
-    widget_ = widget;
-    if (widget_)
-        widget_->setGeometry(rect_);
+    m_widget = widget;
+    if (m_widget)
+        m_widget->setGeometry(m_rect);
 }
 
 SkinElement *SkinElement::addChild(std::unique_ptr<SkinElement> child)
 {
-    children_.push_back(std::move(child));
-    return children_.back().get();
+    m_children.push_back(std::move(child));
+    return m_children.back().get();
 }

@@ -1,3 +1,3 @@
 #include "skinerror.h"
 
-SkinError::SkinError(const QString &message) : std::runtime_error(message.toStdString()), message_(message) {}
+SkinError::SkinError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}

@@ -7,8 +7,8 @@
 class SkinError : public std::runtime_error {
 public:
     explicit SkinError(const QString &message);
-    QString message() const { return message_; }
+    QString message() const { return m_message; }
 
 private:
-    QString message_;
+    QString m_message;
 };

@@ -81,16 +81,16 @@ void TSkin::load(const QString &path, const QString &shownName)
         throw SkinError(
             QStringLiteral("%1: the skin has no form \"%2\" for the main window.").arg(shownName, kMainForm));
 
-    skin_ = std::move(skin);
-    build(*skin_.form(kMainForm));
+    m_skin = std::move(skin);
+    build(*m_skin.form(kMainForm));
 }
 
 void TSkin::discardWidgets()
 {
-    pressed_ = nullptr;
-    if (!root_)
+    m_pressed = nullptr;
+    if (!m_root)
         return;
-    for (const auto &child : root_->children()) {
+    for (const auto &child : m_root->children()) {
         if (QWidget *w = child->widget()) {
             // A click handler may be reloading the skin from inside this very
             // button's signal, so the widget is retired, not deleted here.
@@ -100,23 +100,23 @@ void TSkin::discardWidgets()
             w->deleteLater();
         }
     }
-    root_.reset();
+    m_root.reset();
 }
 
 void TSkin::build(const SkinFormDef &form)
 {
     discardWidgets();
-    form_ = &form;
+    m_form = &form;
 
     SkinElementDef rootDef;
     rootDef.kind = SkinKind::Form;
     rootDef.name = form.name;
     rootDef.line = form.line;
     rootDef.rect = QRect(QPoint(0, 0), form.size);
-    root_ = std::make_unique<SkinElement>(this, rootDef);
+    m_root = std::make_unique<SkinElement>(this, rootDef);
 
     for (const SkinElementDef &def : form.elements) {
-        SkinElement *element = root_->addChild(std::make_unique<SkinElement>(this, def));
+        SkinElement *element = m_root->addChild(std::make_unique<SkinElement>(this, def));
         if (def.kind == SkinKind::Button) {
             auto *button = new SkinButton(def, form, this);
             connect(button, &QAbstractButton::clicked, this,
@@ -139,7 +139,7 @@ void TSkin::build(const SkinFormDef &form)
             label->show();
         }
     }
-    if (!window_)
+    if (!m_window)
         resize(form.size);
     updateGeometry();
     update();
@@ -149,9 +149,9 @@ void TSkin::AttachWindow(QWidget *window)
 {
     if (!window || window == this)
         throw SkinError(QStringLiteral("The skin can't be attached to that window."));
-    if (window_ && window_ != window)
-        window_->removeEventFilter(this);
-    window_ = window;
+    if (m_window && m_window != window)
+        m_window->removeEventFilter(this);
+    m_window = window;
     if (parentWidget() != window)
         setParent(window);
     setGeometry(window->rect());
@@ -162,12 +162,12 @@ void TSkin::AttachWindow(QWidget *window)
 
 void TSkin::ApplyFormSkin(QWidget *window, const QString &formName)
 {
-    const SkinFormDef *form = skin_.form(formName);
+    const SkinFormDef *form = m_skin.form(formName);
     if (!form)
         throw SkinError(QStringLiteral("The skin has no form \"%1\".").arg(formName));
     if (!window)
         throw SkinError(QStringLiteral("No window to apply the form \"%1\" to.").arg(formName));
-    if (form != form_)
+    if (form != m_form)
         build(*form);
 
     window->setFixedSize(form->size);
@@ -180,52 +180,52 @@ void TSkin::ApplyFormSkin(QWidget *window, const QString &formName)
     palette.setColor(QPalette::ButtonText, form->panelText);
     palette.setColor(QPalette::Highlight, form->accent);
     window->setPalette(palette);
-    if (window == window_)
+    if (window == m_window)
         setGeometry(window->rect());
 }
 
 ISkinObject *TSkin::GetWindowObject(QWidget *window)
 {
-    if (!root_ || !window)
+    if (!m_root || !window)
         return nullptr;
-    if (window == window_ || window == this || (!window_ && window == parentWidget()))
-        return root_.get();
+    if (window == m_window || window == this || (!m_window && window == parentWidget()))
+        return m_root.get();
     return nullptr;
 }
 
 QSize TSkin::sizeHint() const
 {
-    return form_ ? form_->size : QWidget::sizeHint();
+    return m_form ? m_form->size : QWidget::sizeHint();
 }
 
 bool TSkin::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window_ && event->type() == QEvent::Resize)
-        setGeometry(window_->rect());
+    if (watched == m_window && event->type() == QEvent::Resize)
+        setGeometry(m_window->rect());
     return QWidget::eventFilter(watched, event);
 }
 
 SkinElement *TSkin::elementAt(const QPoint &pos) const
 {
-    if (!root_)
+    if (!m_root)
         return nullptr;
-    const auto &children = root_->children();
+    const auto &children = m_root->children();
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         const SkinElement &e = **it;
         if (e.def().kind != SkinKind::Button && e.rect().contains(pos))
             return it->get();
     }
-    return root_.get();
+    return m_root.get();
 }
 
 void TSkin::mousePressEvent(QMouseEvent *event)
 {
-    pressed_ = event->button() == Qt::LeftButton ? elementAt(event->position().toPoint()) : nullptr;
+    m_pressed = event->button() == Qt::LeftButton ? elementAt(event->position().toPoint()) : nullptr;
 }
 
 void TSkin::mouseReleaseEvent(QMouseEvent *event)
 {
-    SkinElement *pressed = std::exchange(pressed_, nullptr);
+    SkinElement *pressed = std::exchange(m_pressed, nullptr);
     if (pressed && event->button() == Qt::LeftButton && elementAt(event->position().toPoint()) == pressed)
         emit OnClick(this, pressed);
 }
@@ -233,13 +233,13 @@ void TSkin::mouseReleaseEvent(QMouseEvent *event)
 void TSkin::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    if (!form_) {
+    if (!m_form) {
         p.fillRect(rect(), palette().window());
         return;
     }
-    p.fillRect(rect(), fillBrush(form_->fill.isValid() ? form_->fill : form_->panel, form_->fill2, rect()));
+    p.fillRect(rect(), fillBrush(m_form->fill.isValid() ? m_form->fill : m_form->panel, m_form->fill2, rect()));
     p.setRenderHint(QPainter::Antialiasing);
-    for (const auto &child : root_->children())
+    for (const auto &child : m_root->children())
         if (!child->widget())
             paintElement(p, *child);
 }
@@ -255,8 +255,8 @@ void TSkin::paintElement(QPainter &p, const SkinElement &element) const
     QColor fill = def.fill;
     QColor fill2 = def.fill2;
     if (def.kind == SkinKind::Bar && !fill.isValid()) {
-        fill = form_->accent.lighter(125);
-        fill2 = form_->accent;
+        fill = m_form->accent.lighter(125);
+        fill2 = m_form->accent;
     }
     if (fill.isValid() || def.border.isValid()) {
         // A 1-pixel border sits on the pixel centres so it stays crisp.
@@ -269,10 +269,10 @@ void TSkin::paintElement(QPainter &p, const SkinElement &element) const
             p.drawRect(shape);
     }
     if (!def.icon.isEmpty())
-        PaintSkinGlyph(p, def.icon, area, def.color.isValid() ? def.color : form_->accent);
+        PaintSkinGlyph(p, def.icon, area, def.color.isValid() ? def.color : m_form->accent);
     if (!element.Text().isEmpty()) {
-        p.setPen(def.color.isValid() ? def.color : form_->panelText);
-        p.setFont(sizedFont(font(), def.fontSize, form_->fontSize, def.bold));
+        p.setPen(def.color.isValid() ? def.color : m_form->panelText);
+        p.setFont(sizedFont(font(), def.fontSize, m_form->fontSize, def.bold));
         p.drawText(area.adjusted(4, 0, -4, 0), int(def.align), element.Text());
     }
 }

@@ -57,9 +57,9 @@ private:
     SkinElement *elementAt(const QPoint &pos) const;
     void paintElement(QPainter &painter, const SkinElement &element) const;
 
-    SkinDefinition skin_;
-    const SkinFormDef *form_ = nullptr;
-    std::unique_ptr<SkinElement> root_;
-    QPointer<QWidget> window_;
-    SkinElement *pressed_ = nullptr;
+    SkinDefinition m_skin;
+    const SkinFormDef *m_form = nullptr;
+    std::unique_ptr<SkinElement> m_root;
+    QPointer<QWidget> m_window;
+    SkinElement *m_pressed = nullptr;
 };

@@ -14,7 +14,7 @@ TSkinLabel::TSkinLabel(QWidget *parent) : QLabel(parent)
 
 void TSkinLabel::setCaption(const QString &caption)
 {
-    caption_ = caption;
+    m_caption = caption;
     setAccessibleName(caption);
     elide();
 }
@@ -35,7 +35,7 @@ void TSkinLabel::changeEvent(QEvent *event)
 void TSkinLabel::elide()
 {
     const int room = contentsRect().width() - 2 * margin();
-    const QString shown = fontMetrics().elidedText(caption_, Qt::ElideMiddle, std::max(room, 1));
+    const QString shown = fontMetrics().elidedText(m_caption, Qt::ElideMiddle, std::max(room, 1));
     setText(shown);
-    setToolTip(shown == caption_ ? QString() : caption_);
+    setToolTip(shown == m_caption ? QString() : m_caption);
 }

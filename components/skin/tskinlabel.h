@@ -11,7 +11,7 @@ public:
     explicit TSkinLabel(QWidget *parent = nullptr);
 
     void setCaption(const QString &caption);
-    QString caption() const { return caption_; }
+    QString caption() const { return m_caption; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -20,5 +20,5 @@ protected:
 private:
     void elide();
 
-    QString caption_;
+    QString m_caption;
 };

@@ -5,6 +5,7 @@
 
 #include <taglib/asffile.h>
 #include <taglib/asftag.h>
+#include <taglib/tbytevectorstream.h>
 
 #include <cstring>
 #include <fstream>
@@ -57,32 +58,56 @@ std::uint64_t littleEndian(const unsigned char *bytes, int count)
 // TagLib's save puts the new header in place of as many bytes as the header
 // object declares. A size that disagrees with the objects really there would
 // cut away or repeat part of the file (or, near 2^64, write without end), so
-// such a file is not rewritten.
-bool headerSizeIsConsistent(const std::string &path)
+// such a file is not rewritten. The header's size, or 0 for such a file.
+std::uint64_t consistentHeaderSize(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     unsigned char head[30];
     if (!in.read(reinterpret_cast<char *>(head), sizeof head))
-        return false;
+        return 0;
     const std::uint64_t headerSize = littleEndian(head + 16, 8);
     const std::uint64_t count = littleEndian(head + 24, 4);
     in.seekg(0, std::ios::end);
     const std::streamoff fileSize = in.tellg();
     if (fileSize < 0 || headerSize < sizeof head || headerSize > std::uint64_t(fileSize))
-        return false;
+        return 0;
     // Every object takes at least 24 bytes, so the walk ends within the header.
     std::uint64_t position = sizeof head;
     for (std::uint64_t i = 0; i < count; ++i) {
         unsigned char sizeBytes[8];
         if (headerSize - position < 24 || !in.seekg(std::streamoff(position + 16)) ||
             !in.read(reinterpret_cast<char *>(sizeBytes), sizeof sizeBytes))
-            return false;
+            return 0;
         const std::uint64_t size = littleEndian(sizeBytes, 8);
         if (size < 24 || size > headerSize - position)
-            return false;
+            return 0;
         position += size;
     }
-    return position == headerSize;
+    return position == headerSize ? headerSize : 0;
+}
+
+// Applies the writes to a header held in memory: TagLib rewrites only the
+// header object, so the rest of the file never passes through it and every
+// byte that reaches the disk is written (and its errors seen) by replaceHead.
+bool rewriteHeader(std::string &head, const std::vector<WMAudioInfo::PendingWrite> &writes)
+{
+    TagLib::ByteVector bytes(head.data(), static_cast<unsigned int>(head.size()));
+    TagLib::ByteVectorStream stream(bytes);
+    {
+        TagLib::ASF::File header(&stream, false);
+        if (!header.isValid() || !header.tag())
+            return false;
+        for (const WMAudioInfo::PendingWrite &write : writes)
+            setAsfAttribute(*header.tag(), write.name, write.type, write.value);
+        if (!header.save())
+            return false;
+    }
+    // Only a header that still parses may go into the file.
+    TagLib::ByteVectorStream check(*stream.data());
+    if (!TagLib::ASF::File(&check, false).isValid())
+        return false;
+    head.assign(stream.data()->data(), stream.data()->size());
+    return true;
 }
 
 } // namespace
@@ -109,6 +134,11 @@ std::int32_t WMAudioInfo::QueryInterface(const std::uint8_t *iid, void **object)
     if (iid && std::memcmp(iid, WMA_IID_AUDIOINFO, sizeof WMA_IID_AUDIOINFO) == 0) {
         AddRef();
         *object = static_cast<IWMAudioInfo *>(this);
+        return WMA_S_OK;
+    }
+    if (iid && std::memcmp(iid, WMA_IID_AUDIOINFO2, sizeof WMA_IID_AUDIOINFO2) == 0) {
+        AddRef();
+        *object = static_cast<IWMAudioInfo2 *>(this);
         return WMA_S_OK;
     }
     *object = nullptr;
@@ -171,6 +201,12 @@ std::int32_t WMAudioInfo::ReadAttribute(const char16_t *name, std::uint32_t *typ
 std::int32_t WMAudioInfo::WriteAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
                                          std::uint16_t length)
 {
+    return WriteLongAttribute(name, type, value, length);
+}
+
+std::int32_t WMAudioInfo::WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
+                                             std::uint32_t length)
+{
     if (!name || (!value && length > 0))
         return WMA_E_INVALIDARG;
     try {
@@ -189,23 +225,17 @@ std::int32_t WMAudioInfo::Finish()
     if (m_pending.empty())
         return WMA_S_OK;
     try {
-        const bool saved = replaceThroughCopy(m_path, [this](const std::string &copyPath) {
-            if (!headerSizeIsConsistent(copyPath))
-                return false;
-            {
-                std::unique_ptr<TagLib::ASF::File> copy = openAsf(copyPath);
-                if (!copy || copy->readOnly())
-                    return false;
-                for (const PendingWrite &write : m_pending)
-                    setAsfAttribute(*copy->tag(), write.name, write.type, write.value);
-                if (!copy->save())
-                    return false;
-            }
-            // Only a copy that still parses may replace the original.
-            return openAsf(copyPath) != nullptr;
-        });
+        const std::uint64_t headerSize = consistentHeaderSize(m_path);
+        if (headerSize == 0 || headerSize > std::uint64_t(INT32_MAX)) {
+            m_pending.clear();
+            return WMA_E_BADHEADER;
+        }
+        const int result = replaceHead(m_path, std::size_t(headerSize),
+                                       [this](std::string &head) { return rewriteHeader(head, m_pending); });
         m_pending.clear();
-        return saved ? WMA_S_OK : WMA_E_WRITEFAILED;
+        if (result == HeadRefused)
+            return WMA_E_WRITEFAILED;
+        return result == 0 ? WMA_S_OK : wmaErrnoStatus(result);
     } catch (...) {
         m_pending.clear();
         return WMA_E_FAIL;

@@ -13,9 +13,15 @@ class File;
 
 // One opened ASF file. Reads come from the tag TagLib parsed at opening;
 // writes are applied to that tag at once (so later reads see them) and
-// remembered, to be replayed onto a copy of the file at Finish.
-class WMAudioInfo final : public IWMAudioInfo {
+// remembered, to be replayed onto the file's header at Finish.
+class WMAudioInfo final : public IWMAudioInfo2 {
 public:
+    struct PendingWrite {
+        std::u16string name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> value;
+    };
+
     // Null when the file cannot be opened or is not ASF.
     static WMAudioInfo *open(const std::string &path);
 
@@ -29,14 +35,10 @@ public:
     std::int32_t WriteAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
                                 std::uint16_t length) override;
     std::int32_t Finish() override;
+    std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
+                                    std::uint32_t length) override;
 
 private:
-    struct PendingWrite {
-        std::u16string name;
-        std::uint32_t type;
-        std::vector<std::uint8_t> value;
-    };
-
     WMAudioInfo(std::string path, std::unique_ptr<TagLib::ASF::File> file);
     ~WMAudioInfo();
 

@@ -15,6 +15,21 @@ constexpr std::int32_t WMA_E_NOTFOUND = static_cast<std::int32_t>(0x80070490u);
 constexpr std::int32_t WMA_E_BUFFERTOOSMALL = static_cast<std::int32_t>(0x8007007Au);
 constexpr std::int32_t WMA_E_NOTASF = static_cast<std::int32_t>(0xC00D0BB8u);
 constexpr std::int32_t WMA_E_WRITEFAILED = static_cast<std::int32_t>(0x8007001Du);
+// The file's header disagrees with its objects; such a file is not rewritten.
+constexpr std::int32_t WMA_E_BADHEADER = static_cast<std::int32_t>(0xC00D0BB9u);
+
+// A failure of the operating system, carrying its errno so that callers can
+// name the reason ("No space left on device").
+constexpr std::int32_t wmaErrnoStatus(int error)
+{
+    return static_cast<std::int32_t>(0xA0010000u | (static_cast<std::uint32_t>(error) & 0xFFFFu));
+}
+constexpr int wmaStatusErrno(std::int32_t status)
+{
+    return (static_cast<std::uint32_t>(status) & 0xFFFF0000u) == 0xA0010000u
+               ? static_cast<int>(static_cast<std::uint32_t>(status) & 0xFFFFu)
+               : 0;
+}
 
 // Attribute value types as they cross the interface.
 enum WmaAttributeType : std::uint32_t {
@@ -27,9 +42,13 @@ enum WmaAttributeType : std::uint32_t {
     WMA_TYPE_GUID = 6,
 };
 
-// {4D5C1A7E-2B37-4F61-9A0B-3E7C52D0A9F1}: the only interface QueryInterface hands out.
+// {4D5C1A7E-2B37-4F61-9A0B-3E7C52D0A9F1}: IWMAudioInfo.
 constexpr std::uint8_t WMA_IID_AUDIOINFO[16] = {0x7E, 0x1A, 0x5C, 0x4D, 0x37, 0x2B, 0x61, 0x4F,
                                                 0x9A, 0x0B, 0x3E, 0x7C, 0x52, 0xD0, 0xA9, 0xF1};
+
+// {4D5C1A7F-2B37-4F61-9A0B-3E7C52D0A9F1}: IWMAudioInfo2.
+constexpr std::uint8_t WMA_IID_AUDIOINFO2[16] = {0x7F, 0x1A, 0x5C, 0x4D, 0x37, 0x2B, 0x61, 0x4F,
+                                                 0x9A, 0x0B, 0x3E, 0x7C, 0x52, 0xD0, 0xA9, 0xF1};
 
 class IWMAudioInfo {
 public:
@@ -51,6 +70,17 @@ public:
 
 protected:
     ~IWMAudioInfo() = default; // released through Release, never deleted by callers
+};
+
+// The same object, asked for by WMA_IID_AUDIOINFO2: values beyond 64 KiB,
+// such as a cover picture ("WM/Picture"), need a 32-bit length.
+class IWMAudioInfo2 : public IWMAudioInfo {
+public:
+    virtual std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
+                                            std::uint32_t length) = 0;
+
+protected:
+    ~IWMAudioInfo2() = default;
 };
 
 extern "C" {

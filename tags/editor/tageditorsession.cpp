@@ -69,6 +69,24 @@ void TagEditorSession::applyToAll(TagField field, const QString &text)
     }
 }
 
+void TagEditorSession::storeTrack(const QString &text)
+{
+    if (AudioFileinfo *record = workingRecord(m_selected))
+        record->track = trackFromText(text);
+}
+
+QString TagEditorSession::trackText(quint16 track)
+{
+    return track == 0 ? QString() : QString::number(track);
+}
+
+quint16 TagEditorSession::trackFromText(const QString &text)
+{
+    bool ok = false;
+    const uint value = text.trimmed().toUInt(&ok);
+    return ok ? quint16(qMin<uint>(value, 0xFFFF)) : 0;
+}
+
 void TagEditorSession::commit(FileListModel &list) const
 {
     if (m_rowTexts.isEmpty())

@@ -28,7 +28,7 @@ public:
     // Selects and shows `row`; a row out of range (a click on empty space, a
     // selection cleared from the keyboard) selects the fallback row.
     void select(int row);
-    // The six field texts of the selected row; empty when it has no record.
+    // The field values of the selected row; empty when it has no record.
     AudioFileinfo shownValues() const;
 
     // A change to a field: stored into the selected row at once.
@@ -38,6 +38,11 @@ public:
     void leave(TagField field, const QString &text);
     // "All": every row's record gets the text; row texts stay as they are.
     void applyToAll(TagField field, const QString &text);
+    // The track number is edited as digits and stored as a number (empty: 0).
+    // It has no "All": a shared track number is never wanted.
+    void storeTrack(const QString &text);
+    static QString trackText(quint16 track);
+    static quint16 trackFromText(const QString &text);
 
     const FileTagTable &workingCopy() const { return m_working; }
     // Ok: the working copy replaces the table, and rows whose working title

@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QScopedValueRollback>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -76,6 +77,9 @@ void Tfm_id3::buildWidgets()
     edt_art = new QLineEdit(GroupBox1);
     edt_alb = new QLineEdit(GroupBox1);
     edt_year = new QLineEdit(GroupBox1);
+    edt_track = new QLineEdit(GroupBox1);
+    edt_track->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")), edt_track));
     edt_genre = new QComboBox(GroupBox1);
     edt_genre->setEditable(true);
     // Typed genres are stored as text; they never join the suggestions.
@@ -102,23 +106,27 @@ void Tfm_id3::buildWidgets()
     grid->setContentsMargins(8, 8, 8, 8);
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
-    const QString labels[] = {QStringLiteral("Title:"), QStringLiteral("Artist:"),
-                              QStringLiteral("Album:"), QStringLiteral("Year:"),
-                              QStringLiteral("Genre:"), QStringLiteral("Comment:")};
-    QWidget *const fields[] = {edt_tatal, edt_art, edt_alb, edt_year, edt_genre, edt_com};
-    QPushButton *const allButtons[] = {Button1, Button2, Button3, Button4, Button5, Button6};
-    for (int line = 0; line < 6; ++line) {
+    // The track line has no "All": a shared track number is never wanted.
+    const QString labels[] = {QStringLiteral("Title:"), QStringLiteral("Artist:"), QStringLiteral("Album:"),
+                              QStringLiteral("Year:"),  QStringLiteral("Track:"),  QStringLiteral("Genre:"),
+                              QStringLiteral("Comment:")};
+    QWidget *const fields[] = {edt_tatal, edt_art, edt_alb, edt_year, edt_track, edt_genre, edt_com};
+    QPushButton *const allButtons[] = {Button1, Button2, Button3, Button4, nullptr, Button5, Button6};
+    for (int line = 0; line < 7; ++line) {
         auto *label = new QLabel(labels[line], GroupBox1);
         label->setBuddy(fields[line]);
-        const Qt::Alignment top = line == 5 ? Qt::AlignTop : Qt::Alignment();
+        const Qt::Alignment top = fields[line] == edt_com ? Qt::AlignTop : Qt::Alignment();
         grid->addWidget(label, line, 0, top);
         grid->addWidget(fields[line], line, 1);
-        allButtons[line]->setFixedWidth(34);
+        QPushButton *all = allButtons[line];
+        if (!all)
+            continue;
+        all->setFixedWidth(34);
         // Six buttons read "All": say which field each one spreads.
         const QString field = labels[line].chopped(1).toLower();
-        allButtons[line]->setToolTip(QStringLiteral("Use this %1 for all files").arg(field));
-        allButtons[line]->setAccessibleName(QStringLiteral("All: %1").arg(labels[line].chopped(1)));
-        grid->addWidget(allButtons[line], line, 2, top);
+        all->setToolTip(QStringLiteral("Use this %1 for all files").arg(field));
+        all->setAccessibleName(QStringLiteral("All: %1").arg(labels[line].chopped(1)));
+        grid->addWidget(all, line, 2, top);
     }
     grid->setColumnStretch(1, 1);
 
@@ -141,7 +149,7 @@ void Tfm_id3::buildWidgets()
 
     for (QWidget *field :
          {static_cast<QWidget *>(edt_tatal), static_cast<QWidget *>(edt_art), static_cast<QWidget *>(edt_alb),
-          static_cast<QWidget *>(edt_year), static_cast<QWidget *>(edt_com)})
+          static_cast<QWidget *>(edt_year), static_cast<QWidget *>(edt_track), static_cast<QWidget *>(edt_com)})
         field->installEventFilter(this);
 }
 
@@ -152,6 +160,7 @@ void Tfm_id3::connectHandlers()
     connect(edt_art, &QLineEdit::textChanged, this, &Tfm_id3::edt_artChange);
     connect(edt_alb, &QLineEdit::textChanged, this, &Tfm_id3::edt_albChange);
     connect(edt_year, &QLineEdit::textChanged, this, &Tfm_id3::edt_yearChange);
+    connect(edt_track, &QLineEdit::textChanged, this, &Tfm_id3::edt_trackChange);
     connect(edt_genre, &QComboBox::editTextChanged, this, &Tfm_id3::ComboBox1Change);
     connect(edt_com, &QPlainTextEdit::textChanged, this, &Tfm_id3::edt_comChange);
     connect(Button1, &QPushButton::clicked, this, &Tfm_id3::Button1Click);
@@ -248,6 +257,17 @@ void Tfm_id3::edt_yearExit()
     m_session.leave(TagField::Year, edt_year->text());
 }
 
+void Tfm_id3::edt_trackChange()
+{
+    if (!m_updating)
+        m_session.storeTrack(edt_track->text());
+}
+
+void Tfm_id3::edt_trackExit()
+{
+    m_session.storeTrack(edt_track->text());
+}
+
 void Tfm_id3::ComboBox1Change()
 {
     if (!m_updating)
@@ -341,6 +361,8 @@ bool Tfm_id3::eventFilter(QObject *watched, QEvent *event)
             edt_albExit();
         else if (watched == edt_year)
             edt_yearExit();
+        else if (watched == edt_track)
+            edt_trackExit();
         else if (watched == edt_com)
             edt_comExit();
     } else if (event->type() == QEvent::MouseButtonRelease && watched == lv_id3->viewport()) {
@@ -379,6 +401,7 @@ void Tfm_id3::showFields()
     edt_art->setText(shown.artist);
     edt_alb->setText(shown.album);
     edt_year->setText(shown.year);
+    edt_track->setText(TagEditorSession::trackText(shown.track));
     edt_genre->setCurrentIndex(
         edt_genre->findText(shown.genre, Qt::MatchFixedString | Qt::MatchCaseSensitive));
     edt_genre->setEditText(shown.genre);

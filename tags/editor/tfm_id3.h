@@ -12,7 +12,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 
-// The tag editor: the main list's rows on the left, one row's six tags on the
+// The tag editor: the main list's rows on the left, one row's tags on the
 // right. A thin layer over TagEditorSession, which holds every rule.
 class Tfm_id3 : public QDialog {
     Q_OBJECT
@@ -30,6 +30,7 @@ public:
     QLineEdit *edt_art;
     QLineEdit *edt_alb;
     QLineEdit *edt_year;
+    QLineEdit *edt_track;
     QComboBox *edt_genre;
     QPlainTextEdit *edt_com;
     QPushButton *Button1;
@@ -53,6 +54,8 @@ public:
     void edt_albExit();
     void edt_yearChange();
     void edt_yearExit();
+    void edt_trackChange();
+    void edt_trackExit();
     void ComboBox1Change();
     void edt_comChange();
     void edt_comExit();

@@ -188,6 +188,60 @@ private slots:
         QCOMPARE(withYear.value("wm/year").toString(), QStringLiteral("2001"));
         QCOMPARE(probe(held.outputFolder + expectedNames[2]).tags.value("wm/year").toString(), QString());
     }
+
+    // Every kind in one folder converts in one run: each row named by its
+    // title, its track number and cover in the output. Files that only wear
+    // a kind's extension are refused as any unsupported file is.
+    void everyKindInOneFolder()
+    {
+        const QString folder = m_dir.filePath("kinds/");
+        QVERIFY(QDir().mkpath(folder));
+        const QString wav = src("plain.wav"), cover = m_dir.filePath("cover.png");
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1", cover}));
+        const QStringList withCover{"-v", "error", "-y", "-i", wav, "-i", cover, "-map", "0:a", "-map", "1:v",
+                                    "-c:v", "copy", "-disposition:v:0", "attached_pic", "-metadata:s:v",
+                                    "comment=Cover (front)", "-metadata", "track=4"};
+        QVERIFY(run("flac", {"-s", "-f", "--picture", "3|image/png|||" + cover, "-T", "TITLE=Flac", "-T",
+                             "TRACKNUMBER=4", "-o", folder + "a.flac", wav}));
+        QVERIFY(run("opusenc", {"--quiet", "--title", "Opus", "--comment", "TRACKNUMBER=4", "--picture",
+                                "3|image/png|||" + cover, wav, folder + "b.opus"}));
+        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=AAC", "-c:a", "aac", folder + "c.m4a"}));
+        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=ALAC", "-c:a", "alac", folder + "d.m4a"}));
+        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=AIFF", "-write_id3v2", "1", folder + "e.aiff"}));
+        QVERIFY(run("wavpack", {"-q", "-y", "-w", "Title=WavPack", "-w", "Track=4", "--write-binary-tag",
+                                "Cover Art (Front)=@" + cover, wav, "-o", folder + "f.wv"}));
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-f", "mp3", folder + "g.opus"}));
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=s=16x16:d=1", "-c:v", "mpeg4",
+                               "-f", "mp4", folder + "h.m4a"}));
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-write_id3v2", "0", "-write_id3v1", "1",
+                               "-metadata", "title=Trailer", "-metadata", "track=4", folder + "i.mp3"}));
+
+        Messages::Recorder messages;
+        m_files->AddFolderFiles(folder);
+        QCOMPARE(messages.informations, QStringList({"g.opus this File is not supported.",
+                                                     "h.m4a this File is not supported."}));
+        const QStringList titles{"Flac", "Opus", "AAC", "ALAC", "AIFF", "WavPack", "Trailer"};
+        QCOMPARE(captions(), titles);
+        messages.clear();
+        AppSettings held;
+        held.outputFolder = m_dir.filePath("kinds-out");
+        ConversionRun conversion(*m_model, *m_reader, *m_writer, held);
+        conversion.setPump([] {});
+        conversion.setTagWriter(CarryTags);
+        RunRecord results;
+        conversion.addObserver(results);
+        conversion.ConvertAll();
+        QCOMPARE(messages.all, QStringList());
+        for (int row = 0; row < m_model->count(); ++row) {
+            QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
+            QByteArray streams;
+            QVERIFY(run("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name:format_tags=title,track",
+                                    "-of", "compact", results.result(row)->output}, &streams));
+            QVERIFY2(streams.contains("tag:title=" + titles[row].toUtf8()) && streams.contains("tag:track=4"), streams);
+            // The MP3 trailer has no picture; every other kind's cover travels.
+            QCOMPARE(streams.contains("codec_name=png"), row < 6);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

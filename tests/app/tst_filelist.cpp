@@ -2,6 +2,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "sourcekinds.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
 
@@ -190,6 +191,19 @@ private slots:
                                  m_files->AddPaths({touch("a.mp3"), touch("c.ogg"), touch("e.Mp3")}));
         QCOMPARE(m_model->count(), 1);
         QCOMPARE(m_model->fileTagTable().size(), 1);
+    }
+
+    // One table of kinds feeds the open-file filter and folder adding.
+    void sourceKindsFeedFilterAndFolders()
+    {
+        QCOMPARE(openFileFilter(),
+                 QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg *.flac *.opus *.m4a *.aif *.aiff *.wv);;"
+                                "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;OGG Files(*.ogg);;"
+                                "FLAC Files(*.flac);;Opus Files(*.opus);;M4A Files(*.m4a);;AIFF Files(*.aif *.aiff);;"
+                                "WavPack Files(*.wv);;All File(*.*)"));
+        for (const char *name : {"a.FLAC", "b.opus", "c.m4a", "d.aif", "e.AIFF", "f.wv", "g.vox"})
+            QVERIFY2(FileList::hasFolderExtension(name), name);
+        QVERIFY(!FileList::hasFolderExtension("h.txt"));
     }
 };
 

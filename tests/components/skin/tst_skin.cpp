@@ -98,7 +98,7 @@ private slots:
     void screenshot();
 
 private:
-    QTemporaryDir dir_;
+    QTemporaryDir m_dir;
 };
 
 void TestSkin::defaultSkinFromEverySource_data()
@@ -184,7 +184,7 @@ void TestSkin::brokenSkinIsRejected()
 {
     QFETCH(QByteArray, text);
     QFETCH(QStringList, expected);
-    const QString path = writeSkin(dir_, text);
+    const QString path = writeSkin(m_dir, text);
     TSkin skin;
     try {
         skin.LoadSkin(path);
@@ -200,7 +200,7 @@ void TestSkin::brokenSkinIsRejected()
 
 void TestSkin::missingFileIsNamed()
 {
-    const QString path = dir_.filePath(QStringLiteral("absent/mp3enc.dll"));
+    const QString path = m_dir.filePath(QStringLiteral("absent/mp3enc.dll"));
     TSkin skin;
     try {
         skin.LoadSkin(path);
@@ -217,14 +217,14 @@ void TestSkin::failedLoadKeepsPreviousSkin()
     ISkinObject *before = host.root->FindObject("addfile");
     QAbstractButton *button = host.button("addfile");
     QVERIFY(before && button);
-    QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(writeSkin(dir_, "[form From]\nsize = 1 1\nx\n")));
-    QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(dir_.filePath("none")));
+    QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(writeSkin(m_dir, "[form From]\nsize = 1 1\nx\n")));
+    QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(m_dir.filePath("none")));
     QCOMPARE(host.skin->GetWindowObject(&host.window), host.root);
     QCOMPARE(host.root->FindObject("addfile"), before);
     QCOMPARE(clickedNames(host.skin, [&] { button->click(); }), QStringList{"addfile"});
 
     // A good load replaces every element and widget.
-    host.skin->LoadSkin(writeSkin(dir_, "[form From]\nsize = 30 20\n[button only]\nrect = 0 0 10 10\n"));
+    host.skin->LoadSkin(writeSkin(m_dir, "[form From]\nsize = 30 20\n[button only]\nrect = 0 0 10 10\n"));
     ISkinObject *root = host.skin->GetWindowObject(&host.window);
     QVERIFY(root);
     QCOMPARE(root->FindObject("addfile"), nullptr);
@@ -250,7 +250,7 @@ void TestSkin::missingProgressElement()
     QVERIFY(text.contains(section));
     text.replace(section, missing == "pb" ? "[bar gone]" : "[text gone]");
 
-    Host host(writeSkin(dir_, text));
+    Host host(writeSkin(m_dir, text));
     QCOMPARE(host.root->FindObject(missing), nullptr);
     QVERIFY(host.root->FindObject("gone"));
     const QString other = missing == "pb" ? "pbpos" : "pb";

@@ -80,6 +80,7 @@ private slots:
     void leavingTitleRenamesRowThenOkRenamesMainRow();
     void keyboardSelectionKeepsFieldsInStep();
     void clickBelowRowsSelectsFirstRow();
+    void trackLineWithoutAll();
     void typedGenreForAllRows();
     void allForTitleKeepsRowTexts();
     void resetThenOk();
@@ -162,6 +163,7 @@ void TestFmId3::layoutFitsClientArea()
         const QRect client = m_dialog->rect();
         const QList<QWidget *> controls = {m_dialog->lv_id3,    m_dialog->GroupBox1, m_dialog->edt_tatal,
                                            m_dialog->edt_art,   m_dialog->edt_alb,   m_dialog->edt_year,
+                                           m_dialog->edt_track,
                                            m_dialog->edt_genre, m_dialog->edt_com,   m_dialog->Button1,
                                            m_dialog->Button6,   m_dialog->Button7,   m_dialog->btn_ok,
                                            m_dialog->btn_cancel};
@@ -295,6 +297,23 @@ void TestFmId3::clickBelowRowsSelectsFirstRow()
         QCOMPARE(m_dialog->edt_art->text(), QStringLiteral("Artist 1"));
         QCOMPARE(m_dialog->edt_tatal->text(), QStringLiteral("one.mp3"));
     });
+}
+
+void TestFmId3::trackLineWithoutAll()
+{
+    m_list->record(2).track = 9;
+    execute([this] {
+        QCOMPARE(m_dialog->GroupBox1->findChildren<QPushButton *>().size(), 6);
+        QCOMPARE(m_dialog->edt_track->text(), QString());
+        clickRow(m_dialog->lv_id3, 2);
+        QCOMPARE(m_dialog->edt_track->text(), QStringLiteral("9"));
+        retype(m_dialog->edt_track, QStringLiteral("1x2"));
+        QCOMPARE(m_dialog->edt_track->text(), QStringLiteral("12"));
+        QCOMPARE(m_dialog->session().workingCopy()[2].track, quint16(12));
+        QTest::mouseClick(m_dialog->btn_ok, Qt::LeftButton);
+    });
+    QCOMPARE(m_list->record(2).track, quint16(12));
+    QCOMPARE(m_list->record(0).track, quint16(0));
 }
 
 void TestFmId3::typedGenreForAllRows()

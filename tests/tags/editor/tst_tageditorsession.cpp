@@ -57,6 +57,8 @@ private slots:
     void resetThrowsEditsAway();
     void leavingTitleRenamesDialogRowOnly();
     void emptiedTitleKeepsMainRowText();
+    void trackIsStoredAsANumber_data();
+    void trackIsStoredAsANumber();
     void allSetsEveryRecord_data();
     void allSetsEveryRecord();
     void rowOutOfRangeSelectsFallback_data();
@@ -197,6 +199,36 @@ void TestTagEditorSession::emptiedTitleKeepsMainRowText()
 
     QCOMPARE(list.record(2).title, QString());
     QCOMPARE(list.caption(2), QStringLiteral("Third Song"));
+}
+
+void TestTagEditorSession::trackIsStoredAsANumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("track");
+    QTest::newRow("number") << QStringLiteral("7") << 7;
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("beyond 16 bits") << QStringLiteral("99999") << 65535;
+    QTest::newRow("not a number") << QStringLiteral("x") << 0;
+}
+
+void TestTagEditorSession::trackIsStoredAsANumber()
+{
+    QFETCH(QString, text);
+    QFETCH(int, track);
+    FileListModel list;
+    fill(list);
+    list.record(1).track = 3;
+    list.record(1).cover.data = "picture";
+    FileTagTable expected = list.fileTagTable();
+    expected[0].title = QStringLiteral("one.mp3");
+    expected[1].track = quint16(track);
+    TagEditorSession session;
+    session.open(list);
+    session.select(1);
+    QCOMPARE(TagEditorSession::trackText(session.shownValues().track), QStringLiteral("3"));
+    session.storeTrack(text);
+    session.commit(list);
+    QCOMPARE(list.fileTagTable(), expected);
 }
 
 void TestTagEditorSession::allSetsEveryRecord_data()

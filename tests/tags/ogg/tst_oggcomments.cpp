@@ -1,3 +1,4 @@
+#include "realworld.h"
 #include "libraryfolder.h"
 #include "oggcomments.h"
 #include "oggtestfiles.h"
@@ -387,6 +388,7 @@ void TestOggComments::otherTools()
 
 void TestOggComments::realWorldFiles()
 {
+    SONBREL_REQUIRE_REALWORLD();
     // What the well-formed Ogg samples hold; every other sample must fail cleanly.
     const QHash<QString, OGGTag> expected{
         {"mutagen__empty.ogg", OGGTag{}},

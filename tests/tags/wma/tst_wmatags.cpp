@@ -1,3 +1,4 @@
+#include "realworld.h"
 #include "libraryfolder.h"
 #include "wmaheaderreader.h"
 #include "wmatags.h"
@@ -320,6 +321,23 @@ private slots:
         QCOMPARE(lengthAt(3), quint16(2));
     }
 
+    // A name given twice reads the same through the library and the fallback.
+    void repeatedAttribute()
+    {
+        const QString path = makeWma(m_folder.path(), "repeated.wma");
+        QVERIFY(!path.isEmpty());
+        {
+            TagLib::ASF::File file(QFile::encodeName(path).constData());
+            QVERIFY(file.isValid());
+            file.tag()->addAttribute("WM/Genre", TagLib::ASF::Attribute(TagLib::String("First")));
+            file.tag()->addAttribute("WM/Genre", TagLib::ASF::Attribute(TagLib::String("Second")));
+            QVERIFY(file.save());
+        }
+        // TagLib stores the second value in the metadata library object.
+        const QString genre = wmaTagText(readBothWays(path).Genre);
+        QVERIFY2(genre == "First" || genre == "Second", qPrintable(genre));
+    }
+
     void libraryMissing()
     {
         const QString path = makeWma(m_folder.path(), "missing.wma", {"title=Kept", "artist=Someone"});
@@ -405,6 +423,9 @@ private slots:
         QTest::newRow("child larger than the header ends the walk")
             << earlyHeader(earlyObject(OtherGuid, QByteArray(10, 0), 1000) + basic)
             << expected("", "", "", "", 0, "");
+        QTest::newRow("child as large as the header")
+            << earlyHeader(earlyObject(EarlyDescriptionGuid, basic.mid(24), 48 + basic.size() - 24))
+            << expected("Title", "Author", "", "", 0, "Description");
         QTest::newRow("header claiming more than the file")
             << earlyHeader(basic, 1u << 30) << expected("Title", "Author", "", "", 0, "Description");
         QTest::newRow("file ends inside an entry") << earlyHeader(basic).left(earlyHeader(basic).size() - 3)
@@ -521,6 +542,10 @@ private slots:
                                                  "Persona 5: Sounds of Rebellion", "", 0, "Alternative")},
         };
         const QDir root(SONBREL_REALWORLD_DIR);
+        if (!root.exists()) {
+            QTest::newRow("samples missing") << root.path() << QString();
+            return;
+        }
         QDirIterator it(root.path(), QDir::Files, QDirIterator::Subdirectories);
         int count = 0;
         while (it.hasNext()) {
@@ -536,6 +561,7 @@ private slots:
     }
     void realWorldFiles()
     {
+        SONBREL_REQUIRE_REALWORLD();
         QFETCH(QString, path);
         QFETCH(QString, expected);
         const mode_t mode = modeOf(path);

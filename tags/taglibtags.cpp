@@ -1,0 +1,288 @@
+#include "taglibtags.h"
+
+#include "tagtext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <taglib/aifffile.h>
+#include <taglib/apetag.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/opusfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+enum class Kind { None, Flac, Opus, Mp4, Aiff, WavPack };
+
+QString toQString(const TagLib::String &text)
+{
+    return QString::fromStdString(text.to8Bit(true));
+}
+
+QByteArray toQByteArray(const TagLib::ByteVector &bytes)
+{
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+quint32 synchsafe(const QByteArray &bytes, int offset)
+{
+    quint32 value = 0;
+    for (int i = 0; i < 4; ++i)
+        value = (value << 7) | (quint8(bytes[offset + i]) & 0x7F);
+    return value;
+}
+
+// The opening bytes of each kind; a FLAC stream may follow an ID3v2 tag.
+Kind kindOf(QFile &file)
+{
+    QByteArray head = file.read(64);
+    if (head.size() >= 10 && head.startsWith("ID3")) {
+        const qint64 skip = 10 + qint64(synchsafe(head, 6)) + ((quint8(head[5]) & 0x10) ? 10 : 0);
+        if (!file.seek(skip))
+            return Kind::None;
+        head = file.read(64);
+        return head.startsWith("fLaC") ? Kind::Flac : Kind::None;
+    }
+    if (head.startsWith("fLaC"))
+        return Kind::Flac;
+    if (head.startsWith("OggS") && head.mid(28, 8) == "OpusHead")
+        return Kind::Opus;
+    if (head.mid(4, 4) == "ftyp")
+        return Kind::Mp4;
+    if (head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC"))
+        return Kind::Aiff;
+    if (head.startsWith("wvpk"))
+        return Kind::WavPack;
+    return Kind::None;
+}
+
+// Several values of one name: the last one wins, as for the other readers.
+QString property(const TagLib::PropertyMap &properties, const char *name)
+{
+    const auto it = properties.find(name);
+    if (it == properties.end() || it->second.isEmpty())
+        return {};
+    return TrimControl(toQString(it->second.back()));
+}
+
+CoverPicture picture(const TagLib::ByteVector &data, const TagLib::String &mimeType, int type)
+{
+    CoverPicture cover;
+    cover.data = toQByteArray(data);
+    // Some writers leave the MIME type out or write "JPG".
+    cover.mimeType = toQString(mimeType).toLower();
+    if (!cover.mimeType.contains(QLatin1Char('/')))
+        cover.mimeType = pictureMimeType(cover.data);
+    cover.type = quint8(std::clamp(type, 0, 255));
+    return cover;
+}
+
+CoverPicture chooseFlacPicture(const TagLib::List<TagLib::FLAC::Picture *> &pictures)
+{
+    if (pictures.isEmpty())
+        return {};
+    const auto front = std::find_if(pictures.begin(), pictures.end(), [](const TagLib::FLAC::Picture *p) {
+        return p->type() == TagLib::FLAC::Picture::FrontCover;
+    });
+    const TagLib::FLAC::Picture *chosen = front != pictures.end() ? *front : pictures.front();
+    return picture(chosen->data(), chosen->mimeType(), chosen->type());
+}
+
+CoverPicture id3v2Picture(const TagLib::ID3v2::Tag *tag)
+{
+    using TagLib::ID3v2::AttachedPictureFrame;
+    if (!tag)
+        return {};
+    const AttachedPictureFrame *chosen = nullptr;
+    for (const TagLib::ID3v2::Frame *frame : tag->frameList("APIC")) {
+        const auto *apic = dynamic_cast<const AttachedPictureFrame *>(frame);
+        if (apic && (!chosen || (apic->type() == AttachedPictureFrame::FrontCover &&
+                                 chosen->type() != AttachedPictureFrame::FrontCover)))
+            chosen = apic;
+    }
+    return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
+}
+
+// MP4 and APE tags keep no picture type: their cover is the front cover.
+CoverPicture mp4Picture(const TagLib::MP4::Tag *tag)
+{
+    if (!tag || !tag->contains("covr"))
+        return {};
+    const TagLib::MP4::CoverArtList covers = tag->item("covr").toCoverArtList();
+    return covers.isEmpty() ? CoverPicture{} : picture(covers.front().data(), {}, 3);
+}
+
+// An APE binary item: a file name, a zero byte, then the picture.
+CoverPicture apePicture(const TagLib::APE::Tag *tag)
+{
+    if (!tag)
+        return {};
+    const TagLib::APE::ItemListMap &items = tag->itemListMap();
+    const auto it = items.find("COVER ART (FRONT)");
+    if (it == items.end())
+        return {};
+    const TagLib::ByteVector value = it->second.binaryData();
+    const int zero = value.find('\0');
+    return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
+}
+
+// The tracks of an album are added one after the other and carry the same
+// cover: the last few covers are kept so that equal ones share one copy in
+// the file list instead of one each.
+QByteArray sharedCover(const QByteArray &data)
+{
+    static QList<QByteArray> recent;
+    constexpr qsizetype Kept = 8;
+    if (data.isEmpty())
+        return data;
+    for (const QByteArray &cover : std::as_const(recent)) {
+        if (cover == data)
+            return cover;
+    }
+    recent.prepend(data);
+    if (recent.size() > Kept)
+        recent.removeLast();
+    return data;
+}
+
+// Opens the file as its kind and takes its properties and cover. False when
+// TagLib finds the file invalid.
+bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties, CoverPicture &cover)
+{
+    const char *name = path.constData();
+    switch (kind) {
+    case Kind::Flac: {
+        TagLib::FLAC::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        cover = chooseFlacPicture(file.pictureList());
+        if (cover.isEmpty() && file.hasXiphComment())
+            cover = chooseFlacPicture(file.xiphComment()->pictureList());
+        return true;
+    }
+    case Kind::Opus: {
+        TagLib::Ogg::Opus::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        if (file.tag())
+            cover = chooseFlacPicture(file.tag()->pictureList());
+        return true;
+    }
+    case Kind::Mp4: {
+        TagLib::MP4::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        cover = mp4Picture(file.tag());
+        return true;
+    }
+    case Kind::Aiff: {
+        TagLib::RIFF::AIFF::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        cover = id3v2Picture(file.hasID3v2Tag() ? file.tag() : nullptr);
+        return true;
+    }
+    case Kind::WavPack: {
+        TagLib::WavPack::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        cover = apePicture(file.hasAPETag() ? file.APETag() : nullptr);
+        return true;
+    }
+    case Kind::None:
+        break;
+    }
+    return false;
+}
+
+} // namespace
+
+QString TagLibContentKind(const QString &fileName)
+{
+    if (!QFileInfo(fileName).isFile())
+        return {};
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    switch (kindOf(file)) {
+    case Kind::Flac:
+        return QStringLiteral("flac");
+    case Kind::Opus:
+        return QStringLiteral("opus");
+    case Kind::Mp4:
+        return QStringLiteral("mp4");
+    case Kind::Aiff:
+        return QStringLiteral("aiff");
+    case Kind::WavPack:
+        return QStringLiteral("wavpack");
+    case Kind::None:
+        break;
+    }
+    return {};
+}
+
+QString yearFromDate(const QString &date)
+{
+    const bool datePrefix =
+        date.size() >= 4 && std::all_of(date.begin(), date.begin() + 4, [](QChar c) { return c.isDigit(); });
+    return datePrefix ? date.left(4) : date;
+}
+
+quint16 leadingNumber(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype digits = 0;
+    while (digits < trimmed.size() && digits < 6 && trimmed.at(digits).isDigit())
+        ++digits;
+    bool ok = false;
+    const uint value = trimmed.left(digits).toUInt(&ok);
+    return ok && value <= 0xFFFF ? quint16(value) : 0;
+}
+
+void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
+{
+    try {
+        // Only regular files: a pipe or a device could block or never end.
+        if (!QFileInfo(fileName).isFile())
+            return;
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const Kind kind = kindOf(file);
+        file.close();
+        TagLib::PropertyMap properties;
+        CoverPicture cover;
+        if (kind == Kind::None || !readKind(kind, QFile::encodeName(fileName), properties, cover))
+            return;
+        TagLibTag work;
+        work.Title = property(properties, "TITLE");
+        work.Artist = property(properties, "ARTIST");
+        work.Album = property(properties, "ALBUM");
+        work.Year = yearFromDate(property(properties, "DATE"));
+        work.Comment = property(properties, "COMMENT");
+        work.Genre = property(properties, "GENRE");
+        work.TrackNumber = leadingNumber(property(properties, "TRACKNUMBER"));
+        work.DiscNumber = leadingNumber(property(properties, "DISCNUMBER"));
+        work.Cover = cover;
+        work.Cover.data = sharedCover(cover.data);
+        tag = work;
+    } catch (...) {
+        // A tag that cannot be read leaves the record as it was.
+    }
+}

@@ -1,0 +1,305 @@
+#include "taglibtags.h"
+#include "wmatags.h"
+#include "wmatestfiles.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/asftag.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace WmaTestFiles;
+
+namespace {
+
+bool tool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+QString text(const TagLib::String &value)
+{
+    return QString::fromStdString(value.to8Bit(true));
+}
+
+// The WMA output of a source, as the conversion writes it.
+TagWriteResult writeOutput(const QString &path, const TagLibTag &source)
+{
+    WMATagInfo tag{};
+    setWmaTagText(tag.Title, source.Title);
+    setWmaTagText(tag.Artist, source.Artist);
+    setWmaTagText(tag.Album, source.Album);
+    setWmaTagText(tag.Year, source.Year);
+    setWmaTagText(tag.Genre, source.Genre);
+    tag.TrackNumber = source.TrackNumber;
+    return WriteWMATagChecked(path, tag, {source.DiscNumber, source.Cover});
+}
+
+} // namespace
+
+class TestSourceTags : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_folder;
+    QString m_wav, m_cover;
+
+    QString path(const QString &name) const { return m_folder.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_folder.isValid());
+        m_wav = path("source.wav");
+        m_cover = path("cover.png");
+        QVERIFY(tool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "sine=duration=1", "-ac", "2", m_wav}));
+        QVERIFY(tool("ffmpeg",
+                     {"-v", "error", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1", m_cover}));
+    }
+
+    // Each kind tagged in its own way by its own tool; the values and the
+    // cover reach the record and then the WMA output.
+    void kinds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("disc"); // 0 where the tool writes none
+
+        const QString picture = "3|image/png|||" + m_cover;
+        QTest::newRow("FLAC, Vorbis comments") << "song.flac"
+                                               << "flac" << QStringList{"-s",        "-f",
+                                                                        "--picture", picture,
+                                                                        "-T",        "TITLE=Title",
+                                                                        "-T",        "ARTIST=Artist",
+                                                                        "-T",        "ALBUM=Album",
+                                                                        "-T",        "DATE=2001-05-06",
+                                                                        "-T",        "GENRE=Jazz",
+                                                                        "-T",        "TRACKNUMBER=7",
+                                                                        "-T",        "DISCNUMBER=2",
+                                                                        "-T",        "COMMENT=Note",
+                                                                        "-o",        path("song.flac"),
+                                                                        m_wav}
+                                               << 2;
+        QTest::newRow("Opus, Vorbis comments") << "song.opus"
+                                               << "opusenc"
+                                               << QStringList{"--quiet",
+                                                              "--title",
+                                                              "Title",
+                                                              "--artist",
+                                                              "Artist",
+                                                              "--album",
+                                                              "Album",
+                                                              "--date",
+                                                              "2001",
+                                                              "--genre",
+                                                              "Jazz",
+                                                              "--comment",
+                                                              "TRACKNUMBER=7/12",
+                                                              "--comment",
+                                                              "DISCNUMBER=2",
+                                                              "--comment",
+                                                              "COMMENT=Note",
+                                                              "--picture",
+                                                              picture,
+                                                              m_wav,
+                                                              path("song.opus")}
+                                               << 2;
+        const QStringList ffmpegTags{"-map",
+                                     "0:a",
+                                     "-map",
+                                     "1:v",
+                                     "-c:v",
+                                     "copy",
+                                     "-disposition:v:0",
+                                     "attached_pic",
+                                     "-metadata:s:v",
+                                     "comment=Cover (front)",
+                                     "-metadata",
+                                     "title=Title",
+                                     "-metadata",
+                                     "artist=Artist",
+                                     "-metadata",
+                                     "album=Album",
+                                     "-metadata",
+                                     "date=2001",
+                                     "-metadata",
+                                     "genre=Jazz",
+                                     "-metadata",
+                                     "track=7/12",
+                                     "-metadata",
+                                     "disc=2",
+                                     "-metadata",
+                                     "comment=Note"};
+        const QStringList ffmpegInputs{"-v", "error", "-i", m_wav, "-i", m_cover};
+        QTest::newRow("M4A AAC, MP4 atoms")
+            << "aac.m4a"
+            << "ffmpeg" << ffmpegInputs + ffmpegTags + QStringList{"-c:a", "aac", path("aac.m4a")} << 2;
+        QTest::newRow("M4A ALAC, MP4 atoms")
+            << "alac.m4a"
+            << "ffmpeg" << ffmpegInputs + ffmpegTags + QStringList{"-c:a", "alac", path("alac.m4a")} << 2;
+        QTest::newRow("AIFF, ID3 chunk")
+            << "song.aiff"
+            << "ffmpeg" << ffmpegInputs + ffmpegTags + QStringList{"-write_id3v2", "1", path("song.aiff")}
+            << 2;
+        QTest::newRow("WavPack, APE tag") << "song.wv"
+                                          << "wavpack"
+                                          << QStringList{"-q",
+                                                         "-y",
+                                                         "-w",
+                                                         "Title=Title",
+                                                         "-w",
+                                                         "Artist=Artist",
+                                                         "-w",
+                                                         "Album=Album",
+                                                         "-w",
+                                                         "Year=2001",
+                                                         "-w",
+                                                         "Genre=Jazz",
+                                                         "-w",
+                                                         "Track=7/12",
+                                                         "-w",
+                                                         "Disc=2",
+                                                         "-w",
+                                                         "Comment=Note",
+                                                         "--write-binary-tag",
+                                                         "Cover Art (Front)=@" + m_cover,
+                                                         m_wav,
+                                                         "-o",
+                                                         path("song.wv")}
+                                          << 2;
+    }
+    void kinds()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, disc);
+        QVERIFY2(tool(program, arguments), qPrintable(program));
+
+        TagLibTag tag;
+        ReadTagLibTag(path(name), tag);
+        QCOMPARE(tag.Title, QString("Title"));
+        QCOMPARE(tag.Artist, QString("Artist"));
+        QCOMPARE(tag.Album, QString("Album"));
+        QCOMPARE(tag.Year, QString("2001"));
+        QCOMPARE(tag.Genre, QString("Jazz"));
+        QCOMPARE(tag.Comment, QString("Note"));
+        QCOMPARE(int(tag.TrackNumber), 7);
+        QCOMPARE(int(tag.DiscNumber), disc);
+        QCOMPARE(tag.Cover.data, readAll(m_cover));
+        QCOMPARE(tag.Cover.mimeType, QString("image/png"));
+        QCOMPARE(int(tag.Cover.type), 3);
+        TagLibTag again;
+        ReadTagLibTag(path(name), again);
+        QCOMPARE(again.Cover.data.constData(), tag.Cover.data.constData()); // one copy for an album's tracks
+
+        const QString output = makeWma(m_folder.path(), name + ".wma");
+        QVERIFY(!output.isEmpty());
+        const TagWriteResult result = writeOutput(output, tag);
+        QVERIFY2(result.written, qPrintable(result.reason));
+        TagLib::ASF::File file(QFile::encodeName(output).constData());
+        QVERIFY(file.isValid());
+        TagLib::ASF::Tag *written = file.tag();
+        QCOMPARE(text(written->title()), QString("Title"));
+        QCOMPARE(text(written->genre()), QString("Jazz"));
+        QCOMPARE(written->attribute("WM/TrackNumber").front().type(), TagLib::ASF::Attribute::DWordType);
+        QCOMPARE(written->attribute("WM/TrackNumber").front().toUInt(), 7u);
+        QCOMPARE(text(written->attribute("WM/PartOfSet").front().toString()), QString::number(disc));
+        const TagLib::ASF::Picture cover = written->attribute("WM/Picture").front().toPicture();
+        QCOMPARE(cover.type(), TagLib::ASF::Picture::FrontCover);
+        QCOMPARE(text(cover.mimeType()), QString("image/png"));
+        QCOMPARE(QByteArray(cover.picture().data(), cover.picture().size()), readAll(m_cover));
+    }
+
+    // What is not one of the kinds, whatever its name, leaves the record alone.
+    void otherFilesLeaveTheRecord()
+    {
+        QVERIFY(tool("ffmpeg", {"-v", "error", "-i", m_wav, "-f", "mp3", path("mp3.opus")}));
+        QVERIFY(tool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=s=16x16:d=1", "-c:v", "mpeg4",
+                                "-metadata", "title=Video", "-f", "mp4", path("video.m4a")}));
+        QCOMPARE(TagLibContentKind(path("mp3.opus")), QString());
+        QCOMPARE(TagLibContentKind(path("video.m4a")), QString("mp4"));
+        for (const char *name : {"mp3.opus", "source.wav", "missing.flac"}) {
+            TagLibTag tag;
+            tag.Title = "untouched";
+            ReadTagLibTag(path(name), tag);
+            QCOMPARE(tag.Title, QString("untouched"));
+        }
+        // An MP4 file holding only video is still an MP4 file: its tag is read,
+        // and the audio component refuses it later.
+        TagLibTag video;
+        ReadTagLibTag(path("video.m4a"), video);
+        QCOMPARE(video.Title, QString("Video"));
+    }
+
+    // An album-sized cover costs the output about its own size, stored where
+    // values beyond 64 KiB belong.
+    void largeCover()
+    {
+        const QString output = makeWma(m_folder.path(), "large.wma");
+        QVERIFY(!output.isEmpty());
+        const QString audio = decodedAudioMd5(output);
+        const qint64 before = QFileInfo(output).size();
+        TagLibTag tag;
+        tag.Cover.data = QByteArray("\xFF\xD8\xFF\xE0") + QByteArray(500 * 1024, 'j');
+        tag.Cover.mimeType = "image/jpeg";
+        const TagWriteResult result = writeOutput(output, tag);
+        QVERIFY2(result.written, qPrintable(result.reason));
+        const qint64 growth = QFileInfo(output).size() - before;
+        QVERIFY2(growth >= tag.Cover.data.size() && growth < tag.Cover.data.size() + 2048,
+                 qPrintable(QString::number(growth)));
+        QCOMPARE(decodedAudioMd5(output), audio);
+        TagLib::ASF::File file(QFile::encodeName(output).constData());
+        QVERIFY(file.isValid());
+        QCOMPARE(int(file.tag()->attribute("WM/Picture").front().toPicture().picture().size()),
+                 int(tag.Cover.data.size()));
+    }
+
+    // A write that cannot complete (here: the file size limit) names its
+    // reason and leaves the file as it was; the old entry point still says
+    // the library took the file.
+    void writeFailureIsReported()
+    {
+        const QString output = makeWma(m_folder.path(), "limited.wma");
+        QVERIFY(!output.isEmpty());
+        const QByteArray before = readAll(output);
+        TagLibTag tag;
+        tag.Title = "Title";
+        tag.Cover.data = QByteArray(256 * 1024, 'p');
+        tag.Cover.mimeType = "image/png";
+
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = rlim_t(before.size() + 64 * 1024);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const TagWriteResult result = writeOutput(output, tag);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+
+        QVERIFY(!result.written);
+        QCOMPARE(result.reason, qt_error_string(EFBIG));
+        QCOMPARE(readAll(output), before);
+        QCOMPARE(QDir(m_folder.path()).entryList({".limited.wma.*"}, QDir::Hidden | QDir::Files),
+                 QStringList());
+
+        WMATagInfo plain{};
+        setWmaTagText(plain.Title, "Title");
+        QCOMPARE(WriteWMATag(output, plain), -1);
+        QCOMPARE(WriteWMATagChecked(m_folder.filePath("missing.wma"), plain).reason,
+                 QString("it is not a regular file"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSourceTags)
+#include "tst_sourcetags.moc"
