@@ -26,7 +26,6 @@ int main(int argc, char **argv)
 
     // Created once, in this order, and kept until exit.
     Tfm_main mainWindow;
-    fm_main = &mainWindow;
     Tfm_dir fm_dir(&mainWindow);
     Tfm_set fm_set(&mainWindow);
     Tfm_id3 fm_id3(&mainWindow);

@@ -1,7 +1,5 @@
 #include "tfm_dir.h"
 
-#include "placement.h"
-
 #include <QDir>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
@@ -15,7 +13,7 @@ constexpr int kClientHeight = 254;
 } // namespace
 
 Tfm_dir::Tfm_dir(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+    : SonbrelDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_model(new QFileSystemModel(this))
 {
@@ -37,18 +35,10 @@ Tfm_dir::Tfm_dir(QWidget *parent)
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    btn_ok = new QPushButton(QStringLiteral("Ok"), this);
-    btn_ok->setObjectName(QStringLiteral("btn_ok"));
-    btn_ok->setDefault(true);
-    btn_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btn_cancel->setObjectName(QStringLiteral("btn_cancel"));
+    QHBoxLayout *buttons = okCancelRow(btn_ok, QStringLiteral("btn_ok"), btn_cancel, QStringLiteral("btn_cancel"));
     connect(btn_ok, &QPushButton::clicked, this, &Tfm_dir::btn_okClick);
     connect(btn_cancel, &QPushButton::clicked, this, &Tfm_dir::btn_cancelClick);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btn_ok);
-    buttons->addWidget(btn_cancel);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(ShellTreeView1, 1);
@@ -60,9 +50,8 @@ Tfm_dir::Tfm_dir(QWidget *parent)
 QString Tfm_dir::Execute(const QString &title, QWidget *over)
 {
     setWindowTitle(title);
-    placeCentredOver(this, over);
     m_result.clear();
-    exec();
+    execOver(over);
     return result();
 }
 
@@ -84,13 +73,10 @@ void Tfm_dir::reject()
     QDialog::reject();
 }
 
-void Tfm_dir::showEvent(QShowEvent *event)
+void Tfm_dir::opened(bool first)
 {
-    QDialog::showEvent(event);
-    if (!m_opened) {
-        m_opened = true;
+    if (first)
         selectHomeFolder();
-    }
 }
 
 // Only the folders on the way from the root to home are listed here.

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "sonbreldialog.h"
+
 #include <QString>
 
 class QFileSystemModel;
@@ -10,7 +11,7 @@ class QTreeView;
 // Picks one folder from a tree of the file system. Created once and reused:
 // the tree keeps its expansion and selection from one opening to the next,
 // and the caller decides what the chosen folder is for.
-class Tfm_dir : public QDialog {
+class Tfm_dir : public SonbrelDialog {
     Q_OBJECT
 public:
     explicit Tfm_dir(QWidget *parent = nullptr);
@@ -35,7 +36,7 @@ public slots:
     void reject() override;
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void opened(bool first) override;
 
 private:
     void selectHomeFolder();
@@ -43,5 +44,4 @@ private:
 
     QFileSystemModel *m_model;
     QString m_result;
-    bool m_opened = false;
 };

@@ -1,7 +1,7 @@
 #include "tfm_set.h"
 
+#include "appsettings.h"
 #include "messages.h"
-#include "placement.h"
 #include "profilefile.h"
 #include "wmaprofiles.h"
 
@@ -18,7 +18,7 @@ constexpr int kHeight = 191;
 } // namespace
 
 Tfm_set::Tfm_set(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : SonbrelDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Settings"));
@@ -35,18 +35,10 @@ Tfm_set::Tfm_set(QWidget *parent)
     groupLayout->addWidget(cb_wma);
     groupLayout->addStretch(1);
 
-    Ok = new QPushButton(QStringLiteral("Ok"), this);
-    Ok->setObjectName(QStringLiteral("Ok"));
-    Ok->setDefault(true);
-    Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    Cancel->setObjectName(QStringLiteral("Cancel"));
+    QHBoxLayout *buttons = okCancelRow(Ok, QStringLiteral("Ok"), Cancel, QStringLiteral("Cancel"));
     connect(Ok, &QPushButton::clicked, this, &Tfm_set::OkClick);
     connect(Cancel, &QPushButton::clicked, this, &Tfm_set::CancelClick);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Ok);
-    buttons->addWidget(Cancel);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox2, 1);
     layout->addLayout(buttons);
@@ -56,17 +48,14 @@ Tfm_set::Tfm_set(QWidget *parent)
 
 void Tfm_set::Execute(QWidget *over)
 {
-    placeCentredOver(this, over);
-    exec();
+    execOver(over);
 }
 
 // Reads the stored position on every opening; a value outside the table
 // selects nothing (currentIndex -1).
 void Tfm_set::FormShow()
 {
-    const int position = m_settings ? m_settings->ReadInteger(QStringLiteral("wma"), QStringLiteral("format"),
-                                                              kDefaultWmaPosition)
-                                    : kDefaultWmaPosition;
+    const int position = m_settings ? storedProfilePosition(*m_settings) : kDefaultWmaPosition;
     cb_wma->setCurrentIndex(position >= 0 && position < cb_wma->count() ? position : -1);
 }
 
@@ -74,7 +63,7 @@ void Tfm_set::OkClick()
 {
     if (m_settings) {
         try {
-            m_settings->WriteInteger(QStringLiteral("wma"), QStringLiteral("format"), cb_wma->currentIndex());
+            storeProfilePosition(*m_settings, cb_wma->currentIndex());
         } catch (const SettingsWriteError &e) {
             Messages::error(e.message());
             return; // stay open so the user can retry or cancel
@@ -88,10 +77,7 @@ void Tfm_set::CancelClick()
     reject();
 }
 
-// Spontaneous shows (restoring from minimised) are not openings.
-void Tfm_set::showEvent(QShowEvent *event)
+void Tfm_set::opened(bool)
 {
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    FormShow();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "sonbreldialog.h"
 
 class ProfileFile;
 class QComboBox;
@@ -9,7 +9,7 @@ class QPushButton;
 
 // Chooses the WMA output profile. It keeps nothing of its own: every opening
 // shows what the settings file holds, and Ok writes the choice through.
-class Tfm_set : public QDialog {
+class Tfm_set : public SonbrelDialog {
     Q_OBJECT
 public:
     explicit Tfm_set(QWidget *parent = nullptr);
@@ -31,7 +31,7 @@ public slots:
     void CancelClick();
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void opened(bool first) override;
 
 private:
     ProfileFile *m_settings = nullptr;

@@ -9,7 +9,7 @@
 #include "profilefile.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
-#include "terminalprogress.h"
+#include "runreport.h"
 #include "wmaprofiles.h"
 
 #include <QCommandLineParser>
@@ -17,10 +17,14 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -130,7 +134,7 @@ int runProfiles()
     return Success;
 }
 
-int runConvert(const QStringList &inputs, const QString &output, const QString &format)
+int runConvert(const QStringList &inputs, const QString &output, const QString &format, int jobs)
 {
     const ProfileFile settings(ProfileFile::defaultPath());  // read, never written
     AppSettings held = readStartupSettings(settings);
@@ -175,8 +179,16 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     if (session.list.count() == 0)
         return Failure;
 
-    TerminalProgress progress(isatty(STDERR_FILENO));
-    run.setProgressDisplay(ProgressDisplay{&progress, &progress, &progress, progress.GetRect()});
+    // One instance pair per job; never more jobs than rows.
+    std::vector<std::unique_ptr<TAudioFile2>> instances;
+    for (int job = 1; job < std::min(jobs, session.list.count()); ++job) {
+        for (int pair = 0; pair < 2; ++pair)
+            instances.emplace_back(std::make_unique<TAudioFile2>())->SetActive(true);
+        run.addJob(*instances[instances.size() - 2], *instances.back());
+    }
+
+    RunReport report(session.list, isatty(STDERR_FILENO));
+    run.addObserver(report);
     // Ctrl+C, a terminal that goes away and a polite kill all act as Stop,
     // so the file in progress is closed properly.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -184,23 +196,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     run.setPump([&] {
         if (interrupted)
             run.Stop();
-        for (int row = 0; row < session.list.count(); ++row) {
-            if (session.list.cell(row, FileListModel::Status) == QLatin1String("Converting"))
-                progress.setLabel(session.list.caption(row));
-        }
     });
     run.ConvertAll();
-    progress.finishLine();
 
-    for (int row = 0; row < session.list.count(); ++row) {
-        const QString status = session.list.cell(row, FileListModel::Status);
-        if (status != QLatin1String("finish") || run.tagsFailed(row))
-            exitCode = Failure;
-        printLine(QStringLiteral("%1\t%2\t%3")
-                      .arg(status, run.outputPathOf(row),
-                           PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path))));
-    }
-    return exitCode;
+    for (const QString &line : report.rowLines())
+        printLine(line);
+    return std::max(exitCode, report.exitCode());
 }
 
 } // namespace
@@ -223,8 +224,12 @@ int main(int argc, char **argv)
                                           QStringLiteral("DIR"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
                                           QStringLiteral("Profile position 0-46 (convert)."), QStringLiteral("POSITION"));
+    const QCommandLineOption jobsOption(QStringLiteral("jobs"),
+                                        QStringLiteral("Files converted at once (convert); default: one per CPU."),
+                                        QStringLiteral("N"));
     parser.addOption(outputOption);
     parser.addOption(formatOption);
+    parser.addOption(jobsOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, profiles or convert"));
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "sonbrel-cli: %s\n", qPrintable(parser.errorText()));
@@ -245,15 +250,20 @@ int main(int argc, char **argv)
     Messages::setSink(&messages);
 
     int result = UsageError;
+    bool jobsOk = true;
+    const int jobs = parser.isSet(jobsOption) ? parser.value(jobsOption).toInt(&jobsOk)
+                                              : std::max(1, QThread::idealThreadCount());
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) {
         // An empty folder would quietly mean the music folder.
         std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+    } else if (!jobsOk || jobs < 1) {
+        std::fprintf(stderr, "sonbrel-cli: --jobs takes a number from 1 up\n");
     } else if (command == QLatin1String("info") && !arguments.isEmpty()) {
         result = runInfo(arguments, messages);
     } else if (command == QLatin1String("profiles") && arguments.isEmpty()) {
         result = runProfiles();
     } else if (command == QLatin1String("convert") && !arguments.isEmpty()) {
-        result = runConvert(arguments, parser.value(outputOption), parser.value(formatOption));
+        result = runConvert(arguments, parser.value(outputOption), parser.value(formatOption), jobs);
     } else {
         std::fprintf(stderr, "sonbrel-cli: unknown command or missing files (see --help)\n");
     }

@@ -1,6 +1,7 @@
 #include "appsettings.h"
 
 #include "profilefile.h"
+#include "wmaprofiles.h"
 
 #include <QStandardPaths>
 
@@ -8,6 +9,8 @@ namespace {
 const QString kFormat = QStringLiteral("Format");
 const QString kFade = QStringLiteral("Fade");
 const QString kNor = QStringLiteral("Nor");
+const QString kWma = QStringLiteral("wma");
+const QString kWmaFormat = QStringLiteral("format");
 } // namespace
 
 QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
@@ -15,6 +18,9 @@ QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandar
 AppSettings readStartupSettings(const ProfileFile &settings)
 {
     AppSettings held;
+    // Dir is read for the label and again for the folder: from here on they
+    // are two values ("setpath" sets both, a run only the folder), and each
+    // read goes to the file, as every read does.
     held.folderLabel = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
     held.outputType = 2;
     held.outputFolder = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
@@ -37,10 +43,20 @@ void writeCloseSettings(ProfileFile &settings, const AppSettings &held)
     settings.WriteInteger(kNor, QStringLiteral("vol"), held.norVol);
 }
 
+int storedProfilePosition(const ProfileFile &settings)
+{
+    return settings.ReadInteger(kWma, kWmaFormat, kDefaultWmaPosition);
+}
+
+void storeProfilePosition(ProfileFile &settings, int position)
+{
+    settings.WriteInteger(kWma, kWmaFormat, position);
+}
+
 int storedProfileNumber(const ProfileFile &settings)
 {
     // Summed in 64 bits: a hand-edited INT_MAX wraps to a number no profile
-    // has, as the classic 32-bit sum did, instead of overflowing.
-    const qint64 stored = settings.ReadInteger(QStringLiteral("wma"), QStringLiteral("format"), 22);
+    // has, as a 32-bit sum would, instead of overflowing.
+    const qint64 stored = storedProfilePosition(settings);
     return static_cast<int>(static_cast<quint32>(stored + 1));
 }

@@ -19,12 +19,21 @@ struct AppSettings {
 // The default output folder: the user's music folder.
 QString defaultOutputFolder();
 
-// Start-up reads, in the classic order.
+// Every section and key name of the settings file is spelled in the
+// functions below and nowhere else.
+
+// Start-up reads, Dir first, then the Nor and Fade values.
 AppSettings readStartupSettings(const ProfileFile &settings);
 
-// Close-time writes, in the classic order; throws SettingsWriteError at the
-// first entry the file refuses.
+// Close-time writes: Format, then Fade, then Nor; throws SettingsWriteError
+// at the first entry the file refuses.
 void writeCloseSettings(ProfileFile &settings, const AppSettings &held);
+
+// The output format dialog's row, as stored (any integer; the default row
+// when there is none).
+int storedProfilePosition(const ProfileFile &settings);
+// Written at once; throws SettingsWriteError when the file refuses it.
+void storeProfilePosition(ProfileFile &settings, int position);
 
 // The profile number the next run encodes with: stored position + 1,
 // passed on without a range check.

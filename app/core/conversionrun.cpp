@@ -2,38 +2,61 @@
 
 #include "filelistmodel.h"
 #include "messages.h"
-#include "platformfiles.h"
 #include "profilefile.h"
-#include "rules.h"
 #include "taudiofile2.h"
+#include "wmaprofiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QMap>
+
+#include <condition_variable>
+#include <memory>
+#include <thread>
+
+// One pair of component instances and, while it converts a row on its own
+// thread, that row and how far it got.
+struct ConversionRun::Job {
+    Job(TAudioFile2 &reader_, TAudioFile2 &writer_) : reader(reader_), writer(writer_) {}
+    TAudioFile2 &reader;
+    TAudioFile2 &writer;
+    std::unique_ptr<RowConverter> converter;
+    std::thread thread;
+    int row = -1;
+    std::atomic<bool> finished = false;
+    std::atomic<int> done = 0;
+    std::atomic<int> total = 0;
+    RowResult result;
+};
 
 namespace {
 
-bool pathTaken(const QString &path)
+// A component or any other failure as the user reads it.
+template <typename Body> std::optional<QString> failureOf(Body body)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();  // a dangling link still takes the name
-}
-
-// Fade times come from a hand-editable file: a huge one wraps in 32 bits, as
-// the classic product did, instead of overflowing.
-int secondsToMs(int seconds)
-{
-    return static_cast<int>(static_cast<quint32>(static_cast<qint64>(seconds) * 1000));
+    try {
+        body();
+    } catch (const AudioFileError &error) {
+        return error.message();
+    } catch (const std::exception &error) {
+        // Out of memory or any other failure ends the row the same way.
+        return QString::fromUtf8(error.what());
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
 ConversionRun::ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held)
-    : m_list(list), m_reader(reader), m_writer(writer), m_held(held)
+    : m_list(list), m_held(held)
 {
+    addJob(reader, writer);
 }
+
+ConversionRun::~ConversionRun() { qDeleteAll(m_jobs); }
+
+void ConversionRun::addJob(TAudioFile2 &reader, TAudioFile2 &writer) { m_jobs << new Job(reader, writer); }
 
 void ConversionRun::pump() const
 {
@@ -45,26 +68,16 @@ void ConversionRun::pump() const
 
 void ConversionRun::SetUpEncoder()
 {
-    int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultProfileNumber;
+    int profileNumber = m_settings ? storedProfileNumber(*m_settings) : kDefaultWmaPosition + 1;
     if (m_profileOverride > 0)
         profileNumber = m_profileOverride;
-    m_writer.SetWmaProfile(profileNumber);
+    for (Job *job : m_jobs)
+        job->writer.SetWmaProfile(profileNumber);
 }
 
-void ConversionRun::ShowProgress(int value)
+RowConverter::Row ConversionRun::rowOf(int row) const
 {
-    if (!m_active)
-        value = 0;
-    if (value > 10000)
-        value = 10000;
-    m_progress.draw(value);
-}
-
-void ConversionRun::endRun()
-{
-    ShowProgress(0);
-    m_active = false;
-    m_progress.setPercentText(QString());
+    return {m_list.cell(row, FileListModel::Path), m_list.caption(row), m_list.record(row)};
 }
 
 void ConversionRun::ConvertAll()
@@ -80,199 +93,191 @@ void ConversionRun::ConvertAll()
         return;
     }
     m_active = true;
-    m_outputs.clear();
-    m_untagged.clear();
-
-    int currentRow = -1;
-    QString createdOutput;  // an output of this run that is not complete yet
-    try {
+    const std::optional<QString> failure = failureOf([this] {
         SetUpEncoder();
-        if (m_writer.IsOpen())
-            m_writer.Close();
+        for (Job *job : m_jobs) {
+            if (job->writer.IsOpen())
+                job->writer.Close();
+        }
+    });
+    if (failure) {
+        m_active = false;
+        notify([](RunObserver &o) { o.runFinished(); });
+        Messages::error(*failure);
+        return;
+    }
+    if (!QFileInfo(m_held.outputFolder).isDir())
+        QDir().mkpath(m_held.outputFolder);
+    if (!m_held.outputFolder.endsWith(QLatin1Char('/')))
+        m_held.outputFolder += QLatin1Char('/');
+    if (m_jobs.size() > 1)
+        convertInJobs(m_held.outputFolder);
+    else
+        convertOneByOne(m_held.outputFolder);
+}
 
-        if (!QFileInfo(m_held.outputFolder).isDir())
-            QDir().mkpath(m_held.outputFolder);
-        if (!m_held.outputFolder.endsWith(QLatin1Char('/')))
-            m_held.outputFolder += QLatin1Char('/');
-        const QString folder = m_held.outputFolder;
+// Sets the row's state, tells the observers and shows the row's message.
+void ConversionRun::finishRow(int row, const RowResult &result)
+{
+    switch (result.kind) {
+    case RowResult::Converted:
+        m_list.setRowState(row, RowState::Converted);
+        break;
+    case RowResult::Stopped:
+        m_list.setRowState(row, RowState::Stopped);
+        break;
+    case RowResult::Failed:
+        m_list.setRowState(row, RowState::Failed);
+        break;
+    case RowResult::Skipped:
+        break;  // the row keeps the state it had
+    }
+    notify([&](RunObserver &o) { o.rowFinished(row, result); });
+    if (result.kind == RowResult::Skipped)
+        Messages::information(result.message);
+    else if (result.kind != RowResult::Failed && !result.message.isEmpty())
+        Messages::error(result.message);
+}
 
+void ConversionRun::convertOneByOne(const QString &folder)
+{
+    Job &job = *m_jobs.first();
+    RowConverter converter(job.reader, job.writer, m_held, m_tagWriter);
+    int currentRow = -1;
+    const std::optional<QString> failure = failureOf([&] {
         const int rows = m_list.count();
         for (int row = 0; row < rows; ++row) {
             pump();
             if (!m_active)
                 break;
             currentRow = row;
-            convertRow(row, folder, createdOutput);
+            notify([row](RunObserver &o) { o.rowStarted(row); });
+            RowResult result;
+            if (const std::optional<RowResult> skipped = converter.start(rowOf(row), folder)) {
+                result = *skipped;
+            } else {
+                m_list.setRowState(row, RowState::Converting);
+                const auto keepGoing = [this] {
+                    // Twice: events posted while the first pass handles others (a
+                    // click that queues more work) are handled before the next read.
+                    pump();
+                    pump();
+                    return m_active.load();
+                };
+                result = converter.transfer(keepGoing, [&](int done, int total) {
+                    notify([&](RunObserver &o) { o.rowProgress(row, done, total); });
+                });
+            }
             currentRow = -1;
+            finishRow(row, result);
         }
-    } catch (const AudioFileError &error) {
-        abandonRun(currentRow, createdOutput, error.message());
-        return;
-    } catch (const std::exception &error) {
-        // Out of memory or any other failure ends the run the same way.
-        abandonRun(currentRow, createdOutput, QString::fromUtf8(error.what()));
-        return;
-    }
-    endRun();
-}
-
-void ConversionRun::abandonRun(int currentRow, const QString &createdOutput, const QString &message)
-{
-    // Leave nothing half done behind: both files closed, the partial
-    // output removed, the row marked, the window idle again.
-    for (TAudioFile2 *instance : {&m_reader, &m_writer}) {
-        try {
-            if (instance->IsOpen())
-                instance->Close();
-        } catch (const AudioFileError &) {
-        }
-    }
-    if (!createdOutput.isEmpty())
-        QFile::remove(createdOutput);
-    if (currentRow >= 0) {
-        m_list.setCell(currentRow, FileListModel::Status, QStringLiteral("Failed"));
-        m_outputs.remove(currentRow);
-    }
-    endRun();
-    Messages::error(message);
-}
-
-ConversionRun::RowResult ConversionRun::convertRow(int row, const QString &folder, QString &createdOutput)
-{
-    ShowProgress(0);
-    const QString source = m_list.cell(row, FileListModel::Path);
-    if (!QFileInfo::exists(source)) {
-        Messages::information(source + QStringLiteral(" has been removed."));
-        return RowResult::Skipped;
-    }
-
-    // A name counts as taken while another row or run still writes under
-    // its partial name, or when it was found taken at creation time.
-    const QString caption = m_list.caption(row);
-    QSet<QString> refused;
-    const auto taken = [&refused](const QString &path) {
-        return refused.contains(path) || pathTaken(path) || pathTaken(partialPath(path));
-    };
-    const auto allTaken = [&] {
-        return outputFileName(caption, source) + QStringLiteral(" and its numbered names already exist.");
-    };
-    QString output = chooseOutputPath(folder, caption, source, taken);
-    if (output.isEmpty()) {
-        Messages::information(allTaken());
-        return RowResult::Skipped;
-    }
-
-    const QString statusBefore = m_list.cell(row, FileListModel::Status);
-    m_list.setCell(row, FileListModel::Status, QStringLiteral("Converting"));
-    if (m_reader.IsOpen())
-        m_reader.Close();
-    m_reader.Open(source, 0, 1);
-
-    const int sampleCount = m_reader.SampleCount();
-    const int durationMs = m_reader.DurationMs();
-    const int channels = m_reader.Channels();
-    const int endWindow = MulDiv(secondsToMs(m_held.fadeOutTime), sampleCount, durationMs);
-
-    if (m_writer.IsOpen())
-        m_writer.Close();
-    const int formatA = m_reader.SourceFormatA();
-    const int formatB = m_reader.SourceFormatB();
-    m_writer.SetSourceFormat(formatA, formatB);
-    for (;;) {
-        const QString partial = partialPath(output);
-        try {
-            m_writer.CreateOutput(partial, 0);
-            break;
-        } catch (const AudioFileError &) {
-            if (!pathTaken(partial))
-                throw;
-        }
-        // Another run took the name between the choice and the creation.
-        refused.insert(output);
-        output = chooseOutputPath(folder, caption, source, taken);
-        if (output.isEmpty()) {
-            m_reader.Close();
-            m_list.setCell(row, FileListModel::Status, statusBefore);
-            Messages::information(allTaken());
-            return RowResult::Skipped;
-        }
-    }
-    createdOutput = partialPath(output);
-    m_writer.SetSourceFormat(formatA, formatB);
-
-    bool stopped = false;
-    int framesDone = 0;
-    for (;;) {
-        pump();
-        pump();
-        if (!m_active) {
-            stopped = true;
-            break;
-        }
-        int readSize = kReadFrames;
-        if (m_held.fadeIn && framesDone == 0)
-            readSize = MulDiv(secondsToMs(m_held.fadeInTime), sampleCount, durationMs);
-        if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
-            readSize = sampleCount - framesDone;
-        if (readSize < 1)  // a fade time of 0, negative or wrapped would read nothing
-            readSize = kReadFrames;
-
-        std::vector<float> samples = m_reader.ReadSamples(readSize);
-        const int upper = upperBound(samples);
-        if (upper < 0) {
-            ShowProgress(0);
-            break;
-        }
-        // The array holds upper + 1 samples: dividing the upper bound would
-        // count one frame short on every read.
-        framesDone += channels > 0 ? (upper + 1) / channels : 0;
-        ShowProgress(MulDiv(framesDone, 10000, sampleCount));
-        m_writer.WriteSamples(samples);
-        samples = {};  // at most one array held at a time
-        // Every counted frame belongs in the output, however few are left.
-        if (framesDone >= sampleCount)
-            break;
-    }
-
-    m_reader.Close();
-    m_writer.Close();
-    // Closed: a complete (or deliberately stopped) file, tagged before it
-    // gets its final name.
-    const QString tagProblem = m_tagWriter ? m_tagWriter(createdOutput, m_list.record(row)) : QString();
-    output = publish(createdOutput, output, [&](const QString &path) {
-        refused.insert(path);
-        return chooseOutputPath(folder, caption, source, taken);
     });
-    if (output.isEmpty())
-        throw std::runtime_error(allTaken().toStdString());
-    createdOutput.clear();
-    m_outputs.insert(row, output);
-    if (!tagProblem.isEmpty()) {
-        // The audio is sound, so it stays; the user hears what is missing.
-        m_untagged.insert(row);
-        Messages::error(QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
-                            .arg(output, tagProblem));
+    if (failure) {
+        // Nothing half done is left behind: both files closed, the partial
+        // output removed, the row marked, the window idle again.
+        converter.abandon();
+        if (currentRow >= 0)
+            finishRow(currentRow, {RowResult::Failed, *failure, {}});
     }
-    ShowProgress(0);
-    m_list.setCell(row, FileListModel::Status, stopped ? QStringLiteral("Stopped") : QStringLiteral("finish"));
-    return stopped ? RowResult::Stopped : RowResult::Finished;
+    m_active = false;
+    notify([](RunObserver &o) { o.runFinished(); });
+    if (failure)
+        Messages::error(*failure);
 }
 
-QString ConversionRun::publish(const QString &partial, QString output,
-                               const std::function<QString(const QString &)> &nextAfterTaken)
+void ConversionRun::convertInJobs(const QString &folder)
 {
-    while (!output.isEmpty()) {
-        QString reason;
-        switch (PlatformFiles::renameWithoutReplacing(partial, output, &reason)) {
-        case PlatformFiles::RenameResult::Done:
-            return output;
-        case PlatformFiles::RenameResult::NameTaken:
-            output = nextAfterTaken(output);
-            break;
-        case PlatformFiles::RenameResult::Failed:
-            throw std::runtime_error(
-                QStringLiteral("Cannot name the output \"%1\": %2.").arg(output, reason).toStdString());
+    std::mutex mutex;
+    std::condition_variable changed;
+    const TagWriter tagWriter = [this](const QString &path, const AudioFileinfo &record) {
+        const std::lock_guard lock(m_tagMutex);
+        return m_tagWriter ? m_tagWriter(path, record) : QString();
+    };
+    for (Job *job : m_jobs)
+        job->converter = std::make_unique<RowConverter>(job->reader, job->writer, m_held, tagWriter);
+
+    const int rows = m_list.count();
+    int next = 0;      // the next row to start
+    int reported = 0;  // rows before this one have been reported
+    QMap<int, RowResult> results;  // finished, waiting for the rows before them
+    QString failure;
+    const auto report = [&](bool all) {
+        while (reported < rows && (results.contains(reported) || (all && reported >= next))) {
+            if (results.contains(reported))
+                finishRow(reported, results.take(reported));
+            ++reported;
         }
+    };
+
+    for (;;) {
+        if (const std::optional<QString> failed = failureOf([this] { pump(); })) {
+            // The jobs still running finish their rows; nothing new starts.
+            if (failure.isEmpty())
+                failure = *failed;
+        }
+        for (Job *job : m_jobs) {
+            if (job->row < 0 || !job->finished)
+                continue;
+            job->thread.join();
+            if (job->result.kind == RowResult::Failed && failure.isEmpty())
+                failure = job->result.message;
+            results.insert(job->row, job->result);
+            job->row = -1;
+        }
+        report(false);
+        bool busy = false;
+        for (Job *job : m_jobs) {
+            if (job->row >= 0) {
+                busy = true;
+                notify([&](RunObserver &o) { o.rowProgress(job->row, job->done, job->total); });
+                continue;
+            }
+            // Names are chosen and reserved here, on this thread, in row order.
+            while (m_active && failure.isEmpty() && next < rows && job->row < 0) {
+                const int row = next++;
+                notify([row](RunObserver &o) { o.rowStarted(row); });
+                std::optional<RowResult> skipped;
+                if (const std::optional<QString> failed =
+                        failureOf([&] { skipped = job->converter->start(rowOf(row), folder); })) {
+                    job->converter->abandon();
+                    failure = *failed;
+                    results.insert(row, {RowResult::Failed, *failed, {}});
+                } else if (skipped) {
+                    results.insert(row, *skipped);
+                } else {
+                    m_list.setRowState(row, RowState::Converting);
+                    job->row = row;
+                    job->finished = false;
+                    job->done = job->total = 0;
+                    busy = true;
+                    job->thread = std::thread([this, job, &mutex, &changed] {
+                        const std::optional<QString> error = failureOf([&] {
+                            job->result = job->converter->transfer([this] { return m_active.load(); },
+                                                                   [job](int done, int total) {
+                                                                       job->done = done;
+                                                                       job->total = total;
+                                                                   });
+                        });
+                        if (error) {
+                            job->converter->abandon();
+                            job->result = {RowResult::Failed, *error, {}};
+                        }
+                        const std::lock_guard lock(mutex);
+                        job->finished = true;
+                        changed.notify_all();
+                    });
+                }
+            }
+        }
+        report(false);
+        if (!busy)
+            break;
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(50));
     }
-    return {};
+    report(true);
+    m_active = false;
+    notify([](RunObserver &o) { o.runFinished(); });
+    if (!failure.isEmpty())
+        Messages::error(failure);
 }

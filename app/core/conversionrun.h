@@ -2,14 +2,15 @@
 
 #include "appsettings.h"
 #include "audiofileinfo.h"
-#include "progressdisplay.h"
-#include "wmatags.h"
+#include "rowconverter.h"
+#include "runobserver.h"
 
-#include <QHash>
-#include <QSet>
+#include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 class FileListModel;
 class ProfileFile;
@@ -17,61 +18,62 @@ class TAudioFile2;
 
 // Converts every row of the file list into a WMA file, top row first, on the
 // calling thread: pending window messages are processed between steps so
-// Stop and the other commands keep working while it runs.
+// Stop and the other commands keep working while it runs. It keeps the rows'
+// states in the list and tells its observers how the run goes.
+//
+// Given more instance pairs (addJob), several rows convert at once, each on
+// a thread of its own; names are still chosen and reserved in row order and
+// rows reported in row order, so the outputs are those of a one-by-one run.
 class ConversionRun {
 public:
     using Pump = std::function<void()>;
-    // Writes the row's tags into the output; returns why it could not, or
-    // an empty text.
-    using TagWriter = std::function<QString(const QString &outputPath, const AudioFileinfo &record)>;
+    using TagWriter = RowConverter::TagWriter;  // returns why it failed, or empty
 
     ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
+    ~ConversionRun();
 
     void setSettings(const ProfileFile *settings) { m_settings = settings; }
-    void setProgressDisplay(const ProgressDisplay &display) { m_progress = display; }
-    ProgressDisplay &progressDisplay() { return m_progress; }
     void setPump(Pump pump) { m_pump = std::move(pump); }
     void setTagWriter(TagWriter writer) { m_tagWriter = std::move(writer); }
+    // Not owned; must outlive the run's use.
+    void addObserver(RunObserver &observer) { m_observers << &observer; }
+    // One more job; not owned.
+    void addJob(TAudioFile2 &reader, TAudioFile2 &writer);
 
     // A profile number that wins over the stored one (the command line's --format).
     void setProfileOverride(int profileNumber) { m_profileOverride = profileNumber; }
-    // The output a row was written to in the last run, or empty.
-    QString outputPathOf(int row) const { return m_outputs.value(row); }
-    // Whether the row's output was kept without its tags in the last run.
-    bool tagsFailed(int row) const { return m_untagged.contains(row); }
 
     bool ConversionActive() const { return m_active; }
     // "stop" and closing the window: the run ends at its next check.
     void Stop() { m_active = false; }
 
     void ConvertAll();
-    void ShowProgress(int value);
     void SetUpEncoder();
 
-    static constexpr int kReadFrames = 2034;
-    static constexpr int kDefaultProfileNumber = 23;
+    static constexpr int kReadFrames = RowConverter::kReadFrames;
 
 private:
-    enum class RowResult { Finished, Stopped, Skipped };
-    RowResult convertRow(int row, const QString &folder, QString &createdOutput);
-    // Gives the finished partial file its final name, moving on to the next
-    // free name while a name turns out taken; empty when none is left.
-    static QString publish(const QString &partial, QString output,
-                           const std::function<QString(const QString &)> &nextAfterTaken);
+    struct Job;
+
+    void convertOneByOne(const QString &folder);
+    void convertInJobs(const QString &folder);
+    RowConverter::Row rowOf(int row) const;
+    void finishRow(int row, const RowResult &result);
     void pump() const;
-    void endRun();
-    void abandonRun(int currentRow, const QString &createdOutput, const QString &message);
+    template <typename Event> void notify(Event event) const
+    {
+        for (RunObserver *observer : m_observers)
+            event(*observer);
+    }
 
     FileListModel &m_list;
-    TAudioFile2 &m_reader;
-    TAudioFile2 &m_writer;
     AppSettings &m_held;
+    QList<Job *> m_jobs;  // the first is the window's own pair
     const ProfileFile *m_settings = nullptr;
-    ProgressDisplay m_progress;
     Pump m_pump;
     TagWriter m_tagWriter;
-    bool m_active = false;
+    std::mutex m_tagMutex;  // the tag library is not known to take two writers at once
+    QList<RunObserver *> m_observers;
+    std::atomic<bool> m_active = false;
     int m_profileOverride = 0;
-    QHash<int, QString> m_outputs;
-    QSet<int> m_untagged;
 };

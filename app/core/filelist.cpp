@@ -97,7 +97,7 @@ bool FileList::AddOneFile(const QString &givenPath)
     m_list.record(row).duration = duration;
     m_reader.Close();
     m_list.setCell(row, FileListModel::Size, FormatSizeMB(QFileInfo(path).size()));
-    m_list.setCell(row, FileListModel::Status, QStringLiteral("Unconvert"));
+    m_list.setRowState(row, RowState::Unconverted);
     m_list.setCell(row, FileListModel::Path, path);
     return true;
 }

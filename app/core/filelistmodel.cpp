@@ -44,16 +44,49 @@ QString FileListModel::cell(int row, Cell cell) const
 {
     if (row < 0 || row >= count() || cell < 0 || cell >= CellCount)
         return {};
-    return m_rows[row].cells[cell];
+    return cell == Status ? rowStateText(m_rows[row].state) : m_rows[row].cells[cell];
 }
 
 void FileListModel::setCell(int row, Cell cell, const QString &text)
 {
-    if (row < 0 || row >= count() || cell < 0 || cell >= CellCount)
+    Q_ASSERT(cell != Status);
+    if (row < 0 || row >= count() || cell < 0 || cell >= CellCount || cell == Status)
         return;
     m_rows[row].cells[cell] = text;
     if (cell != Path)
         emit dataChanged(index(row, cell + 1), index(row, cell + 1));
+}
+
+RowState FileListModel::rowState(int row) const
+{
+    return row >= 0 && row < count() ? m_rows[row].state : RowState::None;
+}
+
+void FileListModel::setRowState(int row, RowState state)
+{
+    if (row < 0 || row >= count())
+        return;
+    m_rows[row].state = state;
+    emit dataChanged(index(row, Status + 1), index(row, Status + 1));
+}
+
+QString FileListModel::rowStateText(RowState state)
+{
+    switch (state) {
+    case RowState::None:
+        break;
+    case RowState::Unconverted:
+        return QStringLiteral("Unconvert");
+    case RowState::Converting:
+        return QStringLiteral("Converting");
+    case RowState::Converted:
+        return QStringLiteral("finish");
+    case RowState::Stopped:
+        return QStringLiteral("Stopped");
+    case RowState::Failed:
+        return QStringLiteral("Failed");
+    }
+    return {};
 }
 
 AudioFileinfo &FileListModel::record(int row) { return m_records[row]; }
@@ -97,7 +130,7 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
         const Row &row = m_rows[index.row()];
         if (index.column() == 0)
             return role == Qt::ToolTipRole ? row.cells[Path] : row.caption;
-        return row.cells[index.column() - 1];
+        return cell(index.row(), static_cast<Cell>(index.column() - 1));
     }
     return {};
 }

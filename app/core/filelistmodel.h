@@ -6,6 +6,9 @@
 #include <QString>
 #include <QVector>
 
+// Where a row stands; the Status cell shows it as text.
+enum class RowState { None, Unconverted, Converting, Converted, Stopped, Failed };
+
 // The file list's rows and the file tag table, kept aligned: record i belongs
 // to row i. The list view `lv` shows this model; tests drive it directly.
 class FileListModel : public QAbstractTableModel {
@@ -26,7 +29,13 @@ public:
     QString caption(int row) const;
     void setCaption(int row, const QString &caption);
     QString cell(int row, Cell cell) const;
+    // Any cell but Status, which follows the row's state.
     void setCell(int row, Cell cell, const QString &text);
+
+    RowState rowState(int row) const;
+    void setRowState(int row, RowState state);
+    // The one place the Status texts are spelled.
+    static QString rowStateText(RowState state);
 
     AudioFileinfo &record(int row);
     const AudioFileinfo &record(int row) const;
@@ -55,6 +64,7 @@ private:
     struct Row {
         QString caption;
         QString cells[CellCount];
+        RowState state = RowState::None;
     };
     QVector<Row> m_rows;
     FileTagTable m_records;

@@ -42,7 +42,7 @@ QString keyOf(const QString &line)
 QString valueOf(const QString &line)
 {
     QString value = line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
-    // As the classic routines do, one pair of enclosing quotes is dropped.
+    // One pair of enclosing quotes is dropped, so a value may keep its blanks.
     if (value.size() >= 2 && (value.front() == value.back()) &&
         (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')))
         value = value.mid(1, value.size() - 2);
@@ -102,7 +102,7 @@ bool parseProfileInteger(const QString &text, int *value)
             return false;
         const uint parsed = digits.toUInt(&ok, 16);
         if (ok)
-            *value = static_cast<int>(parsed);  // 32-bit wrap, like the classic "$" form
+            *value = static_cast<int>(parsed);  // 0xFFFFFFFF reads as -1: 32-bit wrap
         return ok;
     }
     const int parsed = t.toInt(&ok, 10);

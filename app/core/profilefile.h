@@ -15,7 +15,7 @@ private:
     QString m_message;
 };
 
-// The settings file in the classic profile (INI) format: "[Section]" lines
+// The settings file in the profile (INI) format: "[Section]" lines
 // and "key=value" lines, names matched without regard to case. Nothing is
 // cached: every read and every write goes to the file at once. Lines that are
 // not ours are kept as they are when the file is rewritten, and every write
@@ -29,7 +29,7 @@ public:
 
     const QString &path() const { return m_path; }
 
-    // At most 2047 characters come back, as through the classic 2048 buffer.
+    // At most 2047 characters come back; a longer hand-edited value is cut.
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
     // Decimal, or hexadecimal after "0x"/"0X"; missing, empty or not a
     // number gives the default.

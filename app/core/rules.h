@@ -7,6 +7,7 @@
 
 #include <functional>
 
+
 // The multiply-divide every scaling of the conversion run uses: a * b / c
 // with a 64-bit intermediate, rounded half away from zero; -1 when c is 0
 // or the result does not fit in 32 bits.
@@ -22,8 +23,8 @@ QString FormatSizeMB(qint64 bytes, const QLocale &locale = QLocale());
 // Removes the nine characters a file name can't hold: * ? | : " / \ < >
 QString CleanTitle(const QString &title);
 
-
-// The extension of a name: the text from its last "." on (empty without one).
+// `name` with its extension (the text from its last "." on) replaced by
+// `extension`, or with `extension` appended when it has none.
 QString replaceExtension(const QString &name, const QString &extension);
 
 // The output file name for a row: the caption with the unsafe characters

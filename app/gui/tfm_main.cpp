@@ -29,8 +29,6 @@
 #include <QStyle>
 #include <QTableView>
 
-Tfm_main *fm_main = nullptr;
-
 namespace {
 
 // Desktop tests read which element names arrived: SONBREL_TRACE_COMMANDS
@@ -52,7 +50,8 @@ std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
 
 // The widest text each column shows in practice, by column.
 const QStringList kWidestCells{QString(), QStringLiteral("192000 Hz"), QStringLiteral(" Stereo "),
-                               QStringLiteral("99:59:59"), QStringLiteral("9999.99MB"), QStringLiteral("Converting")};
+                               QStringLiteral("99:59:59"), QStringLiteral("9999.99MB"),
+                               FileListModel::rowStateText(RowState::Converting)};
 
 // The desktop's font, made smaller only as far as the fixed column widths
 // need to show every cell whole.
@@ -95,6 +94,7 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
 
     m_files.setTagIntake(TagIntake);
     m_run.setTagWriter(CarryTags);
+    m_run.addObserver(m_progress);
 
     skinPath = TSkin::defaultSkinPath();
     chooseFiles = [this] {
@@ -181,19 +181,18 @@ void Tfm_main::FormShow()
         Skin1->AttachWindow(this);
         Skin1->ApplyFormSkin(this, QStringLiteral("From"));
 
-        ProgressDisplay progress;
+        ISkinFrame *bar = nullptr;
+        ISkinText *percentText = nullptr;
+        ISkinFrame *percentFrame = nullptr;
         if (ISkinObject *root = Skin1->GetWindowObject(this)) {
             if (ISkinObject *pbpos = root->FindObject(QStringLiteral("pbpos"))) {
-                progress.percentText = pbpos->TextFacet();
-                progress.percentFrame = pbpos->FrameFacet();
+                percentText = pbpos->TextFacet();
+                percentFrame = pbpos->FrameFacet();
             }
             if (ISkinObject *pb = root->FindObject(QStringLiteral("pb")))
-                progress.bar = pb->FrameFacet();
+                bar = pb->FrameFacet();
         }
-        if (progress.bar)
-            progress.barOrigin = progress.bar->GetRect();
-        progress.reset();
-        m_run.setProgressDisplay(progress);
+        m_progress.setElements(bar, percentText, percentFrame);
     } catch (const std::exception &error) {
         Messages::error(QString::fromUtf8(error.what()));
     }

@@ -6,6 +6,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "iaudiofile2.h"
+#include "skinprogress.h"
 #include "taudiofile2.h"
 
 #include <QStringList>
@@ -43,8 +44,8 @@ public:
     bool ConversionActive() const { return m_run.ConversionActive(); }
     const QString &outputFolder() const { return m_held.outputFolder; }
     FileListModel &fileList() { return m_model; }
-    FileList &fileOperations() { return m_files; }
     ConversionRun &conversionRun() { return m_run; }
+    SkinProgress &progress() { return m_progress; }
 
     // Seams for tests: the skin file, the open-file dialog and the desktop's URL opener.
     QString skinPath;
@@ -81,11 +82,10 @@ private:
     AppSettings m_held;
     FileList m_files;
     ConversionRun m_run;
+    SkinProgress m_progress;
     std::unique_ptr<ProfileFile> m_settings;
     Tfm_dir *m_dir = nullptr;
     Tfm_set *m_set = nullptr;
     Tfm_id3 *m_id3 = nullptr;
     bool m_shown = false;
 };
-
-extern Tfm_main *fm_main;

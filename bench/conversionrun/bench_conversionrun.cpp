@@ -55,7 +55,7 @@ int main(int argc, char **argv)
     const double ours = timer.nsecsElapsed() / 1e9;
     const double oursPeak = bench::peakMiB();
     for (int row = 0; row < model.count(); ++row) {
-        if (model.cell(row, FileListModel::Status) != QLatin1String("finish")) {
+        if (model.rowState(row) != RowState::Converted) {
             std::fprintf(stderr, "row %d: %s\n", row, qPrintable(model.cell(row, FileListModel::Status)));
             return 1;
         }

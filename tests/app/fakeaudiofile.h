@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // A scripted audio component: sources are described by path, every call is
 // logged, and any call can be made to fail.
@@ -16,6 +17,7 @@ struct FakeSource {
     int channels = 2;
     int durationMs = 1000;
     int sampleCount = 44100;
+    bool failRead = false;
 };
 
 struct FakeAudioState {
@@ -26,6 +28,7 @@ struct FakeAudioState {
     int failAfter = 0;   // calls of that name that still succeed first
     bool createFiles = true;  // CreateOutput creates an empty file, exclusively
     std::function<void(const QString &path)> beforeCreate;  // another process acting first
+    std::recursive_mutex mutex;  // jobs call their instances from threads of their own
 };
 
 class FakeAudioFile : public IAudioFile2 {
@@ -58,9 +61,12 @@ public:
     int SourceFormatB() const override { return Channels(); }
     AudioStatus ReadSamples(int count, std::vector<float> &samples) override
     {
+        const std::lock_guard lock(m_state->mutex);
         m_state->readSizes << count;
         if (auto s = call(QStringLiteral("ReadSamples")); !s.ok)
             return s;
+        if (m_source.failRead)
+            return AudioStatus::failure(QStringLiteral("cannot decode"));
         const int frames = std::max(0, std::min(count, m_source.sampleCount - m_position));
         m_position += frames;
         samples.assign(static_cast<size_t>(frames) * m_source.channels, 0.5f);
@@ -99,6 +105,7 @@ public:
 private:
     AudioStatus call(const QString &entry)
     {
+        const std::lock_guard lock(m_state->mutex);
         m_state->log << entry;
         if (!m_state->failOn.isEmpty() && entry.startsWith(m_state->failOn)) {
             if (m_state->failAfter-- <= 0)

@@ -132,6 +132,7 @@ private slots:
         QCOMPARE(cli({"convert", "--format", "47", path("src/a.mp3")}).exitCode, 2);
         QCOMPARE(cli({"--bogus"}).exitCode, 2);
         QCOMPARE(cli({"convert", "--output", "", path("src/c.wav")}).exitCode, 2);
+        QCOMPARE(cli({"convert", "--jobs", "0", path("src/c.wav")}).exitCode, 2);
         QCOMPARE(cli({"--version"}).exitCode, 0);
     }
 
@@ -217,31 +218,59 @@ private slots:
 
     // A stop by signal closes the file in progress; no partial output ever
     // carries a final name, not even after kill -9.
+    // Several jobs write exactly what one job writes: the same names, also for
+    // two rows with the same title, and the same bytes.
+    void jobsWriteWhatOneJobWrites()
+    {
+        const QStringList inputs{path("src"), path("src/a.mp3")};
+        QCOMPARE(cli(QStringList{"convert", "--jobs", "1", "--output", path("out-jobs1")} + inputs).exitCode, 0);
+        QCOMPARE(cli(QStringList{"convert", "--jobs", "4", "--output", path("out-jobs4")} + inputs).exitCode, 0);
+        const QStringList names = QDir(path("out-jobs1")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        QCOMPARE(names.size(), 6);
+        QVERIFY(names.contains("First One_1.wma"));
+        QCOMPARE(QDir(path("out-jobs4")).entryList(QDir::Files | QDir::Hidden, QDir::Name), names);
+        for (const QString &name : names) {
+            QFile one(path("out-jobs1/" + name)), four(path("out-jobs4/" + name));
+            QVERIFY(one.open(QIODevice::ReadOnly) && four.open(QIODevice::ReadOnly));
+            QVERIFY2(one.readAll() == four.readAll(), qPrintable(name));
+        }
+    }
+
+    // A stop by signal closes the files in progress and starts no more; no
+    // partial output ever carries a final name, not even after kill -9.
     void signalsStopTheRun_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-        QTest::newRow("SIGKILL") << int(SIGKILL);
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<QStringList>("states");
+        const QStringList one{"Stopped", "Unconvert", "Unconvert"};
+        QTest::newRow("SIGINT") << int(SIGINT) << 1 << one;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 1 << one;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 1 << one;
+        QTest::newRow("SIGKILL") << int(SIGKILL) << 1 << QStringList();
+        QTest::newRow("SIGTERM, two jobs") << int(SIGTERM) << 2 << QStringList{"Stopped", "Stopped", "Unconvert"};
     }
     void signalsStopTheRun()
     {
         QFETCH(int, signal);
+        QFETCH(int, jobs);
+        QFETCH(QStringList, states);
         if (!QFile::exists(path("long.wav")))
             QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
                                                  "sine=frequency=220:duration=600", "-ac", "2", "-c:a", "pcm_s16le",
                                                  path("long.wav")}) == 0);
-        const QString out = path(QStringLiteral("out-signal-%1").arg(signal));
+        const QString out = path(QStringLiteral("out-signal-%1-%2").arg(signal).arg(jobs));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", path("config"));
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
-                      {"convert", "--output", out, path("long.wav"), path("src/c.wav")});
+                      {"convert", "--jobs", QString::number(jobs), "--output", out, path("long.wav"),
+                       path("long.wav"), path("src/c.wav")});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out + "/.long.wma.part"), 20000);
-        QVERIFY(!QFile::exists(out + "/long.wma"));
+        const QStringList partials = QStringList{".long.wma.part", ".long_1.wma.part"}.mid(0, jobs);
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(out).entryList(QDir::Hidden | QDir::Files).size() == jobs, 20000);
+        QCOMPARE(QDir(out).entryList(QDir::Hidden | QDir::Files, QDir::Name), partials);
         ::kill(static_cast<pid_t>(process.processId()), signal);
         QVERIFY(process.waitForFinished(20000));
         if (signal == SIGKILL) {
@@ -250,10 +279,14 @@ private slots:
         }
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
-        const QString printed = QString::fromUtf8(process.readAllStandardOutput());
-        QVERIFY2(printed.startsWith("Stopped\t" + out + "/long.wma"), qPrintable(printed));
-        QVERIFY(printed.contains("Unconvert\t\t"));  // the next row was not started
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"long.wma"});
+        QStringList printed;
+        for (const QString &line : QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            printed << line.section('\t', 0, 0);
+        QCOMPARE(printed, states);
+        QStringList finals;
+        for (const QString &partial : partials)
+            finals << partial.mid(1).chopped(5);
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), finals);
     }
 
     void convertReportsRejectedFiles()

@@ -8,17 +8,24 @@
 #include <QtTest>
 
 namespace {
-struct FakeFrame : ISkinFrame {
-    SkinRect rect{10, 300, 449, 310};
-    int refreshes = 0;
-    SkinRect GetRect() const override { return rect; }
-    void SetRect(const SkinRect &r) override { rect = r; }
-    void Refresh() override { ++refreshes; }
-};
-struct FakeText : ISkinText {
-    QString text = "untouched";
-    void SetText(const QString &t) override { text = t; }
-    QString Text() const override { return text; }
+// The run's events as short texts, progress folded into one entry per row.
+struct EventLog : RunRecord {
+    QStringList events;
+    void rowStarted(int row) override { events << QStringLiteral("start %1").arg(row); }
+    void rowProgress(int row, int done, int total) override
+    {
+        const QString entry = QStringLiteral("progress %1").arg(row);
+        if (events.last() != entry)
+            events << entry;
+        QVERIFY(done <= total);
+    }
+    void rowFinished(int row, const RowResult &result) override
+    {
+        RunRecord::rowFinished(row, result);
+        static const char *kinds[] = {"converted", "stopped", "failed", "skipped"};
+        events << QStringLiteral("finish %1 %2").arg(row).arg(kinds[result.kind]);
+    }
+    void runFinished() override { events << "end"; }
 };
 } // namespace
 
@@ -30,8 +37,7 @@ class TestConversionRun : public QObject {
     std::unique_ptr<FileListModel> m_model;
     AppSettings m_held;
     std::unique_ptr<ConversionRun> m_run;
-    FakeFrame m_bar, m_percentFrame;
-    FakeText m_percent;
+    EventLog m_log;
     QStringList m_tagged;
     std::function<void()> m_onPump;
 
@@ -44,7 +50,7 @@ class TestConversionRun : public QObject {
         m_state->sources[file] = source;
         const int row = m_model->appendRow(caption);
         m_model->setCell(row, FileListModel::Path, path);
-        m_model->setCell(row, FileListModel::Status, "Unconvert");
+        m_model->setRowState(row, RowState::Unconverted);
     }
     QStringList statuses() const
     {
@@ -66,9 +72,8 @@ private slots:
         m_held = AppSettings{};
         m_held.outputFolder = out();
         m_run = std::make_unique<ConversionRun>(*m_model, *m_reader, *m_writer, m_held);
-        m_bar = FakeFrame{};
-        m_percent = FakeText{};
-        m_run->setProgressDisplay(ProgressDisplay{&m_bar, &m_percent, &m_percentFrame, m_bar.rect});
+        m_log = EventLog{};
+        m_run->addObserver(m_log);
         m_tagged.clear();
         m_onPump = nullptr;
         m_run->setPump([this] {
@@ -120,8 +125,7 @@ private slots:
         QCOMPARE(m_held.outputFolder, out() + "/");
         QVERIFY(QFileInfo(out()).isDir());
         QVERIFY(!m_run->ConversionActive());
-        QCOMPARE(m_percent.text, QString());
-        QCOMPARE(m_bar.rect.right, m_bar.rect.left);
+        QCOMPARE(m_log.events, QStringList({"start 0", "progress 0", "finish 0 converted", "end"}));
     }
 
     void storedProfileIsUsed()
@@ -184,28 +188,6 @@ private slots:
         QCOMPARE(statuses(), QStringList{"finish"});
     }
 
-    void showProgress()
-    {
-        m_run->ShowProgress(5000);  // idle: always zero
-        QCOMPARE(m_bar.rect.right - m_bar.rect.left, 0);
-        QCOMPARE(m_percent.text, QStringLiteral("0%"));
-        addRow("Song", "a.mp3");
-        m_onPump = [this] {
-            m_run->ShowProgress(12000);
-            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 439);
-            QCOMPARE(m_percent.text, QStringLiteral("100%"));
-            m_run->ShowProgress(-1);
-            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 0);
-            QCOMPARE(m_percent.text, QStringLiteral("0%"));
-            m_run->ShowProgress(5000);
-            QCOMPARE(m_bar.rect.right - m_bar.rect.left, 220);
-            QCOMPARE(m_bar.rect.top, 300);
-            QCOMPARE(m_bar.rect.bottom, 310);
-        };
-        m_run->ConvertAll();
-        QCOMPARE(m_percent.text, QString());  // after a run: empty, not "0%"
-    }
-
     void takenNamesGetNumbers()
     {
         QDir().mkpath(out());
@@ -256,7 +238,7 @@ private slots:
         addRow("Song", "a.mp3");
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList{"finish"});
-        QCOMPARE(m_run->outputPathOf(0), out() + "/" + expected);
+        QCOMPARE(m_log.result(0)->output, out() + "/" + expected);
         QDir dir(out());
         for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
             QFile f(dir.filePath(name));
@@ -290,6 +272,8 @@ private slots:
         m_run->ConvertAll();
         QCOMPARE(messages.informations, QStringList{gone + " has been removed."});
         QCOMPARE(statuses(), QStringList({"finish", "Unconvert", "finish"}));
+        QCOMPARE(m_log.events.mid(3, 2), QStringList({"start 1", "finish 1 skipped"}));
+        QCOMPARE(m_log.result(1)->message, gone + " has been removed.");
     }
 
     void stopInTheMiddle()
@@ -306,7 +290,8 @@ private slots:
         QCOMPARE(m_tagged, QStringList{".One.wma.part|"});
         QVERIFY(QFile::exists(out() + "/One.wma"));
         QVERIFY(!m_run->ConversionActive());
-        QCOMPARE(m_percent.text, QString());
+        QCOMPARE(m_log.events, QStringList({"start 0", "progress 0", "finish 0 stopped", "end"}));
+        QCOMPARE(m_log.result(0)->output, out() + "/One.wma");
     }
 
     void componentFailureEndsCleanly()
@@ -326,8 +311,9 @@ private slots:
         QVERIFY(!m_writer->IsOpen());
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors.first().startsWith("injected failure"));
-        QCOMPARE(m_bar.rect.right, m_bar.rect.left);
-        QCOMPARE(m_percent.text, QString());
+        QCOMPARE(m_log.events, QStringList({"start 0", "progress 0", "finish 0 converted", "start 1", "progress 1",
+                                            "finish 1 failed", "end"}));
+        QCOMPARE(m_log.result(1)->message, messages.errors.first());
     }
 
     void otherFailuresEndCleanlyToo()
@@ -348,6 +334,32 @@ private slots:
         QCOMPARE(messages.errors.size(), 1);
     }
 
+    // Two jobs: a row that fails ends the run as one job would, rows before
+    // it are converted, no row after it starts once the failure is known,
+    // and rows are reported in row order.
+    void failureWithTwoJobs()
+    {
+        TAudioFile2 reader(std::make_unique<FakeAudioFile>(m_state)), writer(std::make_unique<FakeAudioFile>(m_state));
+        m_run->addJob(reader, writer);
+        Messages::Recorder messages;
+        for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
+            addRow(QString(name).left(1), name);
+        m_state->sources["c.mp3"].failRead = true;
+        m_run->ConvertAll();
+        const QStringList states = statuses();
+        QCOMPARE(states.mid(0, 3), QStringList({"finish", "finish", "Failed"}));
+        for (const QString &state : states.mid(3))
+            QVERIFY(state == "finish" || state == "Unconvert");
+        QCOMPARE(messages.errors, QStringList{"cannot decode"});
+        QStringList finished;
+        for (const QString &event : m_log.events)
+            if (event.startsWith("finish"))
+                finished << event.section(' ', 1, 1);
+        QCOMPARE(finished, QStringList({"0", "1", "2", "3", "4"}).mid(0, finished.size()));
+        QVERIFY(!QFile::exists(out() + "/.c.wma.part") && !QFile::exists(out() + "/c.wma"));
+        QVERIFY(!m_run->ConversionActive());
+    }
+
     void tagFailureIsReportedAndTheAudioKept()
     {
         Messages::Recorder messages;
@@ -359,8 +371,9 @@ private slots:
         QCOMPARE(messages.errors, QStringList{"The tags could not be written into " + out() +
                                               "/One.wma: No space left on device. The converted audio is kept."});
         QVERIFY(QFile::exists(out() + "/One.wma"));
-        QVERIFY(m_run->tagsFailed(0));
-        QVERIFY(!m_run->tagsFailed(1));
+        QVERIFY(!m_log.result(0)->clean());
+        QCOMPARE(m_log.result(0)->message, messages.errors.first());
+        QVERIFY(m_log.result(1)->clean());
     }
 
     void secondConverterIsIgnored()
@@ -370,6 +383,7 @@ private slots:
         m_run->ConvertAll();
         QCOMPARE(m_state->log.count("SetWmaProfile 23"), 1);
         QCOMPARE(statuses(), QStringList{"finish"});
+        QCOMPARE(m_log.events.count("end"), 1);
     }
 };
 

@@ -162,6 +162,8 @@ private slots:
         ConversionRun run(*m_model, *m_reader, *m_writer, held);
         run.setPump([] {});
         run.setTagWriter(CarryTags);
+        RunRecord results;
+        run.addObserver(results);
         run.ConvertAll();
         QCOMPARE(messages.all, QStringList());
 
@@ -170,7 +172,7 @@ private slots:
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
             const QString output = held.outputFolder + expectedNames[row];
-            QCOMPARE(run.outputPathOf(row), output);
+            QCOMPARE(results.result(row)->output, output);
             const Probe p = probe(output);
             QCOMPARE(p.sampleRate, 32000);  // the default profile
             QCOMPARE(p.channels, 2);
@@ -226,13 +228,15 @@ private slots:
         ConversionRun conversion(*m_model, *m_reader, *m_writer, held);
         conversion.setPump([] {});
         conversion.setTagWriter(CarryTags);
+        RunRecord results;
+        conversion.addObserver(results);
         conversion.ConvertAll();
         QCOMPARE(messages.all, QStringList());
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
             QByteArray streams;
             QVERIFY(run("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name:format_tags=title,track",
-                                    "-of", "compact", conversion.outputPathOf(row)}, &streams));
+                                    "-of", "compact", results.result(row)->output}, &streams));
             QVERIFY2(streams.contains("tag:title=" + titles[row].toUtf8()) && streams.contains("tag:track=4"), streams);
             // The MP3 trailer has no picture; every other kind's cover travels.
             QCOMPARE(streams.contains("codec_name=png"), row < 6);

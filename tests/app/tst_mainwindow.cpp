@@ -81,13 +81,14 @@ private slots:
     {
         makeWindow();
         FileListModel &list = m_window->fileList();
-        for (const char *status : {"Unconvert", "Converting", "finish", "Stopped", "Failed"}) {
+        for (const RowState state : {RowState::Unconverted, RowState::Converting, RowState::Converted,
+                                     RowState::Stopped, RowState::Failed}) {
             const int row = list.appendRow("x");
+            list.setRowState(row, state);
             list.setCell(row, FileListModel::Frequency, "192000 Hz");
             list.setCell(row, FileListModel::Channels, " Stereo ");
             list.setCell(row, FileListModel::Time, "99:59:59");
             list.setCell(row, FileListModel::Size, "9999.99MB");
-            list.setCell(row, FileListModel::Status, status);
         }
         const QAbstractItemView *view = m_window->lv;
         for (int column = 1; column < list.columnCount(); ++column)
@@ -130,7 +131,6 @@ private slots:
         Messages::Recorder messages;
         makeWindow();
         m_window->AddPaths({source("a.mp3"), source("b.mp3")});
-        m_window->conversionRun().setProgressDisplay({});
         QTemporaryDir out;
         m_window->fileList();  // two rows
         ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
@@ -190,6 +190,34 @@ private slots:
         m_window->AddPaths({source("a.mp3")});
         m_window->dispatch("converter");
         QCOMPARE(m_window->fileList().cell(0, FileListModel::Status), QStringLiteral("finish"));
+    }
+
+    void progressOnTheSkin()
+    {
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        makeWindow();
+        ISkinObject *root = m_window->Skin1->GetWindowObject(m_window.get());
+        ISkinFrame *bar = root->FindObject("pb")->FrameFacet();
+        ISkinText *percent = root->FindObject("pbpos")->TextFacet();
+        const SkinRect origin = bar->GetRect();
+        const auto width = [&] { return bar->GetRect().right - bar->GetRect().left; };
+        QCOMPARE(width(), 0);
+        QCOMPARE(percent->Text(), QString());
+        m_window->AddPaths({source("a.mp3")});
+        QList<int> widths;
+        m_window->conversionRun().setPump([&] { widths << width(); });
+        m_window->dispatch("converter");
+        QVERIFY(widths.size() > 3);
+        QVERIFY(widths[widths.size() - 2] > widths[2]);  // grows over the file
+        QCOMPARE(width(), 0);  // and is gone after the run
+        QCOMPARE(percent->Text(), QString());
+        for (const auto &[value, pixels, text] : {std::tuple{12000, 439, "100%"}, {-1, 0, "0%"}, {5000, 220, "50%"}}) {
+            m_window->progress().ShowProgress(value);
+            QCOMPARE(width(), pixels);
+            QCOMPARE(percent->Text(), QString(text));
+            QCOMPARE(bar->GetRect().top, origin.top);
+        }
     }
 
     void brokenSkinFallsBackAndStillReadsSettings()

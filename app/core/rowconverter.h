@@ -1,0 +1,59 @@
+#pragma once
+
+#include "audiofileinfo.h"
+#include "runobserver.h"
+
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+struct AppSettings;
+class TAudioFile2;
+
+// Converts one row with one pair of component instances: chooses and
+// reserves the output name, reads the source into the output, tags it and
+// gives it its final name. It shows nothing and touches no list, so a job
+// may run it on a thread of its own.
+class RowConverter {
+public:
+    struct Row {
+        QString source;
+        QString caption;
+        AudioFileinfo record;
+    };
+    using TagWriter = std::function<QString(const QString &outputPath, const AudioFileinfo &record)>;
+    using KeepGoing = std::function<bool()>;  // asked before every read
+    using Progress = std::function<void(int done, int total)>;
+
+    RowConverter(TAudioFile2 &reader, TAudioFile2 &writer, const AppSettings &held, TagWriter tagWriter);
+
+    // Opens the source and creates the output under a partial name, which
+    // reserves the final one. A result (Skipped) when the row cannot start;
+    // throws on a component failure.
+    std::optional<RowResult> start(const Row &row, const QString &folder);
+    // Reads and writes until the source ends or keepGoing() says no, then
+    // closes both files, tags the output and names it: Converted or Stopped.
+    RowResult transfer(const KeepGoing &keepGoing, const Progress &progress);
+    // After a failure: both files closed, the partial output removed.
+    void abandon();
+
+    static constexpr int kReadFrames = 2034;
+
+private:
+    bool taken(const QString &path) const;
+    QString allTaken() const;
+    QString nextFreeName();
+    QString publish(const QString &partial);
+
+    TAudioFile2 &m_reader;
+    TAudioFile2 &m_writer;
+    const AppSettings &m_held;
+    TagWriter m_tagWriter;
+    Row m_row;
+    QString m_folder;
+    QString m_output;   // the final name chosen
+    QString m_partial;  // an output of this row that is not complete yet
+    QSet<QString> m_refused;  // found taken at creation time
+};
