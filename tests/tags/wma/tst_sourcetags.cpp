@@ -1,3 +1,4 @@
+#include "id3v1.h"
 #include "taglibtags.h"
 #include "wmatags.h"
 #include "wmatestfiles.h"
@@ -215,6 +216,73 @@ private slots:
         QCOMPARE(written->attribute("WM/TrackNumber").front().toUInt(), 7u);
         QCOMPARE(text(written->attribute("WM/PartOfSet").front().toString()), QString::number(disc));
         const TagLib::ASF::Picture cover = written->attribute("WM/Picture").front().toPicture();
+        QCOMPARE(cover.type(), TagLib::ASF::Picture::FrontCover);
+        QCOMPARE(text(cover.mimeType()), QString("image/png"));
+        QCOMPARE(QByteArray(cover.picture().data(), cover.picture().size()), readAll(m_cover));
+    }
+
+    // MP3, Ogg Vorbis and WMA sources: their disc number and cover, read
+    // beside their own readers, reach the WMA output.
+    void discAndCover_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+
+        const QStringList mp3{
+            "-v",        "error",   "-i", m_wav,  "-i",   m_cover,         "-map",
+            "0",         "-map",    "1",  "-c:v", "copy", "-metadata:s:v", "comment=Cover (front)",
+            "-metadata", "disc=2/3"};
+        QTest::newRow("MP3, ID3v2.3") << "v3.mp3"
+                                      << "ffmpeg" << mp3 + QStringList{"-id3v2_version", "3", path("v3.mp3")};
+        QTest::newRow("MP3, ID3v2.4") << "v4.mp3"
+                                      << "ffmpeg" << mp3 + QStringList{"-id3v2_version", "4", path("v4.mp3")};
+        // A FLAC picture block: type, MIME type, empty description, four
+        // unknown dimensions, then the picture; all lengths big-endian.
+        const auto be32 = [](quint32 value) {
+            return QByteArray(1, char(value >> 24)) + char(value >> 16) + char(value >> 8) + char(value);
+        };
+        const QByteArray png = readAll(m_cover);
+        const QByteArray block =
+            be32(3) + be32(9) + "image/png" + QByteArray(20, '\0') + be32(png.size()) + png;
+        const QString picture = "METADATA_BLOCK_PICTURE=" + block.toBase64();
+        QTest::newRow("Ogg Vorbis") << "song.ogg"
+                                    << "oggenc" << QStringList{"-Q",    "-c", "DISCNUMBER=2",   "-c",
+                                                               picture, "-o", path("song.ogg"), m_wav};
+        QTest::newRow("WMA") << "source.wma" << QString() << QStringList();
+    }
+    void discAndCover()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const QString source = path(name);
+        if (program.isEmpty()) {
+            QVERIFY(!makeWma(m_folder.path(), name).isEmpty());
+            QVERIFY(WriteWMATagChecked(source, {}, {2, {readAll(m_cover), "image/png", 3}}).written);
+        } else {
+            QVERIFY2(tool(program, arguments), qPrintable(program));
+        }
+        TagLibTag tag;
+        if (name.endsWith(".mp3")) {
+            QCOMPARE(ReadID3(source), ID3TagKind::V2);
+            tag.DiscNumber = leadingNumber(ID3Tag.Disc);
+            tag.Cover = ID3Tag.Cover;
+        } else {
+            const DiscAndCover more = ReadDiscAndCover(source);
+            tag.DiscNumber = more.DiscNumber;
+            tag.Cover = more.Cover;
+        }
+        QCOMPARE(int(tag.DiscNumber), 2);
+        QCOMPARE(tag.Cover, (CoverPicture{readAll(m_cover), "image/png", 3}));
+
+        const QString output = makeWma(m_folder.path(), name + ".wma");
+        QVERIFY(!output.isEmpty());
+        QVERIFY(writeOutput(output, tag).written);
+        TagLib::ASF::File file(QFile::encodeName(output).constData());
+        QVERIFY(file.isValid());
+        QCOMPARE(text(file.tag()->attribute("WM/PartOfSet").front().toString()), QString("2"));
+        const TagLib::ASF::Picture cover = file.tag()->attribute("WM/Picture").front().toPicture();
         QCOMPARE(cover.type(), TagLib::ASF::Picture::FrontCover);
         QCOMPARE(text(cover.mimeType()), QString("image/png"));
         QCOMPARE(QByteArray(cover.picture().data(), cover.picture().size()), readAll(m_cover));
