@@ -332,16 +332,11 @@ void TestId3v2::pictureAndDisc_data()
                                     << "" << png << "image/png" << 4;
     QTest::newRow("MIME type told by the bytes")
         << mp3(3, frame(3, "APIC", apic("JPG", 3, jpeg))) << "" << jpeg << "image/jpeg" << 3;
-    QTest::newRow("link") << mp3(3, frame(3, "APIC", apic("-->", 3, "http://x"))) << "" << QByteArray() << ""
-                          << 0;
-    QTest::newRow("cut short") << mp3(3, frame(3, "APIC",
-                                               QByteArray("\0image/png\0\x03"
-                                                          "desc",
-                                                          16)))
-                               << "" << QByteArray() << "" << 0;
+    QTest::newRow("cut short") << mp3(3, frame(3, "APIC", apic("image/png", 3, {}).chopped(1))) << ""
+                               << QByteArray() << "" << 3;
     QTest::newRow("beyond 16 MiB") << mp3(3, frame(3, "APIC",
                                                    apic("image/png", 3, png + QByteArray(16 << 20, 'p'))))
-                                   << "" << QByteArray() << "" << 0;
+                                   << "" << QByteArray() << "" << 3;
 }
 
 void TestId3v2::pictureAndDisc()
@@ -352,10 +347,8 @@ void TestId3v2::pictureAndDisc()
     const ID3StructV2 tag = parseID3v2(file);
     QCOMPARE(tag.Disc, disc);
     QCOMPARE(tag.Cover.data, picture);
-    if (!picture.isEmpty()) {
-        QTEST(tag.Cover.mimeType, "mimeType");
-        QTEST(int(tag.Cover.type), "type");
-    }
+    QTEST(tag.Cover.mimeType, "mimeType");
+    QTEST(int(tag.Cover.type), "type");
 }
 
 void TestId3v2::readFileLeavesNothingStale()
