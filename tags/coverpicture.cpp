@@ -1,5 +1,9 @@
 #include "coverpicture.h"
 
+#include <QList>
+
+#include <algorithm>
+
 QString pictureMimeType(const QByteArray &data)
 {
     if (data.startsWith("\xFF\xD8\xFF"))
@@ -13,4 +17,36 @@ QString pictureMimeType(const QByteArray &data)
     if (data.startsWith("RIFF") && data.mid(8, 4) == "WEBP")
         return QStringLiteral("image/webp");
     return {};
+}
+
+CoverPicture carriedPicture(const QByteArray &data, const QString &storedMimeType, int type)
+{
+    if (data.isEmpty() || data.size() > MaxCoverBytes)
+        return {};
+    CoverPicture cover;
+    cover.data = data;
+    cover.mimeType = storedMimeType.trimmed().toLower();
+    const qsizetype slash = cover.mimeType.indexOf(QLatin1Char('/'));
+    if (slash < 0 || slash == cover.mimeType.size() - 1)
+        cover.mimeType = pictureMimeType(data);
+    cover.type = quint8(std::clamp(type, 0, 255));
+    return cover;
+}
+
+CoverPicture sharedCover(const CoverPicture &cover)
+{
+    static QList<QByteArray> recent;
+    constexpr qsizetype Kept = 8;
+    if (cover.isEmpty())
+        return cover;
+    CoverPicture shared = cover;
+    const auto found = std::find(recent.cbegin(), recent.cend(), cover.data);
+    if (found != recent.cend()) {
+        shared.data = *found;
+        return shared;
+    }
+    recent.prepend(cover.data);
+    if (recent.size() > Kept)
+        recent.removeLast();
+    return shared;
 }

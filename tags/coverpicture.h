@@ -13,5 +13,18 @@ struct CoverPicture {
     bool operator==(const CoverPicture &) const = default;
 };
 
+// Pictures beyond this are not carried: no album cover comes near it, and
+// each row keeps its cover in memory until the conversion.
+inline constexpr qsizetype MaxCoverBytes = 16 * 1024 * 1024;
+
 // The MIME type of JPEG, PNG, GIF, BMP or WebP bytes; empty for anything else.
 QString pictureMimeType(const QByteArray &data);
+
+// A picture as a tag stored it, made fit to carry: its MIME type in lower
+// case, told from the bytes when the tag names none or only a format
+// ("JPG", "image/"); empty when there are no bytes or too many.
+CoverPicture carriedPicture(const QByteArray &data, const QString &storedMimeType, int type);
+
+// The tracks of an album are added one after the other and carry the same
+// cover: equal covers of recent calls share one copy in memory.
+CoverPicture sharedCover(const CoverPicture &cover);

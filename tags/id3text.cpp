@@ -105,6 +105,21 @@ ID3Comment id3CommentText(const QByteArray &content)
             firstValue(decodeID3Text(encoding, content.mid(textStart)))};
 }
 
+CoverPicture id3PictureContent(const QByteArray &content, bool v22)
+{
+    const qsizetype mimeEnd = v22 ? 4 : content.indexOf('\0', 1);
+    const qsizetype typeAt = v22 ? 4 : mimeEnd + 1;
+    if (mimeEnd < 0 || typeAt >= content.size())
+        return {};
+    const quint8 encoding = quint8(content[0]);
+    const QString mimeType = QString::fromLatin1(content.mid(1, mimeEnd - 1));
+    const qsizetype descriptionEnd = terminatorAt(content, typeAt + 1, encoding);
+    if (descriptionEnd < 0 || mimeType == QLatin1StringView("-->"))
+        return {};
+    return carriedPicture(content.mid(descriptionEnd + (isUtf16(encoding) ? 2 : 1)), mimeType,
+                          quint8(content[typeAt]));
+}
+
 QByteArray removeUnsynchronisation(const QByteArray &bytes)
 {
     QByteArray out;

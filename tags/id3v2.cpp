@@ -49,7 +49,26 @@ struct TagInfo {
     bool commFound = false;
     bool commDescribed = false;
     QString recordingTime; // TDRC, the version-4 successor of TYER
+    QString disc;
+    CoverPicture cover;
 };
+
+// What a frame is read for.
+enum class FrameUse { None, Field, RecordingTime, Disc, Picture };
+
+FrameUse frameUse(const QByteArray &id, int fieldIndex, quint8 version)
+{
+    const bool v22 = version == 2;
+    if (fieldIndex >= 0)
+        return FrameUse::Field;
+    if (version == 4 && id == "TDRC")
+        return FrameUse::RecordingTime;
+    if (id == (v22 ? "TPA" : "TPOS"))
+        return FrameUse::Disc;
+    if (id == (v22 ? "PIC" : "APIC"))
+        return FrameUse::Picture;
+    return FrameUse::None;
+}
 
 bool isFrameIdChar(char c)
 {
@@ -146,6 +165,15 @@ void storeFrame(TagInfo &tag, int index, const QByteArray &content)
     }
 }
 
+// The front cover wins over other pictures; otherwise the first one stays.
+void storePicture(TagInfo &tag, const CoverPicture &picture)
+{
+    constexpr quint8 FrontCover = 3;
+    if (!picture.isEmpty() &&
+        (tag.cover.isEmpty() || (picture.type == FrontCover && tag.cover.type != FrontCover)))
+        tag.cover = picture;
+}
+
 // The first non-zero byte at or after `pos`, or `end` when there is none.
 qint64 nextNonZero(QIODevice &device, qint64 pos, qint64 end)
 {
@@ -188,14 +216,20 @@ void walkFrames(QIODevice &device, qint64 pos, qint64 end, TagInfo &tag)
             return;
 
         const int index = frameIndex(id, v22);
-        const bool recordingTime = tag.Version == 4 && id == "TDRC";
-        if ((index >= 0 || recordingTime) && size > 0) {
+        const FrameUse use = frameUse(id, index, tag.Version);
+        // A picture too large to carry is not even read.
+        const bool wanted = use != FrameUse::None && !(use == FrameUse::Picture && size > MaxCoverBytes);
+        if (wanted && size > 0) {
             QByteArray content = readAt(device, contentStart, size);
             if (content.isEmpty())
                 return;
             if (unwrapContent(tag, v22 ? 0 : quint8(header[9]), content)) {
-                if (recordingTime)
+                if (use == FrameUse::RecordingTime)
                     tag.recordingTime = id3FrameText(content);
+                else if (use == FrameUse::Disc)
+                    tag.disc = id3FrameText(content);
+                else if (use == FrameUse::Picture)
+                    storePicture(tag, id3PictureContent(content, v22));
                 else
                     storeFrame(tag, index, content);
             }
@@ -288,6 +322,8 @@ ID3StructV2 parseID3v2(QIODevice &device)
     for (int i = 0; i < 7; ++i)
         result.*kFields[i] = tag.Frames[i];
     result.Year = yearOf(tag);
+    result.Disc = tag.disc;
+    result.Cover = tag.cover;
     return result;
 }
 

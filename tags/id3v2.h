@@ -1,5 +1,7 @@
 #pragma once
 
+#include "coverpicture.h"
+
 #include <QString>
 
 class QByteArray;
@@ -7,6 +9,8 @@ class QIODevice;
 
 struct ID3StructV2 {
     QString Title, Artist, Album, Year, Track, Comment, Genre;
+    QString Disc;       // TPOS ("1/2"); empty from an ID3v1 trailer
+    CoverPicture Cover; // APIC: the front cover, else the first picture
 };
 
 extern ID3StructV2 ID3Tag;               // the module's one shared record

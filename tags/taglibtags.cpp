@@ -4,10 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
@@ -15,11 +16,13 @@
 #include <taglib/mp4file.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -78,14 +81,10 @@ QString property(const TagLib::PropertyMap &properties, const char *name)
 
 CoverPicture picture(const TagLib::ByteVector &data, const TagLib::String &mimeType, int type)
 {
-    CoverPicture cover;
-    cover.data = toQByteArray(data);
-    // Some writers leave the MIME type out or write "JPG".
-    cover.mimeType = toQString(mimeType).toLower();
-    if (!cover.mimeType.contains(QLatin1Char('/')))
-        cover.mimeType = pictureMimeType(cover.data);
-    cover.type = quint8(std::clamp(type, 0, 255));
-    return cover;
+    // A picture beyond the limit is skipped before it is copied.
+    if (data.size() > unsigned(MaxCoverBytes))
+        return {};
+    return carriedPicture(toQByteArray(data), toQString(mimeType), type);
 }
 
 CoverPicture chooseFlacPicture(const TagLib::List<TagLib::FLAC::Picture *> &pictures)
@@ -137,24 +136,34 @@ CoverPicture apePicture(const TagLib::APE::Tag *tag)
     return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
 }
 
-// The tracks of an album are added one after the other and carry the same
-// cover: the last few covers are kept so that equal ones share one copy in
-// the file list instead of one each.
-QByteArray sharedCover(const QByteArray &data)
+// WM/Picture values: the front cover, else the first picture.
+CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
 {
-    static QList<QByteArray> recent;
-    constexpr qsizetype Kept = 8;
-    if (data.isEmpty())
-        return data;
-    for (const QByteArray &cover : std::as_const(recent)) {
-        if (cover == data)
-            return cover;
+    if (!tag || !tag->contains("WM/Picture"))
+        return {};
+    const TagLib::ASF::AttributeList values = tag->attribute("WM/Picture");
+    std::optional<TagLib::ASF::Picture> chosen;
+    for (const TagLib::ASF::Attribute &value : values) {
+        if (value.type() != TagLib::ASF::Attribute::BytesType)
+            continue;
+        const TagLib::ASF::Picture candidate = value.toPicture();
+        if (candidate.isValid() && (!chosen || (candidate.type() == TagLib::ASF::Picture::FrontCover &&
+                                                chosen->type() != TagLib::ASF::Picture::FrontCover)))
+            chosen = candidate;
     }
-    recent.prepend(data);
-    if (recent.size() > Kept)
-        recent.removeLast();
-    return data;
+    return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
 }
+
+QString asfText(const TagLib::ASF::Tag *tag, const char *name)
+{
+    if (!tag || !tag->contains(name))
+        return {};
+    const TagLib::ASF::Attribute &value = tag->attribute(name).front();
+    return value.type() == TagLib::ASF::Attribute::UnicodeType ? toQString(value.toString()) : QString();
+}
+
+constexpr unsigned char AsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
 // Opens the file as its kind and takes its properties and cover. False when
 // TagLib finds the file invalid.
@@ -255,6 +264,38 @@ quint16 leadingNumber(const QString &text)
     return ok && value <= 0xFFFF ? quint16(value) : 0;
 }
 
+DiscAndCover ReadDiscAndCover(const QString &fileName)
+{
+    DiscAndCover result;
+    try {
+        if (!QFileInfo(fileName).isFile())
+            return result;
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        const QByteArray head = file.read(64);
+        file.close();
+        const QByteArray path = QFile::encodeName(fileName);
+        if (head.startsWith("OggS") && head.mid(28, 7) == "\x01vorbis") {
+            TagLib::Ogg::Vorbis::File vorbis(path.constData(), false);
+            if (!vorbis.isValid() || !vorbis.tag())
+                return result;
+            result.DiscNumber = leadingNumber(property(vorbis.properties(), "DISCNUMBER"));
+            result.Cover = chooseFlacPicture(vorbis.tag()->pictureList());
+        } else if (head.startsWith(QByteArrayView(reinterpret_cast<const char *>(AsfHeaderGuid), 16))) {
+            TagLib::ASF::File asf(path.constData(), false);
+            if (!asf.isValid())
+                return result;
+            result.DiscNumber = leadingNumber(asfText(asf.tag(), "WM/PartOfSet"));
+            result.Cover = asfPicture(asf.tag());
+        }
+        result.Cover = sharedCover(result.Cover);
+    } catch (...) {
+        result = {};
+    }
+    return result;
+}
+
 void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
 {
     try {
@@ -279,8 +320,7 @@ void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
         work.Genre = property(properties, "GENRE");
         work.TrackNumber = leadingNumber(property(properties, "TRACKNUMBER"));
         work.DiscNumber = leadingNumber(property(properties, "DISCNUMBER"));
-        work.Cover = cover;
-        work.Cover.data = sharedCover(cover.data);
+        work.Cover = sharedCover(cover);
         tag = work;
     } catch (...) {
         // A tag that cannot be read leaves the record as it was.

@@ -20,6 +20,17 @@ struct TagLibTag {
 // the file.
 void ReadTagLibTag(const QString &fileName, TagLibTag &tag);
 
+// What an Ogg Vorbis or WMA source has beyond what its own reader takes:
+// DISCNUMBER or WM/PartOfSet, and the front cover, else the first picture
+// (METADATA_BLOCK_PICTURE or WM/Picture). Told by content; all empty for
+// other files, damaged tags and covers beyond MaxCoverBytes. Never throws
+// and never changes the file.
+struct DiscAndCover {
+    quint16 DiscNumber = 0; // 0: none
+    CoverPicture Cover;
+};
+DiscAndCover ReadDiscAndCover(const QString &fileName);
+
 // The kind the file's content shows: "flac", "opus", "mp4", "aiff", "wavpack",
 // or empty for anything else (an MP3 named ".opus" included).
 QString TagLibContentKind(const QString &fileName);

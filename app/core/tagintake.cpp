@@ -20,6 +20,15 @@ struct IntakeValues {
     CoverPicture cover;
 };
 
+// The Ogg Vorbis and WMA readers leave out disc number and cover; a second
+// read of the file takes them.
+void takeDiscAndCover(const QString &path, IntakeValues &values)
+{
+    const DiscAndCover more = ReadDiscAndCover(path);
+    values.disc = more.DiscNumber;
+    values.cover = more.Cover;
+}
+
 bool readTags(const QString &path, IntakeValues &values)
 {
     const SourceKind *kind = sourceKindOf(path);
@@ -29,18 +38,22 @@ bool readTags(const QString &path, IntakeValues &values)
         ReadWMATag(path, tag);
         values = {wmaTagText(tag.Title), wmaTagText(tag.Artist), wmaTagText(tag.Album), wmaTagText(tag.Comment),
                   wmaTagText(tag.Genre), {}, tag.TrackNumber, 0, {}};
+        takeDiscAndCover(path, values);
         return true;
     }
     case TagReader::Ogg: {
         OGGTag tag;
         ReadOggComments(path, tag);
         values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, {}, leadingNumber(tag.TrackNumber), 0, {}};
+        takeDiscAndCover(path, values);
         return true;
     }
     case TagReader::Id3: {
         const bool trailer = ReadID3(path) == ID3TagKind::V1;
         values = {ID3Tag.Title, ID3Tag.Artist, ID3Tag.Album, ID3Tag.Comment, ID3Tag.Genre,
                   trailer ? ID3Tag.Year : QString(), leadingNumber(ID3Tag.Track), 0, {}};
+        values.disc = leadingNumber(ID3Tag.Disc);
+        values.cover = sharedCover(ID3Tag.Cover);
         return true;
     }
     case TagReader::TagLib: {

@@ -13,6 +13,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+
 namespace {
 
 bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -215,12 +218,14 @@ private slots:
                                "-f", "mp4", folder + "h.m4a"}));
         QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-write_id3v2", "0", "-write_id3v1", "1",
                                "-metadata", "title=Trailer", "-metadata", "track=4", folder + "i.mp3"}));
+        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=ID3v2", "-metadata", "disc=2/3",
+                                                      "-id3v2_version", "3", folder + "j.mp3"}));
 
         Messages::Recorder messages;
         m_files->AddFolderFiles(folder);
         QCOMPARE(messages.informations, QStringList({"g.opus this File is not supported.",
                                                      "h.m4a this File is not supported."}));
-        const QStringList titles{"Flac", "Opus", "AAC", "ALAC", "AIFF", "WavPack", "Trailer"};
+        const QStringList titles{"Flac", "Opus", "AAC", "ALAC", "AIFF", "WavPack", "Trailer", "ID3v2"};
         QCOMPARE(captions(), titles);
         messages.clear();
         AppSettings held;
@@ -238,9 +243,20 @@ private slots:
             QVERIFY(run("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name:format_tags=title,track",
                                     "-of", "compact", results.result(row)->output}, &streams));
             QVERIFY2(streams.contains("tag:title=" + titles[row].toUtf8()) && streams.contains("tag:track=4"), streams);
-            // The MP3 trailer has no picture; every other kind's cover travels.
-            QCOMPARE(streams.contains("codec_name=png"), row < 6);
+            // The ID3v1 trailer has no picture; every other kind's cover travels.
+            QCOMPARE(streams.contains("codec_name=png"), row != 6);
         }
+        // The MP3's ID3v2 cover and disc number reach its output whole.
+        TagLib::ASF::File mp3Output(QFile::encodeName(conversion.outputPathOf(7)).constData());
+        const TagLib::ASF::Tag *written = mp3Output.tag();
+        QVERIFY(written && written->contains("WM/Picture") && written->contains("WM/PartOfSet"));
+        const TagLib::ASF::Picture picture = written->attribute("WM/Picture").front().toPicture();
+        QFile png(cover);
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QCOMPARE(QByteArray(picture.picture().data(), qsizetype(picture.picture().size())), png.readAll());
+        QCOMPARE(picture.mimeType().to8Bit(), std::string("image/png"));
+        QCOMPARE(picture.type(), TagLib::ASF::Picture::FrontCover);
+        QCOMPARE(written->attribute("WM/PartOfSet").front().toString().to8Bit(), std::string("2"));
     }
 };
 

@@ -122,6 +122,8 @@ class TestId3v2 : public QObject {
 private slots:
     void parse_data();
     void parse();
+    void pictureAndDisc_data();
+    void pictureAndDisc();
     void readFileLeavesNothingStale();
     void readOnlyFileUnchanged();
     void id3v1Trailer_data();
@@ -290,6 +292,63 @@ void TestId3v2::parse()
     QFETCH(QByteArray, file);
     QFETCH(Fields, expected);
     QCOMPARE(recordFields(parseID3v2(file)), expected);
+}
+
+// APIC (PIC in version 2.2) content: encoding, MIME type, picture type, description.
+QByteArray apic(const QByteArray &mime, quint8 type, const QByteArray &data, quint8 encoding = 0,
+                const QByteArray &description = "d", bool v22 = false)
+{
+    const QByteArray terminator(encoding == 1 ? 2 : 1, '\0');
+    return char(encoding) + mime + (v22 ? "" : QByteArray(1, '\0')) + char(type) + description + terminator +
+           data;
+}
+
+void TestId3v2::pictureAndDisc_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("disc");
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QString>("mimeType");
+    QTest::addColumn<int>("type");
+
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0\xFF\x00jpeg\xFF", 11), png("\x89PNG\r\n\x1A\n..", 10);
+    const QByteArray front = apic("image/jpeg", 3, jpeg), back = apic("image/png", 4, png);
+    QTest::newRow("v3") << mp3(3, frame(3, "TPOS", latin1("2/3")) + frame(3, "APIC", front)) << "2/3" << jpeg
+                        << "image/jpeg" << 3;
+    QTest::newRow("v3 whole tag unsynchronised")
+        << mp3(3, unsynchronise(frame(3, "APIC", front) + frame(3, "TPOS", latin1("2"))), 0x80) << "2" << jpeg
+        << "image/jpeg" << 3;
+    QTest::newRow("v4 frame unsynchronised, data length, UTF-16 description")
+        << mp3(4,
+               frame(4, "APIC",
+                     bigEndian32(0) + unsynchronise(apic("image/jpeg", 3, jpeg, 1, utf16("é", false))), 0x03))
+        << "" << jpeg << "image/jpeg" << 3;
+    QTest::newRow("v2.2 PIC and TPA")
+        << mp3(2, frame(2, "TPA", latin1("1")) + frame(2, "PIC", apic("PNG", 3, png, 0, "d", true))) << "1"
+        << png << "image/png" << 3;
+    QTest::newRow("front cover wins")
+        << mp3(3, frame(3, "APIC", back) + frame(3, "APIC", front)) << "" << jpeg << "image/jpeg" << 3;
+    QTest::newRow("else the first") << mp3(3, frame(3, "APIC", back) + frame(3, "APIC", apic("", 0, jpeg)))
+                                    << "" << png << "image/png" << 4;
+    QTest::newRow("MIME type told by the bytes")
+        << mp3(3, frame(3, "APIC", apic("JPG", 3, jpeg))) << "" << jpeg << "image/jpeg" << 3;
+    QTest::newRow("cut short") << mp3(3, frame(3, "APIC", apic("image/png", 3, {}).chopped(1))) << ""
+                               << QByteArray() << "" << 3;
+    QTest::newRow("beyond 16 MiB") << mp3(3, frame(3, "APIC",
+                                                   apic("image/png", 3, png + QByteArray(16 << 20, 'p'))))
+                                   << "" << QByteArray() << "" << 3;
+}
+
+void TestId3v2::pictureAndDisc()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, disc);
+    QFETCH(QByteArray, picture);
+    const ID3StructV2 tag = parseID3v2(file);
+    QCOMPARE(tag.Disc, disc);
+    QCOMPARE(tag.Cover.data, picture);
+    QTEST(tag.Cover.mimeType, "mimeType");
+    QTEST(int(tag.Cover.type), "type");
 }
 
 void TestId3v2::readFileLeavesNothingStale()

@@ -1,3 +1,4 @@
+#include "id3v1.h"
 #include "taglibtags.h"
 #include "wmatags.h"
 #include "wmatestfiles.h"
@@ -218,6 +219,54 @@ private slots:
         QCOMPARE(cover.type(), TagLib::ASF::Picture::FrontCover);
         QCOMPARE(text(cover.mimeType()), QString("image/png"));
         QCOMPARE(QByteArray(cover.picture().data(), cover.picture().size()), readAll(m_cover));
+    }
+
+    // MP3, Ogg Vorbis and WMA sources: their disc number and cover, read
+    // beside their own readers. The WMA row's source is written as outputs are.
+    void discAndCover_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+
+        const QStringList mp3{
+            "-v",        "error",   "-i", m_wav,  "-i",   m_cover,         "-map",
+            "0",         "-map",    "1",  "-c:v", "copy", "-metadata:s:v", "comment=Cover (front)",
+            "-metadata", "disc=2/3"};
+        QTest::newRow("MP3") << "song.mp3"
+                             << "ffmpeg" << mp3 + QStringList{"-id3v2_version", "3", path("song.mp3")};
+        // A FLAC picture block: type, MIME type, empty description, four
+        // unknown dimensions, then the picture; all lengths big-endian.
+        const auto be32 = [](quint32 value) {
+            return QByteArray(1, char(value >> 24)) + char(value >> 16) + char(value >> 8) + char(value);
+        };
+        const QByteArray png = readAll(m_cover);
+        const QByteArray block =
+            be32(3) + be32(9) + "image/png" + QByteArray(20, '\0') + be32(png.size()) + png;
+        const QString picture = "METADATA_BLOCK_PICTURE=" + block.toBase64();
+        QTest::newRow("Ogg Vorbis") << "song.ogg"
+                                    << "oggenc" << QStringList{"-Q",    "-c", "DISCNUMBER=2",   "-c",
+                                                               picture, "-o", path("song.ogg"), m_wav};
+        QTest::newRow("WMA") << "source.wma" << QString() << QStringList();
+    }
+    void discAndCover()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const QString source = path(name);
+        const CoverPicture png{readAll(m_cover), "image/png", 3};
+        if (program.isEmpty())
+            QVERIFY(!makeWma(m_folder.path(), name).isEmpty() &&
+                    WriteWMATagChecked(source, {}, {2, png}).written);
+        else
+            QVERIFY2(tool(program, arguments), qPrintable(program));
+        const bool id3 = ReadID3(source) == ID3TagKind::V2;
+        const DiscAndCover more =
+            id3 ? DiscAndCover{leadingNumber(ID3Tag.Disc), ID3Tag.Cover} : ReadDiscAndCover(source);
+        QCOMPARE(id3, name.endsWith(".mp3"));
+        QCOMPARE(int(more.DiscNumber), 2);
+        QCOMPARE(more.Cover, png);
     }
 
     // What is not one of the kinds, whatever its name, leaves the record alone.
