@@ -247,7 +247,7 @@ private slots:
             QCOMPARE(streams.contains("codec_name=png"), row != 6);
         }
         // The MP3's ID3v2 cover and disc number reach its output whole.
-        TagLib::ASF::File mp3Output(QFile::encodeName(conversion.outputPathOf(7)).constData());
+        TagLib::ASF::File mp3Output(QFile::encodeName(results.result(7)->output).constData());
         const TagLib::ASF::Tag *written = mp3Output.tag();
         QVERIFY(written && written->contains("WM/Picture") && written->contains("WM/PartOfSet"));
         const TagLib::ASF::Picture picture = written->attribute("WM/Picture").front().toPicture();
