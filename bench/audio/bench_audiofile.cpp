@@ -2,6 +2,7 @@
 // component, with and without its worker threads, and through the ffmpeg
 // tool, interleaved in one run; prints the medians of wall time, CPU time and
 // peak memory.
+#include "../benchtools.h"
 #include "ffmpegaudiofile.h"
 #include "taudiofile2.h"
 
@@ -13,12 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 constexpr int kChunk = 2034;
@@ -34,18 +32,10 @@ struct Measured {
 // Runs a program and reports its wall time and its own peak resident size.
 Measured measure(const QStringList &command)
 {
-    std::vector<QByteArray> args;
-    for (const QString &arg : command)
-        args.push_back(arg.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
     Measured result;
     const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    const pid_t pid = bench::spawn(command);
+    if (pid < 0)
         return result;
     int status = 0;
     rusage usage{};

@@ -14,11 +14,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -26,24 +23,6 @@ struct Measure {
     double seconds = 0;
     double peakMiB = 0;
 };
-
-pid_t spawn(const QStringList &command)
-{
-    std::vector<QByteArray> bytes;
-    for (const QString &part : command)
-        bytes.push_back(part.toUtf8());
-    std::vector<char *> argv;
-    for (QByteArray &part : bytes)
-        argv.push_back(part.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed ? -1 : pid;
-}
 
 // Runs the commands, at most `parallel` at a time; wall time and the
 // largest peak memory among them.
@@ -56,7 +35,7 @@ Measure run(const QList<QStringList> &commands, int parallel)
     int running = 0;
     while (started < commands.size() || running > 0) {
         while (running < parallel && started < commands.size()) {
-            if (spawn(commands[started++]) < 0)
+            if (bench::spawn(commands[started++], true) < 0)
                 std::exit(1);
             ++running;
         }
