@@ -258,7 +258,7 @@ int main(int argc, char **argv)
                 recordings << QStringLiteral("/usr/share/scummvm/drascula/audio/") + track;
     if (profiles.empty())
         for (int n = 1; n <= kWmaProfileCount; ++n)
-            if (wmaProfileByNumber(n)->rateControl == WmaProfile::RateControl::Cbr)
+            if (wmaProfileByNumber(n)->rateControl != WmaProfile::RateControl::Lossless)
                 profiles.push_back(n);
 
     QTemporaryDir dir;
@@ -304,11 +304,11 @@ int main(int argc, char **argv)
                 q = judge(refPath, ours, ref.seconds());
             Quality l;
             const QString theirs = dir.filePath(QStringLiteral("lavc%1-%2.wma").arg(number).arg(s));
-            if (peer && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
+            if (peer && p.bitRateKbps > 0 && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
                                                   QString::number(p.bitRateKbps * 1000), theirs}))
                 l = judge(refPath, theirs, ref.seconds());
             std::printf(" | %-10s %5.1f %5.1f %4d %5.1f %4.1f | %5.1f %4.1f ", "", q.kbps,
-                        (q.kbps / p.bitRateKbps - 1) * 100, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
+                        p.bitRateKbps > 0 ? (q.kbps / p.bitRateKbps - 1) * 100 : NAN, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
                         l.bandwidth / 1000);
             if (s == 0)
                 gst = gstreamerCheck(refPath, ours, p.sampleRate, p.channels) +
@@ -325,7 +325,9 @@ int main(int argc, char **argv)
         if (encodeOurs(m, number, minuteOut))
             kbps = double(QFileInfo(minuteOut).size()) * 8 / m.seconds() / 1000;
         QFile::remove(minuteOut);
-        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, (kbps / p.bitRateKbps - 1) * 100, qPrintable(gst));
+        // A constant-quality profile has no nominal rate: the deviation column stays empty.
+        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, p.bitRateKbps > 0 ? (kbps / p.bitRateKbps - 1) * 100 : NAN,
+                    qPrintable(gst));
         std::fflush(stdout);
     }
     speed(sources.back(), 5);

@@ -79,6 +79,7 @@ private slots:
     void roundTrip();
     void writtenFile_data();
     void writtenFile();
+    void constantQualityPacksSilenceTighter();
 
 private:
     QTemporaryDir m_dir;
@@ -104,7 +105,7 @@ void TestWmaStd::roundTrip_data()
     QTest::addColumn<int>("signal");
     QTest::addColumn<int>("frames"); // negative: that many frame lengths, plus one when odd
     for (int n = 1; n <= kWmaProfileCount; ++n)
-        if (wmaProfileByNumber(n)->rateControl == WmaProfile::RateControl::Cbr)
+        if (wmaProfileByNumber(n)->rateControl != WmaProfile::RateControl::Lossless)
             QTest::addRow("%d music", n) << n << int(Signal::Music) << 30000;
     // The edges at the highest and the lowest rate.
     for (int n : {6, 38}) {
@@ -125,7 +126,7 @@ void TestWmaStd::roundTrip()
     QFETCH(int, signal);
     QFETCH(int, frames);
     const WmaProfile &p = *wmaProfileByNumber(profile);
-    WmaStdEncoder encoder(p.sampleRate, p.channels, p.bitRateKbps * 1000);
+    WmaStdEncoder encoder(p.sampleRate, p.channels, p.bitRateKbps * 1000, p.quality);
     const int n = encoder.frameLength();
     if (frames < 0)
         frames = -frames / 2 * n + (-frames % 2);
@@ -149,7 +150,7 @@ void TestWmaStd::roundTrip()
     }
 
     const DecodeResult decoded =
-        decodeWma(data, encoder.extradata(), p.sampleRate, p.channels, p.bitRateKbps * 1000, encoder.blockAlign());
+        decodeWma(data, encoder.extradata(), p.sampleRate, p.channels, encoder.bitRate(), encoder.blockAlign());
     QVERIFY(decoded.ok);
     QVERIFY2(decoded.messages.isEmpty(), qPrintable(decoded.messages.join('\n')));
     // Whole frames come out: the source's length rounded up to one.
@@ -224,6 +225,7 @@ void TestWmaStd::writtenFile_data()
     QTest::newRow("5 kbps, one sample") << 38 << 1.0 / 8000;
     QTest::newRow("128 kbps, 20 s") << 10 << 20.0;
     QTest::newRow("5 kbps, 20 s") << 38 << 20.0;
+    QTest::newRow("quality 10, 20 s") << 46 << 20.0;
 }
 
 void TestWmaStd::writtenFile()
@@ -259,6 +261,26 @@ void TestWmaStd::writtenFile()
     const qsizetype got = out.size() / qsizetype(sizeof(float)) / p.channels;
     const int frame = WmaStdEncoder(p.sampleRate, p.channels, p.bitRateKbps * 1000).frameLength();
     QVERIFY2(got >= p.sampleRate - 3 * frame && got <= p.sampleRate, qPrintable(QString::number(got)));
+}
+
+void TestWmaStd::constantQualityPacksSilenceTighter()
+{
+    // Silence then loud noise at one quality: a packet of the silence holds
+    // more frames (its duration is theirs) than one of the noise.
+    WmaStdEncoder encoder(44100, 2, 0, 50);
+    std::vector<float> signal(size_t(4 * 44100) * 2, 0.0f);
+    uint32_t seed = 3;
+    for (size_t i = signal.size() / 2; i < signal.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        signal[i] = 0.9f * (float(seed >> 8) / float(1u << 24) - 0.5f);
+    }
+    std::vector<WmaStdPacket> packets = encoder.encode(signal.data(), 4 * 44100);
+    for (WmaStdPacket &packet : encoder.flush())
+        packets.push_back(std::move(packet));
+    QVERIFY(packets.size() > 8);
+    QVERIFY2(packets[2].duration > 2 * packets[packets.size() - 4].duration,
+             qPrintable(QStringLiteral("%1 %2").arg(packets[2].duration).arg(packets[packets.size() - 4].duration)));
+    QVERIFY(encoder.averageBitRate() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestWmaStd)
