@@ -127,20 +127,29 @@ Quality judge(const QString &reference, const QString &encoded, double seconds)
     return q;
 }
 
-// GStreamer's plain decode: its length in samples and its lag against the reference.
+// GStreamer's decode played by its time stamps (audiorate) and plain:
+// "length/lag by stamps, lag plain" against the reference.
 QString gstreamerCheck(const QString &reference, const QString &encoded, int rate, int channels)
 {
-    const QString decoded = encoded + ".gst.wav";
-    if (!bench::runTool("gst-launch-1.0", {"-q", "filesrc", "location=" + encoded, "!", "decodebin", "!",
-                                            "audioconvert", "!", "audioresample", "!",
-                                            QStringLiteral("audio/x-raw,format=F32LE,rate=%1,channels=%2").arg(rate).arg(channels),
-                                            "!", "wavenc", "!", "filesink", "location=" + decoded}))
-        return "fails";
-    Audio a;
-    readAudio(decoded, rate, channels, a);
-    const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
-    QFile::remove(decoded);
-    return QStringLiteral("%1/%2").arg(a.samples.size() / size_t(channels)).arg(o.value("lag_samples").toInt());
+    QString result;
+    for (const bool byStamps : {true, false}) {
+        const QString decoded = encoded + ".gst.wav";
+        QStringList pipeline{"-q", "filesrc", "location=" + encoded, "!", "decodebin", "!", "audioconvert", "!"};
+        if (byStamps)
+            pipeline << "audiorate" << "!";
+        pipeline << QStringLiteral("audio/x-raw,format=F32LE,layout=interleaved,rate=%1,channels=%2").arg(rate).arg(channels)
+                 << "!" << "wavenc" << "!" << "filesink" << "location=" + decoded;
+        if (!bench::runTool("gst-launch-1.0", pipeline))
+            return "fails";
+        Audio a;
+        readAudio(decoded, rate, channels, a);
+        const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
+        QFile::remove(decoded);
+        const int lag = o.value("lag_samples").toInt();
+        result += byStamps ? QStringLiteral("%1/%2").arg(a.samples.size() / size_t(channels)).arg(lag)
+                           : QStringLiteral(", plain %1").arg(lag);
+    }
+    return result;
 }
 
 bool encodeOurs(const Audio &a, int profile, const QString &path)
@@ -249,7 +258,7 @@ int main(int argc, char **argv)
                 recordings << QStringLiteral("/usr/share/scummvm/drascula/audio/") + track;
     if (profiles.empty())
         for (int n = 1; n <= kWmaProfileCount; ++n)
-            if (wmaProfileByNumber(n)->rateControl == WmaProfile::RateControl::Cbr)
+            if (wmaProfileByNumber(n)->rateControl != WmaProfile::RateControl::Lossless)
                 profiles.push_back(n);
 
     QTemporaryDir dir;
@@ -270,7 +279,7 @@ int main(int argc, char **argv)
     std::printf("%-34s", "profile");
     for (const QString &n : names)
         std::printf(" | %-10.10s kbps  dev%%  lag   NMR  bw  | lavc NMR   bw ", qPrintable(n));
-    std::printf(" | 60 s kbps  dev%% | gst len/lag\n");
+    std::printf(" | 60 s kbps  dev%% | GStreamer length/lag by stamps, lag plain\n");
     Audio minute;
     readAudio(recordings.isEmpty() ? QString() : recordings.first(), 44100, 2, minute, 20, 60);
     if (minute.samples.empty())
@@ -295,11 +304,11 @@ int main(int argc, char **argv)
                 q = judge(refPath, ours, ref.seconds());
             Quality l;
             const QString theirs = dir.filePath(QStringLiteral("lavc%1-%2.wma").arg(number).arg(s));
-            if (peer && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
+            if (peer && p.bitRateKbps > 0 && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
                                                   QString::number(p.bitRateKbps * 1000), theirs}))
                 l = judge(refPath, theirs, ref.seconds());
             std::printf(" | %-10s %5.1f %5.1f %4d %5.1f %4.1f | %5.1f %4.1f ", "", q.kbps,
-                        (q.kbps / p.bitRateKbps - 1) * 100, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
+                        p.bitRateKbps > 0 ? (q.kbps / p.bitRateKbps - 1) * 100 : NAN, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
                         l.bandwidth / 1000);
             if (s == 0)
                 gst = gstreamerCheck(refPath, ours, p.sampleRate, p.channels) +
@@ -316,7 +325,9 @@ int main(int argc, char **argv)
         if (encodeOurs(m, number, minuteOut))
             kbps = double(QFileInfo(minuteOut).size()) * 8 / m.seconds() / 1000;
         QFile::remove(minuteOut);
-        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, (kbps / p.bitRateKbps - 1) * 100, qPrintable(gst));
+        // A constant-quality profile has no nominal rate: the deviation column stays empty.
+        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, p.bitRateKbps > 0 ? (kbps / p.bitRateKbps - 1) * 100 : NAN,
+                    qPrintable(gst));
         std::fflush(stdout);
     }
     speed(sources.back(), 5);

@@ -185,7 +185,8 @@ AudioStatus AudioWriter::create(const QString &path)
     if (!m_encoder)
         return AudioStatus::failure(whyNot);
     m_setup = EncoderSetup{};
-    const EncoderParams params{m_profile->sampleRate, m_profile->channels, m_profile->bitRateKbps * 1000};
+    const EncoderParams params{m_profile->sampleRate, m_profile->channels, m_profile->bitRateKbps * 1000,
+                               m_profile->quality};
     if (AudioStatus status = m_encoder->open(params, m_setup); !status.ok) {
         m_encoder.reset();
         return status;
@@ -327,6 +328,10 @@ AudioStatus AudioWriter::close()
         status = m_encoder->flush(m_packets);
     if (status.ok)
         status = mux();
+    if (status.ok && m_encoder->finalBitRate() > 0) {
+        // The trailer rewrites the header: it then states the rate the file came to.
+        m_format->streams[0]->codecpar->bit_rate = m_encoder->finalBitRate();
+    }
     if (status.ok) {
         const int ret = av_write_trailer(m_format.get());
         if (ret < 0)

@@ -12,8 +12,7 @@ std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QS
     case WmaProfile::RateControl::Cbr:
         return std::make_unique<WmaStdOutputEncoder>();
     case WmaProfile::RateControl::VbrQuality:
-        whyNot = notYet + QStringLiteral(": variable bit rate is not supported.");
-        return nullptr;
+        return std::make_unique<WmaStdOutputEncoder>();
     case WmaProfile::RateControl::Lossless:
         return std::make_unique<WmaLosslessOutputEncoder>();
     }

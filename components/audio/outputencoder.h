@@ -18,6 +18,7 @@ struct EncoderParams {
     int sampleRate = 0;
     int channels = 0;
     int bitRate = 0; // bits per second; 0 where the profile states none
+    int quality = 0; // 1..100 for a constant-quality profile, else 0
 };
 
 // What the container needs to know about the encoded stream.
@@ -46,6 +47,8 @@ public:
     // most setup.frameSize; the packets that came out are appended.
     virtual AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) = 0;
     virtual AudioStatus flush(std::vector<EncodedPacket> &packets) = 0;
+    // After flush: the bit rate the header states from now on, 0 for the one given at open.
+    virtual int64_t finalBitRate() const { return 0; }
 };
 
 // The encoder that produces `profile`, or null with the reason in `whyNot`.

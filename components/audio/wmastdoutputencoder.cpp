@@ -22,9 +22,10 @@ WmaStdOutputEncoder::~WmaStdOutputEncoder() = default;
 AudioStatus WmaStdOutputEncoder::open(const EncoderParams &params, EncoderSetup &setup)
 {
     if (params.channels < 1 || params.channels > 2 || params.sampleRate < 8000 || params.sampleRate > 48000 ||
-        params.bitRate <= 0)
+        (params.bitRate <= 0 && params.quality <= 0))
         return AudioStatus::failure(QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
-    m_encoder = std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate);
+    m_constantQuality = params.quality > 0;
+    m_encoder = std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
     setup.codecId = AV_CODEC_ID_WMAV2;
     setup.extradata = m_encoder->extradata();
     setup.blockAlign = m_encoder->blockAlign();
@@ -47,4 +48,10 @@ AudioStatus WmaStdOutputEncoder::flush(std::vector<EncodedPacket> &packets)
     if (m_encoder)
         appendPackets(m_encoder->flush(), packets);
     return {};
+}
+
+int64_t WmaStdOutputEncoder::finalBitRate() const
+{
+    // At a constant quality the header states what the file came to.
+    return m_encoder && m_constantQuality ? m_encoder->averageBitRate() : 0;
 }

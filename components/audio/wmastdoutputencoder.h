@@ -15,7 +15,9 @@ public:
     AudioStatus open(const EncoderParams &params, EncoderSetup &setup) override;
     AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) override;
     AudioStatus flush(std::vector<EncodedPacket> &packets) override;
+    int64_t finalBitRate() const override;
 
 private:
     std::unique_ptr<WmaStdEncoder> m_encoder;
+    bool m_constantQuality = false;
 };

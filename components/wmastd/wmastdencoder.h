@@ -15,14 +15,18 @@ struct WmaStdPacket {
     int64_t duration = 0;      // samples the decoder outputs for it, per channel
 };
 
-// Our WMA 9 Standard (format tag 0x0161) encoder at a constant bit rate.
-// The decoder drops the first leadIn() samples it outputs; the encoder puts
-// that much silence in front, so output starts with the first sample given.
+// Our WMA 9 Standard (format tag 0x0161) encoder, at a constant bit rate or
+// at a constant quality (a variable number of frames in each fixed-size
+// superframe). The decoder drops the first leadIn() samples it outputs; the
+// encoder puts that much silence in front, so output starts with the first
+// sample given.
 class WmaStdEncoder {
 public:
     static constexpr int FormatTag = 0x0161;
 
-    WmaStdEncoder(int sampleRate, int channels, int bitRate);
+    // `quality` 1..100 codes at that quality, `bitRate` 0 then picks the
+    // rate the stream header states to configure the decoder.
+    WmaStdEncoder(int sampleRate, int channels, int bitRate, int quality = 0);
     ~WmaStdEncoder();
     WmaStdEncoder(const WmaStdEncoder &) = delete;
     WmaStdEncoder &operator=(const WmaStdEncoder &) = delete;
@@ -30,6 +34,10 @@ public:
     std::vector<uint8_t> extradata() const; // the 10 bytes after the format header
     int blockAlign() const { return blockAlign_; }
     int bitRate() const { return bitRate_; }
+    // What the header may state once all is coded: the real average, or at
+    // a constant quality the nearest rate that configures the decoder as
+    // the one it was coded for.
+    int64_t averageBitRate() const;
     int frameLength() const;
     int leadIn() const { return 2 * frameLength(); }
 
@@ -47,6 +55,8 @@ private:
     int sampleRate_;
     int channels_;
     int bitRate_;
+    int quality_;
+    int64_t bytesOut_ = 0;
     std::unique_ptr<wmastd::StreamLayout> layout_;
     std::unique_ptr<wmastd::FrameCoder> coder_;
     std::unique_ptr<wmastd::Superframer> framer_;
