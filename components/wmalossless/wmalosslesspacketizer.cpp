@@ -59,40 +59,48 @@ void WmaLosslessPacketizer::finish(int64_t totalSamples)
     if (holding_)
         place(true);
     holding_ = false;
-    if (open_ && pos_ > headerBits_) {
-        emitPacket(totalSamples);
-        open_ = false;
-    }
+    if (open_ && pos_ > headerBits_)
+        emitPacket();
+    // The last packet also stands for the frames the decoder gives out when drained.
     if (!ready_.empty())
         ready_.back().duration = std::max<int64_t>(totalSamples - ready_.back().pts, 0);
+    finished_ = true;
 }
 
 std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
 {
+    // The newest packet stays until the next one, in case it turns out to be the last.
     std::vector<WmaLosslessPacket> out;
-    out.swap(ready_);
+    const size_t keep = finished_ || ready_.empty() ? 0 : 1;
+    out.assign(std::make_move_iterator(ready_.begin()), std::make_move_iterator(ready_.end() - keep));
+    ready_.erase(ready_.begin(), ready_.end() - keep);
     return out;
 }
 
-void WmaLosslessPacketizer::startPacket(uint32_t continuationBits, int64_t owner)
+void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 {
     std::fill(packet_.begin(), packet_.end(), 0);
     writeBits(packet_.data(), 0, sequence_ & 0xf, SequenceBits);
     sequence_ = (sequence_ + 1) & 0xf;
     writeBits(packet_.data(), SequenceBits + 2, continuationBits, headerBits_ - SequenceBits - 2);
     pos_ = headerBits_;
-    owner_ = owner;
+    firstStart_ = -1;
     trailerPos_ = -1;
     framesStarted_ = 0;
     open_ = true;
 }
 
-void WmaLosslessPacketizer::emitPacket(int64_t nextOwner)
+// The decoder gives out a frame only once the packet after the one it starts
+// in has arrived: a packet's samples are those of the frames that started in
+// the packet before it (none for the first one; the last packet's own frames
+// come out when the decoder is drained).
+void WmaLosslessPacketizer::emitPacket()
 {
     WmaLosslessPacket packet;
     packet.data = QByteArray(reinterpret_cast<const char *>(packet_.data()), blockAlign_);
-    packet.pts = owner_;
-    packet.duration = nextOwner - owner_;
+    packet.pts = previousFirstStart_ < 0 ? 0 : previousFirstStart_;
+    packet.duration = previousFirstStart_ < 0 ? 0 : firstStart_ - previousFirstStart_;
+    previousFirstStart_ = firstStart_;
     ready_.push_back(std::move(packet));
     open_ = false;
 }
@@ -101,7 +109,7 @@ void WmaLosslessPacketizer::place(bool final)
 {
     const int64_t need = heldBits_ + 1;
     if (!open_)
-        startPacket(0, heldStart_);
+        startPacket(0);
 
     // The decoder only stops at a frame that starts in the last packet; leftover
     // zeros after a frame carried over from the packet before would be read as
@@ -111,14 +119,15 @@ void WmaLosslessPacketizer::place(bool final)
     if (final && need > packetBits_ - pos_ && pos_ > headerBits_) {
         if (trailerPos_ >= 0)
             writeBits(packet_.data(), trailerPos_, 0, 1);
-        emitPacket(heldStart_);
-        startPacket(0, heldStart_);
+        emitPacket();
+        startPacket(0);
     }
 
     if (heldSeekable_)
         writeBits(packet_.data(), SequenceBits, 1, 1);
 
-    ++framesStarted_;
+    if (framesStarted_++ == 0)
+        firstStart_ = heldStart_;
     const int64_t room = packetBits_ - pos_;
     if (need < room) {
         // Another frame will start in this packet unless this is the last one.
@@ -134,12 +143,12 @@ void WmaLosslessPacketizer::place(bool final)
     pos_ += room;
     if (need == room) {
         exactPacketEnds_.push_back(heldStart_ + frameSize_);
-        emitPacket(heldStart_ + frameSize_);
+        emitPacket();
         return;
     }
-    emitPacket(heldStart_);
+    emitPacket();
     const int64_t rest = need - room;
-    startPacket(static_cast<uint32_t>(rest), heldStart_);
+    startPacket(static_cast<uint32_t>(rest));
     copyBits(packet_.data(), pos_, held_.data(), room, rest);
     pos_ += rest;
 }

@@ -28,8 +28,8 @@ public:
 
 private:
     void place(bool final);
-    void startPacket(uint32_t continuationBits, int64_t owner);
-    void emitPacket(int64_t nextOwner);
+    void startPacket(uint32_t continuationBits);
+    void emitPacket();
 
     int blockAlign_;
     int frameSize_;
@@ -37,7 +37,8 @@ private:
     int64_t packetBits_;
     std::vector<uint8_t> packet_;
     int64_t pos_ = 0;
-    int64_t owner_ = 0;
+    int64_t firstStart_ = -1;         // first sample of the first frame that starts in this packet
+    int64_t previousFirstStart_ = -1; // the same for the packet before
     bool open_ = false;
     int64_t trailerPos_ = -1; // trailer of the last frame that started in this packet
     int framesStarted_ = 0;
@@ -49,4 +50,5 @@ private:
     bool holding_ = false;
     std::vector<int64_t> exactPacketEnds_;
     std::vector<WmaLosslessPacket> ready_;
+    bool finished_ = false;
 };
