@@ -24,14 +24,12 @@ int frameSizeFor(int sampleRate)
     return 8192;
 }
 
-// The decoder reads whatever follows the last frame as one more frame unless
-// that frame starts in the last packet, and filler is only safe after a frame
-// that started in its packet. Room for two whole frames guarantees that any
-// packet opening with the tail of a frame can still take the whole last frame.
+// A full packet always holds the start of a frame, so that every packet but
+// the first stands for some samples: room for the largest frame and a bit more.
 int blockAlignFor(int channels, int frameSize, int requested)
 {
     const int64_t frameBits = WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1;
-    int align = static_cast<int>((2 * frameBits + 64 + 7) / 8);
+    int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
     align = (align + 255) / 256 * 256;
     return std::max(align, requested);
 }

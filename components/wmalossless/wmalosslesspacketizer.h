@@ -12,6 +12,8 @@ class BitWriter;
 // with a bit telling whether another frame starts in the packet it started in.
 class WmaLosslessPacketizer {
 public:
+    static constexpr int MaxFramesPerPacket = 16;
+
     WmaLosslessPacketizer(int blockAlign, int frameSize);
 
     // A frame is held back until placeHeld() or finish(), because only the
@@ -20,7 +22,10 @@ public:
     void hold(const BitWriter &frame, int64_t startSample, bool seekable);
     void finish(int64_t totalSamples);
     // After a seek the decoder only resumes at the first frame that starts in a packet.
-    bool nextFrameOpensPacket() const { return !open_ || framesStarted_ == 0; }
+    bool nextFrameOpensPacket() const
+    {
+        return !open_ || framesStarted_ == 0 || (framesStarted_ >= MaxFramesPerPacket && pos_ % 8 == 0);
+    }
     std::vector<WmaLosslessPacket> takePackets();
 
     static int headerBits(int blockAlign);
@@ -29,7 +34,9 @@ public:
 private:
     void place(bool final);
     void startPacket(uint32_t continuationBits);
-    void emitPacket();
+    void emitPacket(int64_t bits);
+    void begin();
+    void copyHeld(int64_t from, bool another);
 
     int blockAlign_;
     int frameSize_;
