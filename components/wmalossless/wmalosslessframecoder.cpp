@@ -34,16 +34,29 @@ WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const 
     settings_.acScaling = std::clamp(settings_.acScaling, 0, 15);
     for (int &coef : settings_.acCoefs)
         coef = std::clamp(coef, 1, 1 << settings_.acScaling);
-    if (settings_.lms.empty())
-        settings_.lms.push_back({16, 0});
-    if (settings_.lms.size() > 8)
-        settings_.lms.resize(8);
-    for (ChannelState &state : state_) {
-        state.lms.resize(settings_.lms.size());
-        for (size_t i = 0; i < settings_.lms.size(); ++i)
-            state.lms[i].configure(settings_.lms[i].order, settings_.lms[i].scaling);
+    lmsCandidates_ = settings_.lmsCandidates;
+    if (!settings_.lms.empty())
+        lmsCandidates_ = {settings_.lms};
+    if (lmsCandidates_.empty())
+        lmsCandidates_.push_back({{16, 0}});
+    for (std::vector<WmaLosslessLmsStage> &stages : lmsCandidates_) {
+        if (stages.empty())
+            stages.push_back({16, 0});
+        if (stages.size() > 8)
+            stages.resize(8);
     }
+    configureLms(lmsCandidates_.front());
     moveAverageScaling_ = std::clamp(settings_.moveAverageScaling, 0, MaxMoveAverageScaling);
+}
+
+void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
+{
+    for (ChannelState &state : state_) {
+        state.lms.resize(stages.size());
+        for (size_t i = 0; i < stages.size(); ++i)
+            state.lms[i].configure(stages[i].order, stages[i].scaling);
+        state.updateSpeed = 0;
+    }
 }
 
 int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
@@ -66,6 +79,7 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     }
 
     if (seekable) {
+        acOn_ = !settings_.acCoefs.empty() && differenceHelps(planar, validSamples);
         for (ChannelState &state : state_) {
             for (CdlmsFilter &filter : state.lms)
                 filter.clear();
@@ -78,10 +92,27 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
     bool coded = false;
     if (settings_.compress) {
+        // A seekable tile may change the filter cascade: each candidate codes
+        // the tile, and the shortest result (with the state it leaves) stays.
         const std::vector<ChannelState> saved = state_;
-        coded = codeCompressed(planar, seekable, body) && body.bitCount() < rawBits;
-        if (!coded)
+        std::vector<ChannelState> bestState;
+        int bestScaling = moveAverageScaling_;
+        const size_t candidates = seekable ? lmsCandidates_.size() : 1;
+        for (size_t k = 0; k < candidates; ++k) {
             state_ = saved;
+            if (seekable)
+                configureLms(lmsCandidates_[k]);
+            BitWriter trial;
+            if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
+                (!coded || trial.bitCount() < body.bitCount())) {
+                coded = true;
+                body = std::move(trial);
+                bestState = state_;
+                bestScaling = moveAverageScaling_;
+            }
+        }
+        state_ = coded ? std::move(bestState) : saved;
+        moveAverageScaling_ = bestScaling;
     }
     if (coded) {
         ++codedTiles_;
@@ -97,9 +128,24 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     out.append(body);
 }
 
+// The fixed filter takes first differences: a gain for anything whose energy
+// lies low, a loss for white noise. The seekable tile that sets it decides,
+// from its own samples, as FLAC's encoder estimates its fixed predictors.
+bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
+{
+    int64_t plain = 0, difference = 0;
+    for (const std::vector<int32_t> &x : planar) {
+        for (int i = 1; i < count; ++i) {
+            plain += std::abs(x[i]);
+            difference += std::abs(x[i] - x[i - 1]);
+        }
+    }
+    return difference <= plain;
+}
+
 void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
 {
-    const bool acFilter = !settings_.acCoefs.empty();
+    const bool acFilter = acOn_;
     out.putBit(false); // arithmetic coding: not decodable by libavcodec
     out.putBit(acFilter);
     out.putBit(decorrelate_);
@@ -140,7 +186,7 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
                                            BitWriter &body)
 {
     const std::vector<int> &ac = settings_.acCoefs;
-    const int acOrder = static_cast<int>(ac.size());
+    const int acOrder = acOn_ ? static_cast<int>(ac.size()) : 0;
     for (int c = 0; c < channels_; ++c) {
         const std::vector<int32_t> &x = planar[c];
         std::vector<int32_t> &r = work_[c];

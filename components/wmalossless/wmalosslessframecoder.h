@@ -32,7 +32,9 @@ private:
     };
 
     void writeSeekableHeader(BitWriter &out) const;
+    bool differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const;
     void setUpdateSpeed(ChannelState &state, int speed);
+    void configureLms(const std::vector<WmaLosslessLmsStage> &stages);
     bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
@@ -40,7 +42,9 @@ private:
     int frameSize_;
     WmaLosslessSettings settings_;
     bool decorrelate_;
+    bool acOn_ = false;
     int moveAverageScaling_ = 0;
+    std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates_;
     std::vector<ChannelState> state_;
     std::vector<std::vector<int32_t>> work_;
     int64_t rawTiles_ = 0;

@@ -16,8 +16,12 @@ struct WmaLosslessSettings {
     // empty switches it off. A first difference leaves the LMS stages a flatter signal.
     int acScaling = 0;
     std::vector<int> acCoefs{1};
-    // Tuned on music and a real recording against flac -5: longer filters adapt too slowly.
-    std::vector<WmaLosslessLmsStage> lms{{32, 12}, {16, 10}, {16, 10}};
+    // Cascades a seekable tile chooses from, by coding itself with each. Tuned
+    // against flac -5: the first suits music and recordings, the second very
+    // predictable tones (finer first-stage steps); longer filters adapt too slowly.
+    std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates{{{32, 12}, {16, 10}, {16, 10}},
+                                                                {{16, 13}, {16, 12}, {16, 10}}};
+    std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1; // -1: chosen per seekable tile
     int blockAlign = 0;          // 0: room for two raw frames
 };
