@@ -230,10 +230,8 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         ChannelState &state = state_[c];
         const int speed = seekable ? 16 : 8;
         setUpdateSpeed(state, speed);
-        for (CdlmsFilter &filter : state.lms) {
-            for (int i = 0; i < frameSize_; ++i)
-                r[i] = filter.encode(r[i], speed);
-        }
+        for (CdlmsFilter &filter : state.lms)
+            filter.encode(r.data(), frameSize_, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
         rice[c] = {r.data(), frameSize_, seekable, firstBits};
