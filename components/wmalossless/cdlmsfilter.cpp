@@ -165,13 +165,10 @@ __attribute__((target("avx2"))) void runInRegisters(int16_t *coefs, int16_t *pre
         const int32_t input = samples[n];
         const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
                                                      static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling));
-        if (residue > 0) {
-            for (int k = 0; k < Registers; ++k)
-                c[k] = _mm256_add_epi16(c[k], u[k]);
-        } else if (residue < 0) {
-            for (int k = 0; k < Registers; ++k)
-                c[k] = _mm256_sub_epi16(c[k], u[k]);
-        }
+        // The residual's sign is random: added, subtracted or left without a branch.
+        const __m256i direction = _mm256_set1_epi16(static_cast<int16_t>((residue > 0) - (residue < 0)));
+        for (int k = 0; k < Registers; ++k)
+            c[k] = _mm256_add_epi16(c[k], _mm256_sign_epi16(u[k], direction));
         samples[n] = residue;
 
         recent = recent > 0 ? recent - 1 : Order - 1;
