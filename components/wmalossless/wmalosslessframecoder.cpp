@@ -230,8 +230,7 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         ChannelState &state = state_[c];
         const int speed = seekable ? 16 : 8;
         setUpdateSpeed(state, speed);
-        for (CdlmsFilter &filter : state.lms)
-            filter.encode(r.data(), frameSize_, speed);
+        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(), frameSize_, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
         rice[c] = {r.data(), frameSize_, seekable, firstBits};
