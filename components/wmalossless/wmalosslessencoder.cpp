@@ -96,15 +96,17 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     // Seekable tiles go where the decoder can resume after a seek: at the first
     // frame starting in a packet. Long silences, with many frames to a packet,
     // still get one now and then to bound the predictors' drift.
+    // A raw tile in the place of a seekable one passes the reset on to the next tile.
     packetizer_->placeHeld();
     ++sinceSeekable_;
-    const bool seekable =
-        frameIndex_ == 0 || sinceSeekable_ >= MaxSeekableInterval ||
-        (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    bool seekable = seekableOwed_ || sinceSeekable_ >= MaxSeekableInterval ||
+                    (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    BitWriter frame;
+    const bool wanted = seekable;
+    seekable = coder_->encode(pending_, validSamples, seekable, frame);
+    seekableOwed_ = wanted && !seekable;
     if (seekable)
         sinceSeekable_ = 0;
-    BitWriter frame;
-    coder_->encode(pending_, validSamples, seekable, frame);
     packetizer_->hold(frame, frameIndex_ * frameSize_, seekable);
     ++frameIndex_;
     pendingCount_ = 0;

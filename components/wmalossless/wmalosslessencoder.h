@@ -60,5 +60,6 @@ private:
     qint64 samplesIn_ = 0;
     qint64 frameIndex_ = 0;
     int sinceSeekable_ = 0;
+    bool seekableOwed_ = true; // the first coded tile resets the predictors
     bool flushed_ = false;
 };

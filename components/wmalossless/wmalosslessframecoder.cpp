@@ -65,7 +65,7 @@ int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
     return int64_t{channels} * frameSize * BitsPerSample + 512 + 128 * channels;
 }
 
-void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
+bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
                                    bool seekable, BitWriter &out)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
@@ -78,6 +78,8 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         out.putBit(false);
     }
 
+    const std::vector<ChannelState> beforeReset = seekable ? state_ : std::vector<ChannelState>();
+    const bool acBefore = acOn_;
     if (seekable) {
         acOn_ = !settings_.acCoefs.empty() && differenceHelps(planar, validSamples);
         for (ChannelState &state : state_) {
@@ -92,15 +94,18 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
     bool coded = false;
     if (settings_.compress) {
-        // A seekable tile may change the filter cascade: each candidate codes
-        // the tile, and the shortest result (with the state it leaves) stays.
+        // A seekable tile may change the filter cascade: now and then each
+        // candidate codes the tile, and the shortest (with the state it
+        // leaves) stays, for this tile and the next ones.
         const std::vector<ChannelState> saved = state_;
         std::vector<ChannelState> bestState;
         int bestScaling = moveAverageScaling_;
-        const size_t candidates = seekable ? lmsCandidates_.size() : 1;
-        for (size_t k = 0; k < candidates; ++k) {
+        const bool trying = seekable && framesSinceTrial_ >= TrialInterval && lmsCandidates_.size() > 1;
+        framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
+        size_t chosen = cascade_;
+        for (size_t k = trying ? 0 : cascade_; k < (trying ? lmsCandidates_.size() : cascade_ + 1); ++k) {
             state_ = saved;
-            if (seekable)
+            if (trying)
                 configureLms(lmsCandidates_[k]);
             BitWriter trial;
             if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
@@ -109,14 +114,22 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
                 body = std::move(trial);
                 bestState = state_;
                 bestScaling = moveAverageScaling_;
+                chosen = k;
             }
         }
         state_ = coded ? std::move(bestState) : saved;
         moveAverageScaling_ = bestScaling;
+        cascade_ = coded ? chosen : cascade_;
     }
     if (coded) {
         ++codedTiles_;
     } else {
+        // Raw samples decode anywhere: the reset waits for the next coded tile.
+        if (seekable) {
+            state_ = beforeReset;
+            acOn_ = acBefore;
+            seekable = false;
+        }
         body.clear();
         writeRaw(planar, body);
         ++rawTiles_;
@@ -126,6 +139,7 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     if (seekable)
         writeSeekableHeader(out);
     out.append(body);
+    return seekable;
 }
 
 // The fixed filter takes first differences: a gain for anything whose energy

@@ -10,7 +10,9 @@ struct WmaLosslessLmsStage {
 // Tools the encoder uses; the defaults are the tuned ones, the rest is for tests and benchmarks.
 struct WmaLosslessSettings {
     bool compress = true;     // false: every tile is raw PCM
-    int seekableInterval = 8; // fewest frames between tiles that reset the predictors
+    // Fewest frames between tiles that reset the predictors. 1: the first
+    // frame begun in each packet, so that a seek resumes within a packet.
+    int seekableInterval = 1;
     bool interChannel = true; // mid/side for stereo
     // Fixed pre-filter, pred = sum(c * x) >> acScaling with each c in 1 .. 2^acScaling;
     // empty switches it off. A first difference leaves the LMS stages a flatter signal.
