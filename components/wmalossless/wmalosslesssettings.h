@@ -22,7 +22,7 @@ struct WmaLosslessSettings {
     // against flac -5: the first suits music and recordings, the second very
     // predictable tones (finer first-stage steps); longer filters adapt too slowly.
     std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates{{{32, 12}, {16, 10}, {16, 10}},
-                                                                {{16, 13}, {16, 12}, {16, 10}}};
+                                                                {{16, 15}, {16, 12}, {16, 10}}};
     std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1; // -1: chosen per seekable tile
     int blockAlign = 0;          // 0: room for two raw frames
