@@ -10,6 +10,7 @@ namespace {
 
 constexpr int BitsPerSample = 16;
 constexpr int MaxMoveAverageScaling = 7;
+constexpr int ScalingProbe = 512;
 
 int log2Floor(int value)
 {
@@ -257,8 +258,12 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
             int64_t best = -1;
             for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
                 int64_t bits = 0;
-                for (int c = 0; c < channels_; ++c)
-                    bits += channelCoded[c] ? riceCost(rice[c], m, 0) : 0;
+                for (int c = 0; c < channels_; ++c) {
+                    // The tile's start tells the averaging length well enough, at a quarter of the cost.
+                    RiceChannel probe = rice[c];
+                    probe.count = std::min(probe.count, ScalingProbe);
+                    bits += channelCoded[c] ? riceCost(probe, m, 0) : 0;
+                }
                 if (best < 0 || bits < best) {
                     best = bits;
                     moveAverageScaling_ = m;
