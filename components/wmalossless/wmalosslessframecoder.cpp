@@ -80,7 +80,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     }
 
     const std::vector<ChannelState> beforeReset = seekable ? state_ : std::vector<ChannelState>();
-    const bool acBefore = acOn_;
+    const bool acBefore = acOn_, decorrelateBefore = decorrelate_;
     if (seekable) {
         acOn_ = !settings_.acCoefs.empty() && differenceHelps(planar, validSamples);
         for (ChannelState &state : state_) {
@@ -95,19 +95,25 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
     bool coded = false;
     if (settings_.compress) {
-        // A seekable tile may change the filter cascade: now and then each
-        // candidate codes the tile, and the shortest (with the state it
-        // leaves) stays, for this tile and the next ones.
+        // A seekable tile may change the filter cascade and whether the
+        // channels go as mid and side: now and then each choice codes the
+        // tile, and the shortest (with the state it leaves) stays, for this
+        // tile and the next ones.
         const std::vector<ChannelState> saved = state_;
         std::vector<ChannelState> bestState;
         int bestScaling = moveAverageScaling_;
-        const bool trying = seekable && framesSinceTrial_ >= TrialInterval && lmsCandidates_.size() > 1;
+        const bool trying = seekable && framesSinceTrial_ >= TrialInterval;
         framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
-        size_t chosen = cascade_;
-        for (size_t k = trying ? 0 : cascade_; k < (trying ? lmsCandidates_.size() : cascade_ + 1); ++k) {
+        struct Choice {
+            std::size_t cascade;
+            bool decorrelate;
+        };
+        Choice chosen{cascade_, decorrelate_};
+        auto tryChoice = [&](const Choice &choice) {
             state_ = saved;
             if (trying)
-                configureLms(lmsCandidates_[k]);
+                configureLms(lmsCandidates_[choice.cascade]);
+            decorrelate_ = choice.decorrelate;
             BitWriter trial;
             if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
                 (!coded || trial.bitCount() < body.bitCount())) {
@@ -115,12 +121,26 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
                 body = std::move(trial);
                 bestState = state_;
                 bestScaling = moveAverageScaling_;
-                chosen = k;
+                chosen = choice;
             }
+        };
+        if (!trying) {
+            tryChoice(chosen);
+        } else {
+            // Every cascade as the channels go now; then the best one with the channels the other way.
+            for (std::size_t k = 0; k < lmsCandidates_.size(); ++k)
+                tryChoice({k, decorrelateBefore});
+            if (coded && settings_.interChannel && channels_ == 2)
+                tryChoice({chosen.cascade, !decorrelateBefore});
         }
         state_ = coded ? std::move(bestState) : saved;
         moveAverageScaling_ = bestScaling;
-        cascade_ = coded ? chosen : cascade_;
+        if (coded) {
+            cascade_ = chosen.cascade;
+            decorrelate_ = chosen.decorrelate;
+        } else {
+            decorrelate_ = decorrelateBefore;
+        }
     }
     if (coded) {
         ++codedTiles_;
@@ -129,6 +149,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         if (seekable) {
             state_ = beforeReset;
             acOn_ = acBefore;
+            decorrelate_ = decorrelateBefore;
             seekable = false;
         }
         body.clear();
