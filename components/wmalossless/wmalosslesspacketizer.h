@@ -7,7 +7,8 @@
 
 class BitWriter;
 
-// Lays frames into fixed-size packets. Each packet header says how many of
+// Lays frames into packets of blockAlign bytes (shorter after a run of tiny
+// frames, and at the end). Each packet header says how many of
 // its bits finish the frame begun in the previous packet; each frame ends
 // with a bit telling whether another frame starts in the packet it started in.
 class WmaLosslessPacketizer {
