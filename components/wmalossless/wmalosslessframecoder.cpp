@@ -93,55 +93,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
 
     BitWriter body;
     const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
-    bool coded = false;
-    if (settings_.compress) {
-        // A seekable tile may change the filter cascade and whether the
-        // channels go as mid and side: now and then each choice codes the
-        // tile, and the shortest (with the state it leaves) stays, for this
-        // tile and the next ones.
-        const std::vector<ChannelState> saved = state_;
-        std::vector<ChannelState> bestState;
-        int bestScaling = moveAverageScaling_;
-        const bool trying = seekable && framesSinceTrial_ >= TrialInterval;
-        framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
-        struct Choice {
-            std::size_t cascade;
-            bool decorrelate;
-        };
-        Choice chosen{cascade_, decorrelate_};
-        auto tryChoice = [&](const Choice &choice) {
-            state_ = saved;
-            if (trying)
-                configureLms(lmsCandidates_[choice.cascade]);
-            decorrelate_ = choice.decorrelate;
-            BitWriter trial;
-            if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
-                (!coded || trial.bitCount() < body.bitCount())) {
-                coded = true;
-                body = std::move(trial);
-                bestState = state_;
-                bestScaling = moveAverageScaling_;
-                chosen = choice;
-            }
-        };
-        if (!trying) {
-            tryChoice(chosen);
-        } else {
-            // Every cascade as the channels go now; then the best one with the channels the other way.
-            for (std::size_t k = 0; k < lmsCandidates_.size(); ++k)
-                tryChoice({k, decorrelateBefore});
-            if (coded && settings_.interChannel && channels_ == 2)
-                tryChoice({chosen.cascade, !decorrelateBefore});
-        }
-        state_ = coded ? std::move(bestState) : saved;
-        moveAverageScaling_ = bestScaling;
-        if (coded) {
-            cascade_ = chosen.cascade;
-            decorrelate_ = chosen.decorrelate;
-        } else {
-            decorrelate_ = decorrelateBefore;
-        }
-    }
+    const bool coded = settings_.compress && codeBest(planar, seekable, rawBits, body);
     if (coded) {
         ++codedTiles_;
     } else {
@@ -162,6 +114,60 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         writeSeekableHeader(out);
     out.append(body);
     return seekable;
+}
+
+// A seekable tile may change the filter cascade and whether the channels go
+// as mid and side: now and then each choice codes the tile, and the shortest
+// (with the state it leaves) stays, for this tile and the next ones. False
+// when no choice beats raw samples; the state is then as it came in.
+bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
+                                     int64_t rawBits, BitWriter &body)
+{
+    bool coded = false;
+    const bool decorrelateBefore = decorrelate_;
+    const std::vector<ChannelState> saved = state_;
+    std::vector<ChannelState> bestState;
+    int bestScaling = moveAverageScaling_;
+    const bool trying = seekable && framesSinceTrial_ >= TrialInterval;
+    framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
+    struct Choice {
+        std::size_t cascade;
+        bool decorrelate;
+    };
+    Choice chosen{cascade_, decorrelate_};
+    auto tryChoice = [&](const Choice &choice) {
+        state_ = saved;
+        if (trying)
+            configureLms(lmsCandidates_[choice.cascade]);
+        decorrelate_ = choice.decorrelate;
+        BitWriter trial;
+        if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
+            (!coded || trial.bitCount() < body.bitCount())) {
+            coded = true;
+            body = std::move(trial);
+            bestState = state_;
+            bestScaling = moveAverageScaling_;
+            chosen = choice;
+        }
+    };
+    if (!trying) {
+        tryChoice(chosen);
+    } else {
+        // Every cascade as the channels go now; then the best one with the channels the other way.
+        for (std::size_t k = 0; k < lmsCandidates_.size(); ++k)
+            tryChoice({k, decorrelateBefore});
+        if (coded && settings_.interChannel && channels_ == 2)
+            tryChoice({chosen.cascade, !decorrelateBefore});
+    }
+    state_ = coded ? std::move(bestState) : saved;
+    moveAverageScaling_ = bestScaling;
+    if (coded) {
+        cascade_ = chosen.cascade;
+        decorrelate_ = chosen.decorrelate;
+    } else {
+        decorrelate_ = decorrelateBefore;
+    }
+    return coded;
 }
 
 // The fixed filter takes first differences: a gain for anything whose energy
