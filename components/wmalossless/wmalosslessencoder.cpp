@@ -38,7 +38,7 @@ int blockAlignFor(int channels, int frameSize, int requested)
 
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : sampleRate_(std::clamp(sampleRate, 1, MaxSampleRate)), channels_(std::clamp(channels, 1, 2)),
-      settings_(settings), frameSize_(frameSizeFor(sampleRate_)),
+      settings_(settings), frameSize_(frameSizeFor(sampleRate_) * (settings.longFrames ? 2 : 1)),
       blockAlign_(blockAlignFor(channels_, frameSize_, settings.blockAlign)),
       coder_(std::make_unique<WmaLosslessFrameCoder>(channels_, frameSize_, settings_)),
       packetizer_(std::make_unique<WmaLosslessPacketizer>(blockAlign_, frameSize_)),
@@ -54,7 +54,8 @@ QByteArray WmaLosslessEncoder::extradata() const
     auto *p = reinterpret_cast<uchar *>(data.data());
     qToLittleEndian<quint16>(16, p);                             // bits per sample
     qToLittleEndian<quint32>(channels_ == 1 ? 0x4 : 0x3, p + 2); // speaker mask
-    qToLittleEndian<quint16>(0, p + 14); // flags: one tile per frame, no length prefix, no DRC
+    // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
+    qToLittleEndian<quint16>(settings_.longFrames ? 0x2 : 0, p + 14);
     return data;
 }
 

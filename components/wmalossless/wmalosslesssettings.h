@@ -25,5 +25,7 @@ struct WmaLosslessSettings {
                                                                 {{16, 15}, {16, 12}, {16, 10}}};
     std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1; // -1: chosen per seekable tile
-    int blockAlign = 0;          // 0: room for two raw frames
+    int blockAlign = 0;          // 0: room for one raw frame
+    // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz).
+    bool longFrames = true;
 };
