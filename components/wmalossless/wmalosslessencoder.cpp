@@ -95,9 +95,8 @@ std::vector<WmaLosslessPacket> WmaLosslessEncoder::flush()
 void WmaLosslessEncoder::codeFrame(int validSamples)
 {
     // Seekable tiles go where the decoder can resume after a seek: at the first
-    // frame starting in a packet. Long silences, with many frames to a packet,
-    // still get one now and then to bound the predictors' drift.
-    // A raw tile in the place of a seekable one passes the reset on to the next tile.
+    // frame starting in a packet. A raw tile in the place of a seekable one
+    // passes the reset on to the next tile.
     packetizer_->placeHeld();
     ++sinceSeekable_;
     bool seekable = seekableOwed_ || sinceSeekable_ >= MaxSeekableInterval ||

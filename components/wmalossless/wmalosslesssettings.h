@@ -13,9 +13,10 @@ struct WmaLosslessSettings {
     // Fewest frames between tiles that reset the predictors. 1: the first
     // frame begun in each packet, so that a seek resumes within a packet.
     int seekableInterval = 1;
-    bool interChannel = true; // mid/side for stereo
+    bool interChannel = true; // mid/side for stereo, where the trials find it pays
     // Fixed pre-filter, pred = sum(c * x) >> acScaling with each c in 1 .. 2^acScaling;
-    // empty switches it off. A first difference leaves the LMS stages a flatter signal.
+    // empty switches it off. A first difference leaves the LMS stages a flatter
+    // signal; each seekable tile still leaves it out where it would not.
     int acScaling = 0;
     std::vector<int> acCoefs{1};
     // Cascades a seekable tile chooses from, by coding itself with each. Tuned
