@@ -1,23 +1,13 @@
 #include "bitwriter.h"
 
-void BitWriter::put(uint32_t value, int bits)
-{
-    if (bits <= 0)
-        return;
-    const uint64_t mask = bits >= 32 ? 0xffffffffu : ((uint64_t{1} << bits) - 1);
-    acc_ = (acc_ << bits) | (value & mask);
-    accBits_ += bits;
-    while (accBits_ >= 8) {
-        accBits_ -= 8;
-        bytes_.push_back(static_cast<uint8_t>(acc_ >> accBits_));
-    }
-    acc_ &= (uint64_t{1} << accBits_) - 1;
-}
+#include <cstddef>
 
 void BitWriter::append(const BitWriter &other)
 {
-    for (uint8_t byte : other.bytes_)
-        put(byte, 8);
+    // The other's buffer holds whole words only.
+    const std::vector<uint8_t> &words = other.bytes_;
+    for (std::size_t i = 0; i + 4 <= words.size(); i += 4)
+        put(uint32_t{words[i]} << 24 | uint32_t{words[i + 1]} << 16 | uint32_t{words[i + 2]} << 8 | words[i + 3], 32);
     put(static_cast<uint32_t>(other.acc_), other.accBits_);
 }
 
@@ -31,8 +21,8 @@ void BitWriter::clear()
 std::vector<uint8_t> BitWriter::bytes() const
 {
     std::vector<uint8_t> out = bytes_;
-    if (accBits_ > 0)
-        out.push_back(static_cast<uint8_t>(acc_ << (8 - accBits_)));
+    for (int left = accBits_; left > 0; left -= 8)
+        out.push_back(static_cast<uint8_t>(left >= 8 ? acc_ >> (left - 8) : acc_ << (8 - left)));
     return out;
 }
 

@@ -6,7 +6,22 @@
 // Most-significant-bit-first writer, the order the WMA bit readers use.
 class BitWriter {
 public:
-    void put(uint32_t value, int bits);
+    // At most 32 bits; whole 32-bit words go to the buffer at once.
+    void put(uint32_t value, int bits)
+    {
+        if (bits <= 0)
+            return;
+        acc_ = (acc_ << bits) | (value & (0xffffffffu >> (32 - bits)));
+        accBits_ += bits;
+        if (accBits_ >= 32) {
+            accBits_ -= 32;
+            const auto word = static_cast<uint32_t>(acc_ >> accBits_);
+            const uint8_t out[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                                    static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+            bytes_.insert(bytes_.end(), out, out + 4);
+            acc_ &= (uint64_t{1} << accBits_) - 1;
+        }
+    }
     void putSigned(int32_t value, int bits) { put(static_cast<uint32_t>(value), bits); }
     void putBit(bool bit) { put(bit ? 1u : 0u, 1); }
     void append(const BitWriter &other);

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 void CdlmsFilter::configure(int order, int scaling)
 {
@@ -32,30 +37,7 @@ void CdlmsFilter::halveUpdates()
         updates_[i] = static_cast<int16_t>(updates_[i] / 2);
 }
 
-int32_t CdlmsFilter::encode(int32_t input, int updateSpeed)
-{
-    int16_t *coefs = coefs_;
-    const int16_t *prev = prev_ + recent_;
-    const int16_t *updates = updates_ + recent_;
-    const int order = order_;
-
-    uint32_t dot = 0;
-    for (int i = 0; i < order; ++i)
-        dot += static_cast<uint32_t>(coefs[i] * prev[i]);
-    const uint32_t pred = ((1u << scaling_) >> 1) + dot;
-    const int32_t residue = static_cast<int32_t>(
-        static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling_));
-
-    const int mul = (residue > 0) - (residue < 0);
-    if (mul != 0) {
-        for (int i = 0; i < order; ++i)
-            coefs[i] = static_cast<int16_t>(coefs[i] + mul * updates[i]);
-    }
-    update(input, updateSpeed);
-    return residue;
-}
-
-void CdlmsFilter::update(int32_t input, int updateSpeed)
+inline void CdlmsFilter::update(int32_t input, int updateSpeed)
 {
     const int order = order_;
     if (recent_ > 0) {
@@ -71,4 +53,263 @@ void CdlmsFilter::update(int32_t input, int updateSpeed)
     updates_[recent_ + (order >> 3)] = static_cast<int16_t>(updates_[recent_ + (order >> 3)] >> 1);
     // Everything past this slot is already zero, so clearing it keeps the window's tail clean.
     updates_[recent_ + order] = 0;
+}
+
+namespace {
+
+// The prediction is a dot product of 16-bit coefficients and history, summed
+// in 32 bits that wrap exactly as the decoder's sums do (pmaddwd pairs wrap the
+// same way); the adaptation adds or subtracts the update buffer. Orders are
+// multiples of 16, so the loops need no tails.
+struct Scalar {
+    static uint32_t dot(const int16_t *coefs, const int16_t *prev, int order)
+    {
+        uint32_t sum = 0;
+        for (int i = 0; i < order; ++i)
+            sum += static_cast<uint32_t>(coefs[i] * prev[i]);
+        return sum;
+    }
+    static void step(int16_t *coefs, const int16_t *updates, int order, bool up)
+    {
+        for (int i = 0; i < order; ++i)
+            coefs[i] = static_cast<int16_t>(up ? coefs[i] + updates[i] : coefs[i] - updates[i]);
+    }
+};
+
+#if defined(__x86_64__)
+struct Sse2 {
+    static uint32_t dot(const int16_t *coefs, const int16_t *prev, int order)
+    {
+        __m128i sum = _mm_setzero_si128();
+        for (int i = 0; i < order; i += 8) {
+            const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i *>(coefs + i));
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(prev + i));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(c, p));
+        }
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4e));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xb1));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+    }
+    static void step(int16_t *coefs, const int16_t *updates, int order, bool up)
+    {
+        for (int i = 0; i < order; i += 8) {
+            auto *c = reinterpret_cast<__m128i *>(coefs + i);
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i *>(updates + i));
+            _mm_store_si128(c, up ? _mm_add_epi16(_mm_load_si128(c), u) : _mm_sub_epi16(_mm_load_si128(c), u));
+        }
+    }
+};
+
+struct Avx2 {
+    __attribute__((target("avx2"))) static uint32_t dot(const int16_t *coefs, const int16_t *prev, int order)
+    {
+        __m256i sum = _mm256_setzero_si256();
+        for (int i = 0; i < order; i += 16) {
+            const __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i *>(coefs + i));
+            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(prev + i));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(c, p));
+        }
+        __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4e));
+        half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xb1));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
+    }
+    __attribute__((target("avx2"))) static void step(int16_t *coefs, const int16_t *updates, int order, bool up)
+    {
+        for (int i = 0; i < order; i += 16) {
+            auto *c = reinterpret_cast<__m256i *>(coefs + i);
+            const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(updates + i));
+            const __m256i v = _mm256_load_si256(c);
+            _mm256_store_si256(c, up ? _mm256_add_epi16(v, u) : _mm256_sub_epi16(v, u));
+        }
+    }
+};
+// Orders 16 and 32 keep the whole window in registers for a block: the
+// memory version stores one new sample per step and at once loads a vector
+// across it, which stalls on every sample. The window shifts up a lane per
+// sample, as the decoder's buffer moves down; the buffer is written back at
+// the block's end, where the window sits at `recent`.
+__attribute__((target("avx2"))) inline __m256i shiftIn(__m256i window, __m256i below, int16_t value)
+{
+    const __m256i shifted = _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
+    return _mm256_or_si256(shifted, _mm256_inserti128_si256(_mm256_setzero_si256(),
+                                                            _mm_cvtsi32_si128(static_cast<uint16_t>(value)), 0));
+}
+
+// The window of one stage of order 16 * Registers, held in registers.
+template <int Registers>
+class Window {
+public:
+    static constexpr int Order = 16 * Registers;
+
+    __attribute__((target("avx2"))) Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
+        : coefs_(coefs), prev_(prev), updates_(updates), recent_(recent), scaling_(scaling),
+          round_((1u << scaling) >> 1)
+    {
+        for (int k = 0; k < Registers; ++k) {
+            c_[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(coefs + 16 * k));
+            p_[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(prev + recent + 16 * k));
+            u_[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(updates + recent + 16 * k));
+        }
+        alignas(32) int16_t quarter[16] = {}, half[16] = {};
+        quarter[Order >> 4] = -1;
+        half[Order >> 3] = -1;
+        quarterLane_ = _mm256_load_si256(reinterpret_cast<const __m256i *>(quarter));
+        halfLane_ = _mm256_load_si256(reinterpret_cast<const __m256i *>(half));
+    }
+
+    // The buffers get the window back where the decoder's would have it.
+    __attribute__((target("avx2"))) void store()
+    {
+        for (int k = 0; k < Registers; ++k) {
+            _mm256_store_si256(reinterpret_cast<__m256i *>(coefs_ + 16 * k), c_[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(prev_ + recent_ + 16 * k), p_[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(updates_ + recent_ + 16 * k), u_[k]);
+        }
+    }
+
+    __attribute__((target("avx2"))) int32_t step(int32_t input, int updateSpeed)
+    {
+        __m256i sum = _mm256_madd_epi16(c_[0], p_[0]);
+        for (int k = 1; k < Registers; ++k)
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(c_[k], p_[k]));
+        __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
+        const uint32_t pred = round_ + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+        const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
+                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling_));
+        // The residual's sign is random: added, subtracted or left without a branch.
+        const __m256i direction = _mm256_set1_epi16(static_cast<int16_t>((residue > 0) - (residue < 0)));
+        for (int k = 0; k < Registers; ++k)
+            c_[k] = _mm256_add_epi16(c_[k], _mm256_sign_epi16(u_[k], direction));
+
+        recent_ = recent_ > 0 ? recent_ - 1 : Order - 1;
+        const auto sign = static_cast<int16_t>(((input > 0) - (input < 0)) * updateSpeed);
+        const __m256i zero = _mm256_setzero_si256();
+        for (int k = Registers - 1; k > 0; --k) {
+            p_[k] = shiftIn(p_[k], p_[k - 1], 0);
+            u_[k] = shiftIn(u_[k], u_[k - 1], 0);
+        }
+        p_[0] = shiftIn(p_[0], zero, static_cast<int16_t>(std::clamp(input, -32768, 32767)));
+        u_[0] = shiftIn(u_[0], zero, sign);
+        u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 2), quarterLane_);
+        u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), halfLane_);
+        return residue;
+    }
+
+private:
+    int16_t *coefs_;
+    int16_t *prev_;
+    int16_t *updates_;
+    int &recent_;
+    int scaling_;
+    uint32_t round_;
+    __m256i c_[Registers], p_[Registers], u_[Registers];
+    __m256i quarterLane_, halfLane_;
+};
+
+template <int Registers>
+__attribute__((target("avx2"))) void runInRegisters(Window<Registers> window, int32_t *samples, int count,
+                                                    int updateSpeed)
+{
+    for (int n = 0; n < count; ++n)
+        samples[n] = window.step(samples[n], updateSpeed);
+    window.store();
+}
+
+// Three stages in step: each sample goes through the first stage while the
+// one before it goes through the second and the one before that through the
+// third, so the three stages' chains of dependent steps overlap.
+template <int First, int Second, int Third>
+__attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Second> second, Window<Third> third,
+                                                int32_t *samples, int count, int updateSpeed)
+{
+    int32_t toSecond = 0, toThird = 0;
+    for (int n = 0; n < count + 2; ++n) {
+        const int32_t out3 = n >= 2 ? third.step(toThird, updateSpeed) : 0;
+        const int32_t out2 = n >= 1 && n <= count ? second.step(toSecond, updateSpeed) : 0;
+        const int32_t out1 = n < count ? first.step(samples[n], updateSpeed) : 0;
+        if (n >= 2)
+            samples[n - 2] = out3;
+        toThird = out2;
+        toSecond = out1;
+    }
+    first.store();
+    second.store();
+    third.store();
+}
+#endif
+
+} // namespace
+
+template <typename Kernel>
+[[gnu::always_inline]] inline void CdlmsFilter::run(int32_t *samples, int count, int updateSpeed)
+{
+    const uint32_t round = (1u << scaling_) >> 1;
+    for (int n = 0; n < count; ++n) {
+        const uint32_t pred = round + Kernel::dot(coefs_, prev_ + recent_, order_);
+        const int32_t input = samples[n];
+        const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
+                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling_));
+        if (residue != 0)
+            Kernel::step(coefs_, updates_ + recent_, order_, residue > 0);
+        update(input, updateSpeed);
+        samples[n] = residue;
+    }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, int count, int updateSpeed)
+{
+    if (order_ == 16)
+        runInRegisters(Window<1>(coefs_, prev_, updates_, recent_, scaling_), samples, count, updateSpeed);
+    else if (order_ == 32)
+        runInRegisters(Window<2>(coefs_, prev_, updates_, recent_, scaling_), samples, count, updateSpeed);
+    else
+        run<Avx2>(samples, count, updateSpeed);
+}
+
+__attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count,
+                                                                   int updateSpeed)
+{
+    auto window = [](CdlmsFilter &f, auto registers) {
+        return Window<decltype(registers)::value>(f.coefs_, f.prev_, f.updates_, f.recent_, f.scaling_);
+    };
+    using One = std::integral_constant<int, 1>;
+    using Two = std::integral_constant<int, 2>;
+    if (stages[1].order_ != 16 || stages[2].order_ != 16 || (stages[0].order_ != 16 && stages[0].order_ != 32))
+        return false;
+    if (stages[0].order_ == 32)
+        runCascade(window(stages[0], Two{}), window(stages[1], One{}), window(stages[2], One{}), samples, count,
+                   updateSpeed);
+    else
+        runCascade(window(stages[0], One{}), window(stages[1], One{}), window(stages[2], One{}), samples, count,
+                   updateSpeed);
+    return true;
+}
+#endif
+
+void CdlmsFilter::encode(int32_t *samples, int count, int updateSpeed)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        encodeAvx2(samples, count, updateSpeed);
+    else
+        run<Sse2>(samples, count, updateSpeed);
+#else
+    run<Scalar>(samples, count, updateSpeed);
+#endif
+}
+
+void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count, int updateSpeed)
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && stageCount == 3 && encodeCascadeAvx2(stages, samples, count, updateSpeed))
+        return;
+#endif
+    for (int i = 0; i < stageCount; ++i)
+        stages[i].encode(samples, count, updateSpeed);
 }

@@ -19,11 +19,17 @@ public:
     void doubleUpdates();
     void halveUpdates();
 
-    // Returns the residual left after predicting `input`, then adapts to it.
-    int32_t encode(int32_t input, int updateSpeed);
+    // Replaces each sample with the residual left after predicting it, adapting as it goes.
+    void encode(int32_t *samples, int count, int updateSpeed);
+    // The same through a cascade, the first stage first.
+    static void encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count, int updateSpeed);
 
 private:
     void update(int32_t input, int updateSpeed);
+    template <typename Kernel>
+    void run(int32_t *samples, int count, int updateSpeed);
+    void encodeAvx2(int32_t *samples, int count, int updateSpeed);
+    static bool encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count, int updateSpeed);
 
     int order_ = 16;
     int scaling_ = 0;

@@ -102,8 +102,15 @@ void riceEncode(BitWriter &out, const RiceChannel &channel, int scaling, uint32_
     for (; i < channel.count; ++i) {
         const uint32_t value = zigzag(channel.residues[i]);
         const int rem = remainderBits(aveSum, scaling);
-        putQuotient(out, value >> rem);
-        out.put(value, rem);
+        const uint32_t quotient = value >> rem;
+        if (quotient < 32 && quotient + 1 + rem <= 32) {
+            // The usual case in one go: the quotient's ones, their closing zero, the remainder.
+            const uint64_t code = ((uint64_t{1} << quotient) - 1) << (rem + 1) | (value & ((uint64_t{1} << rem) - 1));
+            out.put(static_cast<uint32_t>(code), static_cast<int>(quotient) + 1 + rem);
+        } else {
+            putQuotient(out, quotient);
+            out.put(value, rem);
+        }
         aveSum = value + aveSum - (aveSum >> scaling);
     }
 }

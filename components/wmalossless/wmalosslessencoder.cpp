@@ -24,14 +24,12 @@ int frameSizeFor(int sampleRate)
     return 8192;
 }
 
-// The decoder reads whatever follows the last frame as one more frame unless
-// that frame starts in the last packet, and filler is only safe after a frame
-// that started in its packet. Room for two whole frames guarantees that any
-// packet opening with the tail of a frame can still take the whole last frame.
+// A full packet always holds the start of a frame, so that every packet but
+// the first stands for some samples: room for the largest frame and a bit more.
 int blockAlignFor(int channels, int frameSize, int requested)
 {
     const int64_t frameBits = WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1;
-    int align = static_cast<int>((2 * frameBits + 64 + 7) / 8);
+    int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
     align = (align + 255) / 256 * 256;
     return std::max(align, requested);
 }
@@ -40,7 +38,7 @@ int blockAlignFor(int channels, int frameSize, int requested)
 
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : sampleRate_(std::clamp(sampleRate, 1, MaxSampleRate)), channels_(std::clamp(channels, 1, 2)),
-      settings_(settings), frameSize_(frameSizeFor(sampleRate_)),
+      settings_(settings), frameSize_(frameSizeFor(sampleRate_) * (settings.longFrames ? 2 : 1)),
       blockAlign_(blockAlignFor(channels_, frameSize_, settings.blockAlign)),
       coder_(std::make_unique<WmaLosslessFrameCoder>(channels_, frameSize_, settings_)),
       packetizer_(std::make_unique<WmaLosslessPacketizer>(blockAlign_, frameSize_)),
@@ -56,7 +54,8 @@ QByteArray WmaLosslessEncoder::extradata() const
     auto *p = reinterpret_cast<uchar *>(data.data());
     qToLittleEndian<quint16>(16, p);                             // bits per sample
     qToLittleEndian<quint32>(channels_ == 1 ? 0x4 : 0x3, p + 2); // speaker mask
-    qToLittleEndian<quint16>(0, p + 14); // flags: one tile per frame, no length prefix, no DRC
+    // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
+    qToLittleEndian<quint16>(settings_.longFrames ? 0x2 : 0, p + 14);
     return data;
 }
 
@@ -96,17 +95,18 @@ std::vector<WmaLosslessPacket> WmaLosslessEncoder::flush()
 void WmaLosslessEncoder::codeFrame(int validSamples)
 {
     // Seekable tiles go where the decoder can resume after a seek: at the first
-    // frame starting in a packet. Long silences, with many frames to a packet,
-    // still get one now and then to bound the predictors' drift.
+    // frame starting in a packet. A raw tile in the place of a seekable one
+    // passes the reset on to the next tile.
     packetizer_->placeHeld();
     ++sinceSeekable_;
-    const bool seekable =
-        frameIndex_ == 0 || sinceSeekable_ >= MaxSeekableInterval ||
-        (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    bool seekable = seekableOwed_ || sinceSeekable_ >= MaxSeekableInterval ||
+                    (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    BitWriter frame;
+    const bool wanted = seekable;
+    seekable = coder_->encode(pending_, validSamples, seekable, frame);
+    seekableOwed_ = wanted && !seekable;
     if (seekable)
         sinceSeekable_ = 0;
-    BitWriter frame;
-    coder_->encode(pending_, validSamples, seekable, frame);
     packetizer_->hold(frame, frameIndex_ * frameSize_, seekable);
     ++frameIndex_;
     pendingCount_ = 0;

@@ -13,7 +13,7 @@ class WmaLosslessFrameCoder;
 class WmaLosslessPacketizer;
 
 // Encodes 16-bit PCM into the lossless WMA bitstream (format tag 0x0163),
-// cut into packets of blockAlign() bytes for an ASF stream.
+// cut into packets of at most blockAlign() bytes (nearly all of exactly that) for an ASF stream.
 class WmaLosslessEncoder {
 public:
     static constexpr int FormatTag = 0x0163;
@@ -60,5 +60,6 @@ private:
     qint64 samplesIn_ = 0;
     qint64 frameIndex_ = 0;
     int sinceSeekable_ = 0;
+    bool seekableOwed_ = true; // the first coded tile resets the predictors
     bool flushed_ = false;
 };

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int BitsPerSample = 16;
 constexpr int MaxMoveAverageScaling = 7;
+constexpr int ScalingProbe = 512;
 
 int log2Floor(int value)
 {
@@ -34,16 +35,29 @@ WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const 
     settings_.acScaling = std::clamp(settings_.acScaling, 0, 15);
     for (int &coef : settings_.acCoefs)
         coef = std::clamp(coef, 1, 1 << settings_.acScaling);
-    if (settings_.lms.empty())
-        settings_.lms.push_back({16, 0});
-    if (settings_.lms.size() > 8)
-        settings_.lms.resize(8);
-    for (ChannelState &state : state_) {
-        state.lms.resize(settings_.lms.size());
-        for (size_t i = 0; i < settings_.lms.size(); ++i)
-            state.lms[i].configure(settings_.lms[i].order, settings_.lms[i].scaling);
+    lmsCandidates_ = settings_.lmsCandidates;
+    if (!settings_.lms.empty())
+        lmsCandidates_ = {settings_.lms};
+    if (lmsCandidates_.empty())
+        lmsCandidates_.push_back({{16, 0}});
+    for (std::vector<WmaLosslessLmsStage> &stages : lmsCandidates_) {
+        if (stages.empty())
+            stages.push_back({16, 0});
+        if (stages.size() > 8)
+            stages.resize(8);
     }
+    configureLms(lmsCandidates_.front());
     moveAverageScaling_ = std::clamp(settings_.moveAverageScaling, 0, MaxMoveAverageScaling);
+}
+
+void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
+{
+    for (ChannelState &state : state_) {
+        state.lms.resize(stages.size());
+        for (size_t i = 0; i < stages.size(); ++i)
+            state.lms[i].configure(stages[i].order, stages[i].scaling);
+        state.updateSpeed = 0;
+    }
 }
 
 int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
@@ -52,7 +66,7 @@ int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
     return int64_t{channels} * frameSize * BitsPerSample + 512 + 128 * channels;
 }
 
-void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
+bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
                                    bool seekable, BitWriter &out)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
@@ -65,7 +79,10 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         out.putBit(false);
     }
 
+    const std::vector<ChannelState> beforeReset = seekable ? state_ : std::vector<ChannelState>();
+    const bool acBefore = acOn_, decorrelateBefore = decorrelate_;
     if (seekable) {
+        acOn_ = !settings_.acCoefs.empty() && differenceHelps(planar, validSamples);
         for (ChannelState &state : state_) {
             for (CdlmsFilter &filter : state.lms)
                 filter.clear();
@@ -76,16 +93,17 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
 
     BitWriter body;
     const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
-    bool coded = false;
-    if (settings_.compress) {
-        const std::vector<ChannelState> saved = state_;
-        coded = codeCompressed(planar, seekable, body) && body.bitCount() < rawBits;
-        if (!coded)
-            state_ = saved;
-    }
+    const bool coded = settings_.compress && codeBest(planar, seekable, rawBits, body);
     if (coded) {
         ++codedTiles_;
     } else {
+        // Raw samples decode anywhere: the reset waits for the next coded tile.
+        if (seekable) {
+            state_ = beforeReset;
+            acOn_ = acBefore;
+            decorrelate_ = decorrelateBefore;
+            seekable = false;
+        }
         body.clear();
         writeRaw(planar, body);
         ++rawTiles_;
@@ -95,11 +113,81 @@ void WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     if (seekable)
         writeSeekableHeader(out);
     out.append(body);
+    return seekable;
+}
+
+// A seekable tile may change the filter cascade and whether the channels go
+// as mid and side: now and then each choice codes the tile, and the shortest
+// (with the state it leaves) stays, for this tile and the next ones. False
+// when no choice beats raw samples; the state is then as it came in.
+bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
+                                     int64_t rawBits, BitWriter &body)
+{
+    bool coded = false;
+    const bool decorrelateBefore = decorrelate_;
+    const std::vector<ChannelState> saved = state_;
+    std::vector<ChannelState> bestState;
+    int bestScaling = moveAverageScaling_;
+    const bool trying = seekable && framesSinceTrial_ >= TrialInterval;
+    framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
+    struct Choice {
+        std::size_t cascade;
+        bool decorrelate;
+    };
+    Choice chosen{cascade_, decorrelate_};
+    auto tryChoice = [&](const Choice &choice) {
+        state_ = saved;
+        if (trying)
+            configureLms(lmsCandidates_[choice.cascade]);
+        decorrelate_ = choice.decorrelate;
+        BitWriter trial;
+        if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
+            (!coded || trial.bitCount() < body.bitCount())) {
+            coded = true;
+            body = std::move(trial);
+            bestState = state_;
+            bestScaling = moveAverageScaling_;
+            chosen = choice;
+        }
+    };
+    if (!trying) {
+        tryChoice(chosen);
+    } else {
+        // Every cascade as the channels go now; then the best one with the channels the other way.
+        for (std::size_t k = 0; k < lmsCandidates_.size(); ++k)
+            tryChoice({k, decorrelateBefore});
+        if (coded && settings_.interChannel && channels_ == 2)
+            tryChoice({chosen.cascade, !decorrelateBefore});
+    }
+    state_ = coded ? std::move(bestState) : saved;
+    moveAverageScaling_ = bestScaling;
+    if (coded) {
+        cascade_ = chosen.cascade;
+        decorrelate_ = chosen.decorrelate;
+    } else {
+        decorrelate_ = decorrelateBefore;
+    }
+    return coded;
+}
+
+// The fixed filter takes first differences: a gain for anything whose energy
+// lies low, a loss for white noise. The seekable tile that sets it decides,
+// from its own samples, as FLAC's encoder estimates its fixed predictors.
+bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
+{
+    int64_t plain = 0, difference = 0;
+    for (const std::vector<int32_t> &x : planar) {
+        for (int i = 1; i < count; ++i) {
+            plain += std::abs(x[i]);
+            difference += std::abs(x[i] - x[i - 1]);
+        }
+    }
+    return difference <= plain;
 }
 
 void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
 {
-    const bool acFilter = !settings_.acCoefs.empty();
+    const bool acFilter = acOn_;
     out.putBit(false); // arithmetic coding: not decodable by libavcodec
     out.putBit(acFilter);
     out.putBit(decorrelate_);
@@ -140,7 +228,7 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
                                            BitWriter &body)
 {
     const std::vector<int> &ac = settings_.acCoefs;
-    const int acOrder = static_cast<int>(ac.size());
+    const int acOrder = acOn_ ? static_cast<int>(ac.size()) : 0;
     for (int c = 0; c < channels_; ++c) {
         const std::vector<int32_t> &x = planar[c];
         std::vector<int32_t> &r = work_[c];
@@ -184,10 +272,7 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         ChannelState &state = state_[c];
         const int speed = seekable ? 16 : 8;
         setUpdateSpeed(state, speed);
-        for (CdlmsFilter &filter : state.lms) {
-            for (int i = 0; i < frameSize_; ++i)
-                r[i] = filter.encode(r[i], speed);
-        }
+        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(), frameSize_, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
         rice[c] = {r.data(), frameSize_, seekable, firstBits};
@@ -200,8 +285,12 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
             int64_t best = -1;
             for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
                 int64_t bits = 0;
-                for (int c = 0; c < channels_; ++c)
-                    bits += channelCoded[c] ? riceCost(rice[c], m, 0) : 0;
+                for (int c = 0; c < channels_; ++c) {
+                    // The tile's start tells the averaging length well enough, at a quarter of the cost.
+                    RiceChannel probe = rice[c];
+                    probe.count = std::min(probe.count, ScalingProbe);
+                    bits += channelCoded[c] ? riceCost(probe, m, 0) : 0;
+                }
                 if (best < 0 || bits < best) {
                     best = bits;
                     moveAverageScaling_ = m;

@@ -3,6 +3,7 @@
 #include "cdlmsfilter.h"
 #include "wmalosslesssettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,7 +17,8 @@ public:
 
     // `planar` holds frameSize samples per channel; only the first
     // `validSamples` are kept by the decoder (the last frame's end skip).
-    void encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
+    // Returns whether the tile went out seekable: a raw one never needs to.
+    bool encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
                 BitWriter &out);
 
     int64_t rawTiles() const { return rawTiles_; }
@@ -32,7 +34,10 @@ private:
     };
 
     void writeSeekableHeader(BitWriter &out) const;
+    bool differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const;
     void setUpdateSpeed(ChannelState &state, int speed);
+    void configureLms(const std::vector<WmaLosslessLmsStage> &stages);
+    bool codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits, BitWriter &body);
     bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
@@ -40,7 +45,13 @@ private:
     int frameSize_;
     WmaLosslessSettings settings_;
     bool decorrelate_;
+    bool acOn_ = false;
     int moveAverageScaling_ = 0;
+    // Frames between trials of every cascade; the seekable tiles in between keep the last choice.
+    static constexpr int TrialInterval = 8;
+    std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates_;
+    std::size_t cascade_ = 0;
+    int framesSinceTrial_ = TrialInterval;
     std::vector<ChannelState> state_;
     std::vector<std::vector<int32_t>> work_;
     int64_t rawTiles_ = 0;

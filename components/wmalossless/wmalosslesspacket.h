@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// One fixed-size stream packet; times are in samples per channel.
+// One stream packet; times are in samples per channel, and stand for the
+// samples the decoder gives out once it has the packet.
 struct WmaLosslessPacket {
     QByteArray data;
     qint64 pts = 0;

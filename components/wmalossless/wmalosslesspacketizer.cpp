@@ -59,87 +59,122 @@ void WmaLosslessPacketizer::finish(int64_t totalSamples)
     if (holding_)
         place(true);
     holding_ = false;
-    if (open_ && pos_ > headerBits_) {
-        emitPacket(totalSamples);
-        open_ = false;
-    }
+    if (open_ && pos_ > headerBits_)
+        emitPacket(pos_);
+    // The last packet also stands for the frames the decoder gives out when drained.
     if (!ready_.empty())
         ready_.back().duration = std::max<int64_t>(totalSamples - ready_.back().pts, 0);
+    finished_ = true;
 }
 
 std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
 {
+    // The newest packet stays until the next one, in case it turns out to be the last.
     std::vector<WmaLosslessPacket> out;
-    out.swap(ready_);
+    const size_t keep = finished_ || ready_.empty() ? 0 : 1;
+    out.assign(std::make_move_iterator(ready_.begin()), std::make_move_iterator(ready_.end() - keep));
+    ready_.erase(ready_.begin(), ready_.end() - keep);
     return out;
 }
 
-void WmaLosslessPacketizer::startPacket(uint32_t continuationBits, int64_t owner)
+void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 {
     std::fill(packet_.begin(), packet_.end(), 0);
     writeBits(packet_.data(), 0, sequence_ & 0xf, SequenceBits);
     sequence_ = (sequence_ + 1) & 0xf;
     writeBits(packet_.data(), SequenceBits + 2, continuationBits, headerBits_ - SequenceBits - 2);
     pos_ = headerBits_;
-    owner_ = owner;
+    firstStart_ = -1;
     trailerPos_ = -1;
     framesStarted_ = 0;
     open_ = true;
 }
 
-void WmaLosslessPacketizer::emitPacket(int64_t nextOwner)
+// The decoder gives out a frame only once the packet after the one it starts
+// in has arrived: a packet's samples are those of the frames that started in
+// the packet before it (none for the first one; the last packet's own frames
+// come out when the decoder is drained).
+void WmaLosslessPacketizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
-    packet.data = QByteArray(reinterpret_cast<const char *>(packet_.data()), blockAlign_);
-    packet.pts = owner_;
-    packet.duration = nextOwner - owner_;
+    packet.data = QByteArray(reinterpret_cast<const char *>(packet_.data()), static_cast<int>((bits + 7) / 8));
+    packet.pts = previousFirstStart_ < 0 ? 0 : previousFirstStart_;
+    packet.duration = previousFirstStart_ < 0 ? 0 : firstStart_ - previousFirstStart_;
+    previousFirstStart_ = firstStart_;
     ready_.push_back(std::move(packet));
     open_ = false;
+}
+
+void WmaLosslessPacketizer::begin()
+{
+    if (heldSeekable_)
+        writeBits(packet_.data(), SequenceBits, 1, 1);
+    if (framesStarted_++ == 0)
+        firstStart_ = heldStart_;
+}
+
+// Copies the held frame from `from` on and closes the packet when it fills.
+// The frame's trailer says whether another frame follows it in this packet.
+void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
+{
+    writeBits(held_.data(), heldBits_, another ? 1 : 0, 1);
+    const int64_t need = heldBits_ + 1 - from;
+    const int64_t bits = std::min(need, packetBits_ - pos_);
+    copyBits(packet_.data(), pos_, held_.data(), from, bits);
+    trailerPos_ = pos_ + heldBits_ - from;
+    pos_ += bits;
+    if (pos_ == packetBits_) {
+        if (bits == need)
+            exactPacketEnds_.push_back(heldStart_ + frameSize_);
+        emitPacket(pos_);
+    }
 }
 
 void WmaLosslessPacketizer::place(bool final)
 {
     const int64_t need = heldBits_ + 1;
     if (!open_)
-        startPacket(0, heldStart_);
+        startPacket(0);
 
-    // The decoder only stops at a frame that starts in the last packet; leftover
-    // zeros after a frame carried over from the packet before would be read as
-    // one more frame. So the last frame moves to a fresh packet if it would
-    // spill, the filler following a frame that started here (the block size
-    // guarantees one did) and whose trailer now says none follows.
-    if (final && need > packetBits_ - pos_ && pos_ > headerBits_) {
-        if (trailerPos_ >= 0)
+    // Silent frames take a few bits each. Rather than let one packet stand for
+    // minutes, it ends (on a byte, the rest of that byte holding the start of
+    // this frame) once MaxFramesPerPacket frames have begun in it.
+    if (!final && framesStarted_ >= MaxFramesPerPacket) {
+        const int64_t head = (8 - pos_ % 8) % 8;
+        if (head == 0) {
             writeBits(packet_.data(), trailerPos_, 0, 1);
-        emitPacket(heldStart_);
-        startPacket(0, heldStart_);
+            emitPacket(pos_);
+            startPacket(0);
+        } else if (head < need) {
+            begin();
+            writeBits(held_.data(), heldBits_, 0, 1);
+            copyBits(packet_.data(), pos_, held_.data(), 0, head);
+            pos_ += head;
+            emitPacket(pos_);
+            startPacket(static_cast<uint32_t>(need - head));
+            copyHeld(head, false);
+            return;
+        }
     }
 
-    if (heldSeekable_)
-        writeBits(packet_.data(), SequenceBits, 1, 1);
-
-    ++framesStarted_;
+    begin();
     const int64_t room = packetBits_ - pos_;
     if (need < room) {
         // Another frame will start in this packet unless this is the last one.
-        writeBits(held_.data(), heldBits_, final ? 0 : 1, 1);
-        copyBits(packet_.data(), pos_, held_.data(), 0, need);
-        trailerPos_ = pos_ + heldBits_;
-        pos_ += need;
+        copyHeld(0, !final);
+        if (final)
+            emitPacket(pos_); // the decoder drops what follows the last frame when drained
         return;
     }
-
-    writeBits(held_.data(), heldBits_, 0, 1);
-    copyBits(packet_.data(), pos_, held_.data(), 0, room);
-    pos_ += room;
-    if (need == room) {
-        exactPacketEnds_.push_back(heldStart_ + frameSize_);
-        emitPacket(heldStart_ + frameSize_);
+    copyHeld(0, false);
+    if (need == room)
         return;
-    }
-    emitPacket(heldStart_);
+    // The rest goes to a last packet whose every bit is declared part of this
+    // frame, so the decoder keeps nothing after it that it could take for a frame.
     const int64_t rest = need - room;
-    startPacket(static_cast<uint32_t>(rest), heldStart_);
-    copyBits(packet_.data(), pos_, held_.data(), room, rest);
-    pos_ += rest;
+    const int64_t bits = final ? (headerBits_ + rest + 7) / 8 * 8 : headerBits_ + rest;
+    startPacket(static_cast<uint32_t>(bits - headerBits_));
+    copyHeld(room, false);
+    if (final && open_)
+        emitPacket(bits);
 }

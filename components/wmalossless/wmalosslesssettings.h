@@ -10,14 +10,23 @@ struct WmaLosslessLmsStage {
 // Tools the encoder uses; the defaults are the tuned ones, the rest is for tests and benchmarks.
 struct WmaLosslessSettings {
     bool compress = true;     // false: every tile is raw PCM
-    int seekableInterval = 8; // fewest frames between tiles that reset the predictors
-    bool interChannel = true; // mid/side for stereo
+    // Fewest frames between tiles that reset the predictors. 1: the first
+    // frame begun in each packet, so that a seek resumes within a packet.
+    int seekableInterval = 1;
+    bool interChannel = true; // mid/side for stereo, where the trials find it pays
     // Fixed pre-filter, pred = sum(c * x) >> acScaling with each c in 1 .. 2^acScaling;
-    // empty switches it off. A first difference leaves the LMS stages a flatter signal.
+    // empty switches it off. A first difference leaves the LMS stages a flatter
+    // signal; each seekable tile still leaves it out where it would not.
     int acScaling = 0;
     std::vector<int> acCoefs{1};
-    // Tuned on music and a real recording against flac -5: longer filters adapt too slowly.
-    std::vector<WmaLosslessLmsStage> lms{{32, 12}, {16, 10}, {16, 10}};
+    // Cascades a seekable tile chooses from, by coding itself with each. Tuned
+    // against flac -5: the first suits music and recordings, the second very
+    // predictable tones (finer first-stage steps); longer filters adapt too slowly.
+    std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates{{{32, 12}, {16, 10}, {16, 10}},
+                                                                {{16, 15}, {16, 12}, {16, 10}}};
+    std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1; // -1: chosen per seekable tile
-    int blockAlign = 0;          // 0: room for two raw frames
+    int blockAlign = 0;          // 0: room for one raw frame
+    // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz).
+    bool longFrames = true;
 };

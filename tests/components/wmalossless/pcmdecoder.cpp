@@ -68,6 +68,8 @@ DecodedAudio decodeWithLibav(const QString &path, double seekSeconds)
     FramePtr frame(av_frame_alloc());
     auto drain = [&]() {
         while (avcodec_receive_frame(ctx.get(), frame.get()) >= 0) {
+            if (out.firstSeconds < 0 && frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                out.firstSeconds = frame->best_effort_timestamp * av_q2d(stream->time_base);
             takeFrame(frame.get(), out);
             av_frame_unref(frame.get());
         }

@@ -11,6 +11,8 @@ struct DecodedAudio {
     int sampleRate = 0;
     int channels = 0;
     double durationSeconds = 0;
+    double firstSeconds = -1; // time stamp of the first decoded frame
+
     QVector<qint16> samples;
 };
 
