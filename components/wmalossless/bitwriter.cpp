@@ -5,24 +5,24 @@
 void BitWriter::append(const BitWriter &other)
 {
     // The other's buffer holds whole words only.
-    const std::vector<uint8_t> &words = other.bytes_;
+    const std::vector<uint8_t> &words = other.m_bytes;
     for (std::size_t i = 0; i + 4 <= words.size(); i += 4)
         put(uint32_t{words[i]} << 24 | uint32_t{words[i + 1]} << 16 | uint32_t{words[i + 2]} << 8 | words[i + 3], 32);
-    put(static_cast<uint32_t>(other.acc_), other.accBits_);
+    put(static_cast<uint32_t>(other.m_acc), other.m_accBits);
 }
 
 void BitWriter::clear()
 {
-    bytes_.clear();
-    acc_ = 0;
-    accBits_ = 0;
+    m_bytes.clear();
+    m_acc = 0;
+    m_accBits = 0;
 }
 
 std::vector<uint8_t> BitWriter::bytes() const
 {
-    std::vector<uint8_t> out = bytes_;
-    for (int left = accBits_; left > 0; left -= 8)
-        out.push_back(static_cast<uint8_t>(left >= 8 ? acc_ >> (left - 8) : acc_ << (8 - left)));
+    std::vector<uint8_t> out = m_bytes;
+    for (int left = m_accBits; left > 0; left -= 8)
+        out.push_back(static_cast<uint8_t>(left >= 8 ? m_acc >> (left - 8) : m_acc << (8 - left)));
     return out;
 }
 

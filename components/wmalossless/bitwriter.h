@@ -11,15 +11,15 @@ public:
     {
         if (bits <= 0)
             return;
-        acc_ = (acc_ << bits) | (value & (0xffffffffu >> (32 - bits)));
-        accBits_ += bits;
-        if (accBits_ >= 32) {
-            accBits_ -= 32;
-            const auto word = static_cast<uint32_t>(acc_ >> accBits_);
+        m_acc = (m_acc << bits) | (value & (0xffffffffu >> (32 - bits)));
+        m_accBits += bits;
+        if (m_accBits >= 32) {
+            m_accBits -= 32;
+            const auto word = static_cast<uint32_t>(m_acc >> m_accBits);
             const uint8_t out[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
                                     static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-            bytes_.insert(bytes_.end(), out, out + 4);
-            acc_ &= (uint64_t{1} << accBits_) - 1;
+            m_bytes.insert(m_bytes.end(), out, out + 4);
+            m_acc &= (uint64_t{1} << m_accBits) - 1;
         }
     }
     void putSigned(int32_t value, int bits) { put(static_cast<uint32_t>(value), bits); }
@@ -27,14 +27,14 @@ public:
     void append(const BitWriter &other);
     void clear();
 
-    int64_t bitCount() const { return static_cast<int64_t>(bytes_.size()) * 8 + accBits_; }
+    int64_t bitCount() const { return static_cast<int64_t>(m_bytes.size()) * 8 + m_accBits; }
     // The bits written so far, zero-padded to a whole byte.
     std::vector<uint8_t> bytes() const;
 
 private:
-    std::vector<uint8_t> bytes_;
-    uint64_t acc_ = 0;
-    int accBits_ = 0;
+    std::vector<uint8_t> m_bytes;
+    uint64_t m_acc = 0;
+    int m_accBits = 0;
 };
 
 // Reads `bits` (at most 32) bits starting at bit `pos` of a big-endian bit string.

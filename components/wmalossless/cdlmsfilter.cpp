@@ -10,49 +10,49 @@
 
 void CdlmsFilter::configure(int order, int scaling)
 {
-    order_ = std::clamp(order / 16 * 16, 16, MaxOrder);
-    scaling_ = std::clamp(scaling, 0, 15);
+    m_order = std::clamp(order / 16 * 16, 16, MaxOrder);
+    m_scaling = std::clamp(scaling, 0, 15);
     clear();
 }
 
 void CdlmsFilter::clear()
 {
-    std::memset(coefs_, 0, sizeof(coefs_));
-    std::memset(prev_, 0, sizeof(prev_));
-    std::memset(updates_, 0, sizeof(updates_));
-    recent_ = order_;
+    std::memset(m_coefs, 0, sizeof(m_coefs));
+    std::memset(m_prev, 0, sizeof(m_prev));
+    std::memset(m_updates, 0, sizeof(m_updates));
+    m_recent = m_order;
 }
 
 // The decoder rescales the first `order` entries of the buffer, not the
 // window at `recent`; the same entries are rescaled here.
 void CdlmsFilter::doubleUpdates()
 {
-    for (int i = 0; i < order_; ++i)
-        updates_[i] = static_cast<int16_t>(updates_[i] * 2);
+    for (int i = 0; i < m_order; ++i)
+        m_updates[i] = static_cast<int16_t>(m_updates[i] * 2);
 }
 
 void CdlmsFilter::halveUpdates()
 {
-    for (int i = 0; i < order_; ++i)
-        updates_[i] = static_cast<int16_t>(updates_[i] / 2);
+    for (int i = 0; i < m_order; ++i)
+        m_updates[i] = static_cast<int16_t>(m_updates[i] / 2);
 }
 
 inline void CdlmsFilter::update(int32_t input, int updateSpeed)
 {
-    const int order = order_;
-    if (recent_ > 0) {
-        --recent_;
+    const int order = m_order;
+    if (m_recent > 0) {
+        --m_recent;
     } else {
-        std::memcpy(prev_ + order, prev_, sizeof(int16_t) * order);
-        std::memcpy(updates_ + order, updates_, sizeof(int16_t) * order);
-        recent_ = order - 1;
+        std::memcpy(m_prev + order, m_prev, sizeof(int16_t) * order);
+        std::memcpy(m_updates + order, m_updates, sizeof(int16_t) * order);
+        m_recent = order - 1;
     }
-    prev_[recent_] = static_cast<int16_t>(std::clamp(input, -32768, 32767));
-    updates_[recent_] = static_cast<int16_t>(((input > 0) - (input < 0)) * updateSpeed);
-    updates_[recent_ + (order >> 4)] = static_cast<int16_t>(updates_[recent_ + (order >> 4)] >> 2);
-    updates_[recent_ + (order >> 3)] = static_cast<int16_t>(updates_[recent_ + (order >> 3)] >> 1);
+    m_prev[m_recent] = static_cast<int16_t>(std::clamp(input, -32768, 32767));
+    m_updates[m_recent] = static_cast<int16_t>(((input > 0) - (input < 0)) * updateSpeed);
+    m_updates[m_recent + (order >> 4)] = static_cast<int16_t>(m_updates[m_recent + (order >> 4)] >> 2);
+    m_updates[m_recent + (order >> 3)] = static_cast<int16_t>(m_updates[m_recent + (order >> 3)] >> 1);
     // Everything past this slot is already zero, so clearing it keeps the window's tail clean.
-    updates_[recent_ + order] = 0;
+    m_updates[m_recent + order] = 0;
 }
 
 namespace {
@@ -143,11 +143,11 @@ public:
     static constexpr int Order = 16 * Registers;
 
     __attribute__((target("avx2"))) Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
-        : coefs_(coefs), prev_(prev), updates_(updates), recent_(recent), scaling_(scaling),
-          round_((1u << scaling) >> 1)
+        : m_coefs(coefs), m_prev(prev), m_updates(updates), m_recent(recent), m_scaling(scaling),
+          m_round((1u << scaling) >> 1)
     {
         for (int k = 0; k < Registers; ++k) {
-            c_[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(coefs + 16 * k));
+            m_c[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(coefs + 16 * k));
             p_[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(prev + recent + 16 * k));
             u_[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(updates + recent + 16 * k));
         }
@@ -155,36 +155,36 @@ public:
         quarter[Order >> 4] = -1;
         half[Order >> 3] = -1;
         quarterLane_ = _mm256_load_si256(reinterpret_cast<const __m256i *>(quarter));
-        halfLane_ = _mm256_load_si256(reinterpret_cast<const __m256i *>(half));
+        m_halfLane = _mm256_load_si256(reinterpret_cast<const __m256i *>(half));
     }
 
     // The buffers get the window back where the decoder's would have it.
     __attribute__((target("avx2"))) void store()
     {
         for (int k = 0; k < Registers; ++k) {
-            _mm256_store_si256(reinterpret_cast<__m256i *>(coefs_ + 16 * k), c_[k]);
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(prev_ + recent_ + 16 * k), p_[k]);
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(updates_ + recent_ + 16 * k), u_[k]);
+            _mm256_store_si256(reinterpret_cast<__m256i *>(m_coefs + 16 * k), m_c[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(m_prev + m_recent + 16 * k), p_[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(m_updates + m_recent + 16 * k), u_[k]);
         }
     }
 
     __attribute__((target("avx2"))) int32_t step(int32_t input, int updateSpeed)
     {
-        __m256i sum = _mm256_madd_epi16(c_[0], p_[0]);
+        __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
-            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(c_[k], p_[k]));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(m_c[k], p_[k]));
         __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
-        const uint32_t pred = round_ + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+        const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
         const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
-                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling_));
+                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
         // The residual's sign is random: added, subtracted or left without a branch.
         const __m256i direction = _mm256_set1_epi16(static_cast<int16_t>((residue > 0) - (residue < 0)));
         for (int k = 0; k < Registers; ++k)
-            c_[k] = _mm256_add_epi16(c_[k], _mm256_sign_epi16(u_[k], direction));
+            m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(u_[k], direction));
 
-        recent_ = recent_ > 0 ? recent_ - 1 : Order - 1;
+        m_recent = m_recent > 0 ? m_recent - 1 : Order - 1;
         const auto sign = static_cast<int16_t>(((input > 0) - (input < 0)) * updateSpeed);
         const __m256i zero = _mm256_setzero_si256();
         for (int k = Registers - 1; k > 0; --k) {
@@ -194,19 +194,19 @@ public:
         p_[0] = shiftIn(p_[0], zero, static_cast<int16_t>(std::clamp(input, -32768, 32767)));
         u_[0] = shiftIn(u_[0], zero, sign);
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 2), quarterLane_);
-        u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), halfLane_);
+        u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), m_halfLane);
         return residue;
     }
 
 private:
-    int16_t *coefs_;
-    int16_t *prev_;
-    int16_t *updates_;
-    int &recent_;
-    int scaling_;
-    uint32_t round_;
-    __m256i c_[Registers], p_[Registers], u_[Registers];
-    __m256i quarterLane_, halfLane_;
+    int16_t *m_coefs;
+    int16_t *m_prev;
+    int16_t *m_updates;
+    int &m_recent;
+    int m_scaling;
+    uint32_t m_round;
+    __m256i m_c[Registers], p_[Registers], u_[Registers];
+    __m256i quarterLane_, m_halfLane;
 };
 
 template <int Registers>
@@ -246,14 +246,14 @@ __attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Seco
 template <typename Kernel>
 [[gnu::always_inline]] inline void CdlmsFilter::run(int32_t *samples, int count, int updateSpeed)
 {
-    const uint32_t round = (1u << scaling_) >> 1;
+    const uint32_t round = (1u << m_scaling) >> 1;
     for (int n = 0; n < count; ++n) {
-        const uint32_t pred = round + Kernel::dot(coefs_, prev_ + recent_, order_);
+        const uint32_t pred = round + Kernel::dot(m_coefs, m_prev + m_recent, m_order);
         const int32_t input = samples[n];
         const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
-                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> scaling_));
+                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
         if (residue != 0)
-            Kernel::step(coefs_, updates_ + recent_, order_, residue > 0);
+            Kernel::step(m_coefs, m_updates + m_recent, m_order, residue > 0);
         update(input, updateSpeed);
         samples[n] = residue;
     }
@@ -262,10 +262,10 @@ template <typename Kernel>
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, int count, int updateSpeed)
 {
-    if (order_ == 16)
-        runInRegisters(Window<1>(coefs_, prev_, updates_, recent_, scaling_), samples, count, updateSpeed);
-    else if (order_ == 32)
-        runInRegisters(Window<2>(coefs_, prev_, updates_, recent_, scaling_), samples, count, updateSpeed);
+    if (m_order == 16)
+        runInRegisters(Window<1>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count, updateSpeed);
+    else if (m_order == 32)
+        runInRegisters(Window<2>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count, updateSpeed);
     else
         run<Avx2>(samples, count, updateSpeed);
 }
@@ -274,13 +274,13 @@ __attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter 
                                                                    int updateSpeed)
 {
     auto window = [](CdlmsFilter &f, auto registers) {
-        return Window<decltype(registers)::value>(f.coefs_, f.prev_, f.updates_, f.recent_, f.scaling_);
+        return Window<decltype(registers)::value>(f.m_coefs, f.m_prev, f.m_updates, f.m_recent, f.m_scaling);
     };
     using One = std::integral_constant<int, 1>;
     using Two = std::integral_constant<int, 2>;
-    if (stages[1].order_ != 16 || stages[2].order_ != 16 || (stages[0].order_ != 16 && stages[0].order_ != 32))
+    if (stages[1].m_order != 16 || stages[2].m_order != 16 || (stages[0].m_order != 16 && stages[0].m_order != 32))
         return false;
-    if (stages[0].order_ == 32)
+    if (stages[0].m_order == 32)
         runCascade(window(stages[0], Two{}), window(stages[1], One{}), window(stages[2], One{}), samples, count,
                    updateSpeed);
     else

@@ -11,8 +11,8 @@ public:
     static constexpr int MaxOrder = 256;
 
     void configure(int order, int scaling);
-    int order() const { return order_; }
-    int scaling() const { return scaling_; }
+    int order() const { return m_order; }
+    int scaling() const { return m_scaling; }
 
     // A seekable tile starts from zero coefficients and an empty history.
     void clear();
@@ -31,10 +31,10 @@ private:
     void encodeAvx2(int32_t *samples, int count, int updateSpeed);
     static bool encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count, int updateSpeed);
 
-    int order_ = 16;
-    int scaling_ = 0;
-    int recent_ = 16;
-    alignas(32) int16_t coefs_[MaxOrder + 16] = {};
-    alignas(32) int16_t prev_[MaxOrder * 2 + 16] = {};
-    alignas(32) int16_t updates_[MaxOrder * 2 + 16] = {};
+    int m_order = 16;
+    int m_scaling = 0;
+    int m_recent = 16;
+    alignas(32) int16_t m_coefs[MaxOrder + 16] = {};
+    alignas(32) int16_t m_prev[MaxOrder * 2 + 16] = {};
+    alignas(32) int16_t m_updates[MaxOrder * 2 + 16] = {};
 };

@@ -37,12 +37,12 @@ int blockAlignFor(int channels, int frameSize, int requested)
 } // namespace
 
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
-    : sampleRate_(std::clamp(sampleRate, 1, MaxSampleRate)), channels_(std::clamp(channels, 1, 2)),
-      settings_(settings), frameSize_(frameSizeFor(sampleRate_) * (settings.longFrames ? 2 : 1)),
-      blockAlign_(blockAlignFor(channels_, frameSize_, settings.blockAlign)),
-      coder_(std::make_unique<WmaLosslessFrameCoder>(channels_, frameSize_, settings_)),
-      packetizer_(std::make_unique<WmaLosslessPacketizer>(blockAlign_, frameSize_)),
-      pending_(channels_, std::vector<int32_t>(frameSize_))
+    : m_sampleRate(std::clamp(sampleRate, 1, MaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
+      m_settings(settings), m_frameSize(frameSizeFor(m_sampleRate) * (settings.longFrames ? 2 : 1)),
+      m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
+      m_coder(std::make_unique<WmaLosslessFrameCoder>(m_channels, m_frameSize, m_settings)),
+      m_packetizer(std::make_unique<WmaLosslessPacketizer>(m_blockAlign, m_frameSize)),
+      m_pending(m_channels, std::vector<int32_t>(m_frameSize))
 {
 }
 
@@ -53,43 +53,43 @@ QByteArray WmaLosslessEncoder::extradata() const
     QByteArray data(18, '\0');
     auto *p = reinterpret_cast<uchar *>(data.data());
     qToLittleEndian<quint16>(16, p);                             // bits per sample
-    qToLittleEndian<quint32>(channels_ == 1 ? 0x4 : 0x3, p + 2); // speaker mask
+    qToLittleEndian<quint32>(m_channels == 1 ? 0x4 : 0x3, p + 2); // speaker mask
     // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    qToLittleEndian<quint16>(settings_.longFrames ? 0x2 : 0, p + 14);
+    qToLittleEndian<quint16>(m_settings.longFrames ? 0x2 : 0, p + 14);
     return data;
 }
 
 qint64 WmaLosslessEncoder::bitRate() const
 {
-    return qint64{sampleRate_} * channels_ * 16;
+    return qint64{m_sampleRate} * m_channels * 16;
 }
 
 std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
 {
-    if (flushed_ || !interleaved || frames <= 0)
+    if (m_flushed || !interleaved || frames <= 0)
         return {};
     for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels_; ++c)
-            pending_[c][pendingCount_] = interleaved[qint64{i} * channels_ + c];
-        if (++pendingCount_ == frameSize_)
-            codeFrame(frameSize_);
+        for (int c = 0; c < m_channels; ++c)
+            m_pending[c][m_pendingCount] = interleaved[qint64{i} * m_channels + c];
+        if (++m_pendingCount == m_frameSize)
+            codeFrame(m_frameSize);
     }
-    samplesIn_ += frames;
-    return packetizer_->takePackets();
+    m_samplesIn += frames;
+    return m_packetizer->takePackets();
 }
 
 std::vector<WmaLosslessPacket> WmaLosslessEncoder::flush()
 {
-    if (flushed_)
+    if (m_flushed)
         return {};
-    flushed_ = true;
-    if (pendingCount_ > 0) {
-        for (std::vector<int32_t> &channel : pending_)
-            std::fill(channel.begin() + pendingCount_, channel.end(), 0);
-        codeFrame(pendingCount_);
+    m_flushed = true;
+    if (m_pendingCount > 0) {
+        for (std::vector<int32_t> &channel : m_pending)
+            std::fill(channel.begin() + m_pendingCount, channel.end(), 0);
+        codeFrame(m_pendingCount);
     }
-    packetizer_->finish(samplesIn_);
-    return packetizer_->takePackets();
+    m_packetizer->finish(m_samplesIn);
+    return m_packetizer->takePackets();
 }
 
 void WmaLosslessEncoder::codeFrame(int validSamples)
@@ -97,33 +97,33 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     // Seekable tiles go where the decoder can resume after a seek: at the first
     // frame starting in a packet. A raw tile in the place of a seekable one
     // passes the reset on to the next tile.
-    packetizer_->placeHeld();
-    ++sinceSeekable_;
-    bool seekable = seekableOwed_ || sinceSeekable_ >= MaxSeekableInterval ||
-                    (packetizer_->nextFrameOpensPacket() && sinceSeekable_ >= settings_.seekableInterval);
+    m_packetizer->placeHeld();
+    ++m_sinceSeekable;
+    bool seekable = m_seekableOwed || m_sinceSeekable >= MaxSeekableInterval ||
+                    (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
     BitWriter frame;
     const bool wanted = seekable;
-    seekable = coder_->encode(pending_, validSamples, seekable, frame);
-    seekableOwed_ = wanted && !seekable;
+    seekable = m_coder->encode(m_pending, validSamples, seekable, frame);
+    m_seekableOwed = wanted && !seekable;
     if (seekable)
-        sinceSeekable_ = 0;
-    packetizer_->hold(frame, frameIndex_ * frameSize_, seekable);
-    ++frameIndex_;
-    pendingCount_ = 0;
+        m_sinceSeekable = 0;
+    m_packetizer->hold(frame, m_frameIndex * m_frameSize, seekable);
+    ++m_frameIndex;
+    m_pendingCount = 0;
 }
 
 qint64 WmaLosslessEncoder::rawTiles() const
 {
-    return coder_->rawTiles();
+    return m_coder->rawTiles();
 }
 
 qint64 WmaLosslessEncoder::codedTiles() const
 {
-    return coder_->codedTiles();
+    return m_coder->codedTiles();
 }
 
 std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const
 {
-    const std::vector<int64_t> &ends = packetizer_->exactPacketEnds();
+    const std::vector<int64_t> &ends = m_packetizer->exactPacketEnds();
     return {ends.begin(), ends.end()};
 }

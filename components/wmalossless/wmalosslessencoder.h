@@ -27,11 +27,11 @@ public:
     WmaLosslessEncoder(const WmaLosslessEncoder &) = delete;
     WmaLosslessEncoder &operator=(const WmaLosslessEncoder &) = delete;
 
-    int sampleRate() const { return sampleRate_; }
-    int channels() const { return channels_; }
+    int sampleRate() const { return m_sampleRate; }
+    int channels() const { return m_channels; }
     QByteArray extradata() const; // the 18 bytes after the WAVEFORMATEX header
-    int blockAlign() const { return blockAlign_; }
-    int frameSize() const { return frameSize_; }
+    int blockAlign() const { return m_blockAlign; }
+    int frameSize() const { return m_frameSize; }
     qint64 bitRate() const;
 
     // Interleaved samples in; complete packets out, times in samples.
@@ -39,7 +39,7 @@ public:
     // Codes what is left (the last frame trimmed by an end skip) and pads the last packet.
     std::vector<WmaLosslessPacket> flush();
 
-    qint64 samplesIn() const { return samplesIn_; }
+    qint64 samplesIn() const { return m_samplesIn; }
     qint64 rawTiles() const;
     qint64 codedTiles() const;
     // End samples of the frames that finished exactly on a packet's last bit.
@@ -48,18 +48,18 @@ public:
 private:
     void codeFrame(int validSamples);
 
-    int sampleRate_;
-    int channels_;
-    WmaLosslessSettings settings_;
-    int frameSize_;
-    int blockAlign_;
-    std::unique_ptr<WmaLosslessFrameCoder> coder_;
-    std::unique_ptr<WmaLosslessPacketizer> packetizer_;
-    std::vector<std::vector<int32_t>> pending_;
-    int pendingCount_ = 0;
-    qint64 samplesIn_ = 0;
-    qint64 frameIndex_ = 0;
-    int sinceSeekable_ = 0;
-    bool seekableOwed_ = true; // the first coded tile resets the predictors
-    bool flushed_ = false;
+    int m_sampleRate;
+    int m_channels;
+    WmaLosslessSettings m_settings;
+    int m_frameSize;
+    int m_blockAlign;
+    std::unique_ptr<WmaLosslessFrameCoder> m_coder;
+    std::unique_ptr<WmaLosslessPacketizer> m_packetizer;
+    std::vector<std::vector<int32_t>> m_pending;
+    int m_pendingCount = 0;
+    qint64 m_samplesIn = 0;
+    qint64 m_frameIndex = 0;
+    int m_sinceSeekable = 0;
+    bool m_seekableOwed = true; // the first coded tile resets the predictors
+    bool m_flushed = false;
 };

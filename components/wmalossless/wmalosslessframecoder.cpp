@@ -26,33 +26,33 @@ bool fitsSigned(int32_t value, int bits)
 } // namespace
 
 WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
-    : channels_(channels), frameSize_(frameSize), settings_(settings),
-      decorrelate_(settings.interChannel && channels == 2), state_(channels),
-      work_(channels, std::vector<int32_t>(frameSize))
+    : m_channels(channels), m_frameSize(frameSize), m_settings(settings),
+      m_decorrelate(settings.interChannel && channels == 2), m_state(channels),
+      m_work(channels, std::vector<int32_t>(frameSize))
 {
-    if (settings_.acCoefs.size() > 16)
-        settings_.acCoefs.resize(16);
-    settings_.acScaling = std::clamp(settings_.acScaling, 0, 15);
-    for (int &coef : settings_.acCoefs)
-        coef = std::clamp(coef, 1, 1 << settings_.acScaling);
-    lmsCandidates_ = settings_.lmsCandidates;
-    if (!settings_.lms.empty())
-        lmsCandidates_ = {settings_.lms};
-    if (lmsCandidates_.empty())
-        lmsCandidates_.push_back({{16, 0}});
-    for (std::vector<WmaLosslessLmsStage> &stages : lmsCandidates_) {
+    if (m_settings.acCoefs.size() > 16)
+        m_settings.acCoefs.resize(16);
+    m_settings.acScaling = std::clamp(m_settings.acScaling, 0, 15);
+    for (int &coef : m_settings.acCoefs)
+        coef = std::clamp(coef, 1, 1 << m_settings.acScaling);
+    m_lmsCandidates = m_settings.lmsCandidates;
+    if (!m_settings.lms.empty())
+        m_lmsCandidates = {m_settings.lms};
+    if (m_lmsCandidates.empty())
+        m_lmsCandidates.push_back({{16, 0}});
+    for (std::vector<WmaLosslessLmsStage> &stages : m_lmsCandidates) {
         if (stages.empty())
             stages.push_back({16, 0});
         if (stages.size() > 8)
             stages.resize(8);
     }
-    configureLms(lmsCandidates_.front());
-    moveAverageScaling_ = std::clamp(settings_.moveAverageScaling, 0, MaxMoveAverageScaling);
+    configureLms(m_lmsCandidates.front());
+    m_moveAverageScaling = std::clamp(m_settings.moveAverageScaling, 0, MaxMoveAverageScaling);
 }
 
 void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
 {
-    for (ChannelState &state : state_) {
+    for (ChannelState &state : m_state) {
         state.lms.resize(stages.size());
         for (size_t i = 0; i < stages.size(); ++i)
             state.lms[i].configure(stages[i].order, stages[i].scaling);
@@ -70,20 +70,20 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
                                    bool seekable, BitWriter &out)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
-    if (validSamples < frameSize_) {
+    if (validSamples < m_frameSize) {
         out.putBit(true);
         out.putBit(false); // the decoder ignores a start skip, so none is sent
         out.putBit(true);
-        out.put(static_cast<uint32_t>(frameSize_ - validSamples), log2Floor(frameSize_ * 2));
+        out.put(static_cast<uint32_t>(m_frameSize - validSamples), log2Floor(m_frameSize * 2));
     } else {
         out.putBit(false);
     }
 
-    const std::vector<ChannelState> beforeReset = seekable ? state_ : std::vector<ChannelState>();
-    const bool acBefore = acOn_, decorrelateBefore = decorrelate_;
+    const std::vector<ChannelState> beforeReset = seekable ? m_state : std::vector<ChannelState>();
+    const bool acBefore = m_acOn, decorrelateBefore = m_decorrelate;
     if (seekable) {
-        acOn_ = !settings_.acCoefs.empty() && differenceHelps(planar, validSamples);
-        for (ChannelState &state : state_) {
+        m_acOn = !m_settings.acCoefs.empty() && differenceHelps(planar, validSamples);
+        for (ChannelState &state : m_state) {
             for (CdlmsFilter &filter : state.lms)
                 filter.clear();
             state.aveSum = 0;
@@ -92,21 +92,21 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     }
 
     BitWriter body;
-    const int64_t rawBits = 2 + int64_t{channels_} * frameSize_ * BitsPerSample;
-    const bool coded = settings_.compress && codeBest(planar, seekable, rawBits, body);
+    const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * BitsPerSample;
+    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, body);
     if (coded) {
-        ++codedTiles_;
+        ++m_codedTiles;
     } else {
         // Raw samples decode anywhere: the reset waits for the next coded tile.
         if (seekable) {
-            state_ = beforeReset;
-            acOn_ = acBefore;
-            decorrelate_ = decorrelateBefore;
+            m_state = beforeReset;
+            m_acOn = acBefore;
+            m_decorrelate = decorrelateBefore;
             seekable = false;
         }
         body.clear();
         writeRaw(planar, body);
-        ++rawTiles_;
+        ++m_rawTiles;
     }
 
     out.putBit(seekable);
@@ -124,29 +124,29 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
                                      int64_t rawBits, BitWriter &body)
 {
     bool coded = false;
-    const bool decorrelateBefore = decorrelate_;
-    const std::vector<ChannelState> saved = state_;
+    const bool decorrelateBefore = m_decorrelate;
+    const std::vector<ChannelState> saved = m_state;
     std::vector<ChannelState> bestState;
-    int bestScaling = moveAverageScaling_;
-    const bool trying = seekable && framesSinceTrial_ >= TrialInterval;
-    framesSinceTrial_ = trying ? 0 : framesSinceTrial_ + 1;
+    int bestScaling = m_moveAverageScaling;
+    const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
+    m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
     struct Choice {
         std::size_t cascade;
         bool decorrelate;
     };
-    Choice chosen{cascade_, decorrelate_};
+    Choice chosen{m_cascade, m_decorrelate};
     auto tryChoice = [&](const Choice &choice) {
-        state_ = saved;
+        m_state = saved;
         if (trying)
-            configureLms(lmsCandidates_[choice.cascade]);
-        decorrelate_ = choice.decorrelate;
+            configureLms(m_lmsCandidates[choice.cascade]);
+        m_decorrelate = choice.decorrelate;
         BitWriter trial;
         if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
             (!coded || trial.bitCount() < body.bitCount())) {
             coded = true;
             body = std::move(trial);
-            bestState = state_;
-            bestScaling = moveAverageScaling_;
+            bestState = m_state;
+            bestScaling = m_moveAverageScaling;
             chosen = choice;
         }
     };
@@ -154,18 +154,18 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
         tryChoice(chosen);
     } else {
         // Every cascade as the channels go now; then the best one with the channels the other way.
-        for (std::size_t k = 0; k < lmsCandidates_.size(); ++k)
+        for (std::size_t k = 0; k < m_lmsCandidates.size(); ++k)
             tryChoice({k, decorrelateBefore});
-        if (coded && settings_.interChannel && channels_ == 2)
+        if (coded && m_settings.interChannel && m_channels == 2)
             tryChoice({chosen.cascade, !decorrelateBefore});
     }
-    state_ = coded ? std::move(bestState) : saved;
-    moveAverageScaling_ = bestScaling;
+    m_state = coded ? std::move(bestState) : saved;
+    m_moveAverageScaling = bestScaling;
     if (coded) {
-        cascade_ = chosen.cascade;
-        decorrelate_ = chosen.decorrelate;
+        m_cascade = chosen.cascade;
+        m_decorrelate = chosen.decorrelate;
     } else {
-        decorrelate_ = decorrelateBefore;
+        m_decorrelate = decorrelateBefore;
     }
     return coded;
 }
@@ -187,27 +187,27 @@ bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_
 
 void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
 {
-    const bool acFilter = acOn_;
+    const bool acFilter = m_acOn;
     out.putBit(false); // arithmetic coding: not decodable by libavcodec
     out.putBit(acFilter);
-    out.putBit(decorrelate_);
+    out.putBit(m_decorrelate);
     out.putBit(false); // multi-channel LMS
     if (acFilter) {
-        out.put(static_cast<uint32_t>(settings_.acCoefs.size() - 1), 4);
-        out.put(static_cast<uint32_t>(settings_.acScaling), 4);
-        for (int coef : settings_.acCoefs)
-            out.put(static_cast<uint32_t>(coef - 1), settings_.acScaling);
+        out.put(static_cast<uint32_t>(m_settings.acCoefs.size() - 1), 4);
+        out.put(static_cast<uint32_t>(m_settings.acScaling), 4);
+        for (int coef : m_settings.acCoefs)
+            out.put(static_cast<uint32_t>(coef - 1), m_settings.acScaling);
     }
     out.putBit(false); // LMS coefficients start from zero rather than being sent
-    for (int c = 0; c < channels_; ++c) {
-        const std::vector<CdlmsFilter> &lms = state_[c].lms;
+    for (int c = 0; c < m_channels; ++c) {
+        const std::vector<CdlmsFilter> &lms = m_state[c].lms;
         out.put(static_cast<uint32_t>(lms.size() - 1), 3);
         for (const CdlmsFilter &filter : lms)
             out.put(static_cast<uint32_t>(filter.order() / 8 - 1), 7);
         for (const CdlmsFilter &filter : lms)
             out.put(static_cast<uint32_t>(filter.scaling()), 4);
     }
-    out.put(static_cast<uint32_t>(moveAverageScaling_), 3);
+    out.put(static_cast<uint32_t>(m_moveAverageScaling), 3);
     out.put(0, 8); // quantiser step 1: lossless
 }
 
@@ -227,17 +227,17 @@ void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
 bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable,
                                            BitWriter &body)
 {
-    const std::vector<int> &ac = settings_.acCoefs;
-    const int acOrder = acOn_ ? static_cast<int>(ac.size()) : 0;
-    for (int c = 0; c < channels_; ++c) {
+    const std::vector<int> &ac = m_settings.acCoefs;
+    const int acOrder = m_acOn ? static_cast<int>(ac.size()) : 0;
+    for (int c = 0; c < m_channels; ++c) {
         const std::vector<int32_t> &x = planar[c];
-        std::vector<int32_t> &r = work_[c];
+        std::vector<int32_t> &r = m_work[c];
         if (acOrder == 0) {
             std::copy(x.begin(), x.end(), r.begin());
             continue;
         }
-        int32_t *prev = state_[c].acPrev;
-        for (int i = 0; i < frameSize_; ++i) {
+        int32_t *prev = m_state[c].acPrev;
+        for (int i = 0; i < m_frameSize; ++i) {
             uint32_t pred = 0;
             for (int j = 0; j < acOrder; ++j) {
                 const int k = i - j - 1;
@@ -245,47 +245,47 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
             }
             r[i] = static_cast<int32_t>(
                 static_cast<uint32_t>(x[i]) -
-                static_cast<uint32_t>(static_cast<int32_t>(pred) >> settings_.acScaling));
+                static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_settings.acScaling));
         }
         for (int j = 0; j < acOrder; ++j)
-            prev[j] = x[frameSize_ - 1 - j];
+            prev[j] = x[m_frameSize - 1 - j];
     }
 
-    if (decorrelate_) {
-        int32_t *mid = work_[0].data();
-        int32_t *side = work_[1].data();
-        for (int i = 0; i < frameSize_; ++i) {
+    if (m_decorrelate) {
+        int32_t *mid = m_work[0].data();
+        int32_t *side = m_work[1].data();
+        for (int i = 0; i < m_frameSize; ++i) {
             const int32_t s = side[i] - mid[i];
             mid[i] += s >> 1;
             side[i] = s;
         }
     }
 
-    std::vector<bool> channelCoded(channels_);
-    std::vector<RiceChannel> rice(channels_);
-    const int firstBits = BitsPerSample + (decorrelate_ ? 1 : 0);
-    for (int c = 0; c < channels_; ++c) {
-        std::vector<int32_t> &r = work_[c];
+    std::vector<bool> channelCoded(m_channels);
+    std::vector<RiceChannel> rice(m_channels);
+    const int firstBits = BitsPerSample + (m_decorrelate ? 1 : 0);
+    for (int c = 0; c < m_channels; ++c) {
+        std::vector<int32_t> &r = m_work[c];
         channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
         if (!channelCoded[c])
             continue;
-        ChannelState &state = state_[c];
+        ChannelState &state = m_state[c];
         const int speed = seekable ? 16 : 8;
         setUpdateSpeed(state, speed);
-        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(), frameSize_, speed);
+        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(), m_frameSize, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
-        rice[c] = {r.data(), frameSize_, seekable, firstBits};
+        rice[c] = {r.data(), m_frameSize, seekable, firstBits};
     }
 
     if (seekable) {
-        if (settings_.moveAverageScaling >= 0) {
-            moveAverageScaling_ = std::min(settings_.moveAverageScaling, MaxMoveAverageScaling);
+        if (m_settings.moveAverageScaling >= 0) {
+            m_moveAverageScaling = std::min(m_settings.moveAverageScaling, MaxMoveAverageScaling);
         } else {
             int64_t best = -1;
             for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
                 int64_t bits = 0;
-                for (int c = 0; c < channels_; ++c) {
+                for (int c = 0; c < m_channels; ++c) {
                     // The tile's start tells the averaging length well enough, at a quarter of the cost.
                     RiceChannel probe = rice[c];
                     probe.count = std::min(probe.count, ScalingProbe);
@@ -293,19 +293,19 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
                 }
                 if (best < 0 || bits < best) {
                     best = bits;
-                    moveAverageScaling_ = m;
+                    m_moveAverageScaling = m;
                 }
             }
         }
     }
 
     body.putBit(false); // not raw
-    for (int c = 0; c < channels_; ++c)
+    for (int c = 0; c < m_channels; ++c)
         body.putBit(channelCoded[c]);
     body.putBit(false); // no wasted low bits
-    for (int c = 0; c < channels_; ++c) {
+    for (int c = 0; c < m_channels; ++c) {
         if (channelCoded[c])
-            riceEncode(body, rice[c], moveAverageScaling_, state_[c].aveSum);
+            riceEncode(body, rice[c], m_moveAverageScaling, m_state[c].aveSum);
     }
     return true;
 }
@@ -325,6 +325,6 @@ void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &pl
         body.put(static_cast<uint32_t>(wasted), 5);
     const int bits = BitsPerSample - wasted;
     for (const std::vector<int32_t> &channel : planar)
-        for (int i = 0; i < frameSize_; ++i)
+        for (int i = 0; i < m_frameSize; ++i)
             body.putSigned(channel[i] >> wasted, bits);
 }

@@ -21,8 +21,8 @@ public:
     bool encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
                 BitWriter &out);
 
-    int64_t rawTiles() const { return rawTiles_; }
-    int64_t codedTiles() const { return codedTiles_; }
+    int64_t rawTiles() const { return m_rawTiles; }
+    int64_t codedTiles() const { return m_codedTiles; }
     static int64_t maxFrameBits(int channels, int frameSize);
 
 private:
@@ -41,19 +41,19 @@ private:
     bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
-    int channels_;
-    int frameSize_;
-    WmaLosslessSettings settings_;
-    bool decorrelate_;
-    bool acOn_ = false;
-    int moveAverageScaling_ = 0;
+    int m_channels;
+    int m_frameSize;
+    WmaLosslessSettings m_settings;
+    bool m_decorrelate;
+    bool m_acOn = false;
+    int m_moveAverageScaling = 0;
     // Frames between trials of every cascade; the seekable tiles in between keep the last choice.
     static constexpr int TrialInterval = 8;
-    std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates_;
-    std::size_t cascade_ = 0;
-    int framesSinceTrial_ = TrialInterval;
-    std::vector<ChannelState> state_;
-    std::vector<std::vector<int32_t>> work_;
-    int64_t rawTiles_ = 0;
-    int64_t codedTiles_ = 0;
+    std::vector<std::vector<WmaLosslessLmsStage>> m_lmsCandidates;
+    std::size_t m_cascade = 0;
+    int m_framesSinceTrial = TrialInterval;
+    std::vector<ChannelState> m_state;
+    std::vector<std::vector<int32_t>> m_work;
+    int64_t m_rawTiles = 0;
+    int64_t m_codedTiles = 0;
 };

@@ -24,8 +24,8 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
 } // namespace
 
 WmaLosslessPacketizer::WmaLosslessPacketizer(int blockAlign, int frameSize)
-    : blockAlign_(blockAlign), frameSize_(frameSize), headerBits_(headerBits(blockAlign)),
-      packetBits_(int64_t{blockAlign} * 8), packet_(blockAlign)
+    : m_blockAlign(blockAlign), m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)),
+      m_packetBits(int64_t{blockAlign} * 8), m_packet(blockAlign)
 {
 }
 
@@ -38,56 +38,56 @@ int WmaLosslessPacketizer::headerBits(int blockAlign)
 
 void WmaLosslessPacketizer::placeHeld()
 {
-    if (holding_)
+    if (m_holding)
         place(false);
-    holding_ = false;
+    m_holding = false;
 }
 
 void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
 {
     placeHeld();
-    held_ = frame.bytes();
-    held_.push_back(0); // room for the trailer bit
-    heldBits_ = frame.bitCount();
-    heldStart_ = startSample;
-    heldSeekable_ = seekable;
-    holding_ = true;
+    m_held = frame.bytes();
+    m_held.push_back(0); // room for the trailer bit
+    m_heldBits = frame.bitCount();
+    m_heldStart = startSample;
+    m_heldSeekable = seekable;
+    m_holding = true;
 }
 
 void WmaLosslessPacketizer::finish(int64_t totalSamples)
 {
-    if (holding_)
+    if (m_holding)
         place(true);
-    holding_ = false;
-    if (open_ && pos_ > headerBits_)
-        emitPacket(pos_);
+    m_holding = false;
+    if (m_open && m_pos > m_headerBits)
+        emitPacket(m_pos);
     // The last packet also stands for the frames the decoder gives out when drained.
-    if (!ready_.empty())
-        ready_.back().duration = std::max<int64_t>(totalSamples - ready_.back().pts, 0);
-    finished_ = true;
+    if (!m_ready.empty())
+        m_ready.back().duration = std::max<int64_t>(totalSamples - m_ready.back().pts, 0);
+    m_finished = true;
 }
 
 std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
 {
     // The newest packet stays until the next one, in case it turns out to be the last.
     std::vector<WmaLosslessPacket> out;
-    const size_t keep = finished_ || ready_.empty() ? 0 : 1;
-    out.assign(std::make_move_iterator(ready_.begin()), std::make_move_iterator(ready_.end() - keep));
-    ready_.erase(ready_.begin(), ready_.end() - keep);
+    const size_t keep = m_finished || m_ready.empty() ? 0 : 1;
+    out.assign(std::make_move_iterator(m_ready.begin()), std::make_move_iterator(m_ready.end() - keep));
+    m_ready.erase(m_ready.begin(), m_ready.end() - keep);
     return out;
 }
 
 void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 {
-    std::fill(packet_.begin(), packet_.end(), 0);
-    writeBits(packet_.data(), 0, sequence_ & 0xf, SequenceBits);
-    sequence_ = (sequence_ + 1) & 0xf;
-    writeBits(packet_.data(), SequenceBits + 2, continuationBits, headerBits_ - SequenceBits - 2);
-    pos_ = headerBits_;
-    firstStart_ = -1;
-    trailerPos_ = -1;
-    framesStarted_ = 0;
-    open_ = true;
+    std::fill(m_packet.begin(), m_packet.end(), 0);
+    writeBits(m_packet.data(), 0, m_sequence & 0xf, SequenceBits);
+    m_sequence = (m_sequence + 1) & 0xf;
+    writeBits(m_packet.data(), SequenceBits + 2, continuationBits, m_headerBits - SequenceBits - 2);
+    m_pos = m_headerBits;
+    m_firstStart = -1;
+    m_trailerPos = -1;
+    m_framesStarted = 0;
+    m_open = true;
 }
 
 // The decoder gives out a frame only once the packet after the one it starts
@@ -97,60 +97,60 @@ void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 void WmaLosslessPacketizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
-    packet.data = QByteArray(reinterpret_cast<const char *>(packet_.data()), static_cast<int>((bits + 7) / 8));
-    packet.pts = previousFirstStart_ < 0 ? 0 : previousFirstStart_;
-    packet.duration = previousFirstStart_ < 0 ? 0 : firstStart_ - previousFirstStart_;
-    previousFirstStart_ = firstStart_;
-    ready_.push_back(std::move(packet));
-    open_ = false;
+    packet.data = QByteArray(reinterpret_cast<const char *>(m_packet.data()), static_cast<int>((bits + 7) / 8));
+    packet.pts = m_previousFirstStart < 0 ? 0 : m_previousFirstStart;
+    packet.duration = m_previousFirstStart < 0 ? 0 : m_firstStart - m_previousFirstStart;
+    m_previousFirstStart = m_firstStart;
+    m_ready.push_back(std::move(packet));
+    m_open = false;
 }
 
 void WmaLosslessPacketizer::begin()
 {
-    if (heldSeekable_)
-        writeBits(packet_.data(), SequenceBits, 1, 1);
-    if (framesStarted_++ == 0)
-        firstStart_ = heldStart_;
+    if (m_heldSeekable)
+        writeBits(m_packet.data(), SequenceBits, 1, 1);
+    if (m_framesStarted++ == 0)
+        m_firstStart = m_heldStart;
 }
 
 // Copies the held frame from `from` on and closes the packet when it fills.
 // The frame's trailer says whether another frame follows it in this packet.
 void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
 {
-    writeBits(held_.data(), heldBits_, another ? 1 : 0, 1);
-    const int64_t need = heldBits_ + 1 - from;
-    const int64_t bits = std::min(need, packetBits_ - pos_);
-    copyBits(packet_.data(), pos_, held_.data(), from, bits);
-    trailerPos_ = pos_ + heldBits_ - from;
-    pos_ += bits;
-    if (pos_ == packetBits_) {
+    writeBits(m_held.data(), m_heldBits, another ? 1 : 0, 1);
+    const int64_t need = m_heldBits + 1 - from;
+    const int64_t bits = std::min(need, m_packetBits - m_pos);
+    copyBits(m_packet.data(), m_pos, m_held.data(), from, bits);
+    m_trailerPos = m_pos + m_heldBits - from;
+    m_pos += bits;
+    if (m_pos == m_packetBits) {
         if (bits == need)
-            exactPacketEnds_.push_back(heldStart_ + frameSize_);
-        emitPacket(pos_);
+            m_exactPacketEnds.push_back(m_heldStart + m_frameSize);
+        emitPacket(m_pos);
     }
 }
 
 void WmaLosslessPacketizer::place(bool final)
 {
-    const int64_t need = heldBits_ + 1;
-    if (!open_)
+    const int64_t need = m_heldBits + 1;
+    if (!m_open)
         startPacket(0);
 
     // Silent frames take a few bits each. Rather than let one packet stand for
     // minutes, it ends (on a byte, the rest of that byte holding the start of
     // this frame) once MaxFramesPerPacket frames have begun in it.
-    if (!final && framesStarted_ >= MaxFramesPerPacket) {
-        const int64_t head = (8 - pos_ % 8) % 8;
+    if (!final && m_framesStarted >= MaxFramesPerPacket) {
+        const int64_t head = (8 - m_pos % 8) % 8;
         if (head == 0) {
-            writeBits(packet_.data(), trailerPos_, 0, 1);
-            emitPacket(pos_);
+            writeBits(m_packet.data(), m_trailerPos, 0, 1);
+            emitPacket(m_pos);
             startPacket(0);
         } else if (head < need) {
             begin();
-            writeBits(held_.data(), heldBits_, 0, 1);
-            copyBits(packet_.data(), pos_, held_.data(), 0, head);
-            pos_ += head;
-            emitPacket(pos_);
+            writeBits(m_held.data(), m_heldBits, 0, 1);
+            copyBits(m_packet.data(), m_pos, m_held.data(), 0, head);
+            m_pos += head;
+            emitPacket(m_pos);
             startPacket(static_cast<uint32_t>(need - head));
             copyHeld(head, false);
             return;
@@ -158,12 +158,12 @@ void WmaLosslessPacketizer::place(bool final)
     }
 
     begin();
-    const int64_t room = packetBits_ - pos_;
+    const int64_t room = m_packetBits - m_pos;
     if (need < room) {
         // Another frame will start in this packet unless this is the last one.
         copyHeld(0, !final);
         if (final)
-            emitPacket(pos_); // the decoder drops what follows the last frame when drained
+            emitPacket(m_pos); // the decoder drops what follows the last frame when drained
         return;
     }
     copyHeld(0, false);
@@ -172,9 +172,9 @@ void WmaLosslessPacketizer::place(bool final)
     // The rest goes to a last packet whose every bit is declared part of this
     // frame, so the decoder keeps nothing after it that it could take for a frame.
     const int64_t rest = need - room;
-    const int64_t bits = final ? (headerBits_ + rest + 7) / 8 * 8 : headerBits_ + rest;
-    startPacket(static_cast<uint32_t>(bits - headerBits_));
+    const int64_t bits = final ? (m_headerBits + rest + 7) / 8 * 8 : m_headerBits + rest;
+    startPacket(static_cast<uint32_t>(bits - m_headerBits));
     copyHeld(room, false);
-    if (final && open_)
+    if (final && m_open)
         emitPacket(bits);
 }

@@ -25,12 +25,12 @@ public:
     // After a seek the decoder only resumes at the first frame that starts in a packet.
     bool nextFrameOpensPacket() const
     {
-        return !open_ || framesStarted_ == 0 || (framesStarted_ >= MaxFramesPerPacket && pos_ % 8 == 0);
+        return !m_open || m_framesStarted == 0 || (m_framesStarted >= MaxFramesPerPacket && m_pos % 8 == 0);
     }
     std::vector<WmaLosslessPacket> takePackets();
 
     static int headerBits(int blockAlign);
-    const std::vector<int64_t> &exactPacketEnds() const { return exactPacketEnds_; }
+    const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }
 
 private:
     void place(bool final);
@@ -39,24 +39,24 @@ private:
     void begin();
     void copyHeld(int64_t from, bool another);
 
-    int blockAlign_;
-    int frameSize_;
-    int headerBits_;
-    int64_t packetBits_;
-    std::vector<uint8_t> packet_;
-    int64_t pos_ = 0;
-    int64_t firstStart_ = -1;         // first sample of the first frame that starts in this packet
-    int64_t previousFirstStart_ = -1; // the same for the packet before
-    bool open_ = false;
-    int64_t trailerPos_ = -1; // trailer of the last frame that started in this packet
-    int framesStarted_ = 0;
-    unsigned sequence_ = 0;
-    std::vector<uint8_t> held_;
-    int64_t heldBits_ = 0;
-    int64_t heldStart_ = 0;
-    bool heldSeekable_ = false;
-    bool holding_ = false;
-    std::vector<int64_t> exactPacketEnds_;
-    std::vector<WmaLosslessPacket> ready_;
-    bool finished_ = false;
+    int m_blockAlign;
+    int m_frameSize;
+    int m_headerBits;
+    int64_t m_packetBits;
+    std::vector<uint8_t> m_packet;
+    int64_t m_pos = 0;
+    int64_t m_firstStart = -1;         // first sample of the first frame that starts in this packet
+    int64_t m_previousFirstStart = -1; // the same for the packet before
+    bool m_open = false;
+    int64_t m_trailerPos = -1; // trailer of the last frame that started in this packet
+    int m_framesStarted = 0;
+    unsigned m_sequence = 0;
+    std::vector<uint8_t> m_held;
+    int64_t m_heldBits = 0;
+    int64_t m_heldStart = 0;
+    bool m_heldSeekable = false;
+    bool m_holding = false;
+    std::vector<int64_t> m_exactPacketEnds;
+    std::vector<WmaLosslessPacket> m_ready;
+    bool m_finished = false;
 };

@@ -105,7 +105,7 @@ private slots:
     void rejectsUnsupportedInput();
 
 private:
-    QTemporaryDir dir_;
+    QTemporaryDir m_dir;
 };
 
 void TestWmaLossless::roundTrip_data()
@@ -114,13 +114,13 @@ void TestWmaLossless::roundTrip_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("compress");
     QTest::addColumn<qint64>("maxBytes"); // 0: any size
-    const QList<QPair<const char *, Signal>> signals_{
+    const QList<QPair<const char *, Signal>> m_signals{
         {"silence", Signal::Silence},      {"square", Signal::Square},
         {"noise", Signal::Noise},          {"sine60", Signal::Sine60},
         {"music", Signal::Music},          {"left-right", Signal::LeftRight},
         {"mono-upmix", Signal::MonoUpmix}, {"opposite-square", Signal::OppositeSquare},
         {"noise-silence-sweep", Signal::NoiseSilenceSweep}};
-    for (const auto &[name, kind] : signals_) {
+    for (const auto &[name, kind] : m_signals) {
         for (int frames : {1, 2047, 2048, 2049, 100000}) {
             for (bool compress : {false, true}) {
                 QTest::addRow("%s-%d-%s", name, frames, compress ? "lms" : "raw")
@@ -141,7 +141,7 @@ void TestWmaLossless::roundTrip()
     QFETCH(qint64, maxBytes);
     const QVector<qint16> pcm = makeSignal(Signal(signal), frames);
     const QString path =
-        dir_.filePath(QStringLiteral("rt-%1-%2-%3.wma").arg(signal).arg(frames).arg(compress));
+        m_dir.filePath(QStringLiteral("rt-%1-%2-%3.wma").arg(signal).arg(frames).arg(compress));
     QString error;
     QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, &error,
                                  compress ? WmaLosslessSettings() : rawOnly()),
@@ -189,7 +189,7 @@ void TestWmaLossless::endsExactlyOnPacketBoundary()
         const std::vector<qint64> ends = encoder.exactPacketEnds();
         QVERIFY(!ends.empty());
         QCOMPARE(ends.front(), end);
-        const QString path = dir_.filePath(QStringLiteral("boundary-%1.wma").arg(length));
+        const QString path = m_dir.filePath(QStringLiteral("boundary-%1.wma").arg(length));
         QString error;
         QVERIFY2(writeWmaLosslessAsf(path, faint.constData(), length, rate, 1, &error, settings),
                  qPrintable(error));
@@ -226,7 +226,7 @@ void TestWmaLossless::containerReportsSourceDuration()
 {
     const int frames = 44100 * 3 + 441; // 3.01 s, the last frame cut short
     const QVector<qint16> pcm = makeSignal(Signal::Sine60, frames);
-    const QString path = dir_.filePath(QStringLiteral("duration.wma"));
+    const QString path = m_dir.filePath(QStringLiteral("duration.wma"));
     QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
     const DecodedAudio decoded = decodeWithLibav(path);
     QVERIFY2(decoded.ok, qPrintable(decoded.error));
@@ -243,7 +243,7 @@ void TestWmaLossless::decoderResumesAfterSeek()
 {
     const int rate = 44100, frames = rate * 10;
     const QVector<qint16> pcm = makeSignal(Signal::Music, frames);
-    const QString path = dir_.filePath(QStringLiteral("seek.wma"));
+    const QString path = m_dir.filePath(QStringLiteral("seek.wma"));
     QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, 2));
     for (double at : {2.5, 5.0, 7.3}) {
         const DecodedAudio decoded = decodeWithLibav(path, at);
@@ -265,7 +265,7 @@ void TestWmaLossless::noiseStaysNearRawSize()
 {
     const int frames = 44100 * 60;
     const QVector<qint16> pcm = makeSignal(Signal::Noise, frames);
-    const QString path = dir_.filePath(QStringLiteral("noise.wma"));
+    const QString path = m_dir.filePath(QStringLiteral("noise.wma"));
     QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
     const qint64 rawBytes = qint64(frames) * 4;
     const qint64 size = QFileInfo(path).size();
@@ -311,7 +311,7 @@ void TestWmaLossless::ffmpegCommandLineDecodesIt()
     QFETCH(int, signal);
     QFETCH(int, frames);
     const QVector<qint16> pcm = makeSignal(Signal(signal), frames);
-    const QString path = dir_.filePath(QStringLiteral("cli-%1.wma").arg(signal));
+    const QString path = m_dir.filePath(QStringLiteral("cli-%1.wma").arg(signal));
     QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
     QProcess process;
     process.start(ffmpeg, {"-v", "warning", "-i", path, "-f", "s16le", "-acodec", "pcm_s16le", "-"});
@@ -326,9 +326,9 @@ void TestWmaLossless::rejectsUnsupportedInput()
 {
     const QVector<qint16> pcm(300, 0);
     QString error;
-    QVERIFY(!writeWmaLosslessAsf(dir_.filePath("bad.wma"), pcm.constData(), 100, 44100, 3, &error));
+    QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad.wma"), pcm.constData(), 100, 44100, 3, &error));
     QVERIFY(!error.isEmpty());
-    QVERIFY(!writeWmaLosslessAsf(dir_.filePath("bad2.wma"), nullptr, 100, 44100, 2, &error));
+    QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad2.wma"), nullptr, 100, 44100, 2, &error));
 }
 
 QTEST_GUILESS_MAIN(TestWmaLossless)
