@@ -45,8 +45,6 @@ public:
     void WriteSamples(const std::vector<float> &samples);
     void SetActive(bool active);
 
-    IAudioFile2 &impl() { return *m_impl; }
-
 private:
     std::unique_ptr<IAudioFile2> m_impl;
 };

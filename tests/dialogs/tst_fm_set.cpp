@@ -239,4 +239,4 @@ void TestFmSet::fitsStatedSize()
 }
 
 QTEST_MAIN(TestFmSet)
-#include "test_fm_set.moc"
+#include "tst_fm_set.moc"
