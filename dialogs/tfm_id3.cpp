@@ -1,8 +1,8 @@
 #include "tfm_id3.h"
 
-#include "filelistmodel.h"
 #include "genrenames.h"
 #include "geometry.h"
+#include "taggedrows.h"
 
 #include <QComboBox>
 #include <QCompleter>
@@ -174,7 +174,7 @@ void Tfm_id3::connectHandlers()
     connect(btn_cancel, &QPushButton::clicked, this, &Tfm_id3::btn_cancelClick);
 }
 
-void Tfm_id3::Execute(FileListModel &list, QWidget *over)
+void Tfm_id3::Execute(TaggedRows &list, QWidget *over)
 {
     m_list = &list;
     // The frame's size is known once the window exists.

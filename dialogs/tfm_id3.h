@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class FileListModel;
+class TaggedRows;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -20,7 +20,7 @@ public:
     explicit Tfm_id3(QWidget *parent = nullptr);
 
     // Opens modally, centred over `over`; on Ok the edits go into `list`.
-    void Execute(FileListModel &list, QWidget *over);
+    void Execute(TaggedRows &list, QWidget *over);
 
     const TagEditorSession &session() const { return m_session; }
 
@@ -85,7 +85,7 @@ private:
     QString fieldText(TagField field) const;
 
     TagEditorSession m_session;
-    FileListModel *m_list = nullptr;
+    TaggedRows *m_list = nullptr;
     // Set while the widgets are filled from the session, so that the change
     // and selection signals this causes are not taken for the user's edits.
     bool m_updating = false;
