@@ -8,7 +8,10 @@
 // text in UTF-8 for callers that only know std::exception.
 class MessageError : public std::runtime_error {
 public:
-    explicit MessageError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit MessageError(const QString &message)
+        : std::runtime_error(message.toStdString()), m_message(message)
+    {
+    }
     QString message() const { return m_message; }
 
 private:

@@ -373,7 +373,7 @@ const Tfm_id3::FieldLine *Tfm_id3::lineOf(TagField field) const
 
 const Tfm_id3::FieldLine *Tfm_id3::lineOf(const QObject *edit) const
 {
-    const auto found =
-        std::find_if(m_fields.begin(), m_fields.end(), [edit](const FieldLine &line) { return line.edit == edit; });
+    const auto found = std::find_if(m_fields.begin(), m_fields.end(),
+                                    [edit](const FieldLine &line) { return line.edit == edit; });
     return found == m_fields.end() ? nullptr : &*found;
 }
