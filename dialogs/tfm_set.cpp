@@ -1,8 +1,7 @@
 #include "tfm_set.h"
 
-#include "appsettings.h"
+#include "messageerror.h"
 #include "messages.h"
-#include "profilefile.h"
 #include "wmaprofiles.h"
 
 #include <QComboBox>
@@ -55,16 +54,16 @@ void Tfm_set::Execute(QWidget *over)
 // selects nothing (currentIndex -1).
 void Tfm_set::FormShow()
 {
-    const int position = m_settings ? storedProfilePosition(*m_settings) : kDefaultWmaPosition;
+    const int position = m_store.read ? m_store.read() : kDefaultWmaPosition;
     cb_wma->setCurrentIndex(position >= 0 && position < cb_wma->count() ? position : -1);
 }
 
 void Tfm_set::OkClick()
 {
-    if (m_settings) {
+    if (m_store.write) {
         try {
-            storeProfilePosition(*m_settings, cb_wma->currentIndex());
-        } catch (const SettingsWriteError &e) {
+            m_store.write(cb_wma->currentIndex());
+        } catch (const MessageError &e) {
             Messages::error(e.message());
             return; // stay open so the user can retry or cancel
         }

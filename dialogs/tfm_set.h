@@ -1,8 +1,8 @@
 #pragma once
 
+#include "profilepositionstore.h"
 #include "sonbreldialog.h"
 
-class ProfileFile;
 class QComboBox;
 class QGroupBox;
 class QPushButton;
@@ -14,8 +14,8 @@ class Tfm_set : public SonbrelDialog {
 public:
     explicit Tfm_set(QWidget *parent = nullptr);
 
-    // The main window's settings object; not owned.
-    void setSettings(ProfileFile *settings) { m_settings = settings; }
+    // Without a store the default row shows and Ok keeps nothing.
+    void setStore(ProfilePositionStore store) { m_store = std::move(store); }
 
     // Shows the dialog modally, centred over `over`.
     void Execute(QWidget *over);
@@ -34,5 +34,5 @@ protected:
     void opened(bool first) override;
 
 private:
-    ProfileFile *m_settings = nullptr;
+    ProfilePositionStore m_store;
 };

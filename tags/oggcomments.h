@@ -1,12 +1,13 @@
 #pragma once
 
+#include "messageerror.h"
+
 #include <QList>
 #include <QString>
 
 #include <array>
 #include <cstddef>
 #include <memory>
-#include <stdexcept>
 
 struct vorbis_comment;
 
@@ -20,16 +21,9 @@ inline constexpr std::array<const char *, 7> OggCommentKeys{"album", "title", "a
 
 // Raised when the comment library cannot open the file or its stream; the
 // message is "Cannot open <file>: <reason>".
-class OggReadError : public std::runtime_error {
+class OggReadError : public MessageError {
 public:
-    explicit OggReadError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };
 
 struct TStrComment {

@@ -53,6 +53,12 @@ void storeProfilePosition(ProfileFile &settings, int position)
     settings.WriteInteger(kWma, kWmaFormat, position);
 }
 
+ProfilePositionStore profilePositionStore(ProfileFile &settings)
+{
+    return {[&settings] { return storedProfilePosition(settings); },
+            [&settings](int position) { storeProfilePosition(settings, position); }};
+}
+
 int storedProfileNumber(const ProfileFile &settings)
 {
     // Summed in 64 bits: a hand-edited INT_MAX wraps to a number no profile

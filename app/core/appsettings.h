@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profilepositionstore.h"
+
 #include <QString>
 
 class ProfileFile;
@@ -34,6 +36,8 @@ void writeCloseSettings(ProfileFile &settings, const AppSettings &held);
 int storedProfilePosition(const ProfileFile &settings);
 // Written at once; throws SettingsWriteError when the file refuses it.
 void storeProfilePosition(ProfileFile &settings, int position);
+// The two above, for the output format dialog; `settings` must outlive it.
+ProfilePositionStore profilePositionStore(ProfileFile &settings);
 
 // The profile number the next run encodes with: stored position + 1,
 // passed on without a range check.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audiofileinfo.h"
+#include "taggedrows.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -11,7 +12,7 @@ enum class RowState { None, Unconverted, Converting, Converted, Stopped, Failed 
 
 // The file list's rows and the file tag table, kept aligned: record i belongs
 // to row i. The list view `lv` shows this model; tests drive it directly.
-class FileListModel : public QAbstractTableModel {
+class FileListModel : public QAbstractTableModel, public TaggedRows {
     Q_OBJECT
 public:
     // A row's six cells after its caption, in this order; the path is never shown.
@@ -19,15 +20,15 @@ public:
 
     explicit FileListModel(QObject *parent = nullptr);
 
-    int count() const { return static_cast<int>(m_rows.size()); }
+    int count() const override { return static_cast<int>(m_rows.size()); }
 
     // Appends a row with this caption and an empty record; returns its index.
     int appendRow(const QString &caption);
     void removeRowAt(int row);
     void clear();
 
-    QString caption(int row) const;
-    void setCaption(int row, const QString &caption);
+    QString caption(int row) const override;
+    void setCaption(int row, const QString &caption) override;
     QString cell(int row, Cell cell) const;
     // Any cell but Status, which follows the row's state.
     void setCell(int row, Cell cell, const QString &text);
@@ -39,9 +40,9 @@ public:
 
     AudioFileinfo &record(int row);
     const AudioFileinfo &record(int row) const;
-    const FileTagTable &fileTagTable() const { return m_records; }
+    const FileTagTable &fileTagTable() const override { return m_records; }
     // Replaces the whole table; it must hold one record per row.
-    void setFileTagTable(const FileTagTable &table);
+    void setFileTagTable(const FileTagTable &table) override;
 
     // "File Title" is 120 wide up to 10 rows and 105 above.
     int titleColumnWidth() const { return m_titleWidth; }

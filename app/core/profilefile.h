@@ -1,18 +1,13 @@
 #pragma once
 
+#include "messageerror.h"
+
 #include <QString>
 
-#include <stdexcept>
-
 // A write the platform refused; the message is "Unable to write to <file>".
-class SettingsWriteError : public std::runtime_error {
+class SettingsWriteError : public MessageError {
 public:
-    explicit SettingsWriteError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };
 
 // The settings file in the profile (INI) format: "[Section]" lines

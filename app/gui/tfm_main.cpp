@@ -265,7 +265,7 @@ void Tfm_main::runCommand(Command command)
         break;
     case Command::Settings:
         if (m_set) {
-            m_set->setSettings(m_settings.get());
+            m_set->setStore(profilePositionStore(*m_settings));
             m_set->Execute(this);
         }
         break;

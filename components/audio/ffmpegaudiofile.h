@@ -43,9 +43,8 @@ public:
     AudioStatus WriteSamples(const std::vector<float> &samples) override;
     AudioStatus SetActive(bool active) override;
 
-    // For tests: safe once reading or writing has ended.
+    // For tests: safe once reading has ended.
     const AudioReader &reader() const { return m_reader; }
-    const AudioWriter &writer() const { return m_writer; }
 
 private:
     AudioStatus readChunk(int frames, std::vector<float> &samples);

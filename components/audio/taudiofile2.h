@@ -1,22 +1,17 @@
 #pragma once
 
 #include "iaudiofile2.h"
+#include "messageerror.h"
 
 #include <QString>
 
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 // A failure of the audio component; what() is the component's message (UTF-8).
-class AudioFileError : public std::runtime_error {
+class AudioFileError : public MessageError {
 public:
-    explicit AudioFileError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };
 
 // The program's handle on one audio component instance: every failed call
@@ -44,8 +39,6 @@ public:
     void CreateOutput(const QString &path, int flags);
     void WriteSamples(const std::vector<float> &samples);
     void SetActive(bool active);
-
-    IAudioFile2 &impl() { return *m_impl; }
 
 private:
     std::unique_ptr<IAudioFile2> m_impl;

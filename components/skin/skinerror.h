@@ -1,14 +1,9 @@
 #pragma once
 
-#include <QString>
-#include <stdexcept>
+#include "messageerror.h"
 
 // A skin call that failed: the file is missing or broken, or a form is absent.
-class SkinError : public std::runtime_error {
+class SkinError : public MessageError {
 public:
-    explicit SkinError(const QString &message);
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };

@@ -1,5 +1,6 @@
 #include "tfm_set.h"
 
+#include "appsettings.h"
 #include "dialogtestutil.h"
 #include "geometry.h"
 #include "messages.h"
@@ -98,7 +99,7 @@ void TestFmSet::openingSelectsStored()
         store(content);
     ProfileFile settings(m_path);
     Tfm_set dlg;
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     dlg.show();
     QCOMPARE(dlg.cb_wma->currentIndex(), selected);
     QCOMPARE(stored(), content.isEmpty() ? QByteArray("<missing>") : content);
@@ -122,7 +123,7 @@ void TestFmSet::okStoresPosition()
     store("[Format]\nDir=/music\n[wma]\nformat=5\n");
     ProfileFile settings(m_path);
     Tfm_set dlg;
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     dlg.show();
     dlg.cb_wma->setCurrentIndex(pick);
     dlg.Ok->click();
@@ -155,7 +156,7 @@ void TestFmSet::closingWritesNothing()
     const QByteArray before = stored();
     ProfileFile settings(m_path);
     Tfm_set dlg;
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     dlg.show();
     const int opened = dlg.cb_wma->currentIndex();
     dlg.cb_wma->setCurrentIndex(30);
@@ -184,7 +185,7 @@ void TestFmSet::refusedWriteKeepsDialogOpen()
     const QString path = m_path + QStringLiteral("/sonbrel.ini");
     ProfileFile settings(path);
     Tfm_set dlg;
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     dlg.show();
     dlg.cb_wma->setCurrentIndex(3);
     dlg.Ok->click();
@@ -206,7 +207,7 @@ void TestFmSet::executeCentresAndStores()
     owner.show();
     ProfileFile settings(m_path);
     Tfm_set dlg(&owner);
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     QPoint seen;
     int opened = -2;
     QTimer::singleShot(0, &dlg, [&] {
@@ -225,7 +226,7 @@ void TestFmSet::fitsStatedSize()
 {
     ProfileFile settings(m_path);
     Tfm_set dlg;
-    dlg.setSettings(&settings);
+    dlg.setStore(profilePositionStore(settings));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Settings"));
@@ -239,4 +240,4 @@ void TestFmSet::fitsStatedSize()
 }
 
 QTEST_MAIN(TestFmSet)
-#include "test_fm_set.moc"
+#include "tst_fm_set.moc"

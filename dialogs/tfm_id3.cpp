@@ -1,8 +1,8 @@
 #include "tfm_id3.h"
 
-#include "filelistmodel.h"
 #include "genrenames.h"
 #include "geometry.h"
+#include "taggedrows.h"
 
 #include <QComboBox>
 #include <QCompleter>
@@ -21,6 +21,8 @@
 #include <QScopedValueRollback>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -147,34 +149,41 @@ void Tfm_id3::buildWidgets()
     root->addWidget(lv_id3);
     root->addLayout(right, 1);
 
-    for (QWidget *field :
-         {static_cast<QWidget *>(edt_tatal), static_cast<QWidget *>(edt_art), static_cast<QWidget *>(edt_alb),
-          static_cast<QWidget *>(edt_year), static_cast<QWidget *>(edt_track), static_cast<QWidget *>(edt_com)})
-        field->installEventFilter(this);
+    m_fields = {{{TagField::Title, edt_tatal, Button1},
+                 {TagField::Artist, edt_art, Button2},
+                 {TagField::Album, edt_alb, Button3},
+                 {TagField::Year, edt_year, Button4},
+                 {TagField::Genre, edt_genre, Button5},
+                 {TagField::Comment, edt_com, Button6}}};
+    // The genre box stores every change already; leaving it adds nothing.
+    for (const FieldLine &line : m_fields) {
+        if (line.field != TagField::Genre)
+            line.edit->installEventFilter(this);
+    }
+    edt_track->installEventFilter(this);
 }
 
 void Tfm_id3::connectHandlers()
 {
     connect(lv_id3->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Tfm_id3::selectionMoved);
-    connect(edt_tatal, &QLineEdit::textChanged, this, &Tfm_id3::edt_tatalChange);
-    connect(edt_art, &QLineEdit::textChanged, this, &Tfm_id3::edt_artChange);
-    connect(edt_alb, &QLineEdit::textChanged, this, &Tfm_id3::edt_albChange);
-    connect(edt_year, &QLineEdit::textChanged, this, &Tfm_id3::edt_yearChange);
+    for (const FieldLine &line : m_fields) {
+        const TagField field = line.field;
+        const auto changed = [this, field] { fieldChanged(field); };
+        if (auto *edit = qobject_cast<QLineEdit *>(line.edit))
+            connect(edit, &QLineEdit::textChanged, this, changed);
+        else if (auto *box = qobject_cast<QComboBox *>(line.edit))
+            connect(box, &QComboBox::editTextChanged, this, changed);
+        else if (auto *text = qobject_cast<QPlainTextEdit *>(line.edit))
+            connect(text, &QPlainTextEdit::textChanged, this, changed);
+        connect(line.all, &QPushButton::clicked, this, [this, field] { applyToAll(field); });
+    }
     connect(edt_track, &QLineEdit::textChanged, this, &Tfm_id3::edt_trackChange);
-    connect(edt_genre, &QComboBox::editTextChanged, this, &Tfm_id3::ComboBox1Change);
-    connect(edt_com, &QPlainTextEdit::textChanged, this, &Tfm_id3::edt_comChange);
-    connect(Button1, &QPushButton::clicked, this, &Tfm_id3::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &Tfm_id3::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &Tfm_id3::Button3Click);
-    connect(Button4, &QPushButton::clicked, this, &Tfm_id3::Button4Click);
-    connect(Button5, &QPushButton::clicked, this, &Tfm_id3::Button5Click);
-    connect(Button6, &QPushButton::clicked, this, &Tfm_id3::Button6Click);
     connect(Button7, &QPushButton::clicked, this, &Tfm_id3::Button7Click);
     connect(btn_ok, &QPushButton::clicked, this, &Tfm_id3::btn_okClick);
     connect(btn_cancel, &QPushButton::clicked, this, &Tfm_id3::btn_cancelClick);
 }
 
-void Tfm_id3::Execute(FileListModel &list, QWidget *over)
+void Tfm_id3::Execute(TaggedRows &list, QWidget *over)
 {
     m_list = &list;
     // The frame's size is known once the window exists.
@@ -210,51 +219,25 @@ void Tfm_id3::lv_id3Click(int row)
     showFields();
 }
 
-void Tfm_id3::edt_tatalChange()
+void Tfm_id3::fieldChanged(TagField field)
 {
     if (!m_updating)
-        m_session.store(TagField::Title, edt_tatal->text());
+        m_session.store(field, fieldText(field));
 }
 
-void Tfm_id3::edt_tatalExit()
+void Tfm_id3::fieldLeft(TagField field)
 {
-    m_session.leave(TagField::Title, edt_tatal->text());
+    m_session.leave(field, fieldText(field));
+    if (field != TagField::Title)
+        return;
     const int row = m_session.selectedRow();
     if (QTreeWidgetItem *item = lv_id3->topLevelItem(row))
         item->setText(0, m_session.rowText(row));
 }
 
-void Tfm_id3::edt_artChange()
+void Tfm_id3::applyToAll(TagField field)
 {
-    if (!m_updating)
-        m_session.store(TagField::Artist, edt_art->text());
-}
-
-void Tfm_id3::edt_artExit()
-{
-    m_session.leave(TagField::Artist, edt_art->text());
-}
-
-void Tfm_id3::edt_albChange()
-{
-    if (!m_updating)
-        m_session.store(TagField::Album, edt_alb->text());
-}
-
-void Tfm_id3::edt_albExit()
-{
-    m_session.leave(TagField::Album, edt_alb->text());
-}
-
-void Tfm_id3::edt_yearChange()
-{
-    if (!m_updating)
-        m_session.store(TagField::Year, edt_year->text());
-}
-
-void Tfm_id3::edt_yearExit()
-{
-    m_session.leave(TagField::Year, edt_year->text());
+    m_session.applyToAll(field, fieldText(field));
 }
 
 void Tfm_id3::edt_trackChange()
@@ -266,48 +249,6 @@ void Tfm_id3::edt_trackChange()
 void Tfm_id3::edt_trackExit()
 {
     m_session.storeTrack(edt_track->text());
-}
-
-void Tfm_id3::ComboBox1Change()
-{
-    if (!m_updating)
-        m_session.store(TagField::Genre, edt_genre->currentText());
-}
-
-void Tfm_id3::edt_comChange()
-{
-    if (!m_updating)
-        m_session.store(TagField::Comment, edt_com->toPlainText());
-}
-
-void Tfm_id3::edt_comExit()
-{
-    m_session.leave(TagField::Comment, edt_com->toPlainText());
-}
-
-void Tfm_id3::Button1Click()
-{
-    m_session.applyToAll(TagField::Title, fieldText(TagField::Title));
-}
-void Tfm_id3::Button2Click()
-{
-    m_session.applyToAll(TagField::Artist, fieldText(TagField::Artist));
-}
-void Tfm_id3::Button3Click()
-{
-    m_session.applyToAll(TagField::Album, fieldText(TagField::Album));
-}
-void Tfm_id3::Button4Click()
-{
-    m_session.applyToAll(TagField::Year, fieldText(TagField::Year));
-}
-void Tfm_id3::Button5Click()
-{
-    m_session.applyToAll(TagField::Genre, fieldText(TagField::Genre));
-}
-void Tfm_id3::Button6Click()
-{
-    m_session.applyToAll(TagField::Comment, fieldText(TagField::Comment));
 }
 
 void Tfm_id3::Button7Click()
@@ -353,18 +294,10 @@ bool Tfm_id3::eventFilter(QObject *watched, QEvent *event)
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
             return QDialog::eventFilter(watched, event);
-        if (watched == edt_tatal)
-            edt_tatalExit();
-        else if (watched == edt_art)
-            edt_artExit();
-        else if (watched == edt_alb)
-            edt_albExit();
-        else if (watched == edt_year)
-            edt_yearExit();
-        else if (watched == edt_track)
+        if (watched == edt_track)
             edt_trackExit();
-        else if (watched == edt_com)
-            edt_comExit();
+        else if (const FieldLine *line = lineOf(watched))
+            fieldLeft(line->field);
     } else if (event->type() == QEvent::MouseButtonRelease && watched == lv_id3->viewport()) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton)
@@ -424,19 +357,23 @@ void Tfm_id3::selectionMoved()
 
 QString Tfm_id3::fieldText(TagField field) const
 {
-    switch (field) {
-    case TagField::Title:
-        return edt_tatal->text();
-    case TagField::Artist:
-        return edt_art->text();
-    case TagField::Album:
-        return edt_alb->text();
-    case TagField::Year:
-        return edt_year->text();
-    case TagField::Genre:
-        return edt_genre->currentText();
-    case TagField::Comment:
-        break;
-    }
-    return edt_com->toPlainText();
+    const QWidget *edit = lineOf(field)->edit;
+    if (const auto *line = qobject_cast<const QLineEdit *>(edit))
+        return line->text();
+    if (const auto *box = qobject_cast<const QComboBox *>(edit))
+        return box->currentText();
+    return static_cast<const QPlainTextEdit *>(edit)->toPlainText();
+}
+
+const Tfm_id3::FieldLine *Tfm_id3::lineOf(TagField field) const
+{
+    return &*std::find_if(m_fields.begin(), m_fields.end(),
+                          [field](const FieldLine &line) { return line.field == field; });
+}
+
+const Tfm_id3::FieldLine *Tfm_id3::lineOf(const QObject *edit) const
+{
+    const auto found = std::find_if(m_fields.begin(), m_fields.end(),
+                                    [edit](const FieldLine &line) { return line.edit == edit; });
+    return found == m_fields.end() ? nullptr : &*found;
 }

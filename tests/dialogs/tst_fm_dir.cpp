@@ -252,4 +252,4 @@ void TestFmDir::fitsStatedSize()
 }
 
 QTEST_MAIN(TestFmDir)
-#include "test_fm_dir.moc"
+#include "tst_fm_dir.moc"

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 
-class FileListModel;
+#include <array>
+
+class TaggedRows;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -20,7 +22,7 @@ public:
     explicit Tfm_id3(QWidget *parent = nullptr);
 
     // Opens modally, centred over `over`; on Ok the edits go into `list`.
-    void Execute(FileListModel &list, QWidget *over);
+    void Execute(TaggedRows &list, QWidget *over);
 
     const TagEditorSession &session() const { return m_session; }
 
@@ -46,25 +48,12 @@ public:
     void FormShow();
     // `row` is the row under the click, -1 for empty space.
     void lv_id3Click(int row);
-    void edt_tatalChange();
-    void edt_tatalExit();
-    void edt_artChange();
-    void edt_artExit();
-    void edt_albChange();
-    void edt_albExit();
-    void edt_yearChange();
-    void edt_yearExit();
+    // A change to a field's text, leaving a field, and its "All" button.
+    void fieldChanged(TagField field);
+    void fieldLeft(TagField field);
+    void applyToAll(TagField field);
     void edt_trackChange();
     void edt_trackExit();
-    void ComboBox1Change();
-    void edt_comChange();
-    void edt_comExit();
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void Button4Click();
-    void Button5Click();
-    void Button6Click();
     void Button7Click();
     void btn_okClick();
     void btn_cancelClick();
@@ -76,6 +65,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // One line of the field group: the tag it edits, its editor, its "All" button.
+    struct FieldLine {
+        TagField field;
+        QWidget *edit;
+        QPushButton *all;
+    };
+
     void buildWidgets();
     void connectHandlers();
     void fillList();
@@ -83,9 +79,14 @@ private:
     void showFields();
     void selectionMoved();
     QString fieldText(TagField field) const;
+    const FieldLine *lineOf(TagField field) const;
+    const FieldLine *lineOf(const QObject *edit) const;
 
+    // Title, Artist, Album, Year, Genre, Comment; the track line is apart, as
+    // it has no "All" and is stored as a number.
+    std::array<FieldLine, 6> m_fields{};
     TagEditorSession m_session;
-    FileListModel *m_list = nullptr;
+    TaggedRows *m_list = nullptr;
     // Set while the widgets are filled from the session, so that the change
     // and selection signals this causes are not taken for the user's edits.
     bool m_updating = false;

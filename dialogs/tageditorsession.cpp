@@ -1,6 +1,6 @@
 #include "tageditorsession.h"
 
-#include "filelistmodel.h"
+#include "taggedrows.h"
 
 void TagEditorSession::open(const QStringList &rowTexts, const FileTagTable &table)
 {
@@ -16,7 +16,7 @@ void TagEditorSession::open(const QStringList &rowTexts, const FileTagTable &tab
         record->title = m_rowTexts[m_selected];
 }
 
-void TagEditorSession::open(const FileListModel &list)
+void TagEditorSession::open(const TaggedRows &list)
 {
     QStringList texts;
     texts.reserve(list.count());
@@ -87,7 +87,7 @@ quint16 TagEditorSession::trackFromText(const QString &text)
     return ok ? quint16(qMin<uint>(value, 0xFFFF)) : 0;
 }
 
-void TagEditorSession::commit(FileListModel &list) const
+void TagEditorSession::commit(TaggedRows &list) const
 {
     if (m_rowTexts.isEmpty())
         return;

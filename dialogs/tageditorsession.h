@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-class FileListModel;
+class TaggedRows;
 
 enum class TagField { Title, Artist, Album, Year, Genre, Comment };
 
@@ -16,7 +16,7 @@ public:
     // Opening and Reset: the dialog rows take the main rows' texts, the
     // working copy is a fresh copy of the table, and the first row is shown.
     void open(const QStringList &rowTexts, const FileTagTable &table);
-    void open(const FileListModel &list);
+    void open(const TaggedRows &list);
     void close();
 
     int rowCount() const { return static_cast<int>(m_rowTexts.size()); }
@@ -47,7 +47,7 @@ public:
     const FileTagTable &workingCopy() const { return m_working; }
     // Ok: the working copy replaces the table, and rows whose working title
     // is not empty are renamed after it.
-    void commit(FileListModel &list) const;
+    void commit(TaggedRows &list) const;
 
     static QString &fieldOf(AudioFileinfo &record, TagField field);
 

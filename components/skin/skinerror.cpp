@@ -1,3 +1,0 @@
-#include "skinerror.h"
-
-SkinError::SkinError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
