@@ -158,7 +158,9 @@ QString asfText(const TagLib::ASF::Tag *tag, const char *name)
 {
     if (!tag || !tag->contains(name))
         return {};
-    const TagLib::ASF::Attribute &value = tag->attribute(name).front();
+    // attribute() hands out a copy of the list: hold it while its value is read.
+    const TagLib::ASF::AttributeList values = tag->attribute(name);
+    const TagLib::ASF::Attribute &value = values.front();
     return value.type() == TagLib::ASF::Attribute::UnicodeType ? toQString(value.toString()) : QString();
 }
 
