@@ -21,6 +21,7 @@ AsfPacketLayout asfPacketLayout(int blockAlign);
 inline constexpr int kAsfMultiPayloadPacketOverhead = 12;
 inline constexpr int kAsfMultiPayloadOverhead = 17;
 inline constexpr int kAsfMinPacketSize = 100;
+inline constexpr int kAsfMaxPayloadsPerPacket = 2;
 
 // Each encoder block as a media object of its own, the way the demuxer must
 // hand it to the decoder (one block per call, or the decoder warns of

@@ -8,12 +8,13 @@
 #include <cmath>
 
 namespace {
-// Container bytes each superframe costs in the file (payload header and
-// its share of the packet header): the coded rate leaves room for them.
-constexpr double kContainerBytesPerSuperframe = 18.0;
+// Container bytes each superframe costs in the file: the writer's ASF
+// packets hold two superframes, each with a 17-byte payload header, under
+// a 12-byte packet header. The coded rate leaves room for them.
+constexpr double kContainerBytesPerSuperframe = 17.0 + 12.0 / 2;
 // Superframes of about this many bytes; more frames per superframe waste
 // less on headers, fewer keep seeking fine.
-constexpr double kTargetSuperframeBytes = 1500.0;
+constexpr double kTargetSuperframeBytes = 800.0;
 constexpr int kMaxFramesPerSuperframe = 8;
 // Rate control holds the noise at one level over the masking threshold
 // (constant quality) and moves that level with what the frames so far
