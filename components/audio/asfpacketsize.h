@@ -2,10 +2,9 @@
 
 // How the WMA writer lays encoder blocks into ASF data packets. ASF packets
 // have one fixed size and the muxer pads each to it, so a packet that holds
-// a whole number of blocks exactly keeps the file at its stated bit rate.
+// a whole number of payloads exactly keeps the file at its stated bit rate.
 struct AsfPacketLayout {
-    int blocksPerObject = 1; // encoder blocks joined into one media object
-    int packetSize = 0;      // bytes; 0 leaves the muxer's default
+    int packetSize = 0; // bytes; 0 leaves the muxer's default
 };
 
 // Packet header (11 bytes) plus one single-payload header (15 bytes), as
@@ -13,8 +12,6 @@ struct AsfPacketLayout {
 inline constexpr int kAsfSinglePayloadOverhead = 26;
 inline constexpr int kAsfTargetPacketSize = 3200;
 inline constexpr int kAsfMaxPacketSize = 65536;
-
-AsfPacketLayout asfPacketLayout(int blockAlign);
 
 // Packet header (11 bytes) and payload flags (1) of a packet with several
 // payloads, and each payload's header (17 bytes), as the muxer writes them.

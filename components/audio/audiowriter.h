@@ -33,7 +33,6 @@ public:
     AudioStatus close();
     bool isOpen() const { return m_format != nullptr; }
 
-    const AsfPacketLayout &packetLayout() const { return m_layout; }
 
 private:
     struct AvioDeleter {

@@ -14,13 +14,13 @@ public:
     void copyTo(BitWriter &out, int64_t from, int64_t count) const;
     void clear();
 
-    int64_t size() const { return bits_; }
+    int64_t size() const { return m_bits; }
     // The bits, zero-padded to whole bytes.
-    const std::vector<uint8_t> &bytes() const { return bytes_; }
+    const std::vector<uint8_t> &bytes() const { return m_bytes; }
 
 private:
-    std::vector<uint8_t> bytes_;
-    int64_t bits_ = 0;
+    std::vector<uint8_t> m_bytes;
+    int64_t m_bits = 0;
 };
 
 } // namespace wmastd

@@ -6,24 +6,24 @@
 
 namespace wmastd {
 
-CoefCode::CoefCode(int table, int frameLengthBits) : frameLengthBits_(frameLengthBits)
+CoefCode::CoefCode(int table, int frameLengthBits) : m_frameLengthBits(frameLengthBits)
 {
     const tables::CoefTable &t = tables::kCoefTables[table];
-    codes_ = t.codes;
-    bits_ = t.bits;
+    m_codes = t.codes;
+    m_bits = t.bits;
     int index = 2;
     for (int l = 0; l < t.levelCount; ++l) {
-        levelStart_.push_back(index);
-        levelRuns_.push_back(t.levels[l]);
+        m_levelStart.push_back(index);
+        m_levelRuns.push_back(t.levels[l]);
         index += t.levels[l];
     }
 }
 
 int CoefCode::codeIndex(int level, int run) const
 {
-    if (level > int(levelStart_.size()) || run >= levelRuns_[static_cast<size_t>(level - 1)])
+    if (level > int(m_levelStart.size()) || run >= m_levelRuns[static_cast<size_t>(level - 1)])
         return 0;
-    return levelStart_[static_cast<size_t>(level - 1)] + run;
+    return m_levelStart[static_cast<size_t>(level - 1)] + run;
 }
 
 int CoefCode::cost(const int *q, int count, int escapeBits) const
@@ -37,12 +37,12 @@ int CoefCode::cost(const int *q, int count, int escapeBits) const
             continue;
         }
         const int index = codeIndex(std::abs(q[i]), run);
-        total += index ? bits_[index] + 1 : bits_[0] + escapeBits + frameLengthBits_ + 1;
+        total += index ? m_bits[index] + 1 : m_bits[0] + escapeBits + m_frameLengthBits + 1;
         run = 0;
         last = i;
     }
     if (last != count - 1)
-        total += bits_[1];
+        total += m_bits[1];
     return total;
 }
 
@@ -58,18 +58,18 @@ void CoefCode::write(const int *q, int count, int escapeBits, BitWriter &out) co
         const int level = std::abs(q[i]);
         const int index = codeIndex(level, run);
         if (index) {
-            out.put(codes_[index], bits_[index]);
+            out.put(m_codes[index], m_bits[index]);
         } else {
-            out.put(codes_[0], bits_[0]);
+            out.put(m_codes[0], m_bits[0]);
             out.put(static_cast<uint32_t>(level), escapeBits);
-            out.put(static_cast<uint32_t>(run), frameLengthBits_);
+            out.put(static_cast<uint32_t>(run), m_frameLengthBits);
         }
         out.put(q[i] > 0 ? 1u : 0u, 1); // this decoder reads 1 as positive
         run = 0;
         last = i;
     }
     if (last != count - 1)
-        out.put(codes_[1], bits_[1]);
+        out.put(m_codes[1], m_bits[1]);
 }
 
 int escapeLevelBits(int totalGain)

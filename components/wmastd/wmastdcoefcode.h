@@ -20,11 +20,11 @@ public:
 private:
     int codeIndex(int level, int run) const; // 0 when the pair needs an escape
 
-    const uint32_t *codes_;
-    const uint8_t *bits_;
-    std::vector<int> levelStart_; // first code of each level
-    std::vector<int> levelRuns_;  // runs each level has codes for
-    int frameLengthBits_;
+    const uint32_t *m_codes;
+    const uint8_t *m_bits;
+    std::vector<int> m_levelStart; // first code of each level
+    std::vector<int> m_levelRuns;  // runs each level has codes for
+    int m_frameLengthBits;
 };
 
 // Width in bits of an escaped level at this total gain.

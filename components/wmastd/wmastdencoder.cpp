@@ -57,26 +57,26 @@ bool configuresAlike(const wmastd::StreamLayout &a, const wmastd::StreamLayout &
 } // namespace
 
 WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate, int quality)
-    : sampleRate_(sampleRate), channels_(channels),
-      bitRate_(quality > 0 && bitRate <= 0 ? nominalBitRate(channels, quality) : bitRate), quality_(quality),
-      layout_(std::make_unique<wmastd::StreamLayout>(wmastd::makeStreamLayout(sampleRate, channels, bitRate_))),
-      coder_(std::make_unique<wmastd::FrameCoder>(*layout_)),
-      signal_(static_cast<size_t>(channels))
+    : m_sampleRate(sampleRate), m_channels(channels),
+      m_bitRate(quality > 0 && bitRate <= 0 ? nominalBitRate(channels, quality) : bitRate), m_quality(quality),
+      m_layout(std::make_unique<wmastd::StreamLayout>(wmastd::makeStreamLayout(sampleRate, channels, m_bitRate))),
+      m_coder(std::make_unique<wmastd::FrameCoder>(*m_layout)),
+      m_signal(static_cast<size_t>(channels))
 {
-    const int n = layout_->frameLength;
-    const double bytesPerFrame = double(bitRate_) * n / (8.0 * sampleRate);
+    const int n = m_layout->frameLength;
+    const double bytesPerFrame = double(m_bitRate) * n / (8.0 * sampleRate);
     const int perSuperframe =
         std::clamp(int(std::lround(kTargetSuperframeBytes / bytesPerFrame)), 2, kMaxFramesPerSuperframe);
-    blockAlign_ = int(bytesPerFrame * perSuperframe - kContainerBytesPerSuperframe);
+    m_blockAlign = int(bytesPerFrame * perSuperframe - kContainerBytesPerSuperframe);
     // At a constant quality frames pack as tightly as they come.
-    framer_ = std::make_unique<wmastd::Superframer>(blockAlign_, layout_->byteOffsetBits,
-                                                    quality_ > 0 ? 0 : perSuperframe);
-    frameBits_ = double(framer_->capacity()) / perSuperframe;
-    maxFrameBits_ = std::min(framer_->capacity() - 8, framer_->maxTail());
-    if (quality_ <= 0)
-        maxFrameBits_ = std::min(maxFrameBits_, int(frameBits_ * 4));
+    m_framer = std::make_unique<wmastd::Superframer>(m_blockAlign, m_layout->byteOffsetBits,
+                                                    m_quality > 0 ? 0 : perSuperframe);
+    m_frameBits = double(m_framer->capacity()) / perSuperframe;
+    m_maxFrameBits = std::min(m_framer->capacity() - 8, m_framer->maxTail());
+    if (m_quality <= 0)
+        m_maxFrameBits = std::min(m_maxFrameBits, int(m_frameBits * 4));
     // The decoder's two frames of delay come first, as silence.
-    for (auto &s : signal_)
+    for (auto &s : m_signal)
         s.assign(static_cast<size_t>(2 * n), 0.0f);
 }
 
@@ -84,60 +84,60 @@ WmaStdEncoder::~WmaStdEncoder() = default;
 
 int WmaStdEncoder::frameLength() const
 {
-    return layout_->frameLength;
+    return m_layout->frameLength;
 }
 
 std::vector<uint8_t> WmaStdEncoder::extradata() const
 {
     std::vector<uint8_t> data(10, 0);
-    data[4] = static_cast<uint8_t>(layout_->flags & 0xff);
-    data[5] = static_cast<uint8_t>(layout_->flags >> 8);
+    data[4] = static_cast<uint8_t>(m_layout->flags & 0xff);
+    data[5] = static_cast<uint8_t>(m_layout->flags >> 8);
     return data;
 }
 
 std::vector<WmaStdPacket> WmaStdEncoder::encode(const float *interleaved, int frames)
 {
-    if (flushed_ || frames <= 0)
+    if (m_flushed || frames <= 0)
         return {};
-    for (int c = 0; c < channels_; ++c) {
-        std::vector<float> &s = signal_[static_cast<size_t>(c)];
+    for (int c = 0; c < m_channels; ++c) {
+        std::vector<float> &s = m_signal[static_cast<size_t>(c)];
         const size_t used = s.size();
         s.resize(used + static_cast<size_t>(frames));
         for (int i = 0; i < frames; ++i)
-            s[used + static_cast<size_t>(i)] = interleaved[i * channels_ + c];
+            s[used + static_cast<size_t>(i)] = interleaved[i * m_channels + c];
     }
-    samplesIn_ += frames;
-    codeFrames(signalStart_ + int64_t(signal_[0].size()));
+    m_samplesIn += frames;
+    codeFrames(m_signalStart + int64_t(m_signal[0].size()));
     return take();
 }
 
 std::vector<WmaStdPacket> WmaStdEncoder::flush()
 {
-    if (flushed_)
+    if (m_flushed)
         return {};
-    flushed_ = true;
-    const int n = layout_->frameLength;
+    m_flushed = true;
+    const int n = m_layout->frameLength;
     // Frame f finishes output samples up to (f + 1) N; the source ends at
-    // 2N + samplesIn_, and the decoder's last output block adds one frame.
-    const int64_t frames = std::max<int64_t>(2, (samplesIn_ + n - 1) / n + 1);
+    // 2N + m_samplesIn, and the decoder's last output block adds one frame.
+    const int64_t frames = std::max<int64_t>(2, (m_samplesIn + n - 1) / n + 1);
     const int64_t needed = (frames + 2) * n;
-    for (auto &s : signal_)
-        s.resize(static_cast<size_t>(std::max<int64_t>(needed - signalStart_, int64_t(s.size()))), 0.0f);
+    for (auto &s : m_signal)
+        s.resize(static_cast<size_t>(std::max<int64_t>(needed - m_signalStart, int64_t(s.size()))), 0.0f);
     codeFrames(needed);
-    framer_->finish();
+    m_framer->finish();
     return take();
 }
 
 bool WmaStdEncoder::hasAttack(int64_t frame) const
 {
-    const int n = layout_->frameLength;
+    const int n = m_layout->frameLength;
     const int segment = n / 16;
     // Segments from the frame's start to the end of its middle half, where
     // its blocks sit: the energy as it is and high-passed (a sharp attack
     // stands out there even under loud low notes).
     std::vector<float> plain(24, 0.0f), sharp(24, 0.0f);
-    const size_t base = static_cast<size_t>(frame * n - signalStart_);
-    for (const std::vector<float> &s : signal_)
+    const size_t base = static_cast<size_t>(frame * n - m_signalStart);
+    for (const std::vector<float> &s : m_signal)
         for (size_t k = 0; k < plain.size(); ++k)
             for (size_t i = base + k * size_t(segment) + 1; i <= base + (k + 1) * size_t(segment); ++i) {
                 const float d = s[i] - s[i - 1];
@@ -158,59 +158,59 @@ std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
 {
     if (!hasAttack(frame))
         return {0};
-    const int shortSize = std::min(3, layout_->blockSizes - 1);
+    const int shortSize = std::min(3, m_layout->blockSizes - 1);
     return std::vector<int>(size_t(1) << shortSize, shortSize);
 }
 
 void WmaStdEncoder::codeFrames(int64_t available)
 {
-    const int n = layout_->frameLength;
-    std::vector<const float *> block(static_cast<size_t>(channels_));
+    const int n = m_layout->frameLength;
+    std::vector<const float *> block(static_cast<size_t>(m_channels));
     // A frame's last block must name the next frame's first: plan one ahead.
-    while ((framesCoded_ + 3) * n <= available) {
-        const size_t offset = static_cast<size_t>(framesCoded_ * n - signalStart_);
-        for (int c = 0; c < channels_; ++c)
-            block[static_cast<size_t>(c)] = signal_[static_cast<size_t>(c)].data() + offset;
+    while ((m_framesCoded + 3) * n <= available) {
+        const size_t offset = static_cast<size_t>(m_framesCoded * n - m_signalStart);
+        for (int c = 0; c < m_channels; ++c)
+            block[static_cast<size_t>(c)] = m_signal[static_cast<size_t>(c)].data() + offset;
         wmastd::FramePlan plan;
-        plan.sizes = nextSizes_;
-        plan.previous = previousSize_;
-        nextSizes_ = blockSizes(framesCoded_ + 1);
-        plan.next = nextSizes_.front();
-        previousSize_ = plan.sizes.back();
+        plan.sizes = m_nextSizes;
+        plan.previous = m_previousSize;
+        m_nextSizes = blockSizes(m_framesCoded + 1);
+        plan.next = m_nextSizes.front();
+        m_previousSize = plan.sizes.back();
         wmastd::BitWriter bits;
-        if (quality_ > 0) {
-            coder_->code(block, plan, framer_->nextStartsRun(), float(qualityNoiseDb(quality_)), 0, maxFrameBits_,
+        if (m_quality > 0) {
+            m_coder->code(block, plan, m_framer->nextStartsRun(), float(qualityNoiseDb(m_quality)), 0, m_maxFrameBits,
                          bits);
         } else {
-            const double debt = double(framer_->bitsOut()) - double(framesCoded_) * frameBits_;
-            const double reservoir = kReservoirFrames * frameBits_;
+            const double debt = double(m_framer->bitsOut()) - double(m_framesCoded) * m_frameBits;
+            const double reservoir = kReservoirFrames * m_frameBits;
             const int maxBits =
-                int(std::clamp(frameBits_ + reservoir - debt, frameBits_ * 0.25, double(maxFrameBits_)));
-            const int minBits = int(std::clamp(frameBits_ - reservoir - debt, 0.0, double(maxBits)));
-            const double noiseDb = noiseBaseDb_ + kProportionalDb * debt / frameBits_;
-            coder_->code(block, plan, framer_->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
-            noiseBaseDb_ = std::clamp(noiseBaseDb_ + kIntegralDb * debt / frameBits_, -40.0, 60.0);
+                int(std::clamp(m_frameBits + reservoir - debt, m_frameBits * 0.25, double(m_maxFrameBits)));
+            const int minBits = int(std::clamp(m_frameBits - reservoir - debt, 0.0, double(maxBits)));
+            const double noiseDb = m_noiseBaseDb + kProportionalDb * debt / m_frameBits;
+            m_coder->code(block, plan, m_framer->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
+            m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * debt / m_frameBits, -40.0, 60.0);
         }
-        framer_->add(bits);
-        ++framesCoded_;
+        m_framer->add(bits);
+        ++m_framesCoded;
     }
     // Keep only what the next frame's block still covers.
-    const int64_t keep = framesCoded_ * n;
-    if (keep > signalStart_) {
-        for (auto &s : signal_)
-            s.erase(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(keep - signalStart_));
-        signalStart_ = keep;
+    const int64_t keep = m_framesCoded * n;
+    if (keep > m_signalStart) {
+        for (auto &s : m_signal)
+            s.erase(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(keep - m_signalStart));
+        m_signalStart = keep;
     }
 }
 
 std::vector<WmaStdPacket> WmaStdEncoder::take()
 {
     std::vector<WmaStdPacket> packets;
-    for (wmastd::Superframe &s : framer_->take()) {
-        bytesOut_ += int64_t(s.data.size());
+    for (wmastd::Superframe &s : m_framer->take()) {
+        m_bytesOut += int64_t(s.data.size());
         WmaStdPacket p;
         p.data = std::move(s.data);
-        p.duration = int64_t(s.frames) * layout_->frameLength;
+        p.duration = int64_t(s.frames) * m_layout->frameLength;
         packets.push_back(std::move(p));
     }
     return packets;
@@ -218,14 +218,14 @@ std::vector<WmaStdPacket> WmaStdEncoder::take()
 
 int64_t WmaStdEncoder::averageBitRate() const
 {
-    if (quality_ <= 0 || samplesIn_ <= 0)
-        return bitRate_;
-    const auto real = int64_t(double(bytesOut_) * 8.0 * sampleRate_ / double(samplesIn_));
+    if (m_quality <= 0 || m_samplesIn <= 0)
+        return m_bitRate;
+    const auto real = int64_t(double(m_bytesOut) * 8.0 * m_sampleRate / double(m_samplesIn));
     // Between the rate coded for and the real one, the last that the
     // decoder still reads the same way.
-    int64_t alike = bitRate_, other = real;
+    int64_t alike = m_bitRate, other = real;
     const auto same = [this](int64_t rate) {
-        return configuresAlike(wmastd::makeStreamLayout(sampleRate_, channels_, int(rate)), *layout_);
+        return configuresAlike(wmastd::makeStreamLayout(m_sampleRate, m_channels, int(rate)), *m_layout);
     };
     if (same(real))
         return real;

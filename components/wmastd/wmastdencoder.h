@@ -32,8 +32,8 @@ public:
     WmaStdEncoder &operator=(const WmaStdEncoder &) = delete;
 
     std::vector<uint8_t> extradata() const; // the 10 bytes after the format header
-    int blockAlign() const { return blockAlign_; }
-    int bitRate() const { return bitRate_; }
+    int blockAlign() const { return m_blockAlign; }
+    int bitRate() const { return m_bitRate; }
     // What the header may state once all is coded: the real average, or at
     // a constant quality the nearest rate that configures the decoder as
     // the one it was coded for.
@@ -52,23 +52,23 @@ private:
     std::vector<int> blockSizes(int64_t frame) const;
     std::vector<WmaStdPacket> take();
 
-    int sampleRate_;
-    int channels_;
-    int bitRate_;
-    int quality_;
-    int64_t bytesOut_ = 0;
-    std::unique_ptr<wmastd::StreamLayout> layout_;
-    std::unique_ptr<wmastd::FrameCoder> coder_;
-    std::unique_ptr<wmastd::Superframer> framer_;
-    int blockAlign_ = 0;
-    double frameBits_ = 0; // average bits a frame may spend
-    int maxFrameBits_ = 0;
-    double noiseBaseDb_ = 0; // noise over the masking threshold that the rate settles at
-    std::vector<std::vector<float>> signal_; // per channel, from the first sample not yet behind us
-    int64_t signalStart_ = 0;                // stream position of signal_[c][0]
-    int64_t framesCoded_ = 0;
-    std::vector<int> nextSizes_{0}; // block sizes of the frame to code next
-    int previousSize_ = 0;
-    int64_t samplesIn_ = 0;
-    bool flushed_ = false;
+    int m_sampleRate;
+    int m_channels;
+    int m_bitRate;
+    int m_quality;
+    int64_t m_bytesOut = 0;
+    std::unique_ptr<wmastd::StreamLayout> m_layout;
+    std::unique_ptr<wmastd::FrameCoder> m_coder;
+    std::unique_ptr<wmastd::Superframer> m_framer;
+    int m_blockAlign = 0;
+    double m_frameBits = 0; // average bits a frame may spend
+    int m_maxFrameBits = 0;
+    double m_noiseBaseDb = 0; // noise over the masking threshold that the rate settles at
+    std::vector<std::vector<float>> m_signal; // per channel, from the first sample not yet behind us
+    int64_t m_signalStart = 0;                // stream position of m_signal[c][0]
+    int64_t m_framesCoded = 0;
+    std::vector<int> m_nextSizes{0}; // block sizes of the frame to code next
+    int m_previousSize = 0;
+    int64_t m_samplesIn = 0;
+    bool m_flushed = false;
 };

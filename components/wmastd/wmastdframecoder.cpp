@@ -41,22 +41,22 @@ float entropy(const std::vector<float> &coefs, const std::vector<float> &thresho
 } // namespace
 
 FrameCoder::FrameCoder(const StreamLayout &layout)
-    : layout_(layout), channels_(static_cast<size_t>(layout.channels)),
-      windowed_(static_cast<size_t>(2 * layout.frameLength))
+    : m_layout(layout), m_channels(static_cast<size_t>(layout.channels)),
+      m_windowed(static_cast<size_t>(2 * layout.frameLength))
 {
     for (const BlockLayout &b : layout.blocks) {
-        mdcts_.emplace_back(b.length);
-        models_.emplace_back(b, layout.sampleRate);
-        slopes_.push_back(sineSlope(b.length));
+        m_mdcts.emplace_back(b.length);
+        m_models.emplace_back(b, layout.sampleRate);
+        m_slopes.push_back(sineSlope(b.length));
     }
-    codes_.emplace_back(layout.coefTable * 2, layout.frameLengthBits);
-    codes_.emplace_back(layout.coefTable * 2 + 1, layout.frameLengthBits);
-    for (Channel &c : channels_) {
+    m_codes.emplace_back(layout.coefTable * 2, layout.frameLengthBits);
+    m_codes.emplace_back(layout.coefTable * 2 + 1, layout.frameLengthBits);
+    for (Channel &c : m_channels) {
         c.coefs.resize(static_cast<size_t>(layout.frameLength));
         c.q.resize(static_cast<size_t>(layout.frameLength));
     }
-    output_.assign(channels_.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
-    synthesis_.assign(channels_.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
+    m_output.assign(m_channels.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
+    m_synthesis.assign(m_channels.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
 }
 
 int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes,
@@ -76,10 +76,10 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
         const int64_t used = out.size() - start;
         const int left = blocks - j;
         codeBlock(signal, block, noiseDb, int((minBits - used) / left), int((maxBits - used) / left), out);
-        position += layout_.blocks[static_cast<size_t>(block.size)].length;
+        position += m_layout.blocks[static_cast<size_t>(block.size)].length;
     }
-    const auto n = static_cast<std::ptrdiff_t>(layout_.frameLength);
-    for (std::vector<float> &o : output_) {
+    const auto n = static_cast<std::ptrdiff_t>(m_layout.frameLength);
+    for (std::vector<float> &o : m_output) {
         std::copy(o.begin() + n, o.end(), o.begin());
         std::fill(o.begin() + n, o.end(), 0.0f);
     }
@@ -88,56 +88,56 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
 
 void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &block)
 {
-    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     const int n = layout.length;
     // The window: the slope of the shorter neighbour on each side, centred
     // in its half, flat in between, zero outside.
-    const int left = std::min(n, layout_.blocks[static_cast<size_t>(block.previous)].length);
-    const int right = std::min(n, layout_.blocks[static_cast<size_t>(block.next)].length);
-    const std::vector<float> &leftSlope = slopes_[static_cast<size_t>(std::max(block.size, block.previous))];
-    const std::vector<float> &rightSlope = slopes_[static_cast<size_t>(std::max(block.size, block.next))];
+    const int left = std::min(n, m_layout.blocks[static_cast<size_t>(block.previous)].length);
+    const int right = std::min(n, m_layout.blocks[static_cast<size_t>(block.next)].length);
+    const std::vector<float> &leftSlope = m_slopes[static_cast<size_t>(std::max(block.size, block.previous))];
+    const std::vector<float> &rightSlope = m_slopes[static_cast<size_t>(std::max(block.size, block.next))];
     const int leftZeros = (n - left) / 2;
     const int rightOnes = (n - right) / 2;
-    const int offset = layout_.frameLength / 2 + block.position - n / 2;
-    window_.resize(static_cast<size_t>(2 * n));
+    const int offset = m_layout.frameLength / 2 + block.position - n / 2;
+    m_window.resize(static_cast<size_t>(2 * n));
     for (int i = 0; i < n; ++i) {
         const int s = i - leftZeros;
-        window_[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
+        m_window[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
         const int t = i - rightOnes;
-        window_[static_cast<size_t>(n + i)] =
+        m_window[static_cast<size_t>(n + i)] =
             t < 0 ? 1.0f : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)] : 0.0f;
     }
-    sourcePeak_ = 0;
-    for (size_t ch = 0; ch < channels_.size(); ++ch) {
+    m_sourcePeak = 0;
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const float *x = signal[ch] + offset;
         for (size_t i = 0; i < size_t(2 * n); ++i) {
-            windowed_[i] = x[i] * window_[i];
-            sourcePeak_ = std::max(sourcePeak_, std::abs(x[i]));
+            m_windowed[i] = x[i] * m_window[i];
+            m_sourcePeak = std::max(m_sourcePeak, std::abs(x[i]));
         }
-        channels_[ch].coefs.resize(static_cast<size_t>(n));
-        Mdct &mdct = mdcts_[static_cast<size_t>(block.size)];
-        mdct.forward(windowed_.data(), channels_[ch].coefs.data());
-        MaskingModel &model = models_[static_cast<size_t>(block.size)];
+        m_channels[ch].coefs.resize(static_cast<size_t>(n));
+        Mdct &mdct = m_mdcts[static_cast<size_t>(block.size)];
+        mdct.forward(m_windowed.data(), m_channels[ch].coefs.data());
+        MaskingModel &model = m_models[static_cast<size_t>(block.size)];
         if (left == n && right == n) {
-            channels_[ch].threshold = model.threshold(channels_[ch].coefs.data(), int(ch));
+            m_channels[ch].threshold = model.threshold(m_channels[ch].coefs.data(), int(ch));
             continue;
         }
         // A window cut short next to a short block leaks: a tone would look
         // like noise. The masking model sees the block under the plain window.
-        const std::vector<float> &slope = slopes_[static_cast<size_t>(block.size)];
+        const std::vector<float> &slope = m_slopes[static_cast<size_t>(block.size)];
         for (size_t i = 0; i < size_t(n); ++i) {
-            windowed_[i] = x[i] * slope[i];
-            windowed_[size_t(2 * n) - 1 - i] = x[size_t(2 * n) - 1 - i] * slope[i];
+            m_windowed[i] = x[i] * slope[i];
+            m_windowed[size_t(2 * n) - 1 - i] = x[size_t(2 * n) - 1 - i] * slope[i];
         }
         std::vector<float> plain(static_cast<size_t>(n));
-        mdct.forward(windowed_.data(), plain.data());
-        channels_[ch].threshold = model.threshold(plain.data(), int(ch));
+        mdct.forward(m_windowed.data(), plain.data());
+        m_channels[ch].threshold = model.threshold(plain.data(), int(ch));
     }
 
-    midSide_ = false;
-    if (channels_.size() == 2) {
-        Channel &l = channels_[0];
-        Channel &r = channels_[1];
+    m_midSide = false;
+    if (m_channels.size() == 2) {
+        Channel &l = m_channels[0];
+        Channel &r = m_channels[1];
         std::vector<float> mid(static_cast<size_t>(n)), side(static_cast<size_t>(n));
         for (size_t i = 0; i < size_t(n); ++i) {
             mid[i] = (l.coefs[i] + r.coefs[i]) * 0.5f;
@@ -150,7 +150,7 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
         const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
         const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
         if (midSide < leftRight) {
-            midSide_ = true;
+            m_midSide = true;
             l.coefs = std::move(mid);
             r.coefs = std::move(side);
             l.threshold = shared;
@@ -163,7 +163,7 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
 {
     const float unit = std::sqrt(2.0f / float(length)) / 32768.0f; // coefficient of one quantum at gain 0 dB
     float loudest = -1e9f; // exponent of the band with the coarsest step
-    for (Channel &c : channels_) {
+    for (Channel &c : m_channels) {
         float peak = 0;
         for (int i = 0; i < layout.codedEnd; ++i)
             peak = std::max(peak, std::abs(c.coefs[static_cast<size_t>(i)]));
@@ -201,14 +201,14 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
 int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block &block, float noiseDb,
                           int minBits, int maxBits, BitWriter &out)
 {
-    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     analyse(signal, block);
     const float gainAtMask = shapeExponents(layout, layout.length);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
     // and the decoder's dither, proportional to the step, grows without end.
     float loudest = 0;
-    for (const Channel &c : channels_) {
+    for (const Channel &c : m_channels) {
         int pos = 0;
         for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
             const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
@@ -248,7 +248,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     }
     quantise(layout, gain);
     // A channel with nothing left to code says so in one bit.
-    for (Channel &c : channels_)
+    for (Channel &c : m_channels)
         c.coded = c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
     gain = limitClipping(block, gain);
     const int64_t before = out.size();
@@ -258,17 +258,17 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
 
 int FrameCoder::limitClipping(const Block &block, int totalGain)
 {
-    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     const int n = layout.length;
-    const size_t offset = static_cast<size_t>(layout_.frameLength / 2 + block.position - n / 2);
-    if (sourcePeak_ < kQuiet)
+    const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
+    if (m_sourcePeak < kQuiet)
         return totalGain;
     // The block as the decoder will synthesise it (without its small dither).
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
     std::vector<float> coefs(static_cast<size_t>(n));
-    for (size_t ch = 0; ch < channels_.size(); ++ch) {
-        const Channel &c = channels_[ch];
-        std::vector<float> &y = synthesis_[ch];
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        const Channel &c = m_channels[ch];
+        std::vector<float> &y = m_synthesis[ch];
         std::fill(coefs.begin(), coefs.end(), 0.0f);
         int pos = 0;
         for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
@@ -277,15 +277,15 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
                 coefs[static_cast<size_t>(i)] = -float(c.q[static_cast<size_t>(i)]) * gain * c.stepScale[b];
             pos = end;
         }
-        mdcts_[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
+        m_mdcts[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
         for (size_t i = 0; i < size_t(2 * n); ++i)
-            y[i] *= window_[i];
+            y[i] *= m_window[i];
     }
-    if (midSide_) {
+    if (m_midSide) {
         for (size_t i = 0; i < size_t(2 * n); ++i) {
-            const float mid = synthesis_[0][i], side = synthesis_[1][i];
-            synthesis_[0][i] = mid + side;
-            synthesis_[1][i] = mid - side;
+            const float mid = m_synthesis[0][i], side = m_synthesis[1][i];
+            m_synthesis[0][i] = mid + side;
+            m_synthesis[1][i] = mid - side;
         }
     }
     // The first half completes the output there. Turn the block down in
@@ -293,9 +293,9 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
     // where the block before already went over.
     const auto peakAt = [&](float scale) {
         float peak = 0;
-        for (size_t ch = 0; ch < channels_.size(); ++ch)
+        for (size_t ch = 0; ch < m_channels.size(); ++ch)
             for (size_t i = 0; i < size_t(n); ++i)
-                peak = std::max(peak, std::abs(output_[ch][offset + i] + scale * synthesis_[ch][i]));
+                peak = std::max(peak, std::abs(m_output[ch][offset + i] + scale * m_synthesis[ch][i]));
         return peak;
     };
     const int most = std::min(kMaxClipCutDb, totalGain - 1);
@@ -310,9 +310,9 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
     while (peaks[size_t(cut)] > reachable * 1.01f)
         ++cut;
     const float scale = std::pow(10.0f, -float(cut) / 20.0f);
-    for (size_t ch = 0; ch < channels_.size(); ++ch)
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
         for (size_t i = 0; i < size_t(2 * n); ++i)
-            output_[ch][offset + i] += scale * synthesis_[ch][i];
+            m_output[ch][offset + i] += scale * m_synthesis[ch][i];
     return totalGain - cut;
 }
 
@@ -322,8 +322,8 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
     const int maxLevel = (1 << escapeBits) - 1;
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
     int total = 0;
-    for (size_t ch = 0; ch < channels_.size(); ++ch) {
-        Channel &c = channels_[ch];
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        Channel &c = m_channels[ch];
         if (!c.coded)
             continue;
         int pos = 0;
@@ -338,7 +338,7 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             }
             pos = end;
         }
-        const CoefCode &code = codes_[ch == 1 && midSide_ ? 1 : 0];
+        const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;
     }
     return total;
@@ -346,14 +346,14 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
 
 int FrameCoder::headerBits(const Block &block, int totalGain) const
 {
-    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
-    int bits = layout_.blockSizeBits * (block.restate ? 3 : 1);
-    bits += layout_.channels == 2 ? 1 : 0;
-    bits += layout_.channels;
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    int bits = m_layout.blockSizeBits * (block.restate ? 3 : 1);
+    bits += m_layout.channels == 2 ? 1 : 0;
+    bits += m_layout.channels;
     bool any = false;
-    for (const Channel &c : channels_) {
+    for (const Channel &c : m_channels) {
         any = any || c.coded;
-        if (c.coded && layout_.noiseCoding)
+        if (c.coded && m_layout.noiseCoding)
             bits += int(layout.highBands.size());
     }
     if (any)
@@ -363,16 +363,16 @@ int FrameCoder::headerBits(const Block &block, int totalGain) const
 
 void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
 {
-    const BlockLayout &layout = layout_.blocks[static_cast<size_t>(block.size)];
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     if (block.restate) {
-        out.put(static_cast<uint32_t>(block.previous), layout_.blockSizeBits);
-        out.put(static_cast<uint32_t>(block.size), layout_.blockSizeBits);
+        out.put(static_cast<uint32_t>(block.previous), m_layout.blockSizeBits);
+        out.put(static_cast<uint32_t>(block.size), m_layout.blockSizeBits);
     }
-    out.put(static_cast<uint32_t>(block.next), layout_.blockSizeBits);
-    if (layout_.channels == 2)
-        out.put(midSide_ ? 1 : 0, 1);
+    out.put(static_cast<uint32_t>(block.next), m_layout.blockSizeBits);
+    if (m_layout.channels == 2)
+        out.put(m_midSide ? 1 : 0, 1);
     bool any = false;
-    for (const Channel &c : channels_) {
+    for (const Channel &c : m_channels) {
         out.put(c.coded ? 1 : 0, 1);
         any = any || c.coded;
     }
@@ -383,13 +383,13 @@ void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
         if (rest < 127)
             break;
     }
-    if (layout_.noiseCoding)
-        for (const Channel &c : channels_)
+    if (m_layout.noiseCoding)
+        for (const Channel &c : m_channels)
             if (c.coded)
                 out.put(0, int(layout.highBands.size())); // no band left to noise
     if (block.size > 0)
         out.put(1, 1); // a short block brings its own exponents
-    for (const Channel &c : channels_) {
+    for (const Channel &c : m_channels) {
         if (!c.coded)
             continue;
         int previous = kFirstExponent;
@@ -399,9 +399,9 @@ void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
         }
     }
     const int escapeBits = escapeLevelBits(totalGain);
-    for (size_t ch = 0; ch < channels_.size(); ++ch)
-        if (channels_[ch].coded)
-            codes_[ch == 1 && midSide_ ? 1 : 0].write(channels_[ch].q.data(), layout.codedEnd, escapeBits, out);
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        if (m_channels[ch].coded)
+            m_codes[ch == 1 && m_midSide ? 1 : 0].write(m_channels[ch].q.data(), layout.codedEnd, escapeBits, out);
 }
 
 } // namespace wmastd

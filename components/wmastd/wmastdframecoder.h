@@ -60,18 +60,18 @@ private:
     int limitClipping(const Block &block, int totalGain);
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
-    const StreamLayout &layout_;
-    std::vector<Mdct> mdcts_;
-    std::vector<MaskingModel> models_;
-    std::vector<std::vector<float>> slopes_;
-    std::vector<CoefCode> codes_; // normal channel, side channel
-    std::vector<Channel> channels_;
-    std::vector<float> windowed_;
-    std::vector<float> window_;                 // of the block being coded, 2n samples
-    std::vector<std::vector<float>> output_;    // what the decoder will play, from the frame's start
-    std::vector<std::vector<float>> synthesis_; // per channel, the block's share of it
-    bool midSide_ = false;
-    float sourcePeak_ = 0; // under the block being coded
+    const StreamLayout &m_layout;
+    std::vector<Mdct> m_mdcts;
+    std::vector<MaskingModel> m_models;
+    std::vector<std::vector<float>> m_slopes;
+    std::vector<CoefCode> m_codes; // normal channel, side channel
+    std::vector<Channel> m_channels;
+    std::vector<float> m_windowed;
+    std::vector<float> m_window;                 // of the block being coded, 2n samples
+    std::vector<std::vector<float>> m_output;    // what the decoder will play, from the frame's start
+    std::vector<std::vector<float>> m_synthesis; // per channel, the block's share of it
+    bool m_midSide = false;
+    float m_sourcePeak = 0; // under the block being coded
 };
 
 } // namespace wmastd

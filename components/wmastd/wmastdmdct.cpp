@@ -6,20 +6,20 @@
 namespace wmastd {
 
 Mdct::Mdct(int n)
-    : n_(n), folded_(static_cast<size_t>(n)), spectrum_(static_cast<size_t>(n)), work_(static_cast<size_t>(n / 2))
+    : m_n(n), m_folded(static_cast<size_t>(n)), m_spectrum(static_cast<size_t>(n)), m_work(static_cast<size_t>(n / 2))
 {
     const int half = n / 2;
     const double pi = std::numbers::pi;
-    preTwiddle_.resize(static_cast<size_t>(half));
-    postTwiddle_.resize(static_cast<size_t>(half));
+    m_preTwiddle.resize(static_cast<size_t>(half));
+    m_postTwiddle.resize(static_cast<size_t>(half));
     for (int j = 0; j < half; ++j) {
-        preTwiddle_[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * j / n));
-        postTwiddle_[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * (j + 0.25) / n));
+        m_preTwiddle[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * j / n));
+        m_postTwiddle[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * (j + 0.25) / n));
     }
-    roots_.resize(static_cast<size_t>(half / 2 > 0 ? half / 2 : 1));
+    m_roots.resize(static_cast<size_t>(half / 2 > 0 ? half / 2 : 1));
     for (int j = 0; j < half / 2; ++j)
-        roots_[static_cast<size_t>(j)] = std::polar(1.0f, float(-2.0 * pi * j / half));
-    bitReverse_.resize(static_cast<size_t>(half));
+        m_roots[static_cast<size_t>(j)] = std::polar(1.0f, float(-2.0 * pi * j / half));
+    m_bitReverse.resize(static_cast<size_t>(half));
     int bits = 0;
     while ((1 << bits) < half)
         ++bits;
@@ -27,15 +27,15 @@ Mdct::Mdct(int n)
         int r = 0;
         for (int b = 0; b < bits; ++b)
             r |= ((i >> b) & 1) << (bits - 1 - b);
-        bitReverse_[static_cast<size_t>(i)] = r;
+        m_bitReverse[static_cast<size_t>(i)] = r;
     }
 }
 
 void Mdct::fft(std::complex<float> *data) const
 {
-    const int size = n_ / 2;
+    const int size = m_n / 2;
     for (int i = 0; i < size; ++i) {
-        const int r = bitReverse_[static_cast<size_t>(i)];
+        const int r = m_bitReverse[static_cast<size_t>(i)];
         if (r > i)
             std::swap(data[i], data[r]);
     }
@@ -43,7 +43,7 @@ void Mdct::fft(std::complex<float> *data) const
         const int step = size / len;
         for (int start = 0; start < size; start += len) {
             for (int k = 0; k < len / 2; ++k) {
-                const std::complex<float> t = roots_[static_cast<size_t>(k * step)] * data[start + k + len / 2];
+                const std::complex<float> t = m_roots[static_cast<size_t>(k * step)] * data[start + k + len / 2];
                 data[start + k + len / 2] = data[start + k] - t;
                 data[start + k] += t;
             }
@@ -53,24 +53,24 @@ void Mdct::fft(std::complex<float> *data) const
 
 void Mdct::forward(const float *in, float *out)
 {
-    const int n = n_;
+    const int n = m_n;
     const int half = n / 2;
     // Fold the four quarters (a, b, c, d) into (-c' - d, a - b'), ' reversed:
     // the MDCT is then a DCT-IV of n points.
     const float *a = in, *b = in + half, *c = in + n, *d = in + n + half;
     for (int i = 0; i < half; ++i) {
-        folded_[static_cast<size_t>(i)] = -c[half - 1 - i] - d[i];
-        folded_[static_cast<size_t>(half + i)] = a[i] - b[half - 1 - i];
+        m_folded[static_cast<size_t>(i)] = -c[half - 1 - i] - d[i];
+        m_folded[static_cast<size_t>(half + i)] = a[i] - b[half - 1 - i];
     }
-    dct4(folded_.data(), out);
+    dct4(m_folded.data(), out);
 }
 
 void Mdct::inverse(const float *coefs, float *out)
 {
-    const int n = n_;
+    const int n = m_n;
     const int half = n / 2;
-    dct4(coefs, spectrum_.data());
-    const float *u = spectrum_.data();
+    dct4(coefs, m_spectrum.data());
+    const float *u = m_spectrum.data();
     for (int i = 0; i < half; ++i) {
         out[i] = u[half + i];
         out[half + i] = -u[n - 1 - i];
@@ -81,15 +81,15 @@ void Mdct::inverse(const float *coefs, float *out)
 
 void Mdct::dct4(const float *in, float *out)
 {
-    const int n = n_;
+    const int n = m_n;
     const int half = n / 2;
     for (int j = 0; j < half; ++j)
-        work_[static_cast<size_t>(j)] = std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) *
-                                        preTwiddle_[static_cast<size_t>(j)];
-    fft(work_.data());
+        m_work[static_cast<size_t>(j)] = std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) *
+                                        m_preTwiddle[static_cast<size_t>(j)];
+    fft(m_work.data());
     const float norm = std::sqrt(2.0f / float(n));
     for (int k = 0; k < half; ++k) {
-        const std::complex<float> y = work_[static_cast<size_t>(k)] * postTwiddle_[static_cast<size_t>(k)] * norm;
+        const std::complex<float> y = m_work[static_cast<size_t>(k)] * m_postTwiddle[static_cast<size_t>(k)] * norm;
         out[2 * k] = y.real();
         out[n - 1 - 2 * k] = -y.imag();
     }

@@ -10,7 +10,7 @@ namespace wmastd {
 class Mdct {
 public:
     explicit Mdct(int n);
-    int size() const { return n_; }
+    int size() const { return m_n; }
     void forward(const float *in, float *out);
     // The transpose: 2n samples that, windowed and overlapped with the
     // neighbours', give back the signal.
@@ -20,14 +20,14 @@ private:
     void dct4(const float *in, float *out); // orthonormal, its own inverse
     void fft(std::complex<float> *data) const;
 
-    int n_;
-    std::vector<std::complex<float>> preTwiddle_;
-    std::vector<std::complex<float>> postTwiddle_;
-    std::vector<std::complex<float>> roots_;    // FFT roots of unity
-    std::vector<int> bitReverse_;
-    std::vector<float> folded_;
-    std::vector<float> spectrum_;
-    std::vector<std::complex<float>> work_;
+    int m_n;
+    std::vector<std::complex<float>> m_preTwiddle;
+    std::vector<std::complex<float>> m_postTwiddle;
+    std::vector<std::complex<float>> m_roots;    // FFT roots of unity
+    std::vector<int> m_bitReverse;
+    std::vector<float> m_folded;
+    std::vector<float> m_spectrum;
+    std::vector<std::complex<float>> m_work;
 };
 
 // The format's sine slope of a block of `length` coefficients (rising half,

@@ -34,60 +34,60 @@ float quietPower(float hz)
 
 } // namespace
 
-MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : widths_(block.exponentBands)
+MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : m_widths(block.exponentBands)
 {
-    const size_t bands = widths_.size();
+    const size_t bands = m_widths.size();
     std::vector<float> z(bands);
-    quiet_.resize(bands);
+    m_quiet.resize(bands);
     const float hzPerCoef = float(sampleRate) / (2.0f * float(block.length));
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
-        const float centre = (float(pos) + float(widths_[b]) * 0.5f) * hzPerCoef;
+        const float centre = (float(pos) + float(m_widths[b]) * 0.5f) * hzPerCoef;
         z[b] = bark(centre);
-        quiet_[b] = quietPower(centre);
-        pos += widths_[b];
+        m_quiet[b] = quietPower(centre);
+        pos += m_widths[b];
     }
-    spread_.resize(bands * bands);
+    m_spread.resize(bands * bands);
     for (size_t i = 0; i < bands; ++i)
         for (size_t j = 0; j < bands; ++j) {
             const float dz = z[i] - z[j];
             const float db = dz >= 0 ? -kUpwardSlopeDbPerBark * dz : kDownwardSlopeDbPerBark * dz;
-            spread_[i * bands + j] = db > -60.0f ? std::pow(10.0f, db / 10.0f) : 0.0f;
+            m_spread[i * bands + j] = db > -60.0f ? std::pow(10.0f, db / 10.0f) : 0.0f;
         }
 }
 
 std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
 {
-    if (tonality_.size() <= size_t(channel))
-        tonality_.resize(size_t(channel) + 1, std::vector<float>(widths_.size(), 0.0f));
-    std::vector<float> &previous = tonality_[size_t(channel)];
-    const size_t bands = widths_.size();
+    if (m_tonality.size() <= size_t(channel))
+        m_tonality.resize(size_t(channel) + 1, std::vector<float>(m_widths.size(), 0.0f));
+    std::vector<float> &previous = m_tonality[size_t(channel)];
+    const size_t bands = m_widths.size();
     std::vector<float> density(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
         float energy = 0;
         float logSum = 0;
-        for (int i = pos; i < pos + widths_[b]; ++i) {
+        for (int i = pos; i < pos + m_widths[b]; ++i) {
             const float e = coefs[i] * coefs[i] + 1e-20f;
             energy += e;
             logSum += std::log10(e);
         }
-        const float mean = energy / float(widths_[b]);
-        const float flatnessDb = 10.0f * (logSum / float(widths_[b]) - std::log10(mean));
+        const float mean = energy / float(m_widths[b]);
+        const float flatnessDb = 10.0f * (logSum / float(m_widths[b]) - std::log10(mean));
         const float tonality =
             std::max(std::clamp(flatnessDb / kFlatnessOfATone, 0.0f, 1.0f), kTonalityMemory * previous[b]);
         previous[b] = tonality;
         const float offsetDb = kNoiseMaskOffsetDb + tonality * (kToneMaskOffsetDb - kNoiseMaskOffsetDb);
         density[b] = mean * std::pow(10.0f, -offsetDb / 10.0f);
-        pos += widths_[b];
+        pos += m_widths[b];
     }
     std::vector<float> threshold(bands);
     for (size_t i = 0; i < bands; ++i) {
         float spread = 0;
-        const float *row = spread_.data() + i * bands;
+        const float *row = m_spread.data() + i * bands;
         for (size_t j = 0; j < bands; ++j)
             spread += density[j] * row[j];
-        threshold[i] = std::max(spread, quiet_[i]);
+        threshold[i] = std::max(spread, m_quiet[i]);
     }
     return threshold;
 }

@@ -18,10 +18,10 @@ public:
     std::vector<float> threshold(const float *coefs, int channel);
 
 private:
-    std::vector<int> widths_;
-    std::vector<float> spread_; // bands x bands: share of band j's level that masks band i
-    std::vector<float> quiet_;  // threshold in quiet per band
-    std::vector<std::vector<float>> tonality_; // per channel and band, of the last block
+    std::vector<int> m_widths;
+    std::vector<float> m_spread; // bands x bands: share of band j's level that masks band i
+    std::vector<float> m_quiet;  // threshold in quiet per band
+    std::vector<std::vector<float>> m_tonality; // per channel and band, of the last block
 };
 
 } // namespace wmastd

@@ -6,65 +6,65 @@
 namespace wmastd {
 
 Superframer::Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperframe)
-    : blockAlign_(blockAlign), offsetBits_(byteOffsetBits + 3), framesPerSuperframe_(framesPerSuperframe),
-      capacity_(blockAlign * 8 - 8 - offsetBits_)
+    : m_blockAlign(blockAlign), m_offsetBits(byteOffsetBits + 3), m_framesPerSuperframe(framesPerSuperframe),
+      m_capacity(blockAlign * 8 - 8 - m_offsetBits)
 {
 }
 
 void Superframer::add(const BitWriter &frame)
 {
-    const int64_t room = capacity_ - payload_.size();
-    startsRun_ = false;
-    ++starts_;
-    ++framesBegun_;
-    const bool onTime = framesPerSuperframe_ > 0 && framesBegun_ >= (emitted_ + 1) * framesPerSuperframe_;
-    if (frame.size() < room && starts_ < kMaxFramesPerSuperframe && !onTime) {
-        payload_.append(frame);
+    const int64_t room = m_capacity - m_payload.size();
+    m_startsRun = false;
+    ++m_starts;
+    ++m_framesBegun;
+    const bool onTime = m_framesPerSuperframe > 0 && m_framesBegun >= (m_emitted + 1) * m_framesPerSuperframe;
+    if (frame.size() < room && m_starts < kMaxFramesPerSuperframe && !onTime) {
+        m_payload.append(frame);
         return;
     }
     // This frame goes on into the next superframe (or is padded there when
     // the count is full): it is the one the decoder keeps pending.
     const int64_t here = std::min<int64_t>(room, frame.size());
-    frame.copyTo(payload_, 0, here);
-    emit(first_ ? starts_ - 1 : starts_);
-    frame.copyTo(payload_, here, frame.size() - here);
-    tail_ = int(frame.size() - here);
-    startsRun_ = true;
+    frame.copyTo(m_payload, 0, here);
+    emit(m_first ? m_starts - 1 : m_starts);
+    frame.copyTo(m_payload, here, frame.size() - here);
+    m_tail = int(frame.size() - here);
+    m_startsRun = true;
 }
 
 void Superframer::finish()
 {
-    if (starts_ > 0)
-        emit(first_ ? starts_ - 1 : starts_);
+    if (m_starts > 0)
+        emit(m_first ? m_starts - 1 : m_starts);
     // The last frame is pending now; one more superframe releases it. The
     // decoder's end of stream then gives the overlap after it, one frame more.
     emit(1);
-    out_.back().frames = 2;
+    m_out.back().frames = 2;
 }
 
 void Superframer::emit(int frameCount)
 {
     BitWriter packet;
-    ++emitted_;
-    packet.put(index_++ & 15u, 4);
-    packet.put(static_cast<uint32_t>(first_ ? frameCount + 1 : frameCount), 4);
-    packet.put(static_cast<uint32_t>(tail_), offsetBits_);
-    packet.append(payload_);
+    ++m_emitted;
+    packet.put(m_index++ & 15u, 4);
+    packet.put(static_cast<uint32_t>(m_first ? frameCount + 1 : frameCount), 4);
+    packet.put(static_cast<uint32_t>(m_tail), m_offsetBits);
+    packet.append(m_payload);
     Superframe s;
     s.data = packet.bytes();
-    s.data.resize(static_cast<std::size_t>(blockAlign_), 0);
+    s.data.resize(static_cast<std::size_t>(m_blockAlign), 0);
     s.frames = frameCount;
-    out_.push_back(std::move(s));
-    payload_.clear();
-    tail_ = 0;
-    starts_ = 0;
-    first_ = false;
+    m_out.push_back(std::move(s));
+    m_payload.clear();
+    m_tail = 0;
+    m_starts = 0;
+    m_first = false;
 }
 
 std::vector<Superframe> Superframer::take()
 {
     std::vector<Superframe> out;
-    out.swap(out_);
+    out.swap(m_out);
     return out;
 }
 

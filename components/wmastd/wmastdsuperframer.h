@@ -26,12 +26,12 @@ public:
     // frames pack as tightly as they come (up to the limit).
     Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperframe = 0);
 
-    int capacity() const { return capacity_; }          // payload bits per superframe
-    int maxTail() const { return (1 << offsetBits_) - 1; } // longest tail the header can state
+    int capacity() const { return m_capacity; }          // payload bits per superframe
+    int maxTail() const { return (1 << m_offsetBits) - 1; } // longest tail the header can state
     // True when the next frame starts a superframe's run of new frames (the
     // decoder then expects the block sizes restated).
-    bool nextStartsRun() const { return startsRun_; }
-    int64_t bitsOut() const { return emitted_ * capacity_ + payload_.size(); }
+    bool nextStartsRun() const { return m_startsRun; }
+    int64_t bitsOut() const { return m_emitted * m_capacity + m_payload.size(); }
 
     void add(const BitWriter &frame);
     // Releases the last frame; nothing may be added afterwards.
@@ -41,19 +41,19 @@ public:
 private:
     void emit(int frameCount);
 
-    int blockAlign_;
-    int offsetBits_;
-    int framesPerSuperframe_;
-    int64_t framesBegun_ = 0;
-    int capacity_;
-    BitWriter payload_; // bits after the header of the superframe being filled
-    int tail_ = 0;      // bits at the payload's start that end the previous frame
-    int starts_ = 0;    // frames that start in it
-    bool first_ = true;
-    bool startsRun_ = true;
-    unsigned index_ = 0;
-    int64_t emitted_ = 0;
-    std::vector<Superframe> out_;
+    int m_blockAlign;
+    int m_offsetBits;
+    int m_framesPerSuperframe;
+    int64_t m_framesBegun = 0;
+    int m_capacity;
+    BitWriter m_payload; // bits after the header of the superframe being filled
+    int m_tail = 0;      // bits at the payload's start that end the previous frame
+    int m_starts = 0;    // frames that start in it
+    bool m_first = true;
+    bool m_startsRun = true;
+    unsigned m_index = 0;
+    int64_t m_emitted = 0;
+    std::vector<Superframe> m_out;
 };
 
 } // namespace wmastd

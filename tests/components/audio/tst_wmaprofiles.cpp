@@ -56,25 +56,23 @@ void TestWmaProfiles::numbering()
 void TestWmaProfiles::packetHoldsWholeBlocks_data()
 {
     QTest::addColumn<int>("blockAlign");
-    QTest::addColumn<int>("blocks");
-    QTest::newRow("32 kbps at 44.1 kHz") << 185 << 17;
-    QTest::newRow("128 kbps at 44.1 kHz") << 743 << 4;
+    QTest::addColumn<int>("payloads"); // 0: the muxer's default size
+    QTest::newRow("32 kbps at 44.1 kHz") << 185 << 2;
+    QTest::newRow("128 kbps at 44.1 kHz") << 743 << 2;
     QTest::newRow("320 kbps at 44.1 kHz") << 1857 << 1;
     QTest::newRow("bigger than the target") << 5000 << 1;
-    QTest::newRow("unknown size") << 0 << 1;
+    QTest::newRow("unknown size") << 0 << 0;
 }
 
+// Whole payloads fill each packet exactly, so the muxer adds no padding.
 void TestWmaProfiles::packetHoldsWholeBlocks()
 {
     QFETCH(int, blockAlign);
-    QFETCH(int, blocks);
-    const AsfPacketLayout layout = asfPacketLayout(blockAlign);
-    QCOMPARE(layout.blocksPerObject, blocks);
-    if (blockAlign == 0) {
-        QCOMPARE(layout.packetSize, 0);
-        return;
-    }
-    QCOMPARE(layout.packetSize, kAsfSinglePayloadOverhead + blocks * blockAlign);
+    QFETCH(int, payloads);
+    const int expected = payloads == 0 ? 0
+                         : payloads == 1 ? kAsfSinglePayloadOverhead + blockAlign
+                                         : kAsfMultiPayloadPacketOverhead + payloads * (kAsfMultiPayloadOverhead + blockAlign);
+    QCOMPARE(asfPayloadLayout(blockAlign).packetSize, expected);
 }
 
 QTEST_GUILESS_MAIN(TestWmaProfiles)
