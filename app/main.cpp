@@ -18,7 +18,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral("Converts audio files to WMA."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files or folders to add to the list."));
+    parser.addPositionalArgument(QStringLiteral("files"),
+                                 QStringLiteral("Files or folders to add to the list."));
     parser.process(app);
 
     MessageBoxSink messageBoxes;

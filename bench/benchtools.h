@@ -61,12 +61,13 @@ inline bool runTool(const QString &program, const QStringList &arguments)
 // A tone of `seconds` at 44.1 kHz stereo in whatever format the path's extension names.
 inline bool makeTone(const QString &path, int seconds, const QStringList &extra = {})
 {
-    return runTool("ffmpeg", QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
-                                         QStringLiteral("sine=frequency=440:duration=%1:sample_rate=44100").arg(seconds),
-                                         "-f", "lavfi", "-i",
-                                         QStringLiteral("anoisesrc=d=%1:a=0.05:r=44100").arg(seconds),
-                                         "-filter_complex", "amix=inputs=2,aformat=channel_layouts=stereo", "-ac", "2"} +
-                                 extra + QStringList{path});
+    return runTool(
+        "ffmpeg",
+        QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                    QStringLiteral("sine=frequency=440:duration=%1:sample_rate=44100").arg(seconds), "-f",
+                    "lavfi", "-i", QStringLiteral("anoisesrc=d=%1:a=0.05:r=44100").arg(seconds),
+                    "-filter_complex", "amix=inputs=2,aformat=channel_layouts=stereo", "-ac", "2"} +
+            extra + QStringList{path});
 }
 
 } // namespace bench

@@ -13,9 +13,9 @@ struct AudioFileinfo {
     QString album;
     QString comment;
     QString genre;
-    qint32 duration = 0;  // milliseconds
-    quint16 track = 0;    // 0: none
-    quint16 disc = 0;     // 0: none
+    qint32 duration = 0; // milliseconds
+    quint16 track = 0;   // 0: none
+    quint16 disc = 0;    // 0: none
     CoverPicture cover{};
 
     bool operator==(const AudioFileinfo &) const = default;

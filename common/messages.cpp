@@ -16,12 +16,30 @@ Sink *currentSink = nullptr;
 
 } // namespace
 
-void setSink(Sink *s) { currentSink = s; }
-Sink *sink() { return currentSink ? currentSink : &fallbackSink; }
-void information(const QString &text) { sink()->information(text); }
-void error(const QString &text) { sink()->error(text); }
+void setSink(Sink *s)
+{
+    currentSink = s;
+}
+Sink *sink()
+{
+    return currentSink ? currentSink : &fallbackSink;
+}
+void information(const QString &text)
+{
+    sink()->information(text);
+}
+void error(const QString &text)
+{
+    sink()->error(text);
+}
 
-Recorder::Recorder() : m_previous(currentSink) { setSink(this); }
-Recorder::~Recorder() { setSink(m_previous); }
+Recorder::Recorder() : m_previous(currentSink)
+{
+    setSink(this);
+}
+Recorder::~Recorder()
+{
+    setSink(m_previous);
+}
 
 } // namespace Messages

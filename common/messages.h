@@ -10,8 +10,8 @@ namespace Messages {
 class Sink {
 public:
     virtual ~Sink() = default;
-    virtual void information(const QString &text) = 0;  // information box, OK button
-    virtual void error(const QString &text) = 0;        // the standard error box
+    virtual void information(const QString &text) = 0; // information box, OK button
+    virtual void error(const QString &text) = 0;       // the standard error box
 };
 
 // Installs `sink` (nullptr restores the fallback, which prints to stderr).
@@ -29,9 +29,22 @@ public:
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
 
-    void information(const QString &text) override { informations << text; all << text; }
-    void error(const QString &text) override { errors << text; all << text; }
-    void clear() { informations.clear(); errors.clear(); all.clear(); }
+    void information(const QString &text) override
+    {
+        informations << text;
+        all << text;
+    }
+    void error(const QString &text) override
+    {
+        errors << text;
+        all << text;
+    }
+    void clear()
+    {
+        informations.clear();
+        errors.clear();
+        all.clear();
+    }
 
     QStringList informations;
     QStringList errors;

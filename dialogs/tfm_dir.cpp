@@ -14,7 +14,7 @@ constexpr int kClientHeight = 254;
 
 Tfm_dir::Tfm_dir(QWidget *parent)
     : SonbrelDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+                                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_model(new QFileSystemModel(this))
 {
     // Folders only; the model lists a folder when the tree first expands it,
@@ -35,7 +35,8 @@ Tfm_dir::Tfm_dir(QWidget *parent)
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    QHBoxLayout *buttons = okCancelRow(btn_ok, QStringLiteral("btn_ok"), btn_cancel, QStringLiteral("btn_cancel"));
+    QHBoxLayout *buttons =
+        okCancelRow(btn_ok, QStringLiteral("btn_ok"), btn_cancel, QStringLiteral("btn_cancel"));
     connect(btn_ok, &QPushButton::clicked, this, &Tfm_dir::btn_okClick);
     connect(btn_cancel, &QPushButton::clicked, this, &Tfm_dir::btn_cancelClick);
 

@@ -109,8 +109,8 @@ void Tfm_id3::buildWidgets()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     // The track line has no "All": a shared track number is never wanted.
-    const QString labels[] = {QStringLiteral("Title:"), QStringLiteral("Artist:"), QStringLiteral("Album:"),
-                              QStringLiteral("Year:"),  QStringLiteral("Track:"),  QStringLiteral("Genre:"),
+    const QString labels[] = {QStringLiteral("Title:"),  QStringLiteral("Artist:"), QStringLiteral("Album:"),
+                              QStringLiteral("Year:"),   QStringLiteral("Track:"),  QStringLiteral("Genre:"),
                               QStringLiteral("Comment:")};
     QWidget *const fields[] = {edt_tatal, edt_art, edt_alb, edt_year, edt_track, edt_genre, edt_com};
     QPushButton *const allButtons[] = {Button1, Button2, Button3, Button4, nullptr, Button5, Button6};

@@ -18,7 +18,7 @@ constexpr int kHeight = 191;
 
 Tfm_set::Tfm_set(QWidget *parent)
     : SonbrelDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Settings"));
 

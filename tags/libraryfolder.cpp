@@ -17,6 +17,12 @@ QString libraryFolder()
     return QCoreApplication::applicationDirPath();
 }
 
-void setLibraryFolder(const QString &folder) { overrideFolder = folder; }
+void setLibraryFolder(const QString &folder)
+{
+    overrideFolder = folder;
+}
 
-QString libraryPath(const QString &fileName) { return QDir(libraryFolder()).filePath(fileName); }
+QString libraryPath(const QString &fileName)
+{
+    return QDir(libraryFolder()).filePath(fileName);
+}

@@ -102,7 +102,8 @@ qint32 writeExtras(IWMAudioInfo *info, const WmaTagExtras &extras)
 }
 
 // `opened` tells the old entry point's callers whether the library took the file.
-TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras, bool &opened)
+TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras,
+                        bool &opened)
 {
     opened = false;
     if (!WMASdkAvailable())

@@ -47,7 +47,8 @@ struct TagWriteResult {
 
 // Writes the record's fields as WriteWMATag does, then the extras, and stores
 // them in the file; the file is left as it was when that fails.
-TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras = {});
+TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag,
+                                  const WmaTagExtras &extras = {});
 
 // The WM/Picture value: picture type, data length, MIME type and an empty
 // description (both zero-terminated UTF-16LE), then the data.

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang ccache
+  build-essential cmake ninja-build pkg-config clang clang-format ccache
   # libFuzzer and the sanitizer runtimes are only recommended by clang
   libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite: the
-# plain build, the sanitizer build, and the fuzz targets for a bounded time.
+# Installs what is missing, checks the formatting, then builds and runs the
+# whole test suite: the plain build, the sanitizer build, and the fuzz
+# targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
+bash tools/format.sh --check
 
 bash tools/build.sh build -DSONBREL_WERROR=ON
 (cd build && ctest --output-on-failure -LE 'fuzz' -j 2)

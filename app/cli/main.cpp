@@ -31,7 +31,10 @@ namespace {
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
 volatile std::sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
+void onInterrupt(int)
+{
+    interrupted = 1;
+}
 
 void printLine(const QString &line)
 {
@@ -99,7 +102,8 @@ int runInfo(const QStringList &paths, CliMessages &messages)
             object.insert(QStringLiteral("time"), session.list.cell(row, FileListModel::Time));
             object.insert(QStringLiteral("size"), session.list.cell(row, FileListModel::Size));
             object.insert(QStringLiteral("status"), session.list.cell(row, FileListModel::Status));
-            object.insert(QStringLiteral("path"), PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path)));
+            object.insert(QStringLiteral("path"),
+                          PlatformFiles::shownPath(session.list.cell(row, FileListModel::Path)));
             object.insert(QStringLiteral("title"), record.title);
             object.insert(QStringLiteral("artist"), record.artist);
             object.insert(QStringLiteral("year"), record.year);
@@ -127,8 +131,8 @@ int runProfiles()
         printLine(QStringLiteral("%1\t%2\t%3\t%4")
                       .arg(position)
                       .arg(position + 1)
-                      .arg(QString::fromUtf8(profile.text), available ? QStringLiteral("available")
-                                                                      : QStringLiteral("not available")));
+                      .arg(QString::fromUtf8(profile.text),
+                           available ? QStringLiteral("available") : QStringLiteral("not available")));
         ++position;
     }
     return Success;
@@ -136,7 +140,7 @@ int runProfiles()
 
 int runConvert(const QStringList &inputs, const QString &output, const QString &format, int jobs)
 {
-    const ProfileFile settings(ProfileFile::defaultPath());  // read, never written
+    const ProfileFile settings(ProfileFile::defaultPath()); // read, never written
     AppSettings held = readStartupSettings(settings);
     if (!output.isEmpty())
         held.outputFolder = output;
@@ -149,7 +153,8 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         bool ok = false;
         const int position = format.toInt(&ok);
         if (!ok || position < 0 || position >= kWmaProfileCount) {
-            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n", kWmaProfileCount - 1);
+            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n",
+                         kWmaProfileCount - 1);
             return UsageError;
         }
         run.setProfileOverride(position + 1);
@@ -220,13 +225,14 @@ int main(int argc, char **argv)
         "  convert FILE|FOLDER...  convert to WMA as the main window does"));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption outputOption(QStringLiteral("output"), QStringLiteral("Output folder (convert)."),
-                                          QStringLiteral("DIR"));
+    const QCommandLineOption outputOption(QStringLiteral("output"),
+                                          QStringLiteral("Output folder (convert)."), QStringLiteral("DIR"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Profile position 0-46 (convert)."), QStringLiteral("POSITION"));
-    const QCommandLineOption jobsOption(QStringLiteral("jobs"),
-                                        QStringLiteral("Files converted at once (convert); default: one per CPU."),
-                                        QStringLiteral("N"));
+                                          QStringLiteral("Profile position 0-46 (convert)."),
+                                          QStringLiteral("POSITION"));
+    const QCommandLineOption jobsOption(
+        QStringLiteral("jobs"), QStringLiteral("Files converted at once (convert); default: one per CPU."),
+        QStringLiteral("N"));
     parser.addOption(outputOption);
     parser.addOption(formatOption);
     parser.addOption(jobsOption);

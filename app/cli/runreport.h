@@ -31,5 +31,5 @@ private:
     bool m_drawn = false;
     QString m_label;
     int m_finished = 0;
-    QHash<int, double> m_running;  // rows in progress: the part done
+    QHash<int, double> m_running; // rows in progress: the part done
 };

@@ -13,7 +13,10 @@ const QString kWma = QStringLiteral("wma");
 const QString kWmaFormat = QStringLiteral("format");
 } // namespace
 
-QString defaultOutputFolder() { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); }
+QString defaultOutputFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+}
 
 AppSettings readStartupSettings(const ProfileFile &settings)
 {

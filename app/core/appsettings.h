@@ -8,14 +8,14 @@ class ProfileFile;
 
 // The settings the main window holds from start-up to close.
 struct AppSettings {
-    QString folderLabel;   // what the folder label shows at start
+    QString folderLabel; // what the folder label shows at start
     QString outputFolder;
-    int outputType = 2;    // WMA, the only kind produced
+    int outputType = 2; // WMA, the only kind produced
     int norVol = 98;
     bool fadeIn = false;
     bool fadeOut = false;
-    int fadeInTime = 5;    // seconds
-    int fadeOutTime = 5;   // seconds
+    int fadeInTime = 5;  // seconds
+    int fadeOutTime = 5; // seconds
 };
 
 // The default output folder: the user's music folder.

@@ -33,7 +33,7 @@ bool isGuarded(Command command)
 {
     switch (command) {
     case Command::None:
-    case Command::Converter:  // the run ignores a second start itself
+    case Command::Converter: // the run ignores a second start itself
     case Command::Help:
     case Command::Stop:
         return false;

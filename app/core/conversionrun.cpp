@@ -54,9 +54,15 @@ ConversionRun::ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFil
     addJob(reader, writer);
 }
 
-ConversionRun::~ConversionRun() { qDeleteAll(m_jobs); }
+ConversionRun::~ConversionRun()
+{
+    qDeleteAll(m_jobs);
+}
 
-void ConversionRun::addJob(TAudioFile2 &reader, TAudioFile2 &writer) { m_jobs << new Job(reader, writer); }
+void ConversionRun::addJob(TAudioFile2 &reader, TAudioFile2 &writer)
+{
+    m_jobs << new Job(reader, writer);
+}
 
 void ConversionRun::pump() const
 {
@@ -130,7 +136,7 @@ void ConversionRun::finishRow(int row, const RowResult &result)
         m_list.setRowState(row, RowState::Failed);
         break;
     case RowResult::Skipped:
-        break;  // the row keeps the state it had
+        break; // the row keeps the state it had
     }
     notify([&](RunObserver &o) { o.rowFinished(row, result); });
     if (result.kind == RowResult::Skipped)
@@ -197,9 +203,9 @@ void ConversionRun::convertInJobs(const QString &folder)
         job->converter = std::make_unique<RowConverter>(job->reader, job->writer, m_held, tagWriter);
 
     const int rows = m_list.count();
-    int next = 0;      // the next row to start
-    int reported = 0;  // rows before this one have been reported
-    QMap<int, RowResult> results;  // finished, waiting for the rows before them
+    int next = 0;                 // the next row to start
+    int reported = 0;             // rows before this one have been reported
+    QMap<int, RowResult> results; // finished, waiting for the rows before them
     QString failure;
     const auto report = [&](bool all) {
         while (reported < rows && (results.contains(reported) || (all && reported >= next))) {

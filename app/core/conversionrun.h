@@ -27,7 +27,7 @@ class TAudioFile2;
 class ConversionRun {
 public:
     using Pump = std::function<void()>;
-    using TagWriter = RowConverter::TagWriter;  // returns why it failed, or empty
+    using TagWriter = RowConverter::TagWriter; // returns why it failed, or empty
 
     ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
     ~ConversionRun();
@@ -68,11 +68,11 @@ private:
 
     FileListModel &m_list;
     AppSettings &m_held;
-    QList<Job *> m_jobs;  // the first is the window's own pair
+    QList<Job *> m_jobs; // the first is the window's own pair
     const ProfileFile *m_settings = nullptr;
     Pump m_pump;
     TagWriter m_tagWriter;
-    std::mutex m_tagMutex;  // the tag library is not known to take two writers at once
+    std::mutex m_tagMutex; // the tag library is not known to take two writers at once
     QList<RunObserver *> m_observers;
     std::atomic<bool> m_active = false;
     int m_profileOverride = 0;

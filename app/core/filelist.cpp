@@ -92,7 +92,8 @@ bool FileList::AddOneFile(const QString &givenPath)
     }
 
     m_list.setCell(row, FileListModel::Frequency, QString::number(sampleRate) + QStringLiteral(" Hz"));
-    m_list.setCell(row, FileListModel::Channels, channels == 1 ? QStringLiteral(" Mono ") : QStringLiteral(" Stereo "));
+    m_list.setCell(row, FileListModel::Channels,
+                   channels == 1 ? QStringLiteral(" Mono ") : QStringLiteral(" Stereo "));
     m_list.setCell(row, FileListModel::Time, FormatDuration(duration));
     m_list.record(row).duration = duration;
     m_reader.Close();
@@ -151,4 +152,7 @@ void FileList::DeleteRows(QList<int> rows)
     }
 }
 
-void FileList::ClearList() { m_list.clear(); }
+void FileList::ClearList()
+{
+    m_list.clear();
+}

@@ -30,7 +30,10 @@ void FileListModel::clear()
     endResetModel();
 }
 
-QString FileListModel::caption(int row) const { return m_rows.value(row).caption; }
+QString FileListModel::caption(int row) const
+{
+    return m_rows.value(row).caption;
+}
 
 void FileListModel::setCaption(int row, const QString &caption)
 {
@@ -89,8 +92,14 @@ QString FileListModel::rowStateText(RowState state)
     return {};
 }
 
-AudioFileinfo &FileListModel::record(int row) { return m_records[row]; }
-const AudioFileinfo &FileListModel::record(int row) const { return m_records[row]; }
+AudioFileinfo &FileListModel::record(int row)
+{
+    return m_records[row];
+}
+const AudioFileinfo &FileListModel::record(int row) const
+{
+    return m_records[row];
+}
 
 void FileListModel::setFileTagTable(const FileTagTable &table)
 {
@@ -110,12 +119,18 @@ void FileListModel::UpdateTitleColumnWidth()
 QStringList FileListModel::columnCaptions()
 {
     return {QStringLiteral("File Title"), QStringLiteral("Frequency"), QStringLiteral("Channels"),
-            QStringLiteral("Time"), QStringLiteral("Size"), QStringLiteral("Status")};
+            QStringLiteral("Time"),       QStringLiteral("Size"),      QStringLiteral("Status")};
 }
 
-QList<int> FileListModel::columnWidths() { return {120, 70, 60, 60, 60, 70}; }
+QList<int> FileListModel::columnWidths()
+{
+    return {120, 70, 60, 60, 60, 70};
+}
 
-int FileListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+int FileListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
 
 int FileListModel::columnCount(const QModelIndex &parent) const
 {

@@ -49,7 +49,7 @@ public:
     void UpdateTitleColumnWidth();
 
     static QStringList columnCaptions();
-    static QList<int> columnWidths();  // the title column's width at 10 rows or fewer
+    static QList<int> columnWidths(); // the title column's width at 10 rows or fewer
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;

@@ -55,16 +55,19 @@ namespace {
 bool isUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);  // decoding is lazy until converted
+    const QString text = decoder.decode(bytes); // decoding is lazy until converted
     return !decoder.hasError();
 }
 
-QString reasonOf(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString reasonOf(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 struct Aliases {
     QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/sonbrel-names-XXXXXX")};
     QHash<QByteArray, QString> byTarget;
-    QHash<QString, QString> shown;  // alias -> readable original
+    QHash<QString, QString> shown; // alias -> readable original
     int count = 0;
 };
 
@@ -115,7 +118,8 @@ std::vector<RawEntry> rawEntries(const QByteArray &folder)
         if (name == "." || name == "..")
             continue;
         struct stat status {};
-        const bool regular = ::stat((folder + '/' + name).constData(), &status) == 0 && S_ISREG(status.st_mode);
+        const bool regular =
+            ::stat((folder + '/' + name).constData(), &status) == 0 && S_ISREG(status.st_mode);
         entries.push_back({name, regular});
     }
     return entries;
@@ -140,12 +144,14 @@ QList<FolderFile> folderFiles(const QString &folder)
 QString findOnDisk(const QString &path, QString *reason)
 {
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0 || !path.contains(QChar::ReplacementCharacter))
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0 ||
+        !path.contains(QChar::ReplacementCharacter))
         return path;
     // Walk down from the root; a part that is not there as written is
     // looked for among the names that read like it.
     QByteArray raw;
-    for (const QString &part : QDir::cleanPath(QDir(path).absolutePath()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    for (const QString &part :
+         QDir::cleanPath(QDir(path).absolutePath()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         const QByteArray written = raw + '/' + QFile::encodeName(part);
         if (::lstat(written.constData(), &status) == 0) {
             raw = written;
@@ -157,8 +163,9 @@ QString findOnDisk(const QString &path, QString *reason)
                 matches << entry.name;
         }
         if (matches.size() != 1) {
-            *reason = matches.isEmpty() ? reasonOf(ENOENT)
-                                        : QStringLiteral("%1 files have names that read like this one").arg(matches.size());
+            *reason = matches.isEmpty()
+                          ? reasonOf(ENOENT)
+                          : QStringLiteral("%1 files have names that read like this one").arg(matches.size());
             return {};
         }
         raw += '/' + matches.first();
@@ -166,6 +173,9 @@ QString findOnDisk(const QString &path, QString *reason)
     return openablePath(raw, reason);
 }
 
-QString shownPath(const QString &path) { return aliases().shown.value(path, path); }
+QString shownPath(const QString &path)
+{
+    return aliases().shown.value(path, path);
+}
 
 } // namespace PlatformFiles

@@ -21,7 +21,7 @@ RenameResult renameWithoutReplacing(const QString &from, const QString &to, QStr
 struct FolderFile {
     QString name;
     QString path;
-    QString problem;  // why no path could be made; path is then empty
+    QString problem; // why no path could be made; path is then empty
 };
 // The regular files of `folder`, hidden ones included, not its subfolders.
 QList<FolderFile> folderFiles(const QString &folder);

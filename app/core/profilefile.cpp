@@ -102,7 +102,7 @@ bool parseProfileInteger(const QString &text, int *value)
             return false;
         const uint parsed = digits.toUInt(&ok, 16);
         if (ok)
-            *value = static_cast<int>(parsed);  // 0xFFFFFFFF reads as -1: 32-bit wrap
+            *value = static_cast<int>(parsed); // 0xFFFFFFFF reads as -1: 32-bit wrap
         return ok;
     }
     const int parsed = t.toInt(&ok, 10);
@@ -137,13 +137,13 @@ void ProfileFile::WriteString(const QString &section, const QString &key, const 
         stored = QLatin1Char('"') + value + QLatin1Char('"');
     const QString entry = key + QLatin1Char('=') + stored;
 
-    qsizetype sectionStart = -1;  // line index of the section header
-    qsizetype insertAt = -1;      // after the section's last non-blank line
+    qsizetype sectionStart = -1; // line index of the section header
+    qsizetype insertAt = -1;     // after the section's last non-blank line
     bool written = false;
     for (qsizetype i = 0; i < lines.size() && !written; ++i) {
         if (isSectionLine(lines[i])) {
             if (sectionStart >= 0)
-                break;  // left our section without finding the key
+                break; // left our section without finding the key
             if (sectionName(lines[i]).compare(section, Qt::CaseInsensitive) == 0) {
                 sectionStart = i;
                 insertAt = i + 1;

@@ -15,7 +15,7 @@ namespace {
 bool pathTaken(const QString &path)
 {
     const QFileInfo info(path);
-    return info.exists() || info.isSymLink();  // a dangling link still takes the name
+    return info.exists() || info.isSymLink(); // a dangling link still takes the name
 }
 
 // Fade times come from a hand-editable file: a huge one wraps in 32 bits
@@ -27,7 +27,8 @@ int secondsToMs(int seconds)
 
 } // namespace
 
-RowConverter::RowConverter(TAudioFile2 &reader, TAudioFile2 &writer, const AppSettings &held, TagWriter tagWriter)
+RowConverter::RowConverter(TAudioFile2 &reader, TAudioFile2 &writer, const AppSettings &held,
+                           TagWriter tagWriter)
     : m_reader(reader), m_writer(writer), m_held(held), m_tagWriter(std::move(tagWriter))
 {
 }
@@ -41,12 +42,14 @@ bool RowConverter::taken(const QString &path) const
 
 QString RowConverter::allTaken() const
 {
-    return outputFileName(m_row.caption, m_row.source) + QStringLiteral(" and its numbered names already exist.");
+    return outputFileName(m_row.caption, m_row.source) +
+           QStringLiteral(" and its numbered names already exist.");
 }
 
 QString RowConverter::nextFreeName()
 {
-    return chooseOutputPath(m_folder, m_row.caption, m_row.source, [this](const QString &p) { return taken(p); });
+    return chooseOutputPath(m_folder, m_row.caption, m_row.source,
+                            [this](const QString &p) { return taken(p); });
 }
 
 std::optional<RowResult> RowConverter::start(const Row &row, const QString &folder)
@@ -113,7 +116,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
             readSize = MulDiv(secondsToMs(m_held.fadeInTime), sampleCount, durationMs);
         if (m_held.fadeOut && sampleCount - framesDone <= endWindow)
             readSize = sampleCount - framesDone;
-        if (readSize < 1)  // a fade time of 0, negative or wrapped would read nothing
+        if (readSize < 1) // a fade time of 0, negative or wrapped would read nothing
             readSize = kReadFrames;
 
         std::vector<float> samples = m_reader.ReadSamples(readSize);
@@ -127,7 +130,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
         framesDone += channels > 0 ? (upper + 1) / channels : 0;
         progress(framesDone, sampleCount);
         m_writer.WriteSamples(samples);
-        samples = {};  // at most one array held at a time
+        samples = {}; // at most one array held at a time
         // Every counted frame belongs in the output, however few are left.
         if (framesDone >= sampleCount)
             break;
@@ -145,8 +148,9 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
     RowResult result{stopped ? RowResult::Stopped : RowResult::Converted, {}, output};
     if (!tagProblem.isEmpty()) {
         // The audio is sound, so it stays; the user hears what is missing.
-        result.message = QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
-                             .arg(output, tagProblem);
+        result.message =
+            QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
+                .arg(output, tagProblem);
     }
     return result;
 }

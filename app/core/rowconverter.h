@@ -24,7 +24,7 @@ public:
         AudioFileinfo record;
     };
     using TagWriter = std::function<QString(const QString &outputPath, const AudioFileinfo &record)>;
-    using KeepGoing = std::function<bool()>;  // asked before every read
+    using KeepGoing = std::function<bool()>; // asked before every read
     using Progress = std::function<void(int done, int total)>;
 
     RowConverter(TAudioFile2 &reader, TAudioFile2 &writer, const AppSettings &held, TagWriter tagWriter);
@@ -53,7 +53,7 @@ private:
     TagWriter m_tagWriter;
     Row m_row;
     QString m_folder;
-    QString m_output;   // the final name chosen
-    QString m_partial;  // an output of this row that is not complete yet
-    QSet<QString> m_refused;  // found taken at creation time
+    QString m_output;        // the final name chosen
+    QString m_partial;       // an output of this row that is not complete yet
+    QSet<QString> m_refused; // found taken at creation time
 };

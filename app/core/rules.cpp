@@ -39,7 +39,7 @@ QString FormatSizeMB(qint64 bytes, const QLocale &locale)
     int integerDigits = 0;
     if (mb >= 1.0)
         integerDigits = static_cast<int>(std::floor(std::log10(mb))) + 1;
-    const int decimals = std::min(2, 5 - integerDigits);  // may go negative for huge sizes
+    const int decimals = std::min(2, 5 - integerDigits); // may go negative for huge sizes
     const double scale = std::pow(10.0, decimals);
     const double rounded = std::floor(mb * scale + 0.5) / scale;
     QString text = QString::number(rounded, 'f', 2);
@@ -67,13 +67,13 @@ QString replaceExtension(const QString &name, const QString &extension)
 
 namespace {
 
-constexpr int kMaxNameBytes = 200;  // well under the 255-byte limit of common file systems
+constexpr int kMaxNameBytes = 200; // well under the 255-byte limit of common file systems
 
 QString safeName(const QString &caption)
 {
     QString name;
     for (const QChar ch : CleanTitle(caption)) {
-        if (ch.unicode() >= 32)  // control characters have no place in a file name
+        if (ch.unicode() >= 32) // control characters have no place in a file name
             name += ch;
     }
     // A leading dot hides the file, and the numbered names would all be the same.

@@ -7,7 +7,6 @@
 
 #include <functional>
 
-
 // The multiply-divide every scaling of the conversion run uses: a * b / c
 // with a 64-bit intermediate, rounded half away from zero; -1 when c is 0
 // or the result does not fit in 32 bits.

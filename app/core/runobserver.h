@@ -12,7 +12,7 @@ struct RowResult {
     // Failed and Skipped: why. Converted: what is missing although the audio
     // is sound (the tags could not be written); empty when nothing is.
     QString message;
-    QString output;  // the file written (Converted, Stopped)
+    QString output; // the file written (Converted, Stopped)
 
     bool clean() const { return kind == Converted && message.isEmpty(); }
 };
@@ -26,8 +26,17 @@ public:
     virtual ~RunObserver() = default;
     virtual void rowStarted(int row) { Q_UNUSED(row); }
     // `done` of `total` frames; total may be 0 for a source that reports no length.
-    virtual void rowProgress(int row, int done, int total) { Q_UNUSED(row); Q_UNUSED(done); Q_UNUSED(total); }
-    virtual void rowFinished(int row, const RowResult &result) { Q_UNUSED(row); Q_UNUSED(result); }
+    virtual void rowProgress(int row, int done, int total)
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(done);
+        Q_UNUSED(total);
+    }
+    virtual void rowFinished(int row, const RowResult &result)
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(result);
+    }
     virtual void runFinished() {}
 };
 

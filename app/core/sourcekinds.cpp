@@ -17,7 +17,8 @@ const QList<SourceKind> &sourceKinds()
         {QStringLiteral(".m4a"), QStringLiteral("M4A Files"), TagReader::TagLib, QStringLiteral("mp4")},
         {QStringLiteral(".aif"), QStringLiteral("AIFF Files"), TagReader::TagLib, QStringLiteral("aiff")},
         {QStringLiteral(".aiff"), QStringLiteral("AIFF Files"), TagReader::TagLib, QStringLiteral("aiff")},
-        {QStringLiteral(".wv"), QStringLiteral("WavPack Files"), TagReader::TagLib, QStringLiteral("wavpack")},
+        {QStringLiteral(".wv"), QStringLiteral("WavPack Files"), TagReader::TagLib,
+         QStringLiteral("wavpack")},
         {QStringLiteral(".vox"), QString(), TagReader::None},
     };
     return kinds;

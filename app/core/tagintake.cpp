@@ -36,22 +36,38 @@ bool readTags(const QString &path, IntakeValues &values)
     case TagReader::Wma: {
         WMATagInfo tag{}; // every field empty: nothing of an earlier file remains
         ReadWMATag(path, tag);
-        values = {wmaTagText(tag.Title), wmaTagText(tag.Artist), wmaTagText(tag.Album), wmaTagText(tag.Comment),
-                  wmaTagText(tag.Genre), {}, tag.TrackNumber, 0, {}};
+        values = {wmaTagText(tag.Title),
+                  wmaTagText(tag.Artist),
+                  wmaTagText(tag.Album),
+                  wmaTagText(tag.Comment),
+                  wmaTagText(tag.Genre),
+                  {},
+                  tag.TrackNumber,
+                  0,
+                  {}};
         takeDiscAndCover(path, values);
         return true;
     }
     case TagReader::Ogg: {
         OGGTag tag;
         ReadOggComments(path, tag);
-        values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, {}, leadingNumber(tag.TrackNumber), 0, {}};
+        values = {
+            tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, {}, leadingNumber(tag.TrackNumber),
+            0,         {}};
         takeDiscAndCover(path, values);
         return true;
     }
     case TagReader::Id3: {
         const bool trailer = ReadID3(path) == ID3TagKind::V1;
-        values = {ID3Tag.Title, ID3Tag.Artist, ID3Tag.Album, ID3Tag.Comment, ID3Tag.Genre,
-                  trailer ? ID3Tag.Year : QString(), leadingNumber(ID3Tag.Track), 0, {}};
+        values = {ID3Tag.Title,
+                  ID3Tag.Artist,
+                  ID3Tag.Album,
+                  ID3Tag.Comment,
+                  ID3Tag.Genre,
+                  trailer ? ID3Tag.Year : QString(),
+                  leadingNumber(ID3Tag.Track),
+                  0,
+                  {}};
         values.disc = leadingNumber(ID3Tag.Disc);
         values.cover = sharedCover(ID3Tag.Cover);
         return true;
@@ -59,8 +75,8 @@ bool readTags(const QString &path, IntakeValues &values)
     case TagReader::TagLib: {
         TagLibTag tag;
         ReadTagLibTag(path, tag);
-        values = {tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, tag.Year, tag.TrackNumber, tag.DiscNumber,
-                  tag.Cover};
+        values = {tag.Title, tag.Artist,      tag.Album,      tag.Comment, tag.Genre,
+                  tag.Year,  tag.TrackNumber, tag.DiscNumber, tag.Cover};
         return true;
     }
     case TagReader::None:
@@ -94,7 +110,7 @@ void TagIntake(const QString &path, FileListModel &list, int row)
 QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
 {
     // Every output is WMA; its name does not say so while it is still partial.
-    WMATagInfo tag{};  // the comment is never carried
+    WMATagInfo tag{}; // the comment is never carried
     setWmaTagText(tag.Title, record.title);
     setWmaTagText(tag.Artist, record.artist);
     setWmaTagText(tag.Album, record.album);

@@ -26,7 +26,7 @@ void SkinProgress::runFinished()
 
 void SkinProgress::ShowProgress(int value)
 {
-    value = std::min(value, 10000);  // there is no lower clamp: -1 draws an empty bar
+    value = std::min(value, 10000); // there is no lower clamp: -1 draws an empty bar
     if (m_bar) {
         SkinRect rect = m_barOrigin;
         rect.right = rect.left + MulDiv(value, kFullWidth, 10000);

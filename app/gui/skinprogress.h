@@ -27,5 +27,5 @@ private:
     ISkinFrame *m_bar = nullptr;
     ISkinText *m_percentText = nullptr;
     ISkinFrame *m_percentFrame = nullptr;
-    SkinRect m_barOrigin;  // as the skin drew it
+    SkinRect m_barOrigin; // as the skin drew it
 };

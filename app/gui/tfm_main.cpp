@@ -49,8 +49,11 @@ std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
 }
 
 // The widest text each column shows in practice, by column.
-const QStringList kWidestCells{QString(), QStringLiteral("192000 Hz"), QStringLiteral(" Stereo "),
-                               QStringLiteral("99:59:59"), QStringLiteral("9999.99MB"),
+const QStringList kWidestCells{QString(),
+                               QStringLiteral("192000 Hz"),
+                               QStringLiteral(" Stereo "),
+                               QStringLiteral("99:59:59"),
+                               QStringLiteral("9999.99MB"),
                                FileListModel::rowStateText(RowState::Converting)};
 
 // The desktop's font, made smaller only as far as the fixed column widths
@@ -75,8 +78,9 @@ QFont listFont(const QTableView *view, const QList<int> &widths)
 } // namespace
 
 Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFile2> writer, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       m_reader(makeInstance(std::move(reader))), m_writer(makeInstance(std::move(writer))),
       m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held)
 {
@@ -132,7 +136,8 @@ void Tfm_main::setUpFileListView()
     lv->horizontalHeader()->setStretchLastSection(false);
     for (int column = 0; column < widths.size(); ++column)
         lv->setColumnWidth(column, widths[column]);
-    connect(&m_model, &FileListModel::titleColumnWidthChanged, lv, [this](int width) { lv->setColumnWidth(0, width); });
+    connect(&m_model, &FileListModel::titleColumnWidthChanged, lv,
+            [this](int width) { lv->setColumnWidth(0, width); });
     lv->setAccessibleName(QStringLiteral("Files to convert"));
 }
 
@@ -276,7 +281,8 @@ void Tfm_main::runCommand(Command command)
         m_run.ConvertAll();
         break;
     case Command::Help:
-        openUrl(QUrl::fromLocalFile(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
+        openUrl(QUrl::fromLocalFile(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
         break;
     case Command::Stop:
         m_run.Stop();
@@ -320,7 +326,10 @@ void Tfm_main::DeleteSelected()
     m_files.DeleteRows(rows);
 }
 
-void Tfm_main::ClearList() { m_files.ClearList(); }
+void Tfm_main::ClearList()
+{
+    m_files.ClearList();
+}
 
 void Tfm_main::AddPaths(const QStringList &paths)
 {

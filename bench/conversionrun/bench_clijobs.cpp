@@ -56,7 +56,8 @@ Measure run(const QList<QStringList> &commands, int parallel)
 
 Measure median(std::vector<Measure> runs)
 {
-    std::sort(runs.begin(), runs.end(), [](const Measure &a, const Measure &b) { return a.seconds < b.seconds; });
+    std::sort(runs.begin(), runs.end(),
+              [](const Measure &a, const Measure &b) { return a.seconds < b.seconds; });
     Measure middle = runs[runs.size() / 2];
     for (const Measure &m : runs)
         middle.peakMiB = std::max(middle.peakMiB, m.peakMiB);
@@ -97,7 +98,16 @@ int main(int argc, char **argv)
         QList<QStringList> ffmpeg;
         QDir().mkpath(out + "ffmpeg");
         for (int i = 0; i < sources.size(); ++i)
-            ffmpeg << QStringList{"ffmpeg", "-v", "error", "-y", "-i", sources[i], "-c:a", "wmav2", "-b:a", "128k",
+            ffmpeg << QStringList{"ffmpeg",
+                                  "-v",
+                                  "error",
+                                  "-y",
+                                  "-i",
+                                  sources[i],
+                                  "-c:a",
+                                  "wmav2",
+                                  "-b:a",
+                                  "128k",
                                   out + QStringLiteral("ffmpeg/%1.wma").arg(i)};
         ffmpegOne.push_back(run(ffmpeg, 1));
         oneJob.push_back(cliRun("one", {"--jobs", "1"}));
@@ -108,8 +118,8 @@ int main(int argc, char **argv)
     }
 
     const Measure a = median(jobs), b = median(oneJob), c = median(ffmpegOne), d = median(ffmpegTwo);
-    std::printf("sources:                 %d x %d s MP3 -> WMA 128 kbps 44.1 kHz, %d rounds, medians\n", count,
-                seconds, rounds);
+    std::printf("sources:                 %d x %d s MP3 -> WMA 128 kbps 44.1 kHz, %d rounds, medians\n",
+                count, seconds, rounds);
     std::printf("sonbrel-cli (%d jobs):    %.2f s, peak %.1f MiB\n", QThread::idealThreadCount(), a.seconds,
                 a.peakMiB);
     std::printf("sonbrel-cli --jobs 1:    %.2f s, peak %.1f MiB\n", b.seconds, b.peakMiB);

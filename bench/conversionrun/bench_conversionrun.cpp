@@ -25,14 +25,16 @@ int main(int argc, char **argv)
     for (const QString &kind : kinds) {
         QStringList extra;
         if (kind == "ogg")
-            extra << "-c:a" << "libvorbis";
+            extra << "-c:a"
+                  << "libvorbis";
         if (!bench::makeTone(dir.filePath("src/tone." + kind), seconds, extra))
             return 1;
     }
     QStringList sources;
     for (int i = 0; i < count; ++i) {
         const QString kind = kinds[i % kinds.size()];
-        const QString path = dir.filePath(QStringLiteral("src/%1.%2").arg(i, 2, 10, QLatin1Char('0')).arg(kind));
+        const QString path =
+            dir.filePath(QStringLiteral("src/%1.%2").arg(i, 2, 10, QLatin1Char('0')).arg(kind));
         QFile::copy(dir.filePath("src/tone." + kind), path);
         sources << path;
     }
@@ -65,13 +67,15 @@ int main(int argc, char **argv)
     QDir().mkpath(dir.filePath("ffmpeg"));
     timer.restart();
     for (int i = 0; i < sources.size(); ++i)
-        bench::runTool("ffmpeg", {"-v", "error", "-y", "-i", sources[i], "-c:a", "wmav2", "-b:a", "32k", "-ar",
-                                  "32000", "-ac", "2", dir.filePath(QStringLiteral("ffmpeg/%1.wma").arg(i))});
+        bench::runTool("ffmpeg",
+                       {"-v", "error", "-y", "-i", sources[i], "-c:a", "wmav2", "-b:a", "32k", "-ar", "32000",
+                        "-ac", "2", dir.filePath(QStringLiteral("ffmpeg/%1.wma").arg(i))});
     const double theirs = timer.nsecsElapsed() / 1e9;
 
     std::printf("sources:              %d x %d s (mp3, wav, ogg)\n", count, seconds);
     std::printf("ConvertAll:           %.2f s, peak %.1f MiB\n", ours, oursPeak);
-    std::printf("ffmpeg one by one:    %.2f s, peak %.1f MiB (largest child)\n", theirs, bench::peakMiB(RUSAGE_CHILDREN));
+    std::printf("ffmpeg one by one:    %.2f s, peak %.1f MiB (largest child)\n", theirs,
+                bench::peakMiB(RUSAGE_CHILDREN));
     std::printf("time ratio ours/ffmpeg: %.3f\n", ours / theirs);
     return 0;
 }

@@ -20,7 +20,9 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     const QString first = dir.filePath("0000.mp3");
-    if (!bench::makeTone(first, 2, {"-metadata", "title=Bench tone", "-metadata", "artist=Sonbrel", "-id3v2_version", "3"}))
+    if (!bench::makeTone(
+            first, 2,
+            {"-metadata", "title=Bench tone", "-metadata", "artist=Sonbrel", "-id3v2_version", "3"}))
         return 1;
     for (int i = 1; i < files; ++i)
         QFile::copy(first, dir.filePath(QStringLiteral("%1.mp3").arg(i, 4, 10, QLatin1Char('0'))));
@@ -46,7 +48,8 @@ int main(int argc, char **argv)
     const double theirs = timer.nsecsElapsed() / 1e6;
 
     std::printf("files added:          %d\n", files);
-    std::printf("sonbrel, per file:    %.2f ms (total %.0f ms, peak %.1f MiB)\n", ours / files, ours, bench::peakMiB());
+    std::printf("sonbrel, per file:    %.2f ms (total %.0f ms, peak %.1f MiB)\n", ours / files, ours,
+                bench::peakMiB());
     std::printf("ffprobe, per file:    %.2f ms (over %d files)\n", theirs / probed, probed);
     std::printf("ratio ffprobe/ours:   %.1f\n", (theirs / probed) / (ours / files));
     return 0;

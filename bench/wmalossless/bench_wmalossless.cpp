@@ -39,7 +39,8 @@ double childCpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 qint16 clip16(double v)
@@ -121,8 +122,9 @@ double runFlac(const QString &level, const QString &raw, const QString &out)
 {
     QProcess flac;
     const double start = childCpuSeconds();
-    flac.start(QStringLiteral("flac"), {level, "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
-                                        "--channels=2", "--bps=16", "--sample-rate=44100", "-o", out, raw});
+    flac.start(QStringLiteral("flac"),
+               {level, "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed", "--channels=2",
+                "--bps=16", "--sample-rate=44100", "-o", out, raw});
     flac.waitForFinished(600000);
     return childCpuSeconds() - start;
 }
@@ -146,7 +148,8 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         return;
     }
     const QString base = dir.filePath(QString::fromUtf8(row.name));
-    const QString raw = base + ".raw", asf = base + ".wma", flac5 = base + "-5.flac", flac8 = base + "-8.flac";
+    const QString raw = base + ".raw", asf = base + ".wma", flac5 = base + "-5.flac",
+                  flac8 = base + "-8.flac";
     const QByteArray input(reinterpret_cast<const char *>(row.pcm.constData()), row.pcm.size() * 2);
     QFile rawFile(raw);
     if (!rawFile.open(QIODevice::WriteOnly) || rawFile.write(input) != input.size())
@@ -171,8 +174,10 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
     const int warnings = int(ffmpeg.readAllStandardError().count('\n'));
 
     const double seconds = double(frames) / Rate;
-    const qint64 size = QFileInfo(asf).size(), size5 = QFileInfo(flac5).size(), size8 = QFileInfo(flac8).size();
-    const double vs5 = double(size) / std::max<qint64>(size5, 1), vs8 = double(size) / std::max<qint64>(size8, 1);
+    const qint64 size = QFileInfo(asf).size(), size5 = QFileInfo(flac5).size(),
+                 size8 = QFileInfo(flac8).size();
+    const double vs5 = double(size) / std::max<qint64>(size5, 1),
+                 vs8 = double(size) / std::max<qint64>(size8, 1);
     const double timeOurs = median(ours), timeFlac = median(peer);
     std::printf("%-20s %5.1f s raw %9lld  ours %9lld  flac-5 %9lld (x%.3f)  flac-8 %9lld (x%.3f)  "
                 "speed %5.0fx rt vs flac-5 %5.0fx rt (time x%.2f)  %s, %d ffmpeg warnings\n",

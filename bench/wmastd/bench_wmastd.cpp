@@ -52,8 +52,9 @@ bool readAudio(const QString &path, int rate, int channels, Audio &out, double s
         args << "-ss" << QString::number(start);
     if (seconds > 0)
         args << "-t" << QString::number(seconds);
-    args << "-i" << path << "-f" << "f32le" << "-ar" << QString::number(rate) << "-ac" << QString::number(channels)
-         << "-";
+    args << "-i" << path << "-f"
+         << "f32le"
+         << "-ar" << QString::number(rate) << "-ac" << QString::number(channels) << "-";
     const QByteArray raw = runCapture("ffmpeg", args);
     out.rate = rate;
     out.channels = channels;
@@ -69,9 +70,9 @@ bool writeWav(const QString &path, const Audio &a)
         return false;
     raw.write(reinterpret_cast<const char *>(a.samples.data()), qint64(a.samples.size() * sizeof(float)));
     raw.close();
-    const bool ok = bench::runTool("ffmpeg", {"-v", "error", "-y", "-f", "f32le", "-ar", QString::number(a.rate),
-                                              "-ac", QString::number(a.channels), "-i", raw.fileName(), "-c:a",
-                                              "pcm_f32le", path});
+    const bool ok = bench::runTool("ffmpeg", {"-v", "error", "-y", "-f", "f32le", "-ar",
+                                              QString::number(a.rate), "-ac", QString::number(a.channels),
+                                              "-i", raw.fileName(), "-c:a", "pcm_f32le", path});
     QFile::remove(raw.fileName());
     return ok;
 }
@@ -118,7 +119,8 @@ Quality judge(const QString &reference, const QString &encoded, double seconds)
     const QString decoded = encoded + ".wav";
     if (!bench::runTool("ffmpeg", {"-v", "error", "-y", "-i", encoded, "-c:a", "pcm_f32le", decoded}))
         return q;
-    const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
+    const QJsonObject o =
+        QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
     q.nmr = o.value("nmr_total_db").toDouble(NAN);
     q.bandwidth = o.value("bandwidth_decoded_hz").toDouble(NAN);
     q.lag = o.value("lag_samples").toInt();
@@ -134,16 +136,25 @@ QString gstreamerCheck(const QString &reference, const QString &encoded, int rat
     QString result;
     for (const bool byStamps : {true, false}) {
         const QString decoded = encoded + ".gst.wav";
-        QStringList pipeline{"-q", "filesrc", "location=" + encoded, "!", "decodebin", "!", "audioconvert", "!"};
+        QStringList pipeline{"-q",        "filesrc", "location=" + encoded, "!",
+                             "decodebin", "!",       "audioconvert",        "!"};
         if (byStamps)
-            pipeline << "audiorate" << "!";
-        pipeline << QStringLiteral("audio/x-raw,format=F32LE,layout=interleaved,rate=%1,channels=%2").arg(rate).arg(channels)
-                 << "!" << "wavenc" << "!" << "filesink" << "location=" + decoded;
+            pipeline << "audiorate"
+                     << "!";
+        pipeline << QStringLiteral("audio/x-raw,format=F32LE,layout=interleaved,rate=%1,channels=%2")
+                        .arg(rate)
+                        .arg(channels)
+                 << "!"
+                 << "wavenc"
+                 << "!"
+                 << "filesink"
+                 << "location=" + decoded;
         if (!bench::runTool("gst-launch-1.0", pipeline))
             return "fails";
         Audio a;
         readAudio(decoded, rate, channels, a);
-        const QJsonObject o = QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
+        const QJsonObject o =
+            QJsonDocument::fromJson(runCapture(kNmrTool, {reference, decoded, "--json"})).object();
         QFile::remove(decoded);
         const int lag = o.value("lag_samples").toInt();
         result += byStamps ? QStringLiteral("%1/%2").arg(a.samples.size() / size_t(channels)).arg(lag)
@@ -155,7 +166,8 @@ QString gstreamerCheck(const QString &reference, const QString &encoded, int rat
 bool encodeOurs(const Audio &a, int profile, const QString &path)
 {
     AudioWriter writer;
-    if (!writer.setProfile(profile).ok || !writer.setSourceFormat(a.rate, a.channels).ok || !writer.create(path).ok)
+    if (!writer.setProfile(profile).ok || !writer.setSourceFormat(a.rate, a.channels).ok ||
+        !writer.create(path).ok)
         return false;
     const size_t chunk = 4096 * size_t(a.channels);
     for (size_t pos = 0; pos < a.samples.size(); pos += chunk) {
@@ -310,12 +322,13 @@ int main(int argc, char **argv)
                 q = judge(refPath, ours, ref.seconds());
             Quality l;
             const QString theirs = dir.filePath(QStringLiteral("lavc%1-%2.wma").arg(number).arg(s));
-            if (peer && p.bitRateKbps > 0 && bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
-                                                  QString::number(p.bitRateKbps * 1000), theirs}))
+            if (peer && p.bitRateKbps > 0 &&
+                bench::runTool("ffmpeg", {"-v", "quiet", "-y", "-i", refPath, "-c:a", "wmav2", "-b:a",
+                                          QString::number(p.bitRateKbps * 1000), theirs}))
                 l = judge(refPath, theirs, ref.seconds());
             std::printf(" | %-10s %5.1f %5.1f %4d %5.1f %4.1f | %5.1f %4.1f ", "", q.kbps,
-                        p.bitRateKbps > 0 ? (q.kbps / p.bitRateKbps - 1) * 100 : NAN, q.lag, q.nmr, q.bandwidth / 1000, l.nmr,
-                        l.bandwidth / 1000);
+                        p.bitRateKbps > 0 ? (q.kbps / p.bitRateKbps - 1) * 100 : NAN, q.lag, q.nmr,
+                        q.bandwidth / 1000, l.nmr, l.bandwidth / 1000);
             if (s == 0)
                 gst = gstreamerCheck(refPath, ours, p.sampleRate, p.channels) +
                       QStringLiteral(" of %1").arg(ref.samples.size() / size_t(p.channels));
@@ -332,8 +345,8 @@ int main(int argc, char **argv)
             kbps = double(QFileInfo(minuteOut).size()) * 8 / m.seconds() / 1000;
         QFile::remove(minuteOut);
         // A constant-quality profile has no nominal rate: the deviation column stays empty.
-        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps, p.bitRateKbps > 0 ? (kbps / p.bitRateKbps - 1) * 100 : NAN,
-                    qPrintable(gst));
+        std::printf(" | %6.2f %+5.1f%% | %s\n", kbps,
+                    p.bitRateKbps > 0 ? (kbps / p.bitRateKbps - 1) * 100 : NAN, qPrintable(gst));
         std::fflush(stdout);
     }
     speed(sources.back(), 5);

@@ -33,7 +33,6 @@ public:
     AudioStatus close();
     bool isOpen() const { return m_format != nullptr; }
 
-
 private:
     struct AvioDeleter {
         void operator()(AVIOContext *io) const;
@@ -65,8 +64,8 @@ private:
     PacketPtr m_packet;
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
-    int64_t m_pts = 0;      // output frame at which the next packet's samples start
+    int64_t m_pts = 0;               // output frame at which the next packet's samples start
     int64_t m_lastStamp = INT64_MIN; // container time of the last packet
-    int64_t m_framesIn = 0; // source frames taken so far
-    int64_t m_converted = 0; // frames at the profile's rate handed to the encoder
+    int64_t m_framesIn = 0;          // source frames taken so far
+    int64_t m_converted = 0;         // frames at the profile's rate handed to the encoder
 };

@@ -27,12 +27,12 @@ public:
     virtual bool IsOpen() const = 0;
 
     // Describe the open source; 0 when nothing is open.
-    virtual int SampleCount() const = 0;  // frames that ReadSamples will deliver
-    virtual int SampleRate() const = 0;   // Hz
+    virtual int SampleCount() const = 0; // frames that ReadSamples will deliver
+    virtual int SampleRate() const = 0;  // Hz
     virtual int Channels() const = 0;
-    virtual int DurationMs() const = 0;   // 0: not supported
-    virtual int SourceFormatA() const = 0;  // sample rate in Hz
-    virtual int SourceFormatB() const = 0;  // channel count
+    virtual int DurationMs() const = 0;    // 0: not supported
+    virtual int SourceFormatA() const = 0; // sample rate in Hz
+    virtual int SourceFormatB() const = 0; // channel count
 
     // The next `count` frames, fewer at the end, empty when nothing is left.
     virtual AudioStatus ReadSamples(int count, std::vector<float> &samples) = 0;

@@ -27,7 +27,7 @@ struct EncoderSetup {
     std::vector<uint8_t> extradata;
     int blockAlign = 0; // bytes per packet when every packet has that size, else 0
     int64_t bitRate = 0;
-    int frameSize = 0; // frames per encode() call; the last call may hold fewer
+    int frameSize = 0;          // frames per encode() call; the last call may hold fewer
     int bitsPerCodedSample = 0; // 0 where the codec states none
     int delay = 0; // samples the decoder drops before its first output; the first packet starts that early
 };

@@ -18,7 +18,7 @@ public:
 // raises AudioFileError carrying the component's message.
 class TAudioFile2 {
 public:
-    TAudioFile2();  // the FFmpeg component
+    TAudioFile2(); // the FFmpeg component
     explicit TAudioFile2(std::unique_ptr<IAudioFile2> impl);
     ~TAudioFile2();
     TAudioFile2(const TAudioFile2 &) = delete;

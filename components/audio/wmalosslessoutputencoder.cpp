@@ -43,7 +43,8 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
     return {};
 }
 
-AudioStatus WmaLosslessOutputEncoder::encode(const float *samples, int frames, std::vector<EncodedPacket> &packets)
+AudioStatus WmaLosslessOutputEncoder::encode(const float *samples, int frames,
+                                             std::vector<EncodedPacket> &packets)
 {
     if (!m_encoder)
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));

@@ -9,11 +9,11 @@
 struct WmaProfile {
     enum class RateControl { Cbr, VbrQuality, Lossless };
 
-    const char *text;       // shown to the user exactly as written
-    int sampleRate;         // Hz
+    const char *text; // shown to the user exactly as written
+    int sampleRate;   // Hz
     int channels;
-    int bitRateKbps;        // CBR only, 0 otherwise
-    int quality;            // VBR only, 0 otherwise
+    int bitRateKbps; // CBR only, 0 otherwise
+    int quality;     // VBR only, 0 otherwise
     RateControl rateControl;
 };
 

@@ -23,9 +23,11 @@ AudioStatus WmaStdOutputEncoder::open(const EncoderParams &params, EncoderSetup 
 {
     if (params.channels < 1 || params.channels > 2 || params.sampleRate < 8000 || params.sampleRate > 48000 ||
         (params.bitRate <= 0 && params.quality <= 0))
-        return AudioStatus::failure(QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
+        return AudioStatus::failure(
+            QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
     m_constantQuality = params.quality > 0;
-    m_encoder = std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
+    m_encoder =
+        std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
     setup.codecId = AV_CODEC_ID_WMAV2;
     setup.extradata = m_encoder->extradata();
     setup.blockAlign = m_encoder->blockAlign();

@@ -10,8 +10,9 @@
 
 SkinButton::SkinButton(const SkinElementDef &def, const SkinFormDef &form, QWidget *parent)
     : QAbstractButton(parent), m_icon(def.icon),
-      m_style(def.style.isEmpty() ? QStringLiteral("push") : def.style), m_accent(form.accent), m_face(def.fill),
-      m_face2(def.fill2), m_border(def.border), m_ink(def.color.isValid() ? def.color : form.panelText)
+      m_style(def.style.isEmpty() ? QStringLiteral("push") : def.style), m_accent(form.accent),
+      m_face(def.fill), m_face2(def.fill2), m_border(def.border),
+      m_ink(def.color.isValid() ? def.color : form.panelText)
 {
     setObjectName(def.name);
     setText(def.text);
@@ -104,7 +105,8 @@ void SkinButton::paintEvent(QPaintEvent *)
     const QPointF shift = down ? QPointF(0, 1) : QPointF();
     const QRectF area = QRectF(rect()).adjusted(4, 3, -4, -3).translated(shift);
     // Push buttons tint their icon on hover; flat and accent buttons keep their ink.
-    const bool tint = (m_style == QLatin1String("push") || m_style == QLatin1String("icon")) && (hover || down);
+    const bool tint =
+        (m_style == QLatin1String("push") || m_style == QLatin1String("icon")) && (hover || down);
     const QColor glyphInk = tint ? m_accent.darker(115) : m_ink;
     p.setPen(m_ink);
 

@@ -31,7 +31,8 @@ void SkinElement::SetText(const QString &text)
 
 SkinRect SkinElement::GetRect() const
 {
-    return SkinRect{m_rect.left(), m_rect.top(), m_rect.left() + m_rect.width(), m_rect.top() + m_rect.height()};
+    return SkinRect{m_rect.left(), m_rect.top(), m_rect.left() + m_rect.width(),
+                    m_rect.top() + m_rect.height()};
 }
 
 void SkinElement::SetRect(const SkinRect &rect)

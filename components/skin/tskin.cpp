@@ -237,7 +237,8 @@ void TSkin::paintEvent(QPaintEvent *)
         p.fillRect(rect(), palette().window());
         return;
     }
-    p.fillRect(rect(), fillBrush(m_form->fill.isValid() ? m_form->fill : m_form->panel, m_form->fill2, rect()));
+    p.fillRect(rect(),
+               fillBrush(m_form->fill.isValid() ? m_form->fill : m_form->panel, m_form->fill2, rect()));
     p.setRenderHint(QPainter::Antialiasing);
     for (const auto &child : m_root->children())
         if (!child->widget())

@@ -7,7 +7,9 @@ void BitWriter::append(const BitWriter &other)
     // The other's buffer holds whole words only.
     const std::vector<uint8_t> &words = other.m_bytes;
     for (std::size_t i = 0; i + 4 <= words.size(); i += 4)
-        put(uint32_t{words[i]} << 24 | uint32_t{words[i + 1]} << 16 | uint32_t{words[i + 2]} << 8 | words[i + 3], 32);
+        put(uint32_t{words[i]} << 24 | uint32_t{words[i + 1]} << 16 | uint32_t{words[i + 2]} << 8 |
+                words[i + 3],
+            32);
     put(static_cast<uint32_t>(other.m_acc), other.m_accBits);
 }
 

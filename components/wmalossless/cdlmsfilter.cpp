@@ -95,7 +95,8 @@ struct Sse2 {
         for (int i = 0; i < order; i += 8) {
             auto *c = reinterpret_cast<__m128i *>(coefs + i);
             const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i *>(updates + i));
-            _mm_store_si128(c, up ? _mm_add_epi16(_mm_load_si128(c), u) : _mm_sub_epi16(_mm_load_si128(c), u));
+            _mm_store_si128(c,
+                            up ? _mm_add_epi16(_mm_load_si128(c), u) : _mm_sub_epi16(_mm_load_si128(c), u));
         }
     }
 };
@@ -114,7 +115,8 @@ struct Avx2 {
         half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xb1));
         return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
     }
-    __attribute__((target("avx2"))) static void step(int16_t *coefs, const int16_t *updates, int order, bool up)
+    __attribute__((target("avx2"))) static void step(int16_t *coefs, const int16_t *updates, int order,
+                                                     bool up)
     {
         for (int i = 0; i < order; i += 16) {
             auto *c = reinterpret_cast<__m256i *>(coefs + i);
@@ -132,17 +134,18 @@ struct Avx2 {
 __attribute__((target("avx2"))) inline __m256i shiftIn(__m256i window, __m256i below, int16_t value)
 {
     const __m256i shifted = _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
-    return _mm256_or_si256(shifted, _mm256_inserti128_si256(_mm256_setzero_si256(),
-                                                            _mm_cvtsi32_si128(static_cast<uint16_t>(value)), 0));
+    return _mm256_or_si256(
+        shifted,
+        _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_cvtsi32_si128(static_cast<uint16_t>(value)), 0));
 }
 
 // The window of one stage of order 16 * Registers, held in registers.
-template <int Registers>
-class Window {
+template <int Registers> class Window {
 public:
     static constexpr int Order = 16 * Registers;
 
-    __attribute__((target("avx2"))) Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
+    __attribute__((target("avx2")))
+    Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
         : m_coefs(coefs), m_prev(prev), m_updates(updates), m_recent(recent), m_scaling(scaling),
           m_round((1u << scaling) >> 1)
     {
@@ -177,8 +180,8 @@ public:
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
         const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
-        const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
-                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
+        const int32_t residue = static_cast<int32_t>(
+            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
         // The residual's sign is random: added, subtracted or left without a branch.
         const __m256i direction = _mm256_set1_epi16(static_cast<int16_t>((residue > 0) - (residue < 0)));
         for (int k = 0; k < Registers; ++k)
@@ -222,8 +225,9 @@ __attribute__((target("avx2"))) void runInRegisters(Window<Registers> window, in
 // one before it goes through the second and the one before that through the
 // third, so the three stages' chains of dependent steps overlap.
 template <int First, int Second, int Third>
-__attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Second> second, Window<Third> third,
-                                                int32_t *samples, int count, int updateSpeed)
+__attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Second> second,
+                                                Window<Third> third, int32_t *samples, int count,
+                                                int updateSpeed)
 {
     int32_t toSecond = 0, toThird = 0;
     for (int n = 0; n < count + 2; ++n) {
@@ -250,8 +254,8 @@ template <typename Kernel>
     for (int n = 0; n < count; ++n) {
         const uint32_t pred = round + Kernel::dot(m_coefs, m_prev + m_recent, m_order);
         const int32_t input = samples[n];
-        const int32_t residue = static_cast<int32_t>(static_cast<uint32_t>(input) -
-                                                     static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
+        const int32_t residue = static_cast<int32_t>(
+            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
         if (residue != 0)
             Kernel::step(m_coefs, m_updates + m_recent, m_order, residue > 0);
         update(input, updateSpeed);
@@ -263,29 +267,32 @@ template <typename Kernel>
 __attribute__((target("avx2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, int count, int updateSpeed)
 {
     if (m_order == 16)
-        runInRegisters(Window<1>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count, updateSpeed);
+        runInRegisters(Window<1>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count,
+                       updateSpeed);
     else if (m_order == 32)
-        runInRegisters(Window<2>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count, updateSpeed);
+        runInRegisters(Window<2>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count,
+                       updateSpeed);
     else
         run<Avx2>(samples, count, updateSpeed);
 }
 
-__attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count,
-                                                                   int updateSpeed)
+__attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples,
+                                                                    int count, int updateSpeed)
 {
     auto window = [](CdlmsFilter &f, auto registers) {
         return Window<decltype(registers)::value>(f.m_coefs, f.m_prev, f.m_updates, f.m_recent, f.m_scaling);
     };
     using One = std::integral_constant<int, 1>;
     using Two = std::integral_constant<int, 2>;
-    if (stages[1].m_order != 16 || stages[2].m_order != 16 || (stages[0].m_order != 16 && stages[0].m_order != 32))
+    if (stages[1].m_order != 16 || stages[2].m_order != 16 ||
+        (stages[0].m_order != 16 && stages[0].m_order != 32))
         return false;
     if (stages[0].m_order == 32)
-        runCascade(window(stages[0], Two{}), window(stages[1], One{}), window(stages[2], One{}), samples, count,
-                   updateSpeed);
+        runCascade(window(stages[0], Two{}), window(stages[1], One{}), window(stages[2], One{}), samples,
+                   count, updateSpeed);
     else
-        runCascade(window(stages[0], One{}), window(stages[1], One{}), window(stages[2], One{}), samples, count,
-                   updateSpeed);
+        runCascade(window(stages[0], One{}), window(stages[1], One{}), window(stages[2], One{}), samples,
+                   count, updateSpeed);
     return true;
 }
 #endif
@@ -303,7 +310,8 @@ void CdlmsFilter::encode(int32_t *samples, int count, int updateSpeed)
 #endif
 }
 
-void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count, int updateSpeed)
+void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count,
+                                int updateSpeed)
 {
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");

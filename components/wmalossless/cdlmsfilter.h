@@ -22,12 +22,12 @@ public:
     // Replaces each sample with the residual left after predicting it, adapting as it goes.
     void encode(int32_t *samples, int count, int updateSpeed);
     // The same through a cascade, the first stage first.
-    static void encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count, int updateSpeed);
+    static void encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *samples, int count,
+                              int updateSpeed);
 
 private:
     void update(int32_t input, int updateSpeed);
-    template <typename Kernel>
-    void run(int32_t *samples, int count, int updateSpeed);
+    template <typename Kernel> void run(int32_t *samples, int count, int updateSpeed);
     void encodeAvx2(int32_t *samples, int count, int updateSpeed);
     static bool encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count, int updateSpeed);
 

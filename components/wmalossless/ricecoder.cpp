@@ -105,7 +105,8 @@ void riceEncode(BitWriter &out, const RiceChannel &channel, int scaling, uint32_
         const uint32_t quotient = value >> rem;
         if (quotient < 32 && quotient + 1 + rem <= 32) {
             // The usual case in one go: the quotient's ones, their closing zero, the remainder.
-            const uint64_t code = ((uint64_t{1} << quotient) - 1) << (rem + 1) | (value & ((uint64_t{1} << rem) - 1));
+            const uint64_t code =
+                ((uint64_t{1} << quotient) - 1) << (rem + 1) | (value & ((uint64_t{1} << rem) - 1));
             out.put(static_cast<uint32_t>(code), static_cast<int>(quotient) + 1 + rem);
         } else {
             putQuotient(out, quotient);

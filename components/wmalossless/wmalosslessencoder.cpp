@@ -52,7 +52,7 @@ QByteArray WmaLosslessEncoder::extradata() const
 {
     QByteArray data(18, '\0');
     auto *p = reinterpret_cast<uchar *>(data.data());
-    qToLittleEndian<quint16>(16, p);                             // bits per sample
+    qToLittleEndian<quint16>(16, p);                              // bits per sample
     qToLittleEndian<quint32>(m_channels == 1 ? 0x4 : 0x3, p + 2); // speaker mask
     // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
     qToLittleEndian<quint16>(m_settings.longFrames ? 0x2 : 0, p + 14);

@@ -272,7 +272,8 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         ChannelState &state = m_state[c];
         const int speed = seekable ? 16 : 8;
         setUpdateSpeed(state, speed);
-        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(), m_frameSize, speed);
+        CdlmsFilter::encodeCascade(state.lms.data(), static_cast<int>(state.lms.size()), r.data(),
+                                   m_frameSize, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
         rice[c] = {r.data(), m_frameSize, seekable, firstBits};

@@ -37,7 +37,8 @@ private:
     bool differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const;
     void setUpdateSpeed(ChannelState &state, int speed);
     void configureLms(const std::vector<WmaLosslessLmsStage> &stages);
-    bool codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits, BitWriter &body);
+    bool codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits,
+                  BitWriter &body);
     bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 

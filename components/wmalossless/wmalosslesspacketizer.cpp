@@ -97,7 +97,8 @@ void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 void WmaLosslessPacketizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
-    packet.data = QByteArray(reinterpret_cast<const char *>(m_packet.data()), static_cast<int>((bits + 7) / 8));
+    packet.data =
+        QByteArray(reinterpret_cast<const char *>(m_packet.data()), static_cast<int>((bits + 7) / 8));
     packet.pts = m_previousFirstStart < 0 ? 0 : m_previousFirstStart;
     packet.duration = m_previousFirstStart < 0 ? 0 : m_firstStart - m_previousFirstStart;
     m_previousFirstStart = m_firstStart;

@@ -9,7 +9,7 @@ struct WmaLosslessLmsStage {
 
 // Tools the encoder uses; the defaults are the tuned ones, the rest is for tests and benchmarks.
 struct WmaLosslessSettings {
-    bool compress = true;     // false: every tile is raw PCM
+    bool compress = true; // false: every tile is raw PCM
     // Fewest frames between tiles that reset the predictors. 1: the first
     // frame begun in each packet, so that a seek resumes within a packet.
     int seekableInterval = 1;
@@ -25,8 +25,8 @@ struct WmaLosslessSettings {
     std::vector<std::vector<WmaLosslessLmsStage>> lmsCandidates{{{32, 12}, {16, 10}, {16, 10}},
                                                                 {{16, 15}, {16, 12}, {16, 10}}};
     std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
-    int moveAverageScaling = -1; // -1: chosen per seekable tile
-    int blockAlign = 0;          // 0: room for one raw frame
+    int moveAverageScaling = -1;          // -1: chosen per seekable tile
+    int blockAlign = 0;                   // 0: room for one raw frame
     // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz).
     bool longFrames = true;
 };

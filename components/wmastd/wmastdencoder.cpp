@@ -19,13 +19,13 @@ constexpr int kMaxFramesPerSuperframe = 8;
 // Rate control holds the noise at one level over the masking threshold
 // (constant quality) and moves that level with what the frames so far
 // spent over or under the average: in proportion and, slowly, integrated.
-constexpr double kProportionalDb = 0.3;  // per average frame of debt
+constexpr double kProportionalDb = 0.3; // per average frame of debt
 constexpr double kIntegralDb = 0.02;
 // An attack: a stretch of 1/16 frame with this much more high-passed
 // energy than the three before it. Such a frame is coded in short blocks
 // so that its noise cannot spread before the attack.
 constexpr float kAttackRatio = 10.0f;
-constexpr float kAttackFloor = 1e-6f; // energy per sample below which nothing counts as an attack
+constexpr float kAttackFloor = 1e-6f;    // energy per sample below which nothing counts as an attack
 constexpr double kReservoirFrames = 6.0; // the most the coded stream runs ahead or behind
 // At a constant quality: the header's rate per quality (it chooses the
 // decoder's tables and noise coding) and the noise over the masking
@@ -33,8 +33,12 @@ constexpr double kReservoirFrames = 6.0; // the most the coded stream runs ahead
 // that rise with quality.
 int nominalBitRate(int channels, int quality)
 {
-    const int perChannel = quality >= 95 ? 128000 : quality >= 85 ? 96000 : quality >= 70 ? 64000
-                         : quality >= 45 ? 48000 : quality >= 20 ? 32000 : 24000;
+    const int perChannel = quality >= 95   ? 128000
+                           : quality >= 85 ? 96000
+                           : quality >= 70 ? 64000
+                           : quality >= 45 ? 48000
+                           : quality >= 20 ? 32000
+                                           : 24000;
     return perChannel * channels;
 }
 
@@ -45,8 +49,8 @@ double qualityNoiseDb(int quality)
 
 bool configuresAlike(const wmastd::StreamLayout &a, const wmastd::StreamLayout &b)
 {
-    if (a.noiseCoding != b.noiseCoding || a.coefTable != b.coefTable || a.byteOffsetBits != b.byteOffsetBits ||
-        a.blockSizes != b.blockSizes)
+    if (a.noiseCoding != b.noiseCoding || a.coefTable != b.coefTable ||
+        a.byteOffsetBits != b.byteOffsetBits || a.blockSizes != b.blockSizes)
         return false;
     for (size_t k = 0; k < a.blocks.size(); ++k)
         if (a.blocks[k].highBandStart != b.blocks[k].highBandStart)
@@ -58,10 +62,10 @@ bool configuresAlike(const wmastd::StreamLayout &a, const wmastd::StreamLayout &
 
 WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate, int quality)
     : m_sampleRate(sampleRate), m_channels(channels),
-      m_bitRate(quality > 0 && bitRate <= 0 ? nominalBitRate(channels, quality) : bitRate), m_quality(quality),
-      m_layout(std::make_unique<wmastd::StreamLayout>(wmastd::makeStreamLayout(sampleRate, channels, m_bitRate))),
-      m_coder(std::make_unique<wmastd::FrameCoder>(*m_layout)),
-      m_signal(static_cast<size_t>(channels))
+      m_bitRate(quality > 0 && bitRate <= 0 ? nominalBitRate(channels, quality) : bitRate),
+      m_quality(quality), m_layout(std::make_unique<wmastd::StreamLayout>(
+                              wmastd::makeStreamLayout(sampleRate, channels, m_bitRate))),
+      m_coder(std::make_unique<wmastd::FrameCoder>(*m_layout)), m_signal(static_cast<size_t>(channels))
 {
     const int n = m_layout->frameLength;
     const double bytesPerFrame = double(m_bitRate) * n / (8.0 * sampleRate);
@@ -70,7 +74,7 @@ WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate, int qual
     m_blockAlign = int(bytesPerFrame * perSuperframe - kContainerBytesPerSuperframe);
     // At a constant quality frames pack as tightly as they come.
     m_framer = std::make_unique<wmastd::Superframer>(m_blockAlign, m_layout->byteOffsetBits,
-                                                    m_quality > 0 ? 0 : perSuperframe);
+                                                     m_quality > 0 ? 0 : perSuperframe);
     m_frameBits = double(m_framer->capacity()) / perSuperframe;
     m_maxFrameBits = std::min(m_framer->capacity() - 8, m_framer->maxTail());
     if (m_quality <= 0)
@@ -179,8 +183,8 @@ void WmaStdEncoder::codeFrames(int64_t available)
         m_previousSize = plan.sizes.back();
         wmastd::BitWriter bits;
         if (m_quality > 0) {
-            m_coder->code(block, plan, m_framer->nextStartsRun(), float(qualityNoiseDb(m_quality)), 0, m_maxFrameBits,
-                         bits);
+            m_coder->code(block, plan, m_framer->nextStartsRun(), float(qualityNoiseDb(m_quality)), 0,
+                          m_maxFrameBits, bits);
         } else {
             const double debt = double(m_framer->bitsOut()) - double(m_framesCoded) * m_frameBits;
             const double reservoir = kReservoirFrames * m_frameBits;

@@ -56,7 +56,8 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
         c.q.resize(static_cast<size_t>(layout.frameLength));
     }
     m_output.assign(m_channels.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
-    m_synthesis.assign(m_channels.size(), std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
+    m_synthesis.assign(m_channels.size(),
+                       std::vector<float>(static_cast<size_t>(2 * layout.frameLength), 0.0f));
 }
 
 int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes,
@@ -104,8 +105,9 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
         const int s = i - leftZeros;
         m_window[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
         const int t = i - rightOnes;
-        m_window[static_cast<size_t>(n + i)] =
-            t < 0 ? 1.0f : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)] : 0.0f;
+        m_window[static_cast<size_t>(n + i)] = t < 0       ? 1.0f
+                                               : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
+                                                           : 0.0f;
     }
     m_sourcePeak = 0;
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
@@ -184,7 +186,8 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
         c.exponentBits = 0;
         for (size_t b = 0; b < bands; ++b) {
             int e = int(std::lround(raw[b] - top)) + kMaxExponent;
-            e = std::clamp(e, std::max(kMinExponent, previous - kMaxDelta), std::min(kMaxExponent, previous + kMaxDelta));
+            e = std::clamp(e, std::max(kMinExponent, previous - kMaxDelta),
+                           std::min(kMaxExponent, previous + kMaxDelta));
             c.exponentBits += exponentDeltaBits(e - previous);
             c.exponents[b] = e;
             previous = e;
@@ -217,13 +220,12 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             pos = end;
         }
     }
-    const int silentGain =
-        std::clamp(int(std::ceil(20.0f * std::log10(loudest / (1.0f - kRounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+    const int silentGain = std::clamp(
+        int(std::ceil(20.0f * std::log10(loudest / (1.0f - kRounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
-    while (finestGain < silentGain &&
-           loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + kRounding >
-               float((1 << escapeLevelBits(finestGain)) - 1))
+    while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + kRounding >
+                                          float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
     // The gain that puts the noise where asked; then the nearest that the limits allow.
     int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), finestGain, silentGain);
@@ -249,7 +251,8 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     quantise(layout, gain);
     // A channel with nothing left to code says so in one bit.
     for (Channel &c : m_channels)
-        c.coded = c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+        c.coded =
+            c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
     gain = limitClipping(block, gain);
     const int64_t before = out.size();
     write(block, gain, out);
@@ -401,7 +404,8 @@ void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
     const int escapeBits = escapeLevelBits(totalGain);
     for (size_t ch = 0; ch < m_channels.size(); ++ch)
         if (m_channels[ch].coded)
-            m_codes[ch == 1 && m_midSide ? 1 : 0].write(m_channels[ch].q.data(), layout.codedEnd, escapeBits, out);
+            m_codes[ch == 1 && m_midSide ? 1 : 0].write(m_channels[ch].q.data(), layout.codedEnd, escapeBits,
+                                                        out);
 }
 
 } // namespace wmastd

@@ -30,8 +30,8 @@ public:
     // restates the block sizes (`restateSizes`). Noise sits `noiseDb` above
     // the masking threshold unless the frame would cost more than `maxBits`
     // or less than `minBits`. Returns the bits written.
-    int code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes, float noiseDb,
-             int minBits, int maxBits, BitWriter &out);
+    int code(const std::vector<const float *> &signal, const FramePlan &plan, bool restateSizes,
+             float noiseDb, int minBits, int maxBits, BitWriter &out);
 
 private:
     struct Channel {

@@ -6,7 +6,8 @@
 namespace wmastd {
 
 Mdct::Mdct(int n)
-    : m_n(n), m_folded(static_cast<size_t>(n)), m_spectrum(static_cast<size_t>(n)), m_work(static_cast<size_t>(n / 2))
+    : m_n(n), m_folded(static_cast<size_t>(n)), m_spectrum(static_cast<size_t>(n)),
+      m_work(static_cast<size_t>(n / 2))
 {
     const int half = n / 2;
     const double pi = std::numbers::pi;
@@ -43,7 +44,8 @@ void Mdct::fft(std::complex<float> *data) const
         const int step = size / len;
         for (int start = 0; start < size; start += len) {
             for (int k = 0; k < len / 2; ++k) {
-                const std::complex<float> t = m_roots[static_cast<size_t>(k * step)] * data[start + k + len / 2];
+                const std::complex<float> t =
+                    m_roots[static_cast<size_t>(k * step)] * data[start + k + len / 2];
                 data[start + k + len / 2] = data[start + k] - t;
                 data[start + k] += t;
             }
@@ -84,12 +86,13 @@ void Mdct::dct4(const float *in, float *out)
     const int n = m_n;
     const int half = n / 2;
     for (int j = 0; j < half; ++j)
-        m_work[static_cast<size_t>(j)] = std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) *
-                                        m_preTwiddle[static_cast<size_t>(j)];
+        m_work[static_cast<size_t>(j)] =
+            std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) * m_preTwiddle[static_cast<size_t>(j)];
     fft(m_work.data());
     const float norm = std::sqrt(2.0f / float(n));
     for (int k = 0; k < half; ++k) {
-        const std::complex<float> y = m_work[static_cast<size_t>(k)] * m_postTwiddle[static_cast<size_t>(k)] * norm;
+        const std::complex<float> y =
+            m_work[static_cast<size_t>(k)] * m_postTwiddle[static_cast<size_t>(k)] * norm;
         out[2 * k] = y.real();
         out[n - 1 - 2 * k] = -y.imag();
     }

@@ -23,7 +23,7 @@ private:
     int m_n;
     std::vector<std::complex<float>> m_preTwiddle;
     std::vector<std::complex<float>> m_postTwiddle;
-    std::vector<std::complex<float>> m_roots;    // FFT roots of unity
+    std::vector<std::complex<float>> m_roots; // FFT roots of unity
     std::vector<int> m_bitReverse;
     std::vector<float> m_folded;
     std::vector<float> m_spectrum;

@@ -15,7 +15,7 @@ constexpr float kNoiseMaskOffsetDb = 8.0f;
 constexpr float kToneMaskOffsetDb = 24.0f;
 constexpr float kFlatnessOfATone = -25.0f; // dB of geometric over arithmetic mean
 constexpr float kTonalityMemory = 0.9f;
-constexpr float kUpwardSlopeDbPerBark = 15.0f;  // a masker hides more above itself
+constexpr float kUpwardSlopeDbPerBark = 15.0f; // a masker hides more above itself
 constexpr float kDownwardSlopeDbPerBark = 27.0f;
 
 float bark(float hz)

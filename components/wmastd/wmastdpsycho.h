@@ -19,8 +19,8 @@ public:
 
 private:
     std::vector<int> m_widths;
-    std::vector<float> m_spread; // bands x bands: share of band j's level that masks band i
-    std::vector<float> m_quiet;  // threshold in quiet per band
+    std::vector<float> m_spread;                // bands x bands: share of band j's level that masks band i
+    std::vector<float> m_quiet;                 // threshold in quiet per band
     std::vector<std::vector<float>> m_tonality; // per channel and band, of the last block
 };
 

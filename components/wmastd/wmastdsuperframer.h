@@ -26,7 +26,7 @@ public:
     // frames pack as tightly as they come (up to the limit).
     Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperframe = 0);
 
-    int capacity() const { return m_capacity; }          // payload bits per superframe
+    int capacity() const { return m_capacity; }             // payload bits per superframe
     int maxTail() const { return (1 << m_offsetBits) - 1; } // longest tail the header can state
     // True when the next frame starts a superframe's run of new frames (the
     // decoder then expects the block sizes restated).

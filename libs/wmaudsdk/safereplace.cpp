@@ -71,7 +71,8 @@ int copyRest(int from, int to)
 
 } // namespace
 
-int replaceHead(const std::string &path, std::size_t headSize, const std::function<bool(std::string &head)> &edit)
+int replaceHead(const std::string &path, std::size_t headSize,
+                const std::function<bool(std::string &head)> &edit)
 {
     // A caller without write permission must not get around it by rename.
     if (::access(path.c_str(), W_OK) != 0)

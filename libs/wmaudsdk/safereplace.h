@@ -14,4 +14,5 @@ constexpr int HeadRefused = -1;
 // rename only once complete, with its mode and, where allowed, owner. A
 // symbolic link is followed so the link itself stays. On any failure the
 // original is untouched.
-int replaceHead(const std::string &path, std::size_t headSize, const std::function<bool(std::string &head)> &edit);
+int replaceHead(const std::string &path, std::size_t headSize,
+                const std::function<bool(std::string &head)> &edit);

@@ -204,8 +204,8 @@ std::int32_t WMAudioInfo::WriteAttribute(const char16_t *name, std::uint32_t typ
     return WriteLongAttribute(name, type, value, length);
 }
 
-std::int32_t WMAudioInfo::WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
-                                             std::uint32_t length)
+std::int32_t WMAudioInfo::WriteLongAttribute(const char16_t *name, std::uint32_t type,
+                                             const std::uint8_t *value, std::uint32_t length)
 {
     if (!name || (!value && length > 0))
         return WMA_E_INVALIDARG;

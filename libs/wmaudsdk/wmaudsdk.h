@@ -76,8 +76,8 @@ protected:
 // such as a cover picture ("WM/Picture"), need a 32-bit length.
 class IWMAudioInfo2 : public IWMAudioInfo {
 public:
-    virtual std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
-                                            std::uint32_t length) = 0;
+    virtual std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type,
+                                            const std::uint8_t *value, std::uint32_t length) = 0;
 
 protected:
     ~IWMAudioInfo2() = default;

@@ -21,14 +21,14 @@ struct FakeSource {
 };
 
 struct FakeAudioState {
-    QHash<QString, FakeSource> sources;  // by file name; others fail to open
+    QHash<QString, FakeSource> sources; // by file name; others fail to open
     QStringList log;
     QList<int> readSizes;
-    QString failOn;      // a call name, e.g. "WriteSamples"
-    int failAfter = 0;   // calls of that name that still succeed first
-    bool createFiles = true;  // CreateOutput creates an empty file, exclusively
-    std::function<void(const QString &path)> beforeCreate;  // another process acting first
-    std::recursive_mutex mutex;  // jobs call their instances from threads of their own
+    QString failOn;                                        // a call name, e.g. "WriteSamples"
+    int failAfter = 0;                                     // calls of that name that still succeed first
+    bool createFiles = true;                               // CreateOutput creates an empty file, exclusively
+    std::function<void(const QString &path)> beforeCreate; // another process acting first
+    std::recursive_mutex mutex; // jobs call their instances from threads of their own
 };
 
 class FakeAudioFile : public IAudioFile2 {
@@ -37,7 +37,9 @@ public:
 
     AudioStatus Open(const QString &path, int mode, int flags) override
     {
-        if (auto s = call(QStringLiteral("Open %1 %2 %3").arg(QFileInfo(path).fileName()).arg(mode).arg(flags)); !s.ok)
+        if (auto s =
+                call(QStringLiteral("Open %1 %2 %3").arg(QFileInfo(path).fileName()).arg(mode).arg(flags));
+            !s.ok)
             return s;
         const auto it = m_state->sources.constFind(QFileInfo(path).fileName());
         if (it == m_state->sources.constEnd())
@@ -79,7 +81,8 @@ public:
     }
     AudioStatus CreateOutput(const QString &path, int flags) override
     {
-        if (auto s = call(QStringLiteral("CreateOutput %1 %2").arg(QFileInfo(path).fileName()).arg(flags)); !s.ok)
+        if (auto s = call(QStringLiteral("CreateOutput %1 %2").arg(QFileInfo(path).fileName()).arg(flags));
+            !s.ok)
             return s;
         if (m_state->beforeCreate)
             m_state->beforeCreate(path);

@@ -66,7 +66,7 @@ class TestCli : public QObject {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
-        env.insert("HOME", m_dir.filePath("home"));  // a stray default never reaches the real music folder
+        env.insert("HOME", m_dir.filePath("home")); // a stray default never reaches the real music folder
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli", arguments);
         process.waitForFinished(120000);
@@ -84,7 +84,8 @@ private slots:
         QVERIFY(makeSource(path("src/b.ogg"), {"title=Second", "artist=Bob"}, {"-c:a", "libvorbis"}));
         QVERIFY(makeSource(path("src/c.wav"), {}));
         QVERIFY(makeSource(path("src/d.wma"), {"title=Fourth", "genre=Jazz"}, {"-c:a", "wmav2"}));
-        QCOMPARE(QProcess::execute("sox", {path("src/c.wav"), "-r", "8000", "-c", "1", path("src/e.vox")}), 0);
+        QCOMPARE(QProcess::execute("sox", {path("src/c.wav"), "-r", "8000", "-c", "1", path("src/e.vox")}),
+                 0);
         QFile text(path("notes.mp3"));
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("just some words, no audio");
@@ -142,7 +143,7 @@ private slots:
         const Result r = cli({"convert", "--output", cliOut, path("src")});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.count('\n'), 5);
-        QVERIFY(!QFile::exists(path("config/sonbrel.ini")));  // read, never written
+        QVERIFY(!QFile::exists(path("config/sonbrel.ini"))); // read, never written
 
         // The same folder through the window's own code path.
         TAudioFile2 reader, writer;
@@ -223,8 +224,10 @@ private slots:
     void jobsWriteWhatOneJobWrites()
     {
         const QStringList inputs{path("src"), path("src/a.mp3")};
-        QCOMPARE(cli(QStringList{"convert", "--jobs", "1", "--output", path("out-jobs1")} + inputs).exitCode, 0);
-        QCOMPARE(cli(QStringList{"convert", "--jobs", "4", "--output", path("out-jobs4")} + inputs).exitCode, 0);
+        QCOMPARE(cli(QStringList{"convert", "--jobs", "1", "--output", path("out-jobs1")} + inputs).exitCode,
+                 0);
+        QCOMPARE(cli(QStringList{"convert", "--jobs", "4", "--output", path("out-jobs4")} + inputs).exitCode,
+                 0);
         const QStringList names = QDir(path("out-jobs1")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
         QCOMPARE(names.size(), 6);
         QVERIFY(names.contains("First One_1.wma"));
@@ -248,7 +251,8 @@ private slots:
         QTest::newRow("SIGTERM") << int(SIGTERM) << 1 << one;
         QTest::newRow("SIGHUP") << int(SIGHUP) << 1 << one;
         QTest::newRow("SIGKILL") << int(SIGKILL) << 1 << QStringList();
-        QTest::newRow("SIGTERM, two jobs") << int(SIGTERM) << 2 << QStringList{"Stopped", "Stopped", "Unconvert"};
+        QTest::newRow("SIGTERM, two jobs")
+            << int(SIGTERM) << 2 << QStringList{"Stopped", "Stopped", "Unconvert"};
     }
     void signalsStopTheRun()
     {
@@ -257,8 +261,8 @@ private slots:
         QFETCH(QStringList, states);
         if (!QFile::exists(path("long.wav")))
             QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                 "sine=frequency=220:duration=600", "-ac", "2", "-c:a", "pcm_s16le",
-                                                 path("long.wav")}) == 0);
+                                                 "sine=frequency=220:duration=600", "-ac", "2", "-c:a",
+                                                 "pcm_s16le", path("long.wav")}) == 0);
         const QString out = path(QStringLiteral("out-signal-%1-%2").arg(signal).arg(jobs));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -280,7 +284,8 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
         QStringList printed;
-        for (const QString &line : QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        for (const QString &line :
+             QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             printed << line.section('\t', 0, 0);
         QCOMPARE(printed, states);
         QStringList finals;

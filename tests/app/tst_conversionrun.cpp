@@ -82,7 +82,7 @@ private slots:
         });
         m_run->setTagWriter([this](const QString &path, const AudioFileinfo &rec) {
             m_tagged << QFileInfo(path).fileName() + "|" + rec.title;
-            return rec.comment;  // a comment stands for the writer's failure
+            return rec.comment; // a comment stands for the writer's failure
         });
     }
 
@@ -110,18 +110,19 @@ private slots:
         m_model->record(0).title = "T";
         bool partialWhileWriting = false;
         m_onPump = [&] {
-            partialWhileWriting = QFile::exists(out() + "/.Song.wma.part") && !QFile::exists(out() + "/Song.wma");
+            partialWhileWriting =
+                QFile::exists(out() + "/.Song.wma.part") && !QFile::exists(out() + "/Song.wma");
         };
         m_run->ConvertAll();
-        QCOMPARE(m_state->log.mid(0, 6), QStringList({"SetWmaProfile 23", "Open a.mp3 0 1", "SetSourceFormat 44100 2",
-                                                     "CreateOutput .Song.wma.part 0", "SetSourceFormat 44100 2",
-                                                     "ReadSamples"}));
+        QCOMPARE(m_state->log.mid(0, 6),
+                 QStringList({"SetWmaProfile 23", "Open a.mp3 0 1", "SetSourceFormat 44100 2",
+                              "CreateOutput .Song.wma.part 0", "SetSourceFormat 44100 2", "ReadSamples"}));
         QVERIFY(partialWhileWriting);
         QCOMPARE(QDir(out()).entryList(QDir::Files | QDir::Hidden), QStringList{"Song.wma"});
         QCOMPARE(m_state->log.mid(m_state->log.size() - 2), QStringList({"Close", "Close"}));
         QCOMPARE(m_state->readSizes, QList<int>({2034, 2034, 2034}));
         QCOMPARE(statuses(), QStringList{"finish"});
-        QCOMPARE(m_tagged, QStringList{".Song.wma.part|T"});  // tagged before it is named
+        QCOMPARE(m_tagged, QStringList{".Song.wma.part|T"}); // tagged before it is named
         QCOMPARE(m_held.outputFolder, out() + "/");
         QVERIFY(QFileInfo(out()).isDir());
         QVERIFY(!m_run->ConversionActive());
@@ -176,7 +177,7 @@ private slots:
         addRow("Song", "a.wav", FakeSource{1000, 1, 10000, 10000});
         m_run->ConvertAll();
         QCOMPARE(m_state->readSizes.first(), 2034);
-        QCOMPARE(m_state->readSizes.size(), 5);  // the whole file, not an empty output
+        QCOMPARE(m_state->readSizes.size(), 5); // the whole file, not an empty output
         QCOMPARE(statuses(), QStringList{"finish"});
     }
 
@@ -213,9 +214,15 @@ private slots:
         QTest::addColumn<QString>("takenAtCreation");
         QTest::addColumn<QString>("takenBeforeNaming");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("partial name") << ".Song.wma.part" << "" << "Song_1.wma";
-        QTest::newRow("final name") << "" << "Song.wma" << "Song_1.wma";
-        QTest::newRow("both, one after the other") << ".Song.wma.part" << "Song_1.wma" << "Song_2.wma";
+        QTest::newRow("partial name") << ".Song.wma.part"
+                                      << ""
+                                      << "Song_1.wma";
+        QTest::newRow("final name") << ""
+                                    << "Song.wma"
+                                    << "Song_1.wma";
+        QTest::newRow("both, one after the other") << ".Song.wma.part"
+                                                   << "Song_1.wma"
+                                                   << "Song_2.wma";
     }
     void nameTakenMeanwhileMovesOn()
     {
@@ -243,7 +250,7 @@ private slots:
         for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
             QFile f(dir.filePath(name));
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll() == "theirs", name != expected);  // nothing of theirs replaced
+            QCOMPARE(f.readAll() == "theirs", name != expected); // nothing of theirs replaced
         }
     }
 
@@ -301,7 +308,7 @@ private slots:
         addRow("Two", "b.mp3");
         addRow("Three", "c.mp3");
         m_state->failOn = "WriteSamples";
-        m_state->failAfter = 25;  // fails inside the second file
+        m_state->failAfter = 25; // fails inside the second file
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList({"finish", "Failed", "Unconvert"}));
         QVERIFY(QFile::exists(out() + "/One.wma"));
@@ -311,8 +318,8 @@ private slots:
         QVERIFY(!m_writer->IsOpen());
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors.first().startsWith("injected failure"));
-        QCOMPARE(m_log.events, QStringList({"start 0", "progress 0", "finish 0 converted", "start 1", "progress 1",
-                                            "finish 1 failed", "end"}));
+        QCOMPARE(m_log.events, QStringList({"start 0", "progress 0", "finish 0 converted", "start 1",
+                                            "progress 1", "finish 1 failed", "end"}));
         QCOMPARE(m_log.result(1)->message, messages.errors.first());
     }
 
@@ -339,7 +346,8 @@ private slots:
     // and rows are reported in row order.
     void failureWithTwoJobs()
     {
-        TAudioFile2 reader(std::make_unique<FakeAudioFile>(m_state)), writer(std::make_unique<FakeAudioFile>(m_state));
+        TAudioFile2 reader(std::make_unique<FakeAudioFile>(m_state)),
+            writer(std::make_unique<FakeAudioFile>(m_state));
         m_run->addJob(reader, writer);
         Messages::Recorder messages;
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
@@ -368,8 +376,9 @@ private slots:
         m_model->record(0).comment = "No space left on device";
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList({"finish", "finish"}));
-        QCOMPARE(messages.errors, QStringList{"The tags could not be written into " + out() +
-                                              "/One.wma: No space left on device. The converted audio is kept."});
+        QCOMPARE(messages.errors,
+                 QStringList{"The tags could not be written into " + out() +
+                             "/One.wma: No space left on device. The converted audio is kept."});
         QVERIFY(QFile::exists(out() + "/One.wma"));
         QVERIFY(!m_log.result(0)->clean());
         QCOMPARE(m_log.result(0)->message, messages.errors.first());

@@ -34,8 +34,9 @@ bool run(const QString &program, const QStringList &arguments, QByteArray *outpu
 // A two-second stereo tone with the given ffmpeg -metadata pairs.
 bool makeSource(const QString &path, const QStringList &metadata, const QStringList &extra = {})
 {
-    QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100",
-                     "-ac", "2"};
+    QStringList args{
+        "-v",  "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100",
+        "-ac", "2"};
     for (const QString &pair : metadata)
         args << "-metadata" << pair;
     return run("ffmpeg", args + extra + QStringList{path});
@@ -52,8 +53,9 @@ Probe probe(const QString &path)
 {
     QByteArray json;
     Probe result;
-    if (!run("ffprobe", {"-v", "error", "-show_entries", "stream=sample_rate,channels:format=duration:format_tags",
-                         "-of", "json", path},
+    if (!run("ffprobe",
+             {"-v", "error", "-show_entries", "stream=sample_rate,channels:format=duration:format_tags",
+              "-of", "json", path},
              &json))
         return result;
     const QJsonObject root = QJsonDocument::fromJson(json).object();
@@ -91,9 +93,10 @@ private slots:
         QDir().mkpath(src(""));
         QVERIFY(makeSource(src("plain.wav"), {"title=Ignored In Wav"}));
         QVERIFY(run("sox", {src("plain.wav"), "-r", "8000", "-c", "1", src("speech.vox")}));
-        QVERIFY(makeSource(src("v3.mp3"), {"title=Été à Paris", "artist=Zoë", "album=Chansons", "genre=Chanson",
-                                           "date=1999"},
-                           {"-id3v2_version", "3"}));
+        QVERIFY(
+            makeSource(src("v3.mp3"),
+                       {"title=Été à Paris", "artist=Zoë", "album=Chansons", "genre=Chanson", "date=1999"},
+                       {"-id3v2_version", "3"}));
         QVERIFY(makeSource(src("v4.mp3"), {"title=AC/DC: Live?", "artist=AC/DC", "album=Live", "genre=Rock"},
                            {"-id3v2_version", "4"}));
         QVERIFY(makeSource(src("untagged.mp3"), {}, {"-write_id3v2", "0"}));
@@ -101,7 +104,8 @@ private slots:
         QVERIFY(makeSource(src("song.mp3"), {"title=Song?"}, {"-id3v2_version", "3"}));
         QVERIFY(makeSource(src("song.wma"), {"title= Song?", "artist=W", "album=WA", "genre=Pop"},
                            {"-c:a", "wmav2", "-b:a", "64k"}));
-        QVERIFY(makeSource(src("tune.ogg"), {"title=Ögg Tune", "artist=Vorbis", "album=Xiph", "genre=Ambient"},
+        QVERIFY(makeSource(src("tune.ogg"),
+                           {"title=Ögg Tune", "artist=Vorbis", "album=Xiph", "genre=Ambient"},
                            {"-c:a", "libvorbis"}));
         QFile broken(src("broken.ogg"));
         QVERIFY(broken.open(QIODevice::WriteOnly));
@@ -121,15 +125,17 @@ private slots:
     void captionsComeFromCleanedTitles()
     {
         Messages::Recorder messages;
-        m_files->AddPaths({src("plain.wav"), src("speech.vox"), src("v3.mp3"), src("untagged.mp3"), src("v4.mp3"),
-                           src("blank.mp3"), src("song.mp3"), src("song.wma"), src("tune.ogg")});
+        m_files->AddPaths({src("plain.wav"), src("speech.vox"), src("v3.mp3"), src("untagged.mp3"),
+                           src("v4.mp3"), src("blank.mp3"), src("song.mp3"), src("song.wma"),
+                           src("tune.ogg")});
         QCOMPARE(messages.all, QStringList());
-        QCOMPARE(captions(), QStringList({"plain.wav", "speech.vox", QStringLiteral("Été à Paris"), "untagged.mp3",
-                                          "ACDC Live", "blank.mp3", "Song", "Song", QStringLiteral("Ögg Tune")}));
+        QCOMPARE(captions(),
+                 QStringList({"plain.wav", "speech.vox", QStringLiteral("Été à Paris"), "untagged.mp3",
+                              "ACDC Live", "blank.mp3", "Song", "Song", QStringLiteral("Ögg Tune")}));
         QCOMPARE(m_model->record(0), (AudioFileinfo{"", "", "", "", "", "", m_model->record(0).duration}));
         QCOMPARE(m_model->record(2).artist, QStringLiteral("Zoë"));
         QCOMPARE(m_model->record(2).year, QString());  // years are not taken from tags
-        QCOMPARE(m_model->record(3).title, QString());  // nothing carried over from the file before
+        QCOMPARE(m_model->record(3).title, QString()); // nothing carried over from the file before
         QCOMPARE(m_model->record(3).artist, QString());
         QCOMPARE(m_model->record(4).title, QStringLiteral("ACDC Live"));
         QCOMPARE(m_model->record(5).title, QString());
@@ -159,7 +165,7 @@ private slots:
         m_files->AddPaths({src("plain.wav"), src("speech.vox"), src("v3.mp3"), src("v4.mp3"), src("song.wma"),
                            src("tune.ogg")});
         QCOMPARE(m_model->count(), 6);
-        m_model->record(3).year = "2001";  // as the tag editor would set it
+        m_model->record(3).year = "2001"; // as the tag editor would set it
         AppSettings held;
         held.outputFolder = m_dir.filePath("out");
         ConversionRun run(*m_model, *m_reader, *m_writer, held);
@@ -170,14 +176,14 @@ private slots:
         run.ConvertAll();
         QCOMPARE(messages.all, QStringList());
 
-        const QStringList expectedNames{"plain.wma", "speech.wma", QStringLiteral("Été à Paris.wma"), "ACDC Live.wma",
-                                        "Song.wma", QStringLiteral("Ögg Tune.wma")};
+        const QStringList expectedNames{"plain.wma",     "speech.wma", QStringLiteral("Été à Paris.wma"),
+                                        "ACDC Live.wma", "Song.wma",   QStringLiteral("Ögg Tune.wma")};
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
             const QString output = held.outputFolder + expectedNames[row];
             QCOMPARE(results.result(row)->output, output);
             const Probe p = probe(output);
-            QCOMPARE(p.sampleRate, 32000);  // the default profile
+            QCOMPARE(p.sampleRate, 32000); // the default profile
             QCOMPARE(p.channels, 2);
             QVERIFY2(std::abs(p.duration - 2.0) <= 0.1, qPrintable(QString::number(p.duration)));
             const AudioFileinfo &record = m_model->record(row);
@@ -200,17 +206,37 @@ private slots:
         const QString folder = m_dir.filePath("kinds/");
         QVERIFY(QDir().mkpath(folder));
         const QString wav = src("plain.wav"), cover = m_dir.filePath("cover.png");
-        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1", cover}));
-        const QStringList withCover{"-v", "error", "-y", "-i", wav, "-i", cover, "-map", "0:a", "-map", "1:v",
-                                    "-c:v", "copy", "-disposition:v:0", "attached_pic", "-metadata:s:v",
-                                    "comment=Cover (front)", "-metadata", "track=4"};
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v",
+                               "1", cover}));
+        const QStringList withCover{"-v",
+                                    "error",
+                                    "-y",
+                                    "-i",
+                                    wav,
+                                    "-i",
+                                    cover,
+                                    "-map",
+                                    "0:a",
+                                    "-map",
+                                    "1:v",
+                                    "-c:v",
+                                    "copy",
+                                    "-disposition:v:0",
+                                    "attached_pic",
+                                    "-metadata:s:v",
+                                    "comment=Cover (front)",
+                                    "-metadata",
+                                    "track=4"};
         QVERIFY(run("flac", {"-s", "-f", "--picture", "3|image/png|||" + cover, "-T", "TITLE=Flac", "-T",
                              "TRACKNUMBER=4", "-o", folder + "a.flac", wav}));
         QVERIFY(run("opusenc", {"--quiet", "--title", "Opus", "--comment", "TRACKNUMBER=4", "--picture",
                                 "3|image/png|||" + cover, wav, folder + "b.opus"}));
-        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=AAC", "-c:a", "aac", folder + "c.m4a"}));
-        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=ALAC", "-c:a", "alac", folder + "d.m4a"}));
-        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=AIFF", "-write_id3v2", "1", folder + "e.aiff"}));
+        QVERIFY(run("ffmpeg",
+                    withCover + QStringList{"-metadata", "title=AAC", "-c:a", "aac", folder + "c.m4a"}));
+        QVERIFY(run("ffmpeg",
+                    withCover + QStringList{"-metadata", "title=ALAC", "-c:a", "alac", folder + "d.m4a"}));
+        QVERIFY(run("ffmpeg", withCover + QStringList{"-metadata", "title=AIFF", "-write_id3v2", "1",
+                                                      folder + "e.aiff"}));
         QVERIFY(run("wavpack", {"-q", "-y", "-w", "Title=WavPack", "-w", "Track=4", "--write-binary-tag",
                                 "Cover Art (Front)=@" + cover, wav, "-o", folder + "f.wv"}));
         QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-f", "mp3", folder + "g.opus"}));
@@ -223,8 +249,8 @@ private slots:
 
         Messages::Recorder messages;
         m_files->AddFolderFiles(folder);
-        QCOMPARE(messages.informations, QStringList({"g.opus this File is not supported.",
-                                                     "h.m4a this File is not supported."}));
+        QCOMPARE(messages.informations,
+                 QStringList({"g.opus this File is not supported.", "h.m4a this File is not supported."}));
         const QStringList titles{"Flac", "Opus", "AAC", "ALAC", "AIFF", "WavPack", "Trailer", "ID3v2"};
         QCOMPARE(captions(), titles);
         messages.clear();
@@ -240,9 +266,12 @@ private slots:
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->cell(row, FileListModel::Status), QStringLiteral("finish"));
             QByteArray streams;
-            QVERIFY(run("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name:format_tags=title,track",
-                                    "-of", "compact", results.result(row)->output}, &streams));
-            QVERIFY2(streams.contains("tag:title=" + titles[row].toUtf8()) && streams.contains("tag:track=4"), streams);
+            QVERIFY(run("ffprobe",
+                        {"-v", "error", "-show_entries", "stream=codec_name:format_tags=title,track", "-of",
+                         "compact", results.result(row)->output},
+                        &streams));
+            QVERIFY2(streams.contains("tag:title=" + titles[row].toUtf8()) && streams.contains("tag:track=4"),
+                     streams);
             // The ID3v1 trailer has no picture; every other kind's cover travels.
             QCOMPARE(streams.contains("codec_name=png"), row != 6);
         }

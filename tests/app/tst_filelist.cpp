@@ -59,7 +59,7 @@ private slots:
         QCOMPARE(m_model->cell(0, FileListModel::Path), path);
         QCOMPARE(m_model->record(0).duration, 3725000);
         QCOMPARE(m_model->data(m_model->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("a.mp3"));
-        QCOMPARE(m_model->columnCount(), 6);  // the path has no column
+        QCOMPARE(m_model->columnCount(), 6); // the path has no column
         QVERIFY(m_files->AddOneFile(touch("b.wav")));
         QCOMPARE(m_model->cell(1, FileListModel::Channels), QStringLiteral(" Mono "));
     }
@@ -120,9 +120,8 @@ private slots:
         Messages::Recorder messages;
         m_files->AddFolderFiles(m_dir.filePath("latin1"));
         m_files->AddPaths({m_dir.filePath("latin1/" + naive), m_dir.filePath("latin1/" + cafe)});
-        QCOMPARE(messages.informations,
-                 QStringList{cafe + " cannot be opened: its name is not valid UTF-8 "
-                                    "(2 files have names that read like this one)."});
+        QCOMPARE(messages.informations, QStringList{cafe + " cannot be opened: its name is not valid UTF-8 "
+                                                           "(2 files have names that read like this one)."});
         QStringList contents;
         for (int row = 0; row < m_model->count(); ++row) {
             QCOMPARE(m_model->caption(row), row < 2 ? cafe : naive);
@@ -130,8 +129,9 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             contents << QString::fromLatin1(file.readAll());
         }
-        QCOMPARE(contents.join('|'), QString::fromLatin1("Caf\xe8.mp3|Caf\xe9.mp3|Na\xefve.mp3|Na\xefve.mp3"));
-        for (const char *name : names)  // Qt cannot name them
+        QCOMPARE(contents.join('|'),
+                 QString::fromLatin1("Caf\xe8.mp3|Caf\xe9.mp3|Na\xefve.mp3|Na\xefve.mp3"));
+        for (const char *name : names) // Qt cannot name them
             std::remove((folder + "/" + name).constData());
     }
 
@@ -197,10 +197,11 @@ private slots:
     void sourceKindsFeedFilterAndFolders()
     {
         QCOMPARE(openFileFilter(),
-                 QStringLiteral("All Supported Files (*.mp3 *.wav *.wma *.ogg *.flac *.opus *.m4a *.aif *.aiff *.wv);;"
-                                "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;OGG Files(*.ogg);;"
-                                "FLAC Files(*.flac);;Opus Files(*.opus);;M4A Files(*.m4a);;AIFF Files(*.aif *.aiff);;"
-                                "WavPack Files(*.wv);;All File(*.*)"));
+                 QStringLiteral(
+                     "All Supported Files (*.mp3 *.wav *.wma *.ogg *.flac *.opus *.m4a *.aif *.aiff *.wv);;"
+                     "MP3 Files(*.mp3);;WAV Files(*.wav);;WMA Files(*.wma);;OGG Files(*.ogg);;"
+                     "FLAC Files(*.flac);;Opus Files(*.opus);;M4A Files(*.m4a);;AIFF Files(*.aif *.aiff);;"
+                     "WavPack Files(*.wv);;All File(*.*)"));
         for (const char *name : {"a.FLAC", "b.opus", "c.m4a", "d.aif", "e.AIFF", "f.wv", "g.vox"})
             QVERIFY2(FileList::hasFolderExtension(name), name);
         QVERIFY(!FileList::hasFolderExtension("h.txt"));

@@ -101,7 +101,8 @@ private slots:
         makeWindow();
         m_window->close();
         const ProfileFile ini(iniPath());
-        QCOMPARE(ini.ReadString("Format", "Dir", "x"), QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+        QCOMPARE(ini.ReadString("Format", "Dir", "x"),
+                 QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
         QCOMPARE(ini.ReadString("Format", "int", ""), QStringLiteral("2"));
         QCOMPARE(ini.ReadString("Fade", "In", ""), QStringLiteral("0"));
         QCOMPARE(ini.ReadString("Fade", "Out", ""), QStringLiteral("0"));
@@ -132,7 +133,7 @@ private slots:
         makeWindow();
         m_window->AddPaths({source("a.mp3"), source("b.mp3")});
         QTemporaryDir out;
-        m_window->fileList();  // two rows
+        m_window->fileList(); // two rows
         ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
         m_window->close();
         makeWindow();
@@ -142,15 +143,16 @@ private slots:
             if (checked)
                 return;
             checked = true;
-            for (const char *name : {"setpath", "addfolder", "addfile", "settings", "remove", "clear", "open", "id3"})
+            for (const char *name :
+                 {"setpath", "addfolder", "addfile", "settings", "remove", "clear", "open", "id3"})
                 m_window->dispatch(name);
             m_window->dispatch("help");
-            m_window->dispatch("converter");  // ignored while running
+            m_window->dispatch("converter"); // ignored while running
             m_window->dispatch("stop");
         });
         m_window->dispatch("converter");
         QCOMPARE(messages.informations.count("Please stop converting first!"), 8);
-        QCOMPARE(m_opened.size(), 1);  // help worked, open was refused
+        QCOMPARE(m_opened.size(), 1); // help worked, open was refused
         QCOMPARE(m_window->fileList().count(), 2);
         QCOMPARE(m_window->fileList().cell(0, FileListModel::Status), QStringLiteral("Unconvert"));
         QVERIFY(!m_window->ConversionActive());
@@ -209,10 +211,11 @@ private slots:
         m_window->conversionRun().setPump([&] { widths << width(); });
         m_window->dispatch("converter");
         QVERIFY(widths.size() > 3);
-        QVERIFY(widths[widths.size() - 2] > widths[2]);  // grows over the file
-        QCOMPARE(width(), 0);  // and is gone after the run
+        QVERIFY(widths[widths.size() - 2] > widths[2]); // grows over the file
+        QCOMPARE(width(), 0);                           // and is gone after the run
         QCOMPARE(percent->Text(), QString());
-        for (const auto &[value, pixels, text] : {std::tuple{12000, 439, "100%"}, {-1, 0, "0%"}, {5000, 220, "50%"}}) {
+        for (const auto &[value, pixels, text] :
+             {std::tuple{12000, 439, "100%"}, {-1, 0, "0%"}, {5000, 220, "50%"}}) {
             m_window->progress().ShowProgress(value);
             QCOMPARE(width(), pixels);
             QCOMPARE(percent->Text(), QString(text));

@@ -63,7 +63,7 @@ private slots:
         ProfileFile ini(path());
         AppSettings held = readStartupSettings(ini);
         QCOMPARE(held.fadeIn, true);
-        QCOMPARE(held.outputFolder, QString());  // empty stays empty, not the default
+        QCOMPARE(held.outputFolder, QString()); // empty stays empty, not the default
         writeCloseSettings(ini, held);
         const QByteArray text = readText();
         QVERIFY(text.startsWith("; kept comment\n"));

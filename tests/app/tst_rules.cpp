@@ -58,8 +58,10 @@ private slots:
             QTest::addRow("1234567890 %s", name) << qint64(1234567890) << name << "1177" + s + "40MB";
             QTest::addRow("5000 %s", name) << qint64(5000) << name << "0" + s + "00MB";
         }
-        QTest::newRow("exactly one MB") << qint64(1048576) << "C" << "1.00MB";
-        QTest::newRow("six integer digits") << qint64(123456) * 1048576 + 800000 << "C" << "123460.00MB";
+        QTest::newRow("exactly one MB") << qint64(1048576) << "C"
+                                        << "1.00MB";
+        QTest::newRow("six integer digits") << qint64(123456) * 1048576 + 800000 << "C"
+                                            << "123460.00MB";
     }
     void formatSize()
     {

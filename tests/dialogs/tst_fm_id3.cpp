@@ -163,10 +163,9 @@ void TestFmId3::layoutFitsClientArea()
         const QRect client = m_dialog->rect();
         const QList<QWidget *> controls = {m_dialog->lv_id3,    m_dialog->GroupBox1, m_dialog->edt_tatal,
                                            m_dialog->edt_art,   m_dialog->edt_alb,   m_dialog->edt_year,
-                                           m_dialog->edt_track,
-                                           m_dialog->edt_genre, m_dialog->edt_com,   m_dialog->Button1,
-                                           m_dialog->Button6,   m_dialog->Button7,   m_dialog->btn_ok,
-                                           m_dialog->btn_cancel};
+                                           m_dialog->edt_track, m_dialog->edt_genre, m_dialog->edt_com,
+                                           m_dialog->Button1,   m_dialog->Button6,   m_dialog->Button7,
+                                           m_dialog->btn_ok,    m_dialog->btn_cancel};
         for (QWidget *control : controls) {
             const QRect placed(control->mapTo(m_dialog, QPoint(0, 0)), control->size());
             const QByteArray name = control->metaObject()->className();

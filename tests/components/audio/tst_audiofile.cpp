@@ -599,7 +599,7 @@ void TestAudioFile::wrapperThrowsWithMessage()
         QVERIFY(error.message().contains(missing));
     }
     QVERIFY_THROWS_EXCEPTION(AudioFileError, file.SetWmaProfile(48)); // no such profile
-    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.ReadSamples(10)); // nothing open
+    QVERIFY_THROWS_EXCEPTION(AudioFileError, file.ReadSamples(10));   // nothing open
 }
 
 void TestAudioFile::nonFiniteSamplesBecomeSilence_data()

@@ -69,9 +69,10 @@ void TestWmaProfiles::packetHoldsWholeBlocks()
 {
     QFETCH(int, blockAlign);
     QFETCH(int, payloads);
-    const int expected = payloads == 0 ? 0
-                         : payloads == 1 ? kAsfSinglePayloadOverhead + blockAlign
-                                         : kAsfMultiPayloadPacketOverhead + payloads * (kAsfMultiPayloadOverhead + blockAlign);
+    const int expected =
+        payloads == 0   ? 0
+        : payloads == 1 ? kAsfSinglePayloadOverhead + blockAlign
+                        : kAsfMultiPayloadPacketOverhead + payloads * (kAsfMultiPayloadOverhead + blockAlign);
     QCOMPARE(asfPayloadLayout(blockAlign).packetSize, expected);
 }
 

@@ -217,7 +217,8 @@ void TestSkin::failedLoadKeepsPreviousSkin()
     ISkinObject *before = host.root->FindObject("addfile");
     QAbstractButton *button = host.button("addfile");
     QVERIFY(before && button);
-    QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(writeSkin(m_dir, "[form From]\nsize = 1 1\nx\n")));
+    QVERIFY_THROWS_EXCEPTION(SkinError,
+                             host.skin->LoadSkin(writeSkin(m_dir, "[form From]\nsize = 1 1\nx\n")));
     QVERIFY_THROWS_EXCEPTION(SkinError, host.skin->LoadSkin(m_dir.filePath("none")));
     QCOMPARE(host.skin->GetWindowObject(&host.window), host.root);
     QCOMPARE(host.root->FindObject("addfile"), before);

@@ -13,7 +13,17 @@
 
 namespace {
 
-enum class Signal { Silence, Square, Noise, Sine60, Music, LeftRight, MonoUpmix, OppositeSquare, NoiseSilenceSweep };
+enum class Signal {
+    Silence,
+    Square,
+    Noise,
+    Sine60,
+    Music,
+    LeftRight,
+    MonoUpmix,
+    OppositeSquare,
+    NoiseSilenceSweep
+};
 
 QVector<qint16> makeSignal(Signal kind, int frames, int channels = 2, int rate = 44100)
 {
@@ -57,7 +67,7 @@ QVector<qint16> makeSignal(Signal kind, int frames, int channels = 2, int rate =
             case Signal::NoiseSilenceSweep: { // thirds: full-scale noise with left = right, silence, a sweep
                 const int third = i * 3 / frames;
                 const double s = double(frames) / rate / 3, u = t - 2 * s;
-                v = third == 0 ? (c == 0 ? noise() : out[qsizetype(i) * channels])
+                v = third == 0   ? (c == 0 ? noise() : out[qsizetype(i) * channels])
                     : third == 1 ? 0
                                  : 16384 * std::sin(2 * M_PI * 20 * s / 7 * (std::exp(7 * u / s) - 1));
                 break;
@@ -114,12 +124,15 @@ void TestWmaLossless::roundTrip_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("compress");
     QTest::addColumn<qint64>("maxBytes"); // 0: any size
-    const QList<QPair<const char *, Signal>> m_signals{
-        {"silence", Signal::Silence},      {"square", Signal::Square},
-        {"noise", Signal::Noise},          {"sine60", Signal::Sine60},
-        {"music", Signal::Music},          {"left-right", Signal::LeftRight},
-        {"mono-upmix", Signal::MonoUpmix}, {"opposite-square", Signal::OppositeSquare},
-        {"noise-silence-sweep", Signal::NoiseSilenceSweep}};
+    const QList<QPair<const char *, Signal>> m_signals{{"silence", Signal::Silence},
+                                                       {"square", Signal::Square},
+                                                       {"noise", Signal::Noise},
+                                                       {"sine60", Signal::Sine60},
+                                                       {"music", Signal::Music},
+                                                       {"left-right", Signal::LeftRight},
+                                                       {"mono-upmix", Signal::MonoUpmix},
+                                                       {"opposite-square", Signal::OppositeSquare},
+                                                       {"noise-silence-sweep", Signal::NoiseSilenceSweep}};
     for (const auto &[name, kind] : m_signals) {
         for (int frames : {1, 2047, 2048, 2049, 100000}) {
             for (bool compress : {false, true}) {
@@ -130,7 +143,8 @@ void TestWmaLossless::roundTrip_data()
     }
     // Ten minutes of digital silence: a few bits a frame; the container's
     // packets make most of the file, under 0.2% of the PCM (FLAC's is 0.1%).
-    QTest::addRow("silence-10min-lms") << int(Signal::Silence) << 44100 * 600 << true << qint64(44100 * 600 * 4 / 500);
+    QTest::addRow("silence-10min-lms")
+        << int(Signal::Silence) << 44100 * 600 << true << qint64(44100 * 600 * 4 / 500);
 }
 
 void TestWmaLossless::roundTrip()
@@ -255,7 +269,8 @@ void TestWmaLossless::decoderResumesAfterSeek()
         QVERIFY2(std::abs(decoded.firstSeconds * rate - start) <= rate / 1000 + 1,
                  qPrintable(QStringLiteral("%1 s stamped %2 s").arg(start / rate).arg(decoded.firstSeconds)));
         // Packets of this music hold about two frames.
-        QVERIFY2(start <= at * rate + 2 * WmaLosslessEncoder().frameSize(), qPrintable(QStringLiteral("%1 s for %2 s").arg(start / rate).arg(at)));
+        QVERIFY2(start <= at * rate + 2 * WmaLosslessEncoder().frameSize(),
+                 qPrintable(QStringLiteral("%1 s for %2 s").arg(start / rate).arg(at)));
     }
 }
 

@@ -47,14 +47,15 @@ std::vector<float> makeSignal(Signal kind, int frames, int channels, int rate)
             break;
         }
         for (int c = 0; c < channels; ++c)
-            out[size_t(i) * size_t(channels) + size_t(c)] = float(kind == Signal::Opposite && c == 1 ? -v : v);
+            out[size_t(i) * size_t(channels) + size_t(c)] =
+                float(kind == Signal::Opposite && c == 1 ? -v : v);
     }
     return out;
 }
 
 // Correlation of the first channel at a lag, normalised.
-double correlation(const std::vector<float> &a, const std::vector<float> &b, int channels, int lag, int ca = 0,
-                   int cb = 0)
+double correlation(const std::vector<float> &a, const std::vector<float> &b, int channels, int lag,
+                   int ca = 0, int cb = 0)
 {
     double ab = 0, aa = 0, bb = 0;
     const size_t frames = std::min(a.size(), b.size()) / size_t(channels);
@@ -149,8 +150,8 @@ void TestWmaStd::roundTrip()
         duration += packet.duration;
     }
 
-    const DecodeResult decoded =
-        decodeWma(data, encoder.extradata(), p.sampleRate, p.channels, encoder.bitRate(), encoder.blockAlign());
+    const DecodeResult decoded = decodeWma(data, encoder.extradata(), p.sampleRate, p.channels,
+                                           encoder.bitRate(), encoder.blockAlign());
     QVERIFY(decoded.ok);
     QVERIFY2(decoded.messages.isEmpty(), qPrintable(decoded.messages.join('\n')));
     // Whole frames come out: the source's length rounded up to one.
@@ -246,7 +247,8 @@ void TestWmaStd::writtenFile()
     QStringList problems = complaints("ffmpeg", {"-v", "warning", "-i", path, "-f", "null", "-"});
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     QByteArray out;
-    problems = complaints("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &out);
+    problems = complaints("ffprobe",
+                          {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &out);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     const double stated = out.trimmed().toDouble();
     QVERIFY2(std::abs(stated - double(frames) / p.sampleRate) <= 0.010, out.constData());
@@ -256,7 +258,8 @@ void TestWmaStd::writtenFile()
     // the decoder drops its two frames of delay and the frame that began in
     // the packet before, and ffmpeg seeks without a preroll: up to three
     // frames of that second are missing.
-    problems = complaints("ffmpeg", {"-v", "warning", "-ss", "10", "-i", path, "-t", "1", "-f", "f32le", "-"}, &out);
+    problems =
+        complaints("ffmpeg", {"-v", "warning", "-ss", "10", "-i", path, "-t", "1", "-f", "f32le", "-"}, &out);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     const qsizetype got = out.size() / qsizetype(sizeof(float)) / p.channels;
     const int frame = WmaStdEncoder(p.sampleRate, p.channels, p.bitRateKbps * 1000).frameLength();
@@ -279,7 +282,8 @@ void TestWmaStd::constantQualityPacksSilenceTighter()
         packets.push_back(std::move(packet));
     QVERIFY(packets.size() > 8);
     QVERIFY2(packets[2].duration > 2 * packets[packets.size() - 4].duration,
-             qPrintable(QStringLiteral("%1 %2").arg(packets[2].duration).arg(packets[packets.size() - 4].duration)));
+             qPrintable(
+                 QStringLiteral("%1 %2").arg(packets[2].duration).arg(packets[packets.size() - 4].duration)));
     QVERIFY(encoder.averageBitRate() > 0);
 }
 

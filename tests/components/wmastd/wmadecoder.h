@@ -13,5 +13,6 @@ struct DecodeResult {
     bool ok = false;
 };
 
-DecodeResult decodeWma(const std::vector<std::vector<uint8_t>> &packets, const std::vector<uint8_t> &extradata,
-                       int sampleRate, int channels, int bitRate, int blockAlign);
+DecodeResult decodeWma(const std::vector<std::vector<uint8_t>> &packets,
+                       const std::vector<uint8_t> &extradata, int sampleRate, int channels, int bitRate,
+                       int blockAlign);

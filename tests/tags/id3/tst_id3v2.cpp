@@ -376,7 +376,7 @@ void TestId3v2::id3v1Trailer_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<Fields>("expected");
     const QByteArray audio = QByteArray("\xFF\xFB\x90\x64") + QByteArray(400, '\0');
-    const Fields v1{{"Title", "Song"}, {"Artist", "Band"}, {"Album", "Album"},
+    const Fields v1{{"Title", "Song"}, {"Artist", "Band"},  {"Album", "Album"},
                     {"Year", "1999"},  {"Comment", "Nice"}, {"Genre", "Rock"}};
     Fields v11 = v1;
     v11.insert("Track", "5");
@@ -385,11 +385,13 @@ void TestId3v2::id3v1Trailer_data()
     latin.remove("Genre");
 
     QTest::newRow("v1") << audio + trailer("Song", "Band", "Nice", 17) << int(ID3TagKind::V1) << v1;
-    QTest::newRow("v1.1 track") << audio + trailer("Song", "Band", "Nice", 17, 5) << int(ID3TagKind::V1) << v11;
+    QTest::newRow("v1.1 track") << audio + trailer("Song", "Band", "Nice", 17, 5) << int(ID3TagKind::V1)
+                                << v11;
     QTest::newRow("Latin-1, genre beyond the table")
         << audio + trailer("Caf\xE9", "Band", "Nice", 200) << int(ID3TagKind::V1) << latin;
-    QTest::newRow("both: ID3v2 only") << mp3(3, frame(3, "TIT2", latin1("Two"))) + trailer("One", "Band", "", 1)
-                                      << int(ID3TagKind::V2) << Fields{{"Title", "Two"}};
+    QTest::newRow("both: ID3v2 only")
+        << mp3(3, frame(3, "TIT2", latin1("Two"))) + trailer("One", "Band", "", 1) << int(ID3TagKind::V2)
+        << Fields{{"Title", "Two"}};
     QTest::newRow("neither") << audio << int(ID3TagKind::None) << Fields{};
 }
 
