@@ -11,7 +11,7 @@ bash tools/build.sh build -DSONBREL_WERROR=ON
 (cd build && ctest --output-on-failure -LE 'fuzz' -j 2)
 
 bash tools/build.sh build-asan -DSONBREL_SANITIZE=ON -DSONBREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-(cd build-asan && ctest --output-on-failure -LE 'fuzz|slow|desktop' -j 2)
+(cd build-asan && ctest --output-on-failure -LE 'fuzz|desktop' -j 2)
 
 SONBREL_TARGET=fuzzers bash tools/build.sh build-fuzz -DSONBREL_FUZZ=ON -DSONBREL_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
