@@ -200,7 +200,7 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         std::signal(signal, onInterrupt);
     run.setPump([&] {
         if (interrupted)
-            run.Stop();
+            run.stop();
     });
     run.ConvertAll();
 

@@ -45,7 +45,7 @@ public:
 
     bool ConversionActive() const { return m_active; }
     // "stop" and closing the window: the run ends at its next check.
-    void Stop() { m_active = false; }
+    void stop() { m_active = false; }
 
     void ConvertAll();
     void SetUpEncoder();

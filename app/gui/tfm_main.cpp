@@ -181,7 +181,7 @@ void Tfm_main::FormShow()
         } catch (const SkinError &error) {
             // Show what is wrong, then draw the built-in copy so the window stays usable.
             Messages::error(error.message());
-            Skin1->LoadBuiltinSkin();
+            Skin1->loadBuiltinSkin();
         }
         Skin1->AttachWindow(this);
         Skin1->ApplyFormSkin(this, QStringLiteral("From"));
@@ -285,7 +285,7 @@ void Tfm_main::runCommand(Command command)
             QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
         break;
     case Command::Stop:
-        m_run.Stop();
+        m_run.stop();
         break;
     case Command::Clear:
         ClearList();
@@ -352,7 +352,7 @@ void Tfm_main::AddPaths(const QStringList &paths)
 
 void Tfm_main::FormCloseQuery()
 {
-    m_run.Stop();
+    m_run.stop();
     if (!m_settings)
         return;
     try {

@@ -62,7 +62,7 @@ void TSkin::LoadSkin(const QString &path)
     load(path, QDir::toNativeSeparators(path));
 }
 
-void TSkin::LoadBuiltinSkin()
+void TSkin::loadBuiltinSkin()
 {
     Q_INIT_RESOURCE(sonbrelskin);
     load(builtinSkinPath(), QStringLiteral("built-in skin"));

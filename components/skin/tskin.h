@@ -29,7 +29,7 @@ public:
     // the previous skin stays. Element pointers stay valid until the next
     // successful load.
     void LoadSkin(const QString &path);
-    void LoadBuiltinSkin();
+    void loadBuiltinSkin();
     // The skin covers `window`'s client area, below its other children.
     void AttachWindow(QWidget *window);
     // Fixes `window`'s client size and colours to the form's. Throws SkinError

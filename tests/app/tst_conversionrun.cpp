@@ -290,7 +290,7 @@ private slots:
         int pumps = 0;
         m_onPump = [&] {
             if (++pumps == 6)
-                m_run->Stop();
+                m_run->stop();
         };
         m_run->ConvertAll();
         QCOMPARE(statuses(), QStringList({"Stopped", "Unconvert"}));

@@ -115,7 +115,7 @@ void TestSkin::defaultSkinFromEverySource()
     QWidget window;
     auto *skin = new TSkin;
     if (source.isEmpty())
-        skin->LoadBuiltinSkin();
+        skin->loadBuiltinSkin();
     else
         skin->LoadSkin(source);
     skin->AttachWindow(&window);
