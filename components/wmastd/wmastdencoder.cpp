@@ -204,14 +204,22 @@ void WmaStdEncoder::codeFrames(int64_t available)
         } else {
             const int64_t paidBack = std::min<int64_t>(m_fixedCostFrames, m_framesCoded / kPaybackEvery);
             m_framer->setExtraFrames(paidBack);
-            const double debt = double(m_framer->bitsOut()) - double(m_framesCoded - paidBack) * m_frameBits;
+            const double target = double(m_framesCoded - paidBack) * m_frameBits;
+            const double debt = double(m_framer->bitsOut()) - target;
             const double reservoir = kReservoirFrames * m_frameBits;
             const int maxBits =
                 int(std::clamp(m_frameBits + reservoir - debt, m_frameBits * 0.25, double(m_maxFrameBits)));
             const int minBits = int(std::clamp(m_frameBits - reservoir - debt, 0.0, double(maxBits)));
-            const double noiseDb = m_noiseBaseDb + kProportionalDb * debt / m_frameBits;
+            // The noise follows what the frames themselves spent: a superframe
+            // pads what its frames leave, so the stream alone never shows
+            // frames spending too little. Credit lost to padding beyond half
+            // the reservoir is forgotten.
+            m_codedBits = std::max(m_codedBits, target + debt - reservoir / 2);
+            const double codedDebt = m_codedBits - target;
+            const double noiseDb = m_noiseBaseDb + kProportionalDb * codedDebt / m_frameBits;
             m_coder->code(block, plan, m_framer->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
-            m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * debt / m_frameBits, -40.0, 60.0);
+            m_codedBits += double(bits.size());
+            m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * codedDebt / m_frameBits, -40.0, 60.0);
         }
         m_framer->add(bits);
         ++m_framesCoded;
