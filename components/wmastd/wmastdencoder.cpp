@@ -15,6 +15,16 @@ constexpr double kContainerBytesPerSuperframe = 17.0 + 12.0 / 2;
 // Superframes of about this many bytes; more frames per superframe waste
 // less on headers, fewer keep seeking fine.
 constexpr double kTargetSuperframeBytes = 800.0;
+// What a file costs beyond its superframes' share of the rate: the ASF
+// header (without tags), and at the end the partly filled superframe, the
+// one that releases the last frame and the padding of the last packet
+// (about two superframes), and the frames of lead-in and overlap. At low
+// rates that is several percent of a minute; superframes pay it back by
+// holding one frame more than the rate's count in each so many, early on.
+constexpr double kAsfHeaderBytes = 400.0;
+constexpr int kClosingSuperframes = 2;
+constexpr int kExtraCodedFrames = 3;
+constexpr int64_t kPaybackEvery = 12; // frames per frame paid back
 constexpr int kMaxFramesPerSuperframe = 8;
 // Rate control holds the noise at one level over the masking threshold
 // (constant quality) and moves that level with what the frames so far
@@ -76,6 +86,12 @@ WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate, int qual
     m_framer = std::make_unique<wmastd::Superframer>(m_blockAlign, m_layout->byteOffsetBits,
                                                      m_quality > 0 ? 0 : perSuperframe);
     m_frameBits = double(m_framer->capacity()) / perSuperframe;
+    if (m_quality <= 0)
+        m_fixedCostFrames =
+            int(std::ceil(
+                (kAsfHeaderBytes + kClosingSuperframes * (m_blockAlign + kContainerBytesPerSuperframe)) /
+                bytesPerFrame)) +
+            kExtraCodedFrames;
     m_maxFrameBits = std::min(m_framer->capacity() - 8, m_framer->maxTail());
     if (m_quality <= 0)
         m_maxFrameBits = std::min(m_maxFrameBits, int(m_frameBits * 4));
@@ -186,14 +202,24 @@ void WmaStdEncoder::codeFrames(int64_t available)
             m_coder->code(block, plan, m_framer->nextStartsRun(), float(qualityNoiseDb(m_quality)), 0,
                           m_maxFrameBits, bits);
         } else {
-            const double debt = double(m_framer->bitsOut()) - double(m_framesCoded) * m_frameBits;
+            const int64_t paidBack = std::min<int64_t>(m_fixedCostFrames, m_framesCoded / kPaybackEvery);
+            m_framer->setExtraFrames(paidBack);
+            const double target = double(m_framesCoded - paidBack) * m_frameBits;
+            const double debt = double(m_framer->bitsOut()) - target;
             const double reservoir = kReservoirFrames * m_frameBits;
             const int maxBits =
                 int(std::clamp(m_frameBits + reservoir - debt, m_frameBits * 0.25, double(m_maxFrameBits)));
             const int minBits = int(std::clamp(m_frameBits - reservoir - debt, 0.0, double(maxBits)));
-            const double noiseDb = m_noiseBaseDb + kProportionalDb * debt / m_frameBits;
+            // The noise follows what the frames themselves spent: a superframe
+            // pads what its frames leave, so the stream alone never shows
+            // frames spending too little. Credit lost to padding beyond half
+            // the reservoir is forgotten.
+            m_codedBits = std::max(m_codedBits, target + debt - reservoir / 2);
+            const double codedDebt = m_codedBits - target;
+            const double noiseDb = m_noiseBaseDb + kProportionalDb * codedDebt / m_frameBits;
             m_coder->code(block, plan, m_framer->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
-            m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * debt / m_frameBits, -40.0, 60.0);
+            m_codedBits += double(bits.size());
+            m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * codedDebt / m_frameBits, -40.0, 60.0);
         }
         m_framer->add(bits);
         ++m_framesCoded;

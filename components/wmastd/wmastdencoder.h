@@ -63,7 +63,9 @@ private:
     int m_blockAlign = 0;
     double m_frameBits = 0; // average bits a frame may spend
     int m_maxFrameBits = 0;
-    double m_noiseBaseDb = 0;                 // noise over the masking threshold that the rate settles at
+    double m_codedBits = 0;        // bits of the coded frames, without the superframes' padding
+    int64_t m_fixedCostFrames = 0; // frames' worth of the file's fixed costs, paid back at a constant rate
+    double m_noiseBaseDb = 0;      // noise over the masking threshold that the rate settles at
     std::vector<std::vector<float>> m_signal; // per channel, from the first sample not yet behind us
     int64_t m_signalStart = 0;                // stream position of m_signal[c][0]
     int64_t m_framesCoded = 0;

@@ -17,7 +17,8 @@ void Superframer::add(const BitWriter &frame)
     m_startsRun = false;
     ++m_starts;
     ++m_framesBegun;
-    const bool onTime = m_framesPerSuperframe > 0 && m_framesBegun >= (m_emitted + 1) * m_framesPerSuperframe;
+    const bool onTime =
+        m_framesPerSuperframe > 0 && m_framesBegun >= (m_emitted + 1) * m_framesPerSuperframe + m_extraFrames;
     if (frame.size() < room && m_starts < kMaxFramesPerSuperframe && !onTime) {
         m_payload.append(frame);
         return;

@@ -32,6 +32,10 @@ public:
     // decoder then expects the block sizes restated).
     bool nextStartsRun() const { return m_startsRun; }
     int64_t bitsOut() const { return m_emitted * m_capacity + m_payload.size(); }
+    // Frames, over the whole stream so far, that superframes hold beyond
+    // the rate's count: each closes that much later. The file's fixed
+    // costs are paid back this way.
+    void setExtraFrames(int64_t frames) { m_extraFrames = frames; }
 
     void add(const BitWriter &frame);
     // Releases the last frame; nothing may be added afterwards.
@@ -45,6 +49,7 @@ private:
     int m_offsetBits;
     int m_framesPerSuperframe;
     int64_t m_framesBegun = 0;
+    int64_t m_extraFrames = 0;
     int m_capacity;
     BitWriter m_payload; // bits after the header of the superframe being filled
     int m_tail = 0;      // bits at the payload's start that end the previous frame
