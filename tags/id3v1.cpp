@@ -4,7 +4,6 @@
 #include "tagtext.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 
@@ -45,11 +44,8 @@ ID3TagKind ReadID3(const QString &fileName)
 {
     ID3Tag = {};
     try {
-        // Only regular files: a pipe or a device could block or never end.
-        if (!QFileInfo(fileName).isFile())
-            return ID3TagKind::None;
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!openRegularFile(fileName, file))
             return ID3TagKind::None;
         if (hasID3v2Tag(file)) {
             ID3Tag = parseID3v2(file);

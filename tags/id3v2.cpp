@@ -4,7 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
+#include "tagtext.h"
 
 #include <algorithm>
 #include <array>
@@ -339,11 +339,8 @@ void ReadID3v2(const QString &fileName)
 {
     ID3Tag = {};
     try {
-        // Only regular files: a pipe or a device could block or never end.
-        if (!QFileInfo(fileName).isFile())
-            return;
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!openRegularFile(fileName, file))
             return;
         ID3Tag = parseID3v2(file);
     } catch (...) {

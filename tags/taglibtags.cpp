@@ -3,7 +3,6 @@
 #include "tagtext.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
@@ -226,10 +225,8 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
 
 QString TagLibContentKind(const QString &fileName)
 {
-    if (!QFileInfo(fileName).isFile())
-        return {};
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFile(fileName, file))
         return {};
     switch (kindOf(file)) {
     case Kind::Flac:
@@ -270,10 +267,8 @@ DiscAndCover ReadDiscAndCover(const QString &fileName)
 {
     DiscAndCover result;
     try {
-        if (!QFileInfo(fileName).isFile())
-            return result;
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!openRegularFile(fileName, file))
             return result;
         const QByteArray head = file.read(64);
         file.close();
@@ -301,11 +296,8 @@ DiscAndCover ReadDiscAndCover(const QString &fileName)
 void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
 {
     try {
-        // Only regular files: a pipe or a device could block or never end.
-        if (!QFileInfo(fileName).isFile())
-            return;
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!openRegularFile(fileName, file))
             return;
         const Kind kind = kindOf(file);
         file.close();
