@@ -28,6 +28,7 @@ extern "C" {
 namespace {
 
 const char *const kNmrTool = SONBREL_SOURCE_DIR "/../shared/tools/nmr.py";
+QString keepDir; // --keep DIR: the references and decodes stay there for a closer look
 
 struct Audio {
     int rate = 0;
@@ -125,6 +126,12 @@ Quality judge(const QString &reference, const QString &encoded, double seconds)
     q.bandwidth = o.value("bandwidth_decoded_hz").toDouble(NAN);
     q.lag = o.value("lag_samples").toInt();
     q.kbps = double(QFileInfo(encoded).size()) * 8 / seconds / 1000;
+    if (!keepDir.isEmpty()) {
+        QFile::remove(keepDir + "/" + QFileInfo(decoded).fileName());
+        QFile::copy(decoded, keepDir + "/" + QFileInfo(decoded).fileName());
+        QFile::remove(keepDir + "/" + QFileInfo(reference).fileName());
+        QFile::copy(reference, keepDir + "/" + QFileInfo(reference).fileName());
+    }
     QFile::remove(decoded);
     return q;
 }
@@ -250,6 +257,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     double seconds = 30;
     bool peer = true;
+    bool quick = false; // NMR only: no GStreamer check, no minute-long rate check
+    bool synthetic = true;
     QStringList recordings;
     std::vector<int> profiles;
     const QStringList args = app.arguments();
@@ -263,6 +272,12 @@ int main(int argc, char **argv)
                 profiles.push_back(n.toInt());
         else if (args[i] == "--no-peer")
             peer = false;
+        else if (args[i] == "--quick")
+            quick = true;
+        else if (args[i] == "--keep" && i + 1 < args.size())
+            keepDir = args[++i];
+        else if (args[i] == "--no-synthetic")
+            synthetic = false;
         else if (args[i] == "--speed-only")
             profiles.push_back(0);
     }
@@ -289,8 +304,10 @@ int main(int argc, char **argv)
             names << QFileInfo(r).baseName();
         }
     }
-    sources.push_back(syntheticMusic(seconds));
-    names << "synthetic";
+    if (synthetic || sources.empty()) {
+        sources.push_back(syntheticMusic(seconds));
+        names << "synthetic";
+    }
 
     std::printf("Sources (%.0f s each): %s\n", seconds, qPrintable(names.join(", ")));
     std::printf("NMR in dB (lower is better), bandwidth in kHz, file rate in kbps; ours | libavcodec\n\n");
@@ -329,7 +346,7 @@ int main(int argc, char **argv)
             std::printf(" | %-10s %5.1f %5.1f %4d %5.1f %4.1f | %5.1f %4.1f ", "", q.kbps,
                         p.bitRateKbps > 0 ? (q.kbps / p.bitRateKbps - 1) * 100 : NAN, q.lag, q.nmr,
                         q.bandwidth / 1000, l.nmr, l.bandwidth / 1000);
-            if (s == 0)
+            if (s == 0 && !quick)
                 gst = gstreamerCheck(refPath, ours, p.sampleRate, p.channels) +
                       QStringLiteral(" of %1").arg(ref.samples.size() / size_t(p.channels));
             QFile::remove(ours);
@@ -341,7 +358,7 @@ int main(int argc, char **argv)
         readAudio(minutePath, p.sampleRate, p.channels, m);
         const QString minuteOut = dir.filePath(QStringLiteral("minute%1.wma").arg(number));
         double kbps = NAN;
-        if (encodeOurs(m, number, minuteOut))
+        if (!quick && encodeOurs(m, number, minuteOut))
             kbps = double(QFileInfo(minuteOut).size()) * 8 / m.seconds() / 1000;
         QFile::remove(minuteOut);
         // A constant-quality profile has no nominal rate: the deviation column stays empty.
@@ -349,6 +366,7 @@ int main(int argc, char **argv)
                     p.bitRateKbps > 0 ? (kbps / p.bitRateKbps - 1) * 100 : NAN, qPrintable(gst));
         std::fflush(stdout);
     }
-    speed(sources.back(), 5);
+    if (!quick)
+        speed(sources.back(), 5);
     return 0;
 }
