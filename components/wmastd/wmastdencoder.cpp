@@ -35,7 +35,13 @@ constexpr double kIntegralDb = 0.02;
 // energy than the three before it. Such a frame is coded in short blocks
 // so that its noise cannot spread before the attack.
 constexpr float kAttackRatio = 10.0f;
-constexpr float kAttackFloor = 1e-6f;    // energy per sample below which nothing counts as an attack
+constexpr float kAttackFloor = 1e-6f; // energy per sample below which nothing counts as an attack
+// An onset: a stretch of 1/16 frame in one channel with this much more
+// energy in its second difference than the stretches before it.
+constexpr int kOnsetSegments = 16;
+constexpr size_t kOnsetHistory = 4;
+constexpr float kOnsetRatio = 8.0f;
+constexpr float kOnsetFloor = 1e-7f;     // per sample
 constexpr double kReservoirFrames = 6.0; // the most the coded stream runs ahead or behind
 // At a constant quality: the header's rate per quality (it chooses the
 // decoder's tables and noise coding) and the noise over the masking
@@ -174,9 +180,39 @@ bool WmaStdEncoder::hasAttack(int64_t frame) const
     return false;
 }
 
+bool WmaStdEncoder::hasOnset(int64_t frame) const
+{
+    // Per channel, on the second difference (it all but removes a bass
+    // line, which would otherwise hide a note starting above it, and a
+    // steady noise in one channel cannot hide an onset in the other).
+    const int n = m_layout->frameLength;
+    const int segment = n / kOnsetSegments;
+    const size_t base = static_cast<size_t>(frame * n - m_signalStart);
+    std::vector<float> energy(size_t(kOnsetSegments) * 3 / 2);
+    for (const std::vector<float> &s : m_signal) {
+        for (size_t k = 0; k < energy.size(); ++k) {
+            float sum = 0;
+            for (size_t i = base + k * size_t(segment); i < base + (k + 1) * size_t(segment); ++i) {
+                const float d = s[i] - 2.0f * s[i - 1] + s[i - 2];
+                sum += d * d;
+            }
+            energy[k] = sum;
+        }
+        for (size_t k = size_t(kOnsetSegments) / 2; k < energy.size(); ++k) {
+            float before = 0;
+            for (size_t j = k - kOnsetHistory; j < k; ++j)
+                before += energy[j];
+            if (energy[k] > kOnsetFloor * float(segment) &&
+                energy[k] * float(kOnsetHistory) > kOnsetRatio * before)
+                return true;
+        }
+    }
+    return false;
+}
+
 std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
 {
-    if (!hasAttack(frame))
+    if (!hasAttack(frame) && !hasOnset(frame))
         return {0};
     const int shortSize = std::min(3, m_layout->blockSizes - 1);
     return std::vector<int>(size_t(1) << shortSize, shortSize);

@@ -49,6 +49,7 @@ public:
 private:
     void codeFrames(int64_t available);
     bool hasAttack(int64_t frame) const;
+    bool hasOnset(int64_t frame) const; // where hasAttack misses one under a loud low note
     std::vector<int> blockSizes(int64_t frame) const;
     std::vector<WmaStdPacket> take();
 
