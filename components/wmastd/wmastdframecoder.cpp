@@ -15,7 +15,11 @@ constexpr int kMaxDelta = 60;
 constexpr int kMaxTotalGain = 250;
 // Rounding offset of the quantiser: below one half saves bits on values
 // that barely reach the next step, for less noise than a coarser gain.
+// Below about 1.5 bits a sample, where most values are 0 or 1, a wider
+// dead zone pays more: a coarse step costs more there than a lost one.
 constexpr float kRounding = 0.40f;
+constexpr float kLowRateRounding = 0.30f;
+constexpr float kLowRateBitsPerSample = 1.5f;
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
 // Full scale, and how far a block may be turned down to stay under it:
@@ -42,7 +46,10 @@ float entropy(const std::vector<float> &coefs, const std::vector<float> &thresho
 
 FrameCoder::FrameCoder(const StreamLayout &layout)
     : m_layout(layout), m_channels(static_cast<size_t>(layout.channels)),
-      m_windowed(static_cast<size_t>(2 * layout.frameLength))
+      m_windowed(static_cast<size_t>(2 * layout.frameLength)),
+      m_rounding(float(layout.bitRate) / float(layout.channels * layout.sampleRate) < kLowRateBitsPerSample
+                     ? kLowRateRounding
+                     : kRounding)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -221,10 +228,10 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         }
     }
     const int silentGain = std::clamp(
-        int(std::ceil(20.0f * std::log10(loudest / (1.0f - kRounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+        int(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
-    while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + kRounding >
+    while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
     // The gain that puts the noise where asked; then the nearest that the limits allow.
@@ -336,7 +343,7 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
             for (int i = pos; i < end; ++i) {
                 const float v = c.coefs[static_cast<size_t>(i)] * inverse;
-                const int level = std::min(int(std::abs(v) + kRounding), maxLevel);
+                const int level = std::min(int(std::abs(v) + m_rounding), maxLevel);
                 c.q[static_cast<size_t>(i)] = v < 0 ? -level : level;
             }
             pos = end;

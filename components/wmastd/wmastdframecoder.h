@@ -72,6 +72,7 @@ private:
     std::vector<std::vector<float>> m_synthesis; // per channel, the block's share of it
     bool m_midSide = false;
     float m_sourcePeak = 0; // under the block being coded
+    float m_rounding;       // of the quantiser, by the rate
 };
 
 } // namespace wmastd
