@@ -20,6 +20,13 @@ constexpr int kMaxTotalGain = 250;
 constexpr float kRounding = 0.40f;
 constexpr float kLowRateRounding = 0.30f;
 constexpr float kLowRateBitsPerSample = 1.5f;
+// An unchanged exponent costs one bit, a change of one three or four: at
+// low rates a band keeps its neighbour's exponent when it is within this
+// many steps (1.25 dB each) of its own, fewer as the rate rises.
+float exponentHold(float bitsPerSample)
+{
+    return std::clamp(3.5f - 2.0f * bitsPerSample, 0.0f, 3.0f);
+}
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
 // Full scale, and how far a block may be turned down to stay under it:
@@ -49,7 +56,8 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
       m_windowed(static_cast<size_t>(2 * layout.frameLength)),
       m_rounding(float(layout.bitRate) / float(layout.channels * layout.sampleRate) < kLowRateBitsPerSample
                      ? kLowRateRounding
-                     : kRounding)
+                     : kRounding),
+      m_exponentHold(exponentHold(float(layout.bitRate) / float(layout.channels * layout.sampleRate)))
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -192,7 +200,8 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
         int previous = kFirstExponent;
         c.exponentBits = 0;
         for (size_t b = 0; b < bands; ++b) {
-            int e = int(std::lround(raw[b] - top)) + kMaxExponent;
+            const float want = raw[b] - top + float(kMaxExponent);
+            int e = std::abs(want - float(previous)) <= m_exponentHold ? previous : int(std::lround(want));
             e = std::clamp(e, std::max(kMinExponent, previous - kMaxDelta),
                            std::min(kMaxExponent, previous + kMaxDelta));
             c.exponentBits += exponentDeltaBits(e - previous);

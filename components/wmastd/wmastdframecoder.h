@@ -73,6 +73,7 @@ private:
     bool m_midSide = false;
     float m_sourcePeak = 0; // under the block being coded
     float m_rounding;       // of the quantiser, by the rate
+    float m_exponentHold;   // steps within which a band keeps the exponent before it
 };
 
 } // namespace wmastd
