@@ -20,6 +20,12 @@ constexpr int kMaxTotalGain = 250;
 constexpr float kRounding = 0.40f;
 constexpr float kLowRateRounding = 0.30f;
 constexpr float kLowRateBitsPerSample = 1.5f;
+// How far on average (in exponent steps per band) a short block's curve
+// may be from the one the decoder holds for it to be kept: a new curve
+// costs a large share of a short block at low rates.
+constexpr float kReuseSteps = 4.0f;
+constexpr float kLowRateReuseSteps = 8.0f;
+constexpr float kLowerRateBitsPerSample = 1.0f;
 // An unchanged exponent costs one bit, a change of one three or four: at
 // low rates a band keeps its neighbour's exponent when it is within this
 // many steps (1.25 dB each) of its own, fewer as the rate rises.
@@ -57,7 +63,11 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
       m_rounding(float(layout.bitRate) / float(layout.channels * layout.sampleRate) < kLowRateBitsPerSample
                      ? kLowRateRounding
                      : kRounding),
-      m_exponentHold(exponentHold(float(layout.bitRate) / float(layout.channels * layout.sampleRate)))
+      m_exponentHold(exponentHold(float(layout.bitRate) / float(layout.channels * layout.sampleRate))),
+      m_reuseSteps(float(layout.bitRate) / float(layout.channels * layout.sampleRate) <
+                           kLowerRateBitsPerSample
+                       ? kLowRateReuseSteps
+                       : kReuseSteps)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -176,7 +186,7 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
     }
 }
 
-float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
+float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size)
 {
     const float unit = std::sqrt(2.0f / float(length)) / 32768.0f; // coefficient of one quantum at gain 0 dB
     float loudest = -1e9f; // exponent of the band with the coarsest step
@@ -214,7 +224,58 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length)
             c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
     }
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
-    return 1.25f * loudest - 20.0f * std::log10(unit);
+    const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
+    return reuseExponents(layout, size, unit) ? reusedGain(layout) : gain;
+}
+
+// A short block may keep the exponents the decoder already has: when every
+// coded channel's new curve is close in shape to the one sent last for a
+// block of the same size, the bits of a new one buy little.
+bool FrameCoder::reuseExponents(const BlockLayout &layout, int size, float unit)
+{
+    m_reuse = false;
+    if (size == 0 || m_midSide != m_sentMidSide)
+        return false;
+    for (const Channel &c : m_channels) {
+        if (!c.coded)
+            continue;
+        if (c.sentSize != size)
+            return false;
+        const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
+        const int smax = *std::max_element(c.sent.begin(), c.sent.end());
+        float difference = 0;
+        for (size_t b = 0; b < c.exponents.size(); ++b)
+            difference += float(std::abs((c.exponents[b] - emax) - (c.sent[b] - smax)));
+        if (difference > m_reuseSteps * float(c.exponents.size()))
+            return false;
+    }
+    m_reuse = true;
+    for (Channel &c : m_channels) {
+        if (!c.coded)
+            continue;
+        c.exponents = c.sent;
+        c.exponentBits = 0;
+        const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
+        for (size_t b = 0; b < layout.exponentBands.size(); ++b)
+            c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+    }
+    return true;
+}
+
+// The gain that puts each channel's noise at its threshold on average over
+// its bands, under a curve that is not quite its own; the coarser channel's.
+float FrameCoder::reusedGain(const BlockLayout &layout) const
+{
+    float gain = -1e9f;
+    for (const Channel &c : m_channels) {
+        if (!c.coded)
+            continue;
+        float sum = 0;
+        for (size_t b = 0; b < layout.exponentBands.size(); ++b)
+            sum += 10.0f * std::log10(12.0f * c.threshold[b]) - 20.0f * std::log10(c.stepScale[b]);
+        gain = std::max(gain, sum / float(layout.exponentBands.size()));
+    }
+    return gain;
 }
 
 int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block &block, float noiseDb,
@@ -222,7 +283,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
 {
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     analyse(signal, block);
-    const float gainAtMask = shapeExponents(layout, layout.length);
+    const float gainAtMask = shapeExponents(layout, layout.length, block.size);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
     // and the decoder's dither, proportional to the step, grows without end.
@@ -272,6 +333,12 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     gain = limitClipping(block, gain);
     const int64_t before = out.size();
     write(block, gain, out);
+    for (Channel &c : m_channels)
+        if (c.coded && !m_reuse) {
+            c.sent = c.exponents;
+            c.sentSize = block.size;
+            m_sentMidSide = m_midSide;
+        }
     return int(out.size() - before);
 }
 
@@ -407,9 +474,9 @@ void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
             if (c.coded)
                 out.put(0, int(layout.highBands.size())); // no band left to noise
     if (block.size > 0)
-        out.put(1, 1); // a short block brings its own exponents
+        out.put(m_reuse ? 0 : 1, 1); // a short block may bring its own exponents
     for (const Channel &c : m_channels) {
-        if (!c.coded)
+        if (!c.coded || m_reuse)
             continue;
         int previous = kFirstExponent;
         for (int e : c.exponents) {

@@ -41,6 +41,8 @@ private:
         std::vector<float> stepScale; // per band, relative to the total gain's step
         std::vector<int> q;
         int exponentBits = 0;
+        std::vector<int> sent; // the exponents the decoder holds
+        int sentSize = -1;     // for blocks of this size
         bool coded = false;
     };
     struct Block {
@@ -54,7 +56,9 @@ private:
     int codeBlock(const std::vector<const float *> &signal, const Block &block, float noiseDb, int minBits,
                   int maxBits, BitWriter &out);
     void analyse(const std::vector<const float *> &signal, const Block &block);
-    float shapeExponents(const BlockLayout &layout, int length);
+    float shapeExponents(const BlockLayout &layout, int length, int size);
+    bool reuseExponents(const BlockLayout &layout, int size, float unit);
+    float reusedGain(const BlockLayout &layout) const;
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain);
@@ -71,9 +75,12 @@ private:
     std::vector<std::vector<float>> m_output;    // what the decoder will play, from the frame's start
     std::vector<std::vector<float>> m_synthesis; // per channel, the block's share of it
     bool m_midSide = false;
-    float m_sourcePeak = 0; // under the block being coded
-    float m_rounding;       // of the quantiser, by the rate
-    float m_exponentHold;   // steps within which a band keeps the exponent before it
+    bool m_sentMidSide = false; // when the exponents the decoder holds were sent
+    bool m_reuse = false;       // this block keeps them
+    float m_sourcePeak = 0;     // under the block being coded
+    float m_rounding;           // of the quantiser, by the rate
+    float m_exponentHold;       // steps within which a band keeps the exponent before it
+    float m_reuseSteps;         // how close a short block's curve must be to the held one to keep it
 };
 
 } // namespace wmastd
