@@ -119,8 +119,8 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
-    void monoProfilesKeepTheLevel_data();
-    void monoProfilesKeepTheLevel();
+    void downmixKeepsTheLevel_data();
+    void downmixKeepsTheLevel();
     void writeFailureGivesTheSystemReason();
     void workerThreadsChangeNothing_data();
     void workerThreadsChangeNothing();
@@ -693,22 +693,30 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     QVERIFY(decoded == original);
 }
 
-void TestAudioFile::monoProfilesKeepTheLevel_data()
+void TestAudioFile::downmixKeepsTheLevel_data()
 {
     QTest::addColumn<int>("profile");
-    QTest::newRow("44.1 kHz 48 kbps mono") << 16;
-    QTest::newRow("44.1 kHz 32 kbps mono") << 17;
+    QTest::addColumn<QString>("layout");
+    QTest::newRow("44.1 kHz 48 kbps mono") << 16 << "stereo";
+    QTest::newRow("44.1 kHz 32 kbps mono") << 17 << "stereo";
+    QTest::newRow("5.1 to mono") << 16 << "5.1";
+    QTest::newRow("5.1 to stereo") << 10 << "5.1";
 }
 
-void TestAudioFile::monoProfilesKeepTheLevel()
+void TestAudioFile::downmixKeepsTheLevel()
 {
-    // An in-phase stereo sine at -1 dBFS must come out mono at -1 dBFS, not
-    // 3 dB louder and clipped.
+    // An in-phase sine at -1 dBFS on every channel must come out at -1 dBFS
+    // on fewer channels, not louder and clipped.
     QFETCH(int, profile);
-    const QString source = path(QString("inphase-%1.wav").arg(profile));
-    const QString output = path(QString("inphase-%1.wma").arg(profile));
+    QFETCH(QString, layout);
+    const QString source = path(QString("inphase-%1-%2.wav").arg(profile).arg(layout));
+    const QString output = path(QString("inphase-%1-%2.wma").arg(profile).arg(layout));
+    const int channels = layout == "5.1" ? 6 : 2;
+    QStringList sines;
+    for (int c = 0; c < channels; ++c)
+        sines << "0.8913*sin(2*PI*1000*t)";
     QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           "aevalsrc=exprs='0.8913*sin(2*PI*1000*t)|0.8913*sin(2*PI*1000*t)':s=44100:d=2",
+                           QString("aevalsrc=exprs='%1':c=%2:s=44100:d=2").arg(sines.join('|'), layout),
                            "-c:a", "pcm_f32le", source}));
     const QString error = convert(source, output, profile);
     QVERIFY2(error.isEmpty(), qPrintable(error));
