@@ -111,6 +111,8 @@ private slots:
     void cbrBitRateHolds();
     void outputStartsWithFirstSample_data();
     void outputStartsWithFirstSample();
+    void seeksLandOnTheSoughtSample_data();
+    void seeksLandOnTheSoughtSample();
     void createOutputNeverReplaces();
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
@@ -521,6 +523,47 @@ void TestAudioFile::outputStartsWithFirstSample()
     const std::vector<float> decoded = decode(output);
     QVERIFY(!decoded.empty());
     QCOMPARE(bestLag(original, channels, decoded, channels, 4096, 8192), 0);
+}
+
+void TestAudioFile::seeksLandOnTheSoughtSample_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("44.1 kHz 320 kbps") << 6;
+    QTest::newRow("44.1 kHz 128 kbps") << 10;
+    QTest::newRow("22 kHz 16 kbps mono") << 27;
+    QTest::newRow("8 kHz 5 kbps mono") << 38;
+    QTest::newRow("lossless") << 47;
+}
+
+void TestAudioFile::seeksLandOnTheSoughtSample()
+{
+    QFETCH(int, profile);
+    const WmaProfile &wma = *wmaProfileByNumber(profile);
+    const QString source = path(QString("seek%1.wav").arg(profile));
+    const QString output = path(QString("seek%1.wma").arg(profile));
+    constexpr double kSeconds = 9;
+    // A slow chirp: low enough to be coded as a waveform at every rate.
+    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                           QString("aevalsrc=exprs='0.5*sin(2*PI*(150+30*t)*t)+0.05*(random(0)-0.5)':s=44100:d=%1")
+                               .arg(kSeconds),
+                           "-ac", QString::number(wma.channels), source}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const std::vector<float> whole = decode(output);
+    const double start = probe(output).startTime;
+    // Packet times are whole milliseconds, and so is what a reader knows of a sample's place.
+    const int ms = wma.sampleRate / 1000 + 1;
+    for (const double at : {0.4, 4.3, kSeconds - 1.2}) {
+        const std::vector<float> span = decodeSpan(output, at, 1);
+        const auto frames = static_cast<int>(span.size()) / wma.channels;
+        QVERIFY2(qAbs(frames - wma.sampleRate) <= ms, qPrintable(QString("%1 s: %2").arg(at).arg(frames)));
+        // Judged past the first frame, which a decoder started mid-stream may only approximate.
+        const auto from = static_cast<size_t>(std::lround((at + start) * wma.sampleRate)) * wma.channels;
+        const std::vector<float> expected(whole.begin() + static_cast<std::ptrdiff_t>(from), whole.end());
+        const int lag = bestLag(span, wma.channels, expected, wma.channels, 2048, 4096);
+        QVERIFY2(qAbs(lag) <= ms, qPrintable(QString("%1 s: lag %2").arg(at).arg(lag)));
+    }
 }
 
 void TestAudioFile::createOutputNeverReplaces()
