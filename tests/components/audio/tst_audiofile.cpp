@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <sys/resource.h>
 
@@ -73,6 +74,12 @@ QString convert(const QString &source, const QString &output, int profile,
     return status.ok ? QString() : status.message;
 }
 
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 int threadCount()
 {
     return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
@@ -124,6 +131,7 @@ private slots:
     void monoProfilesKeepTheLevel_data();
     void monoProfilesKeepTheLevel();
     void writeFailureGivesTheSystemReason();
+    void unindexableFileStaysWhole();
     void workerThreadsChangeNothing_data();
     void workerThreadsChangeNothing();
     void workerFailuresSurfaceAtTheNextCall_data();
@@ -798,6 +806,53 @@ void TestAudioFile::writeFailureGivesTheSystemReason()
     QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
              qPrintable(status.message));
     QVERIFY(writer.Close().ok || !writer.IsOpen());
+}
+
+void TestAudioFile::unindexableFileStaysWhole()
+{
+    // The seek index goes after the finished file. A size limit one byte
+    // short of it makes its write fail: the file must stay as the muxer left it.
+    std::vector<float> tone(2 * 3 * 44100);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.3f * std::sin(0.02f * float(i / 2) * (1.0f + float(i) * 1e-6f));
+    const auto write = [&tone](const QString &output, rlim_t limit) {
+        FfmpegAudioFile writer;
+        AudioStatus status = writer.SetWmaProfile(10);
+        if (status.ok)
+            status = writer.SetSourceFormat(44100, 2);
+        if (status.ok)
+            status = writer.CreateOutput(output, 0);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = limit;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limited);
+        if (status.ok)
+            status = writer.WriteSamples(tone);
+        const AudioStatus closed = writer.Close();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        return status.ok ? closed : status;
+    };
+    const QString indexed = path("indexed.wma");
+    const QString limited = path("unindexed.wma");
+    QVERIFY(write(indexed, RLIM_INFINITY).ok);
+    const qint64 size = QFileInfo(indexed).size();
+    const AudioStatus status = write(limited, rlim_t(size - 1));
+    QVERIFY2(status.ok, qPrintable(status.message));
+    // Byte for byte the indexed file without its index, down to the header's
+    // statement of the file's size.
+    const auto sizeField = [](qint64 value) {
+        QByteArray bytes(8, 0);
+        qToLittleEndian<quint64>(quint64(value), bytes.data());
+        return bytes;
+    };
+    QByteArray whole = readFile(indexed), cut = readFile(limited);
+    const qsizetype field = whole.indexOf(sizeField(whole.size()));
+    QVERIFY(field > 0 && cut.size() < whole.size());
+    QCOMPARE(cut.mid(field, 8), sizeField(cut.size()));
+    QVERIFY(cut == whole.left(cut.size()).replace(field, 8, sizeField(cut.size())));
 }
 
 void TestAudioFile::workerThreadsChangeNothing_data()
