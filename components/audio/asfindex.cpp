@@ -27,6 +27,7 @@ constexpr size_t kDataObjectHead = 50;   // and the file id, packet count, two r
 constexpr size_t kFilePropertiesSize = 104;
 constexpr size_t kIndexHead = 56;
 constexpr size_t kIndexEntry = 6;
+constexpr int64_t kTicksPerMs = 10'000; // the file properties state the preroll in ms
 // A header that needs more than this is none of ours (no tags are in it yet).
 constexpr int64_t kMaxHeaderSize = 1 << 20;
 
@@ -199,7 +200,7 @@ std::vector<uint8_t> asfSimpleIndexObject(const std::array<uint8_t, 16> &fileId,
     appendLe(out, kIndexHead + kIndexEntry * packets.size(), 8);
     out.insert(out.end(), fileId.begin(), fileId.end());
     appendLe(out, static_cast<uint64_t>(interval), 8);
-    // Every block fits in one data packet, so each entry spans one.
+    // The writer lays no block across data packets (asfPayloadLayout): each entry spans one.
     appendLe(out, 1, 4);
     appendLe(out, packets.size(), 4);
     for (const uint32_t packet : packets) {
@@ -211,7 +212,7 @@ std::vector<uint8_t> asfSimpleIndexObject(const std::array<uint8_t, 16> &fileId,
 
 std::optional<AsfFileLayout> asfFileLayout(const std::vector<uint8_t> &head)
 {
-    if (head.size() < kHeaderObjectHead || !isGuid(head.data(), kHeaderObject))
+    if (head.size() < kHeaderObjectHead + kDataObjectHead || !isGuid(head.data(), kHeaderObject))
         return std::nullopt;
     const uint64_t headerSize = readLe(head.data() + 16, 8);
     if (headerSize < kHeaderObjectHead || headerSize > head.size() - kDataObjectHead)
@@ -226,7 +227,7 @@ std::optional<AsfFileLayout> asfFileLayout(const std::vector<uint8_t> &head)
         if (isGuid(object, kFileProperties) && size >= kFilePropertiesSize) {
             std::copy_n(object + 24, layout.fileId.size(), layout.fileId.begin());
             layout.fileSizeField = static_cast<int64_t>(at) + 40;
-            layout.preroll = static_cast<int64_t>(readLe(object + 80, 8)) * 10000; // stored in ms
+            layout.preroll = static_cast<int64_t>(readLe(object + 80, 8)) * kTicksPerMs;
             const uint32_t flags = static_cast<uint32_t>(readLe(object + 88, 4));
             const uint32_t minPacket = static_cast<uint32_t>(readLe(object + 92, 4));
             layout.packetSize = static_cast<uint32_t>(readLe(object + 96, 4));
@@ -282,18 +283,17 @@ bool appendAsfSimpleIndex(int fd, const std::vector<int64_t> &resumeTimes, int64
             points.push_back({static_cast<uint32_t>(packet), resumeTimes[k]});
         previous = packet;
     }
-    const std::vector<uint8_t> index =
-        asfSimpleIndexObject(layout->fileId, interval, asfIndexPackets(points, interval, layout->preroll, margin, end));
+    const std::vector<uint8_t> index = asfSimpleIndexObject(
+        layout->fileId, interval, asfIndexPackets(points, interval, layout->preroll, margin, end));
 
-    uint8_t newSize[8];
-    for (int i = 0; i < 8; ++i)
-        newSize[i] = static_cast<uint8_t>(static_cast<uint64_t>(fileSize + int64_t(index.size())) >> (8 * i));
+    std::vector<uint8_t> newSize;
+    appendLe(newSize, static_cast<uint64_t>(fileSize) + index.size(), 8);
     if (writeAt(fd, fileSize, index.data(), index.size()) &&
-        writeAt(fd, layout->fileSizeField, newSize, sizeof newSize))
+        writeAt(fd, layout->fileSizeField, newSize.data(), newSize.size()))
         return true;
     // Back to the file as the muxer left it.
     const uint8_t *oldSize = head.data() + layout->fileSizeField;
-    writeAt(fd, layout->fileSizeField, oldSize, 8);
+    writeAt(fd, layout->fileSizeField, oldSize, newSize.size());
     (void)::ftruncate(fd, static_cast<off_t>(fileSize));
     return false;
 }

@@ -67,8 +67,8 @@ private:
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
     std::vector<int64_t> m_resumeTimes; // per block written: where a reader may start (see EncodedPacket)
-    int64_t m_pts = 0;               // output frame at which the next packet's samples start
-    int64_t m_lastStamp = INT64_MIN; // container time of the last packet
-    int64_t m_framesIn = 0;          // source frames taken so far
-    int64_t m_converted = 0;         // frames at the profile's rate handed to the encoder
+    int64_t m_pts = 0;                  // output frame at which the next packet's samples start
+    int64_t m_lastStamp = INT64_MIN;    // container time of the last packet
+    int64_t m_framesIn = 0;             // source frames taken so far
+    int64_t m_converted = 0;            // frames at the profile's rate handed to the encoder
 };

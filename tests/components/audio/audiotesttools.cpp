@@ -91,7 +91,8 @@ std::vector<float> decode(const QString &path, int channels)
 
 std::vector<float> decodeSpan(const QString &path, double from, double seconds)
 {
-    return decodeWith({"-v", "error", "-ss", QString::number(from), "-i", path, "-t", QString::number(seconds)});
+    return decodeWith(
+        {"-v", "error", "-ss", QString::number(from), "-i", path, "-t", QString::number(seconds)});
 }
 
 int bestLag(const std::vector<float> &a, int channelsA, const std::vector<float> &b, int channelsB,
