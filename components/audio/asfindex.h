@@ -10,7 +10,7 @@
 // give the sought sample yet). Times are in the container's 100 ns units.
 
 // A data packet a reader may start at, and the media time (without the
-// preroll) from which what a decoder started there gives is right and rightly timed.
+// preroll) from which a decoder started there gives right, rightly timed output.
 struct AsfResumePoint {
     uint32_t packet = 0;
     int64_t time = 0;
@@ -37,7 +37,7 @@ struct AsfFileLayout {
 };
 
 // `head` holds the Header Object and the Data Object's own header (50
-// bytes). Nothing for anything else, for packets of varying size, or for a
+// bytes). No layout for anything else, for packets of varying size, or for a
 // broadcast file (whose sizes readers ignore).
 std::optional<AsfFileLayout> asfFileLayout(const std::vector<uint8_t> &head);
 
