@@ -283,6 +283,9 @@ bool appendAsfSimpleIndex(int fd, const std::vector<int64_t> &resumeTimes, int64
             points.push_back({static_cast<uint32_t>(packet), resumeTimes[k]});
         previous = packet;
     }
+    // Where only the first packet serves, an index would send every seek back to the start.
+    if (points.size() < 2)
+        return false;
     const std::vector<uint8_t> index = asfSimpleIndexObject(
         layout->fileId, interval, asfIndexPackets(points, interval, layout->preroll, margin, end));
 
