@@ -202,6 +202,11 @@ void Tfm_id3::FormShow()
         edt_genre->clear();
         edt_genre->addItems(genreNames());
     }
+    loadRows();
+}
+
+void Tfm_id3::loadRows()
+{
     if (m_list)
         m_session.open(*m_list);
     else
@@ -253,12 +258,7 @@ void Tfm_id3::edt_trackExit()
 
 void Tfm_id3::Button7Click()
 {
-    if (m_list)
-        m_session.open(*m_list);
-    else
-        m_session.open({}, {});
-    fillList();
-    showFields();
+    loadRows();
 }
 
 void Tfm_id3::btn_okClick()

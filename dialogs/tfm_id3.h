@@ -74,6 +74,7 @@ private:
 
     void buildWidgets();
     void connectHandlers();
+    void loadRows(); // the list's tags as they are now, none edited
     void fillList();
     void syncSelection();
     void showFields();

@@ -1,5 +1,6 @@
 #include "audiowriter.h"
 
+#include "asfindex.h"
 #include "wmaprofiles.h"
 
 extern "C" {
@@ -20,6 +21,15 @@ namespace {
 constexpr int kIoBufferSize = 64 * 1024;
 // Frames per encode() call for an encoder that takes any length.
 constexpr int kDefaultFrameSize = 4096;
+// The seek index, in the container's 100 ns units: an entry a second, or
+// fewer at low rates, where its 6 bytes an entry would otherwise cost more
+// than a quarter percent of the file.
+constexpr int64_t kTicksPerSecond = 10'000'000;
+constexpr int64_t kIndexBitsPerEntry = 48;
+constexpr int64_t kIndexShareInverse = 400;
+// Packet times are whole milliseconds and a decoder adds its own rounding:
+// an entry leaves that much room before the time it stands for.
+constexpr int64_t kIndexMargin = 20'000;
 
 // The callbacks work on the descriptor itself, so that a failed write
 // reports the system's own reason (a full disk, a size limit) rather than a
@@ -195,7 +205,8 @@ AudioStatus AudioWriter::create(const QString &path)
     m_pts = -m_setup.delay;
 
     m_file = std::make_unique<QFile>(path);
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    // Read as well as written: the seek index is made from the finished file.
+    if (!m_file->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         const QString reason =
             m_file->exists() ? QStringLiteral("a file of that name already exists") : m_file->errorString();
         m_file.reset();
@@ -283,7 +294,7 @@ AudioStatus AudioWriter::mux()
 {
     AudioStatus status;
     for (const EncodedPacket &packet : m_packets) {
-        status = writeObject(packet.data.data(), packet.data.size(), packet.duration);
+        status = writeObject(packet.data.data(), packet.data.size(), packet.duration, packet.resumeAfter);
         if (!status.ok)
             break;
     }
@@ -291,10 +302,16 @@ AudioStatus AudioWriter::mux()
     return status;
 }
 
-AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t duration)
+int64_t AudioWriter::ticks(int64_t frames) const
+{
+    return av_rescale_rnd(frames, kTicksPerSecond, m_profile->sampleRate, AV_ROUND_UP);
+}
+
+AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t duration, int64_t resumeAfter)
 {
     if (size == 0)
         return {};
+    m_resumeTimes.push_back(resumeAfter < 0 ? -1 : std::max<int64_t>(0, ticks(m_pts + resumeAfter)));
     int ret = av_new_packet(m_packet.get(), static_cast<int>(size));
     if (ret < 0)
         return fail(QStringLiteral("out of memory"), ret);
@@ -342,8 +359,19 @@ AudioStatus AudioWriter::close()
         if (m_io->error < 0)
             status = fail(QStringLiteral("cannot finish the file"), m_io->error);
     }
+    if (status.ok)
+        addSeekIndex();
     release();
     return status;
+}
+
+void AudioWriter::addSeekIndex()
+{
+    const int64_t bitRate = std::max<int64_t>(1, m_format->streams[0]->codecpar->bit_rate);
+    const int64_t interval =
+        std::max(kTicksPerSecond, kIndexBitsPerEntry * kIndexShareInverse * kTicksPerSecond / bitRate);
+    // The file is whole without it: one that cannot be indexed stays as it is.
+    appendAsfSimpleIndex(m_file->handle(), m_resumeTimes, ticks(m_pts), interval, kIndexMargin);
 }
 
 void AudioWriter::release()
@@ -358,6 +386,7 @@ void AudioWriter::release()
     m_packet.reset();
     std::vector<float>().swap(m_buffer);
     m_packets.clear();
+    m_resumeTimes.clear();
     m_pts = 0;
     m_lastStamp = INT64_MIN;
     m_framesIn = 0;

@@ -46,7 +46,9 @@ private:
     AudioStatus convert(const float *samples, int frames);
     AudioStatus encodeBuffered(bool final);
     AudioStatus mux();
-    AudioStatus writeObject(const uint8_t *data, size_t size, int64_t duration);
+    AudioStatus writeObject(const uint8_t *data, size_t size, int64_t duration, int64_t resumeAfter);
+    void addSeekIndex();
+    int64_t ticks(int64_t frames) const; // container time (100 ns) of an output frame position
     AudioStatus fail(const QString &what, int error) const;
     void release();
 
@@ -64,8 +66,9 @@ private:
     PacketPtr m_packet;
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
-    int64_t m_pts = 0;               // output frame at which the next packet's samples start
-    int64_t m_lastStamp = INT64_MIN; // container time of the last packet
-    int64_t m_framesIn = 0;          // source frames taken so far
-    int64_t m_converted = 0;         // frames at the profile's rate handed to the encoder
+    std::vector<int64_t> m_resumeTimes; // per block written: where a reader may start (see EncodedPacket)
+    int64_t m_pts = 0;                  // output frame at which the next packet's samples start
+    int64_t m_lastStamp = INT64_MIN;    // container time of the last packet
+    int64_t m_framesIn = 0;             // source frames taken so far
+    int64_t m_converted = 0;            // frames at the profile's rate handed to the encoder
 };

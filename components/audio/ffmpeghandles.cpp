@@ -1,5 +1,9 @@
 #include "ffmpeghandles.h"
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 QString ffmpegErrorText(int error)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -32,6 +36,11 @@ SwrPtr makeFloatConverter(const AVChannelLayout &inLayout, AVSampleFormat inForm
         // lifts in-phase sound by 3 dB and clips it at full scale.
         const double mean[2] = {0.5, 0.5};
         ret = swr_set_matrix(swr.get(), mean, 2);
+    } else if (ret >= 0 && in.nb_channels > channels) {
+        // Other downmixes add centre and surrounds into the sides: scaled so
+        // that no output can exceed the loudest input, or a full-scale film
+        // track comes out clipped.
+        ret = av_opt_set_double(swr.get(), "rematrix_maxval", 1.0, 0);
     }
     av_channel_layout_uninit(&in);
     av_channel_layout_uninit(&out);

@@ -35,6 +35,10 @@ struct EncoderSetup {
 struct EncodedPacket {
     std::vector<uint8_t> data;
     int64_t duration = 0; // frames at the output rate
+    // For seeking: how long after this packet's time a decoder that starts
+    // reading at this packet gives right output with right times (what it
+    // drops or gets wrong before that is the codec's); -1 where it cannot start.
+    int64_t resumeAfter = -1;
 };
 
 // One audio encoder behind the WMA writer: the writer resamples, frames and

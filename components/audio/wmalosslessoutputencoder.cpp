@@ -7,12 +7,20 @@
 
 namespace {
 
+// Bit 4 of a packet's header: a frame that resets the predictors starts in it.
+constexpr uint8_t kSeekableFrameFlag = 0x08;
+
 void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
 {
     for (WmaLosslessPacket &packet : from) {
         EncodedPacket out;
         out.data.assign(packet.data.cbegin(), packet.data.cend());
         out.duration = packet.duration;
+        // A decoder started here drops the frame begun before and gives the
+        // first one begun here once the next packet comes, at that packet's
+        // time; without such a frame it would have nothing to start from.
+        const bool seekable = !out.data.empty() && (out.data[0] & kSeekableFrameFlag);
+        out.resumeAfter = seekable ? out.duration : -1;
         to.push_back(std::move(out));
     }
 }

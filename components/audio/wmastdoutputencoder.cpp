@@ -2,19 +2,38 @@
 
 #include "wmastdencoder.h"
 
+#include <algorithm>
+
 namespace {
 
-void appendPackets(std::vector<WmaStdPacket> &&from, std::vector<EncodedPacket> &to)
+// A decoder started at a superframe other than the first loses the frame
+// begun in the superframe before, and then drops two frames of output, which
+// it labels from the superframe's time: one frame too early. Output is right
+// from three frames on when those two were all the superframe gave; when it
+// gave more, only from the next superframe, whose time is its own. With no
+// whole frame in the superframe the decoder would take its start for the
+// pending frame's rest: no start there.
+int64_t resumeAfter(int64_t duration, int frameLength)
 {
+    if (duration < 2 * frameLength)
+        return -1;
+    return std::max<int64_t>(3 * frameLength, duration);
+}
+
+} // namespace
+
+void WmaStdOutputEncoder::appendPackets(std::vector<WmaStdPacket> &&from, std::vector<EncodedPacket> &to)
+{
+    const int frameLength = m_encoder->frameLength();
     for (WmaStdPacket &packet : from) {
         EncodedPacket out;
         out.data = std::move(packet.data);
         out.duration = packet.duration;
+        // The first superframe starts the stream: its decoder only drops the lead-in.
+        out.resumeAfter = m_packetsOut++ == 0 ? m_encoder->leadIn() : resumeAfter(out.duration, frameLength);
         to.push_back(std::move(out));
     }
 }
-
-} // namespace
 
 WmaStdOutputEncoder::WmaStdOutputEncoder() = default;
 WmaStdOutputEncoder::~WmaStdOutputEncoder() = default;
@@ -26,6 +45,7 @@ AudioStatus WmaStdOutputEncoder::open(const EncoderParams &params, EncoderSetup 
         return AudioStatus::failure(
             QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
     m_constantQuality = params.quality > 0;
+    m_packetsOut = 0;
     m_encoder =
         std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
     setup.codecId = AV_CODEC_ID_WMAV2;

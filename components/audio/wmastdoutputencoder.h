@@ -5,6 +5,7 @@
 #include <memory>
 
 class WmaStdEncoder;
+struct WmaStdPacket;
 
 // Our WMA 9 Standard encoder behind the writer's seam.
 class WmaStdOutputEncoder : public OutputEncoder {
@@ -18,6 +19,9 @@ public:
     int64_t finalBitRate() const override;
 
 private:
+    void appendPackets(std::vector<WmaStdPacket> &&from, std::vector<EncodedPacket> &to);
+
     std::unique_ptr<WmaStdEncoder> m_encoder;
     bool m_constantQuality = false;
+    int64_t m_packetsOut = 0;
 };

@@ -286,18 +286,20 @@ int64_t WmaStdEncoder::averageBitRate() const
 {
     if (m_quality <= 0 || m_samplesIn <= 0)
         return m_bitRate;
-    const auto real = int64_t(double(m_bytesOut) * 8.0 * m_sampleRate / double(m_samplesIn));
+    // The header states whole bytes per second: search among those, or a
+    // rate at the edge of a configuration rounds down across it.
+    const auto realBytes = int64_t(double(m_bytesOut) * m_sampleRate / double(m_samplesIn));
+    const auto same = [this](int64_t bytes) {
+        return configuresAlike(wmastd::makeStreamLayout(m_sampleRate, m_channels, int(bytes * 8)), *m_layout);
+    };
+    if (same(realBytes))
+        return realBytes * 8;
     // Between the rate coded for and the real one, the last that the
     // decoder still reads the same way.
-    int64_t alike = m_bitRate, other = real;
-    const auto same = [this](int64_t rate) {
-        return configuresAlike(wmastd::makeStreamLayout(m_sampleRate, m_channels, int(rate)), *m_layout);
-    };
-    if (same(real))
-        return real;
+    int64_t alike = m_bitRate / 8, other = realBytes;
     while (std::abs(other - alike) > 1) {
         const int64_t mid = (alike + other) / 2;
         (same(mid) ? alike : other) = mid;
     }
-    return alike;
+    return alike * 8;
 }

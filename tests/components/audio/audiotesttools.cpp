@@ -59,17 +59,16 @@ Probe probe(const QString &path)
     }
     const QJsonObject format = root.value("format").toObject();
     result.duration = format.value("duration").toString().toDouble();
+    result.startTime = format.value("start_time").toString().toDouble();
     for (const QString &key : format.value("tags").toObject().keys())
         result.tags << key;
     result.size = QFileInfo(path).size();
     return result;
 }
 
-std::vector<float> decode(const QString &path, int channels)
+namespace {
+std::vector<float> decodeWith(QStringList args)
 {
-    QStringList args{"-v", "error", "-i", path};
-    if (channels > 0)
-        args << "-ac" << QString::number(channels);
     args << "-f"
          << "f32le"
          << "-";
@@ -79,6 +78,21 @@ std::vector<float> decode(const QString &path, int channels)
     std::vector<float> samples(static_cast<size_t>(raw.size()) / sizeof(float));
     std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
     return samples;
+}
+} // namespace
+
+std::vector<float> decode(const QString &path, int channels)
+{
+    QStringList args{"-v", "error", "-i", path};
+    if (channels > 0)
+        args << "-ac" << QString::number(channels);
+    return decodeWith(args);
+}
+
+std::vector<float> decodeSpan(const QString &path, double from, double seconds)
+{
+    return decodeWith(
+        {"-v", "error", "-ss", QString::number(from), "-i", path, "-t", QString::number(seconds)});
 }
 
 int bestLag(const std::vector<float> &a, int channelsA, const std::vector<float> &b, int channelsB,

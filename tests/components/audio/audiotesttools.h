@@ -20,7 +20,8 @@ struct Probe {
     int sampleRate = 0;
     int channels = 0;
     QString codec;
-    double duration = 0; // seconds, as the container states it
+    double duration = 0;  // seconds, as the container states it
+    double startTime = 0; // seconds; what "-ss" counts from
     qint64 size = 0;
     QStringList tags;
 };
@@ -28,6 +29,8 @@ Probe probe(const QString &path);
 
 // Decoded by ffmpeg as interleaved float at the stream's own rate and channels.
 std::vector<float> decode(const QString &path, int channels = 0);
+// `seconds` decoded from `from` on, the way "ffmpeg -ss FROM -i PATH -t SECONDS" seeks.
+std::vector<float> decodeSpan(const QString &path, double from, double seconds);
 
 // The lag (in frames) of `b` against `a` within ±maxLag at which the first
 // channel correlates best.

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <sys/resource.h>
 
@@ -73,6 +74,12 @@ QString convert(const QString &source, const QString &output, int profile,
     return status.ok ? QString() : status.message;
 }
 
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 int threadCount()
 {
     return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
@@ -111,6 +118,8 @@ private slots:
     void cbrBitRateHolds();
     void outputStartsWithFirstSample_data();
     void outputStartsWithFirstSample();
+    void seeksLandOnTheSoughtSample_data();
+    void seeksLandOnTheSoughtSample();
     void createOutputNeverReplaces();
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
@@ -119,9 +128,10 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
-    void monoProfilesKeepTheLevel_data();
-    void monoProfilesKeepTheLevel();
+    void downmixKeepsTheLevel_data();
+    void downmixKeepsTheLevel();
     void writeFailureGivesTheSystemReason();
+    void unindexableFileStaysWhole();
     void workerThreadsChangeNothing_data();
     void workerThreadsChangeNothing();
     void workerFailuresSurfaceAtTheNextCall_data();
@@ -523,6 +533,51 @@ void TestAudioFile::outputStartsWithFirstSample()
     QCOMPARE(bestLag(original, channels, decoded, channels, 4096, 8192), 0);
 }
 
+void TestAudioFile::seeksLandOnTheSoughtSample_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("44.1 kHz 320 kbps") << 6;
+    QTest::newRow("44.1 kHz 128 kbps") << 10;
+    QTest::newRow("22 kHz 16 kbps mono") << 27;
+    QTest::newRow("8 kHz 5 kbps mono") << 38;
+    QTest::newRow("lossless") << 47;
+}
+
+void TestAudioFile::seeksLandOnTheSoughtSample()
+{
+    QFETCH(int, profile);
+    const WmaProfile &wma = *wmaProfileByNumber(profile);
+    const QString source = path(QString("seek%1.wav").arg(profile));
+    const QString output = path(QString("seek%1.wma").arg(profile));
+    constexpr double kSeconds = 9;
+    // A slow chirp: low enough to be coded as a waveform at every rate.
+    QVERIFY(run("ffmpeg",
+                {"-v", "error", "-y", "-f", "lavfi", "-i",
+                 QString("aevalsrc=exprs='0.5*sin(2*PI*(150+30*t)*t)+0.05*(random(0)-0.5)':s=44100:d=%1")
+                     .arg(kSeconds),
+                 "-ac", QString::number(wma.channels), source}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const std::vector<float> whole = decode(output);
+    const double start = probe(output).startTime;
+    // Packet times are whole milliseconds, and a reader times output by the
+    // packet it came from plus what the decoder dropped, rounded again: each
+    // end of the span may be a millisecond off.
+    const int ms = wma.sampleRate / 1000 + 1;
+    for (const double at : {0.4, 4.3, kSeconds - 1.2}) {
+        const std::vector<float> span = decodeSpan(output, at, 1);
+        const auto frames = static_cast<int>(span.size()) / wma.channels;
+        QVERIFY2(qAbs(frames - wma.sampleRate) <= 2 * ms,
+                 qPrintable(QString("%1 s: %2").arg(at).arg(frames)));
+        // Judged past the first frame, which a decoder started mid-stream may only approximate.
+        const auto from = static_cast<size_t>(std::lround((at + start) * wma.sampleRate)) * wma.channels;
+        const std::vector<float> expected(whole.begin() + static_cast<std::ptrdiff_t>(from), whole.end());
+        const int lag = bestLag(span, wma.channels, expected, wma.channels, 2048, 4096);
+        QVERIFY2(qAbs(lag) <= ms, qPrintable(QString("%1 s: lag %2").arg(at).arg(lag)));
+    }
+}
+
 void TestAudioFile::createOutputNeverReplaces()
 {
     const QString existing = path("existing.wma");
@@ -693,22 +748,30 @@ void TestAudioFile::losslessProfileKeepsEverySample()
     QVERIFY(decoded == original);
 }
 
-void TestAudioFile::monoProfilesKeepTheLevel_data()
+void TestAudioFile::downmixKeepsTheLevel_data()
 {
     QTest::addColumn<int>("profile");
-    QTest::newRow("44.1 kHz 48 kbps mono") << 16;
-    QTest::newRow("44.1 kHz 32 kbps mono") << 17;
+    QTest::addColumn<QString>("layout");
+    QTest::newRow("44.1 kHz 48 kbps mono") << 16 << "stereo";
+    QTest::newRow("44.1 kHz 32 kbps mono") << 17 << "stereo";
+    QTest::newRow("5.1 to mono") << 16 << "5.1";
+    QTest::newRow("5.1 to stereo") << 10 << "5.1";
 }
 
-void TestAudioFile::monoProfilesKeepTheLevel()
+void TestAudioFile::downmixKeepsTheLevel()
 {
-    // An in-phase stereo sine at -1 dBFS must come out mono at -1 dBFS, not
-    // 3 dB louder and clipped.
+    // An in-phase sine at -1 dBFS on every channel must come out at -1 dBFS
+    // on fewer channels, not louder and clipped.
     QFETCH(int, profile);
-    const QString source = path(QString("inphase-%1.wav").arg(profile));
-    const QString output = path(QString("inphase-%1.wma").arg(profile));
+    QFETCH(QString, layout);
+    const QString source = path(QString("inphase-%1-%2.wav").arg(profile).arg(layout));
+    const QString output = path(QString("inphase-%1-%2.wma").arg(profile).arg(layout));
+    const int channels = layout == "5.1" ? 6 : 2;
+    QStringList sines;
+    for (int c = 0; c < channels; ++c)
+        sines << "0.8913*sin(2*PI*1000*t)";
     QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           "aevalsrc=exprs='0.8913*sin(2*PI*1000*t)|0.8913*sin(2*PI*1000*t)':s=44100:d=2",
+                           QString("aevalsrc=exprs='%1':c=%2:s=44100:d=2").arg(sines.join('|'), layout),
                            "-c:a", "pcm_f32le", source}));
     const QString error = convert(source, output, profile);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -755,6 +818,53 @@ void TestAudioFile::writeFailureGivesTheSystemReason()
     QVERIFY2(status.message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
              qPrintable(status.message));
     QVERIFY(writer.Close().ok || !writer.IsOpen());
+}
+
+void TestAudioFile::unindexableFileStaysWhole()
+{
+    // The seek index goes after the finished file. A size limit one byte
+    // short of it makes its write fail: the file must stay as the muxer left it.
+    std::vector<float> tone(2 * 3 * 44100);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.3f * std::sin(0.02f * float(i / 2) * (1.0f + float(i) * 1e-6f));
+    const auto write = [&tone](const QString &output, rlim_t limit) {
+        FfmpegAudioFile writer;
+        AudioStatus status = writer.SetWmaProfile(10);
+        if (status.ok)
+            status = writer.SetSourceFormat(44100, 2);
+        if (status.ok)
+            status = writer.CreateOutput(output, 0);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = limit;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limited);
+        if (status.ok)
+            status = writer.WriteSamples(tone);
+        const AudioStatus closed = writer.Close();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        return status.ok ? closed : status;
+    };
+    const QString indexed = path("indexed.wma");
+    const QString limited = path("unindexed.wma");
+    QVERIFY(write(indexed, RLIM_INFINITY).ok);
+    const qint64 size = QFileInfo(indexed).size();
+    const AudioStatus status = write(limited, rlim_t(size - 1));
+    QVERIFY2(status.ok, qPrintable(status.message));
+    // Byte for byte the indexed file without its index, down to the header's
+    // statement of the file's size.
+    const auto sizeField = [](qint64 value) {
+        QByteArray bytes(8, 0);
+        qToLittleEndian<quint64>(quint64(value), bytes.data());
+        return bytes;
+    };
+    QByteArray whole = readFile(indexed), cut = readFile(limited);
+    const qsizetype field = whole.indexOf(sizeField(whole.size()));
+    QVERIFY(field > 0 && cut.size() < whole.size());
+    QCOMPARE(cut.mid(field, 8), sizeField(cut.size()));
+    QVERIFY(cut == whole.left(cut.size()).replace(field, 8, sizeField(cut.size())));
 }
 
 void TestAudioFile::workerThreadsChangeNothing_data()

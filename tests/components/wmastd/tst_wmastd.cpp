@@ -243,12 +243,18 @@ void TestWmaStd::writtenFile_data()
 {
     QTest::addColumn<int>("profile");
     QTest::addColumn<double>("seconds");
-    QTest::newRow("default profile, 0.1 s") << 23 << 0.1;
-    QTest::newRow("320 kbps, 0.5 s") << 6 << 0.5;
-    QTest::newRow("5 kbps, one sample") << 38 << 1.0 / 8000;
-    QTest::newRow("128 kbps, 20 s") << 10 << 20.0;
-    QTest::newRow("5 kbps, 20 s") << 38 << 20.0;
-    QTest::newRow("quality 10, 20 s") << 46 << 20.0;
+    QTest::addColumn<int>("signal");
+    const int music = int(Signal::Music);
+    QTest::newRow("default profile, 0.1 s") << 23 << 0.1 << music;
+    QTest::newRow("320 kbps, 0.5 s") << 6 << 0.5 << music;
+    QTest::newRow("5 kbps, one sample") << 38 << 1.0 / 8000 << music;
+    QTest::newRow("128 kbps, 20 s") << 10 << 20.0 << music;
+    QTest::newRow("5 kbps, 20 s") << 38 << 20.0 << music;
+    QTest::newRow("quality 10, 20 s") << 46 << 20.0 << music;
+    // A tone codes far below the rate a quality's header starts from: the
+    // rate stated at the end must still configure the decoder alike.
+    for (int n : {39, 41, 42, 43, 44, 45})
+        QTest::addRow("quality profile %d, tone", n) << n << 3.0 << int(Signal::Opposite);
 }
 
 void TestWmaStd::writtenFile()
@@ -256,6 +262,7 @@ void TestWmaStd::writtenFile()
     // The container as players see it: clean decode, stated length, seeking.
     QFETCH(int, profile);
     QFETCH(double, seconds);
+    QFETCH(int, signal);
     const WmaProfile &p = *wmaProfileByNumber(profile);
     const int frames = std::max(1, int(std::lround(seconds * p.sampleRate)));
     const QString path = m_dir.filePath(QStringLiteral("written%1-%2.wma").arg(profile).arg(frames));
@@ -263,7 +270,7 @@ void TestWmaStd::writtenFile()
     QVERIFY(writer.setProfile(profile).ok);
     QVERIFY(writer.setSourceFormat(p.sampleRate, p.channels).ok);
     QVERIFY(writer.create(path).ok);
-    QVERIFY(writer.write(makeSignal(Signal::Music, frames, p.channels, p.sampleRate)).ok);
+    QVERIFY(writer.write(makeSignal(Signal(signal), frames, p.channels, p.sampleRate)).ok);
     QVERIFY(writer.close().ok);
 
     QStringList problems = complaints("ffmpeg", {"-v", "warning", "-i", path, "-f", "null", "-"});
