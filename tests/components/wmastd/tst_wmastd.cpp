@@ -2,6 +2,7 @@
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
 #include "wmastdencoder.h"
+#include "wmastdmdct.h"
 
 #include <QFile>
 #include <QProcess>
@@ -76,6 +77,8 @@ class TestWmaStd : public QObject {
 
 private slots:
     void tablesMatchTheirScript();
+    void mdctMatchesItsDefinition_data();
+    void mdctMatchesItsDefinition();
     void roundTrip_data();
     void roundTrip();
     void writtenFile_data();
@@ -98,6 +101,46 @@ void TestWmaStd::tablesMatchTheirScript()
     QFile file(QStringLiteral(SONBREL_SOURCE_DIR "/components/wmastd/wmastdtables.cpp"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(script.readAllStandardOutput(), file.readAll());
+}
+
+void TestWmaStd::mdctMatchesItsDefinition_data()
+{
+    QTest::addColumn<int>("n");
+    for (int n = 128; n <= 2048; n *= 2)
+        QTest::addRow("%d", n) << n;
+}
+
+void TestWmaStd::mdctMatchesItsDefinition()
+{
+    // X[k] = sqrt(2/n) sum x[j] cos(pi/n (j + 1/2 + n/2)(k + 1/2)), summed
+    // directly; the inverse is its transpose.
+    QFETCH(int, n);
+    std::vector<double> cosine(size_t(8 * n)); // cos(pi a / 4n) over a whole period
+    for (size_t a = 0; a < cosine.size(); ++a)
+        cosine[a] = std::cos(std::numbers::pi * double(a) / (4.0 * n));
+    const auto basis = [&](int j, int k) {
+        return std::sqrt(2.0 / n) * cosine[size_t((2 * j + 1 + n) * (2 * k + 1) % (8 * n))];
+    };
+    std::vector<float> x = makeSignal(Signal::Music, 2 * n, 1, 44100);
+    std::vector<float> coefs(static_cast<size_t>(n)), back(static_cast<size_t>(2 * n));
+    wmastd::Mdct mdct(n);
+    mdct.forward(x.data(), coefs.data());
+    mdct.inverse(coefs.data(), back.data());
+    double forwardError = 0, inverseError = 0;
+    for (int k = 0; k < n; ++k) {
+        double sum = 0;
+        for (int j = 0; j < 2 * n; ++j)
+            sum += x[size_t(j)] * basis(j, k);
+        forwardError = std::max(forwardError, std::abs(sum - coefs[size_t(k)]));
+    }
+    for (int j = 0; j < 2 * n; ++j) {
+        double sum = 0;
+        for (int k = 0; k < n; ++k)
+            sum += coefs[size_t(k)] * basis(j, k);
+        inverseError = std::max(inverseError, std::abs(sum - back[size_t(j)]));
+    }
+    QVERIFY2(forwardError < 1e-5 && inverseError < 1e-5,
+             qPrintable(QStringLiteral("%1 %2").arg(forwardError).arg(inverseError)));
 }
 
 void TestWmaStd::roundTrip_data()
