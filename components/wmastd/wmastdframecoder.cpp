@@ -27,15 +27,27 @@ constexpr float kQuiet = 0.5f; // blocks this far under full scale are not check
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
 {
-    float bits = 0;
+    // The sum of the logs is the log of the product: one log2 per band, the
+    // product renormalised every few factors (each below 2^25) to stay in range.
+    double bits = 0;
     int pos = 0;
     for (size_t b = 0; b < block.exponentBands.size(); ++b) {
         const float inverseStep = 1.0f / std::sqrt(12.0f * threshold[b]);
-        for (int i = pos; i < pos + block.exponentBands[b] && i < block.codedEnd; ++i)
-            bits += std::log2(1.0f + std::abs(coefs[static_cast<size_t>(i)]) * inverseStep);
+        const int end = std::min(pos + block.exponentBands[b], block.codedEnd);
+        double product = 1.0;
+        int exponent = 0;
+        for (int i = pos; i < end; ++i) {
+            product *= double(1.0f + std::abs(coefs[static_cast<size_t>(i)]) * inverseStep);
+            if (((i - pos) & 7) == 7) {
+                int e = 0;
+                product = std::frexp(product, &e);
+                exponent += e;
+            }
+        }
+        bits += std::log2(product) + exponent;
         pos += block.exponentBands[b];
     }
-    return bits;
+    return float(bits);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace wmastd {
 namespace {
@@ -65,13 +66,22 @@ std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
     std::vector<float> density(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
+        // The sum of the logs is the log of the product, renormalised every
+        // few factors (each within 2^-67..2^14) to stay in range.
         float energy = 0;
-        float logSum = 0;
+        double product = 1.0;
+        int exponent = 0;
         for (int i = pos; i < pos + m_widths[b]; ++i) {
             const float e = coefs[i] * coefs[i] + 1e-20f;
             energy += e;
-            logSum += std::log10(e);
+            product *= double(e);
+            if (((i - pos) & 7) == 7) {
+                int n = 0;
+                product = std::frexp(product, &n);
+                exponent += n;
+            }
         }
+        const float logSum = float(std::log10(product) + exponent * std::numbers::ln2 / std::numbers::ln10);
         const float mean = energy / float(m_widths[b]);
         const float flatnessDb = 10.0f * (logSum / float(m_widths[b]) - std::log10(mean));
         const float tonality =
