@@ -121,19 +121,19 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
                                                : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
                                                            : 0.0f;
     }
-    m_sourcePeak = 0;
+    float peak = 0;
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const float *x = signal[ch] + offset;
-        for (size_t i = 0; i < size_t(2 * n); ++i) {
+        for (size_t i = 0; i < size_t(2 * n); ++i)
             m_windowed[i] = x[i] * m_window[i];
-            m_sourcePeak = std::max(m_sourcePeak, std::abs(x[i]));
-        }
+        for (size_t i = 0; i < size_t(2 * n); ++i)
+            peak = std::max(peak, std::abs(x[i]));
         m_channels[ch].coefs.resize(static_cast<size_t>(n));
         Mdct &mdct = m_mdcts[static_cast<size_t>(block.size)];
         mdct.forward(m_windowed.data(), m_channels[ch].coefs.data());
         MaskingModel &model = m_models[static_cast<size_t>(block.size)];
         if (left == n && right == n) {
-            m_channels[ch].threshold = model.threshold(m_channels[ch].coefs.data(), int(ch));
+            model.threshold(m_channels[ch].coefs.data(), int(ch), m_channels[ch].threshold);
             continue;
         }
         // A window cut short next to a short block leaks: a tone would look
@@ -143,32 +143,36 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
             m_windowed[i] = x[i] * slope[i];
             m_windowed[size_t(2 * n) - 1 - i] = x[size_t(2 * n) - 1 - i] * slope[i];
         }
-        std::vector<float> plain(static_cast<size_t>(n));
-        mdct.forward(m_windowed.data(), plain.data());
-        m_channels[ch].threshold = model.threshold(plain.data(), int(ch));
+        m_plain.resize(static_cast<size_t>(n));
+        mdct.forward(m_windowed.data(), m_plain.data());
+        model.threshold(m_plain.data(), int(ch), m_channels[ch].threshold);
     }
+    m_sourcePeak = peak;
 
     m_midSide = false;
     if (m_channels.size() == 2) {
         Channel &l = m_channels[0];
         Channel &r = m_channels[1];
-        std::vector<float> mid(static_cast<size_t>(n)), side(static_cast<size_t>(n));
+        // Scratch kept between blocks: no allocation per block.
+        std::vector<float> &mid = m_mid, &side = m_side, &shared = m_shared;
+        mid.resize(static_cast<size_t>(n));
+        side.resize(static_cast<size_t>(n));
         for (size_t i = 0; i < size_t(n); ++i) {
             mid[i] = (l.coefs[i] + r.coefs[i]) * 0.5f;
             side[i] = (l.coefs[i] - r.coefs[i]) * 0.5f;
         }
         // Noise in mid or side lands in both outputs, so both take the lower threshold.
-        std::vector<float> shared(l.threshold.size());
+        shared.resize(l.threshold.size());
         for (size_t b = 0; b < shared.size(); ++b)
             shared[b] = std::min(l.threshold[b], r.threshold[b]);
         const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
         const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
         if (midSide < leftRight) {
             m_midSide = true;
-            l.coefs = std::move(mid);
-            r.coefs = std::move(side);
+            l.coefs.swap(mid);
+            r.coefs.swap(side);
             l.threshold = shared;
-            r.threshold = std::move(shared);
+            r.threshold.swap(shared);
         }
     }
 }

@@ -57,13 +57,14 @@ MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : m_widths(
         }
 }
 
-std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
+void MaskingModel::threshold(const float *coefs, int channel, std::vector<float> &out)
 {
     if (m_tonality.size() <= size_t(channel))
         m_tonality.resize(size_t(channel) + 1, std::vector<float>(m_widths.size(), 0.0f));
     std::vector<float> &previous = m_tonality[size_t(channel)];
     const size_t bands = m_widths.size();
-    std::vector<float> density(bands);
+    std::vector<float> &density = m_density;
+    density.resize(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
         // The sum of the logs is the log of the product, renormalised every
@@ -91,15 +92,14 @@ std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
         density[b] = mean * std::pow(10.0f, -offsetDb / 10.0f);
         pos += m_widths[b];
     }
-    std::vector<float> threshold(bands);
+    out.resize(bands);
     for (size_t i = 0; i < bands; ++i) {
         float spread = 0;
         const float *row = m_spread.data() + i * bands;
         for (size_t j = 0; j < bands; ++j)
             spread += density[j] * row[j];
-        threshold[i] = std::max(spread, m_quiet[i]);
+        out[i] = std::max(spread, m_quiet[i]);
     }
-    return threshold;
 }
 
 } // namespace wmastd
