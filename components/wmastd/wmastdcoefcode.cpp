@@ -19,13 +19,6 @@ CoefCode::CoefCode(int table, int frameLengthBits) : m_frameLengthBits(frameLeng
     }
 }
 
-int CoefCode::codeIndex(int level, int run) const
-{
-    if (level > int(m_levelStart.size()) || run >= m_levelRuns[static_cast<size_t>(level - 1)])
-        return 0;
-    return m_levelStart[static_cast<size_t>(level - 1)] + run;
-}
-
 int CoefCode::cost(const int *q, int count, int escapeBits) const
 {
     int total = 0;
@@ -57,14 +50,16 @@ void CoefCode::write(const int *q, int count, int escapeBits, BitWriter &out) co
         }
         const int level = std::abs(q[i]);
         const int index = codeIndex(level, run);
+        const uint32_t sign = q[i] > 0 ? 1u : 0u; // this decoder reads 1 as positive
         if (index) {
-            out.put(m_codes[index], m_bits[index]);
+            // Codes are at most 22 bits: code and sign go in one piece.
+            out.put(m_codes[index] << 1 | sign, m_bits[index] + 1);
         } else {
             out.put(m_codes[0], m_bits[0]);
             out.put(static_cast<uint32_t>(level), escapeBits);
             out.put(static_cast<uint32_t>(run), m_frameLengthBits);
+            out.put(sign, 1);
         }
-        out.put(q[i] > 0 ? 1u : 0u, 1); // this decoder reads 1 as positive
         run = 0;
         last = i;
     }
