@@ -1,5 +1,6 @@
 #include "wmastdframecoder.h"
 
+#include "wmastdfastmath.h"
 #include "wmastdpsycho.h"
 
 #include <algorithm>
@@ -27,24 +28,14 @@ constexpr float kQuiet = 0.5f; // blocks this far under full scale are not check
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
 {
-    // The sum of the logs is the log of the product: one log2 per band, the
-    // product renormalised every few factors (each below 2^25) to stay in range.
     double bits = 0;
     int pos = 0;
     for (size_t b = 0; b < block.exponentBands.size(); ++b) {
         const float inverseStep = 1.0f / std::sqrt(12.0f * threshold[b]);
-        const int end = std::min(pos + block.exponentBands[b], block.codedEnd);
-        double product = 1.0;
-        int exponent = 0;
-        for (int i = pos; i < end; ++i) {
-            product *= double(1.0f + std::abs(coefs[static_cast<size_t>(i)]) * inverseStep);
-            if (((i - pos) & 7) == 7) {
-                int e = 0;
-                product = std::frexp(product, &e);
-                exponent += e;
-            }
-        }
-        bits += std::log2(product) + exponent;
+        const float *band = coefs.data() + pos;
+        // Coefficient over step: far inside the range sumOfLog2 takes.
+        bits += sumOfLog2(std::min(pos + block.exponentBands[b], block.codedEnd) - pos,
+                          [&](int i) { return 1.0f + std::abs(band[i]) * inverseStep; });
         pos += block.exponentBands[b];
     }
     return float(bits);
@@ -126,8 +117,8 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
         const float *x = signal[ch] + offset;
         for (size_t i = 0; i < size_t(2 * n); ++i)
             m_windowed[i] = x[i] * m_window[i];
-        for (size_t i = 0; i < size_t(2 * n); ++i)
-            peak = std::max(peak, std::abs(x[i]));
+        peak = largest(
+            size_t(2 * n), [x](size_t i) { return std::abs(x[i]); }, peak);
         m_channels[ch].coefs.resize(static_cast<size_t>(n));
         Mdct &mdct = m_mdcts[static_cast<size_t>(block.size)];
         mdct.forward(m_windowed.data(), m_channels[ch].coefs.data());
@@ -312,9 +303,12 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
     // where the block before already went over.
     const auto peakAt = [&](float scale) {
         float peak = 0;
-        for (size_t ch = 0; ch < m_channels.size(); ++ch)
-            for (size_t i = 0; i < size_t(n); ++i)
-                peak = std::max(peak, std::abs(m_output[ch][offset + i] + scale * m_synthesis[ch][i]));
+        for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+            const float *output = m_output[ch].data() + offset;
+            const float *synthesis = m_synthesis[ch].data();
+            peak = largest(
+                size_t(n), [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
+        }
         return peak;
     };
     const int most = std::min(kMaxClipCutDb, totalGain - 1);

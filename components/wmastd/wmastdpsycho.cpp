@@ -1,5 +1,6 @@
 #include "wmastdpsycho.h"
 
+#include "wmastdfastmath.h"
 #include "wmastdlayout.h"
 
 #include <algorithm>
@@ -67,22 +68,15 @@ void MaskingModel::threshold(const float *coefs, int channel, std::vector<float>
     density.resize(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
-        // The sum of the logs is the log of the product, renormalised every
-        // few factors (each within 2^-67..2^14) to stay in range.
-        float energy = 0;
-        double product = 1.0;
-        int exponent = 0;
-        for (int i = pos; i < pos + m_widths[b]; ++i) {
-            const float e = coefs[i] * coefs[i] + 1e-20f;
-            energy += e;
-            product *= double(e);
-            if (((i - pos) & 7) == 7) {
-                int n = 0;
-                product = std::frexp(product, &n);
-                exponent += n;
-            }
-        }
-        const float logSum = float(std::log10(product) + exponent * std::numbers::ln2 / std::numbers::ln10);
+        // Energies from 2^-67 up: their logs summed through sumOfLog2; four
+        // partial sums of the energy keep the additions from waiting on each other.
+        const float *band = coefs + pos;
+        float partial[4] = {0, 0, 0, 0};
+        for (int i = 0; i < m_widths[b]; ++i)
+            partial[i & 3] += band[i] * band[i] + 1e-20f;
+        const float energy = (partial[0] + partial[1]) + (partial[2] + partial[3]);
+        const float logSum = float(sumOfLog2(m_widths[b], [&](int i) { return band[i] * band[i] + 1e-20f; }) *
+                                   (std::numbers::ln2 / std::numbers::ln10));
         const float mean = energy / float(m_widths[b]);
         const float flatnessDb = 10.0f * (logSum / float(m_widths[b]) - std::log10(mean));
         const float tonality =
