@@ -31,8 +31,8 @@ public:
 private:
     void flushWord();
 
-    // The first m_whole bytes are final; bytes() adds the pending bits
-    // after them, which the next whole word overwrites.
+    // The first m_whole bytes are final; after them room to grow, or the
+    // pending bits as bytes() adds them, which the next whole word overwrites.
     mutable std::vector<uint8_t> m_bytes;
     std::size_t m_whole = 0;
     uint64_t m_pending = 0; // the low m_pendingBits bits follow the whole bytes

@@ -12,8 +12,7 @@ namespace wmastd {
 // factors multiply in four independent chains (no wait on one long chain),
 // each chain's exponent moved into an integer every four factors. Each
 // factor must lie within 2^-140 .. 2^140.
-template <typename Factor>
-double sumOfLog2(int count, Factor factor)
+template <typename Factor> double sumOfLog2(int count, Factor factor)
 {
     constexpr uint64_t kExponentMask = uint64_t(0x7ff) << 52;
     constexpr uint64_t kExponentOfOne = uint64_t(1023) << 52;
@@ -42,8 +41,7 @@ double sumOfLog2(int count, Factor factor)
 // The largest value(i) over [0, count), at least `floor`: eight lanes, so
 // that the comparisons need not wait on each other (one running maximum
 // costs a comparison's latency per value).
-template <typename Value>
-float largest(std::size_t count, Value value, float floor = 0.0f)
+template <typename Value> float largest(std::size_t count, Value value, float floor = 0.0f)
 {
     float lanes[8] = {floor, floor, floor, floor, floor, floor, floor, floor};
     std::size_t i = 0;
