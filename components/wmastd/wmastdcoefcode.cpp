@@ -19,19 +19,29 @@ CoefCode::CoefCode(int table, int frameLengthBits) : m_frameLengthBits(frameLeng
     }
 }
 
+int CoefCode::gatherNonzero(const int *q, int count) const
+{
+    // Without a branch on the values: zeros and nonzeros alternate
+    // unpredictably, and each mispredicted branch would cost more than a store.
+    m_positions.resize(static_cast<size_t>(count) + 1);
+    int *positions = m_positions.data();
+    int k = 0;
+    for (int i = 0; i < count; ++i) {
+        positions[k] = i;
+        k += q[i] != 0 ? 1 : 0;
+    }
+    return k;
+}
+
 int CoefCode::cost(const int *q, int count, int escapeBits) const
 {
+    const int nonzero = gatherNonzero(q, count);
     int total = 0;
-    int run = 0;
     int last = -1;
-    for (int i = 0; i < count; ++i) {
-        if (q[i] == 0) {
-            ++run;
-            continue;
-        }
-        const int index = codeIndex(std::abs(q[i]), run);
+    for (int j = 0; j < nonzero; ++j) {
+        const int i = m_positions[static_cast<size_t>(j)];
+        const int index = codeIndex(std::abs(q[i]), i - last - 1);
         total += index ? m_bits[index] + 1 : m_bits[0] + escapeBits + m_frameLengthBits + 1;
-        run = 0;
         last = i;
     }
     if (last != count - 1)
@@ -41,13 +51,11 @@ int CoefCode::cost(const int *q, int count, int escapeBits) const
 
 void CoefCode::write(const int *q, int count, int escapeBits, BitWriter &out) const
 {
-    int run = 0;
+    const int nonzero = gatherNonzero(q, count);
     int last = -1;
-    for (int i = 0; i < count; ++i) {
-        if (q[i] == 0) {
-            ++run;
-            continue;
-        }
+    for (int j = 0; j < nonzero; ++j) {
+        const int i = m_positions[static_cast<size_t>(j)];
+        const int run = i - last - 1;
         const int level = std::abs(q[i]);
         const int index = codeIndex(level, run);
         const uint32_t sign = q[i] > 0 ? 1u : 0u; // this decoder reads 1 as positive
@@ -60,7 +68,6 @@ void CoefCode::write(const int *q, int count, int escapeBits, BitWriter &out) co
             out.put(static_cast<uint32_t>(run), m_frameLengthBits);
             out.put(sign, 1);
         }
-        run = 0;
         last = i;
     }
     if (last != count - 1)

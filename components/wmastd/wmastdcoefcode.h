@@ -27,11 +27,15 @@ private:
         return m_levelStart[static_cast<size_t>(level - 1)] + run;
     }
 
+    // Fills m_positions with where q[0..count) is nonzero; returns how many.
+    int gatherNonzero(const int *q, int count) const;
+
     const uint32_t *m_codes;
     const uint8_t *m_bits;
     std::vector<int> m_levelStart; // first code of each level
     std::vector<int> m_levelRuns;  // runs each level has codes for
     int m_frameLengthBits;
+    mutable std::vector<int> m_positions; // scratch of gatherNonzero
 };
 
 // Width in bits of an escaped level at this total gain.
