@@ -103,15 +103,26 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
     const int leftZeros = (n - left) / 2;
     const int rightOnes = (n - right) / 2;
     const int offset = m_layout.frameLength / 2 + block.position - n / 2;
-    m_window.resize(static_cast<size_t>(2 * n));
-    for (int i = 0; i < n; ++i) {
-        const int s = i - leftZeros;
-        m_window[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
-        const int t = i - rightOnes;
-        m_window[static_cast<size_t>(n + i)] = t < 0       ? 1.0f
-                                               : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
-                                                           : 0.0f;
+    // A window depends only on the three sizes: each is built once.
+    const size_t sizes = m_layout.blocks.size();
+    m_windows.resize(sizes * sizes * sizes);
+    std::vector<float> &window =
+        m_windows[(static_cast<size_t>(block.size) * sizes + static_cast<size_t>(block.previous)) * sizes +
+                  static_cast<size_t>(block.next)];
+    if (window.empty()) {
+        window.resize(static_cast<size_t>(2 * n));
+        for (int i = 0; i < n; ++i) {
+            const int s = i - leftZeros;
+            window[static_cast<size_t>(i)] = s < 0      ? 0.0f
+                                             : s < left ? leftSlope[static_cast<size_t>(s)]
+                                                        : 1.0f;
+            const int t = i - rightOnes;
+            window[static_cast<size_t>(n + i)] = t < 0       ? 1.0f
+                                                 : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
+                                                             : 0.0f;
+        }
     }
+    m_window = window;
     float peak = 0;
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const float *x = signal[ch] + offset;
