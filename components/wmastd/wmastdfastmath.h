@@ -8,34 +8,52 @@
 
 namespace wmastd {
 
-// The sum of log2(factor(i)) over i in [0, count), from one logarithm: the
+// A sum of base-2 logarithms taken with one logarithm at the end: the
 // factors multiply in four independent chains (no wait on one long chain),
 // each chain's exponent moved into an integer every four factors. Each
 // factor must lie within 2^-140 .. 2^140.
-template <typename Factor> double sumOfLog2(int count, Factor factor)
-{
-    constexpr uint64_t kExponentMask = uint64_t(0x7ff) << 52;
-    constexpr uint64_t kExponentOfOne = uint64_t(1023) << 52;
-    double chain[4] = {1.0, 1.0, 1.0, 1.0};
-    int64_t exponent = 0;
-    const auto renormalise = [&] {
-        for (double &c : chain) {
+class Log2Sum {
+public:
+    // Adds log2(factor(i)) for i in [0, count).
+    template <typename Factor> void add(int count, Factor factor)
+    {
+        int i = 0;
+        for (; i + 4 <= count; i += 4) {
+            for (int k = 0; k < 4; ++k)
+                m_chain[k] *= double(factor(i + k));
+            if ((i & 12) == 12)
+                renormalise();
+        }
+        for (; i < count; ++i)
+            m_chain[i & 3] *= double(factor(i));
+        renormalise();
+    }
+    double value() const
+    {
+        return double(m_exponent) + std::log2((m_chain[0] * m_chain[1]) * (m_chain[2] * m_chain[3]));
+    }
+
+private:
+    void renormalise()
+    {
+        constexpr uint64_t kExponentMask = uint64_t(0x7ff) << 52;
+        constexpr uint64_t kExponentOfOne = uint64_t(1023) << 52;
+        for (double &c : m_chain) {
             const auto bits = std::bit_cast<uint64_t>(c);
-            exponent += int64_t((bits & kExponentMask) >> 52) - 1023;
+            m_exponent += int64_t((bits & kExponentMask) >> 52) - 1023;
             c = std::bit_cast<double>((bits & ~kExponentMask) | kExponentOfOne);
         }
-    };
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (int k = 0; k < 4; ++k)
-            chain[k] *= double(factor(i + k));
-        if ((i & 12) == 12)
-            renormalise();
     }
-    for (; i < count; ++i)
-        chain[i & 3] *= double(factor(i));
-    renormalise();
-    return double(exponent) + std::log2(chain[0] * chain[1] * chain[2] * chain[3]);
+
+    double m_chain[4] = {1.0, 1.0, 1.0, 1.0}; // each within [1, 2) between calls
+    int64_t m_exponent = 0;
+};
+
+template <typename Factor> double sumOfLog2(int count, Factor factor)
+{
+    Log2Sum sum;
+    sum.add(count, factor);
+    return sum.value();
 }
 
 // The largest value(i) over [0, count), at least `floor`: eight lanes, so

@@ -28,17 +28,17 @@ constexpr float kQuiet = 0.5f; // blocks this far under full scale are not check
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
 {
-    double bits = 0;
+    Log2Sum bits;
     int pos = 0;
     for (size_t b = 0; b < block.exponentBands.size(); ++b) {
         const float inverseStep = 1.0f / std::sqrt(12.0f * threshold[b]);
         const float *band = coefs.data() + pos;
-        // Coefficient over step: far inside the range sumOfLog2 takes.
-        bits += sumOfLog2(std::min(pos + block.exponentBands[b], block.codedEnd) - pos,
-                          [&](int i) { return 1.0f + std::abs(band[i]) * inverseStep; });
+        // Coefficient over step: far inside the range Log2Sum takes.
+        bits.add(std::min(pos + block.exponentBands[b], block.codedEnd) - pos,
+                 [&](int i) { return 1.0f + std::abs(band[i]) * inverseStep; });
         pos += block.exponentBands[b];
     }
-    return float(bits);
+    return float(bits.value());
 }
 
 } // namespace
