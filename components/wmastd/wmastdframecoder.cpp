@@ -286,7 +286,8 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
         return totalGain;
     // The block as the decoder will synthesise it (without its small dither).
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
-    std::vector<float> coefs(static_cast<size_t>(n));
+    std::vector<float> &coefs = m_dequantised;
+    coefs.resize(static_cast<size_t>(n));
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const Channel &c = m_channels[ch];
         std::vector<float> &y = m_synthesis[ch];
@@ -323,15 +324,16 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
         return peak;
     };
     const int most = std::min(kMaxClipCutDb, totalGain - 1);
-    std::vector<float> peaks;
-    for (int cut = 0; cut <= most; ++cut) {
-        peaks.push_back(peakAt(std::pow(10.0f, -float(cut) / 20.0f)));
-        if (peaks.back() <= kFullScale)
+    float peaks[kMaxClipCutDb + 1];
+    int tried = 0;
+    while (tried <= most) {
+        peaks[tried] = peakAt(std::pow(10.0f, -float(tried) / 20.0f));
+        if (peaks[tried++] <= kFullScale)
             break;
     }
-    const float reachable = std::max(kFullScale, *std::min_element(peaks.begin(), peaks.end()));
+    const float reachable = std::max(kFullScale, *std::min_element(peaks, peaks + tried));
     int cut = 0;
-    while (peaks[size_t(cut)] > reachable * 1.01f)
+    while (peaks[cut] > reachable * 1.01f)
         ++cut;
     const float scale = std::pow(10.0f, -float(cut) / 20.0f);
     for (size_t ch = 0; ch < m_channels.size(); ++ch)
