@@ -1,6 +1,7 @@
 #include "audiowriter.h"
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
+#include "wmastdbitwriter.h"
 #include "wmastdencoder.h"
 #include "wmastdmdct.h"
 
@@ -77,6 +78,7 @@ class TestWmaStd : public QObject {
 
 private slots:
     void tablesMatchTheirScript();
+    void bitWriterKeepsEveryBit();
     void mdctMatchesItsDefinition_data();
     void mdctMatchesItsDefinition();
     void roundTrip_data();
@@ -101,6 +103,46 @@ void TestWmaStd::tablesMatchTheirScript()
     QFile file(QStringLiteral(SONBREL_SOURCE_DIR "/components/wmastd/wmastdtables.cpp"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(script.readAllStandardOutput(), file.readAll());
+}
+
+void TestWmaStd::bitWriterKeepsEveryBit()
+{
+    // Random widths with noise above them, the bytes read in between, copies
+    // from any offset onto any offset: all against a plain list of bits.
+    uint32_t seed = 11;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const auto packed = [](const std::vector<bool> &bits) {
+        std::vector<uint8_t> bytes((bits.size() + 7) / 8, 0);
+        for (size_t i = 0; i < bits.size(); ++i)
+            bytes[i / 8] |= uint8_t(bits[i] ? 0x80u >> (i % 8) : 0u);
+        return bytes;
+    };
+    const auto put = [&](wmastd::BitWriter &writer, std::vector<bool> &bits) {
+        const int width = int(next() % 33);
+        const uint32_t value = next();
+        writer.put(value, width);
+        for (int k = width - 1; k >= 0; --k)
+            bits.push_back((value >> k) & 1u);
+    };
+    for (int round = 0; round < 40; ++round) {
+        wmastd::BitWriter a, b;
+        std::vector<bool> bitsA, bitsB;
+        for (int i = 0, n = int(next() % 300); i < n; ++i) {
+            put(a, bitsA);
+            if (next() % 16 == 0)
+                QCOMPARE(a.bytes(), packed(bitsA));
+        }
+        for (int i = 0, n = int(next() % 4); i < n; ++i)
+            put(b, bitsB);
+        const size_t from = bitsA.empty() ? 0 : next() % bitsA.size();
+        const size_t count = next() % (bitsA.size() - from + 1);
+        a.copyTo(b, int64_t(from), int64_t(count));
+        bitsB.insert(bitsB.end(), bitsA.begin() + std::ptrdiff_t(from),
+                     bitsA.begin() + std::ptrdiff_t(from + count));
+        put(b, bitsB);
+        QCOMPARE(b.size(), int64_t(bitsB.size()));
+        QCOMPARE(b.bytes(), packed(bitsB));
+    }
 }
 
 void TestWmaStd::mdctMatchesItsDefinition_data()
