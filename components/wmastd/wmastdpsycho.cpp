@@ -71,10 +71,17 @@ void MaskingModel::threshold(const float *coefs, int channel, std::vector<float>
         // Energies from 2^-67 up: their logs summed through sumOfLog2; four
         // partial sums of the energy keep the additions from waiting on each other.
         const float *band = coefs + pos;
-        float partial[4] = {0, 0, 0, 0};
-        for (int i = 0; i < m_widths[b]; ++i)
-            partial[i & 3] += band[i] * band[i] + 1e-20f;
-        const float energy = (partial[0] + partial[1]) + (partial[2] + partial[3]);
+        float p0 = 0, p1 = 0, p2 = 0, p3 = 0;
+        int k = 0;
+        for (; k + 4 <= m_widths[b]; k += 4) {
+            p0 += band[k] * band[k] + 1e-20f;
+            p1 += band[k + 1] * band[k + 1] + 1e-20f;
+            p2 += band[k + 2] * band[k + 2] + 1e-20f;
+            p3 += band[k + 3] * band[k + 3] + 1e-20f;
+        }
+        for (; k < m_widths[b]; ++k)
+            p0 += band[k] * band[k] + 1e-20f;
+        const float energy = (p0 + p1) + (p2 + p3);
         const float logSum = float(sumOfLog2(m_widths[b], [&](int i) { return band[i] * band[i] + 1e-20f; }) *
                                    (std::numbers::ln2 / std::numbers::ln10));
         const float mean = energy / float(m_widths[b]);
