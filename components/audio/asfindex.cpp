@@ -50,10 +50,12 @@ bool isGuid(const uint8_t *at, const Guid &guid)
     return std::memcmp(at, guid.data(), guid.size()) == 0;
 }
 
-bool readAt(int fd, int64_t offset, uint8_t *data, size_t size)
+// The whole span through pread or pwrite, across interruptions and short transfers.
+template <typename Byte, typename Transfer>
+bool wholeSpan(Transfer transfer, int fd, int64_t offset, Byte *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        const ssize_t n = transfer(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -65,19 +67,14 @@ bool readAt(int fd, int64_t offset, uint8_t *data, size_t size)
     return true;
 }
 
+bool readAt(int fd, int64_t offset, uint8_t *data, size_t size)
+{
+    return wholeSpan(::pread, fd, offset, data, size);
+}
+
 bool writeAt(int fd, int64_t offset, const uint8_t *data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return wholeSpan(::pwrite, fd, offset, data, size);
 }
 
 // The demuxer reads the file through its own position, so that the

@@ -4,38 +4,49 @@
 
 namespace wmastd {
 
-void BitWriter::put(uint32_t value, int bits)
+void BitWriter::flushWord()
 {
-    // Fill the last byte's free bits, then whole bytes, then the rest.
-    while (bits > 0) {
-        const int used = int(m_bits & 7);
-        if (used == 0)
-            m_bytes.push_back(0);
-        const int take = std::min(bits, 8 - used);
-        const uint32_t chunk = (value >> (bits - take)) & ((1u << take) - 1u);
-        m_bytes.back() |= static_cast<uint8_t>(chunk << (8 - used - take));
-        bits -= take;
-        m_bits += take;
+    m_pendingBits -= 32;
+    const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
+    // Grown ahead of need: its size is not the string's, m_whole is.
+    if (m_bytes.size() < m_whole + 4)
+        m_bytes.resize(std::max<size_t>(256, 2 * m_bytes.size()));
+    for (int k = 0; k < 4; ++k)
+        m_bytes[m_whole + size_t(k)] = static_cast<uint8_t>(word >> (24 - 8 * k));
+    m_whole += 4;
+}
+
+const std::vector<uint8_t> &BitWriter::bytes() const
+{
+    m_bytes.resize(m_whole);
+    for (int left = m_pendingBits; left > 0; left -= 8) {
+        // The next up to 8 pending bits, zero-padded on the right.
+        const uint64_t chunk = left >= 8 ? m_pending >> (left - 8) : m_pending << (8 - left);
+        m_bytes.push_back(static_cast<uint8_t>(chunk));
     }
+    return m_bytes;
 }
 
 void BitWriter::copyTo(BitWriter &out, int64_t from, int64_t count) const
 {
-    int64_t pos = from;
+    const std::vector<uint8_t> &data = bytes();
     const int64_t end = from + count;
-    // Whole bytes where both sides are byte aligned, bit by bit elsewhere.
-    while (pos < end) {
-        if ((pos & 7) == 0 && (out.m_bits & 7) == 0 && end - pos >= 8) {
-            out.m_bytes.push_back(m_bytes[static_cast<size_t>(pos >> 3)]);
-            out.m_bits += 8;
-            pos += 8;
-            continue;
+    for (int64_t pos = from; pos < end;) {
+        const int take = static_cast<int>(std::min<int64_t>(32, end - pos));
+        // Five bytes from the one holding `pos` cover the bits wanted; eight
+        // read at once where there are that many.
+        uint64_t window = 0;
+        const auto first = static_cast<size_t>(pos >> 3);
+        if (first + 8 <= data.size()) {
+            for (size_t k = first; k < first + 8; ++k)
+                window = (window << 8) | data[k];
+            window >>= 24;
+        } else {
+            for (size_t k = first; k < first + 5; ++k)
+                window = (window << 8) | (k < data.size() ? data[k] : 0u);
         }
-        const int chunk = static_cast<int>(std::min<int64_t>(end - pos, 8 - (pos & 7)));
-        const uint32_t byte = m_bytes[static_cast<size_t>(pos >> 3)];
-        const int shift = 8 - static_cast<int>(pos & 7) - chunk;
-        out.put((byte >> shift) & ((1u << chunk) - 1u), chunk);
-        pos += chunk;
+        out.put(static_cast<uint32_t>(window >> (40 - static_cast<int>(pos & 7) - take)), take);
+        pos += take;
     }
 }
 
@@ -47,6 +58,9 @@ void BitWriter::append(const BitWriter &other)
 void BitWriter::clear()
 {
     m_bytes.clear();
+    m_whole = 0;
+    m_pending = 0;
+    m_pendingBits = 0;
     m_bits = 0;
 }
 

@@ -19,26 +19,29 @@ CoefCode::CoefCode(int table, int frameLengthBits) : m_frameLengthBits(frameLeng
     }
 }
 
-int CoefCode::codeIndex(int level, int run) const
+int CoefCode::gatherNonzero(const int *q, int count) const
 {
-    if (level > int(m_levelStart.size()) || run >= m_levelRuns[static_cast<size_t>(level - 1)])
-        return 0;
-    return m_levelStart[static_cast<size_t>(level - 1)] + run;
+    // Without a branch on the values: zeros and nonzeros alternate
+    // unpredictably, and each mispredicted branch would cost more than a store.
+    m_positions.resize(static_cast<size_t>(count) + 1);
+    int *positions = m_positions.data();
+    int k = 0;
+    for (int i = 0; i < count; ++i) {
+        positions[k] = i;
+        k += q[i] != 0 ? 1 : 0;
+    }
+    return k;
 }
 
 int CoefCode::cost(const int *q, int count, int escapeBits) const
 {
+    const int nonzero = gatherNonzero(q, count);
     int total = 0;
-    int run = 0;
     int last = -1;
-    for (int i = 0; i < count; ++i) {
-        if (q[i] == 0) {
-            ++run;
-            continue;
-        }
-        const int index = codeIndex(std::abs(q[i]), run);
+    for (int j = 0; j < nonzero; ++j) {
+        const int i = m_positions[static_cast<size_t>(j)];
+        const int index = codeIndex(std::abs(q[i]), i - last - 1);
         total += index ? m_bits[index] + 1 : m_bits[0] + escapeBits + m_frameLengthBits + 1;
-        run = 0;
         last = i;
     }
     if (last != count - 1)
@@ -48,24 +51,23 @@ int CoefCode::cost(const int *q, int count, int escapeBits) const
 
 void CoefCode::write(const int *q, int count, int escapeBits, BitWriter &out) const
 {
-    int run = 0;
+    const int nonzero = gatherNonzero(q, count);
     int last = -1;
-    for (int i = 0; i < count; ++i) {
-        if (q[i] == 0) {
-            ++run;
-            continue;
-        }
+    for (int j = 0; j < nonzero; ++j) {
+        const int i = m_positions[static_cast<size_t>(j)];
+        const int run = i - last - 1;
         const int level = std::abs(q[i]);
         const int index = codeIndex(level, run);
+        const uint32_t sign = q[i] > 0 ? 1u : 0u; // this decoder reads 1 as positive
         if (index) {
-            out.put(m_codes[index], m_bits[index]);
+            // Codes are at most 22 bits: code and sign go in one piece.
+            out.put(m_codes[index] << 1 | sign, m_bits[index] + 1);
         } else {
             out.put(m_codes[0], m_bits[0]);
             out.put(static_cast<uint32_t>(level), escapeBits);
             out.put(static_cast<uint32_t>(run), m_frameLengthBits);
+            out.put(sign, 1);
         }
-        out.put(q[i] > 0 ? 1u : 0u, 1); // this decoder reads 1 as positive
-        run = 0;
         last = i;
     }
     if (last != count - 1)

@@ -164,12 +164,20 @@ bool WmaStdEncoder::hasAttack(int64_t frame) const
     std::vector<float> plain(24, 0.0f), sharp(24, 0.0f);
     const size_t base = static_cast<size_t>(frame * n - m_signalStart);
     for (const std::vector<float> &s : m_signal)
-        for (size_t k = 0; k < plain.size(); ++k)
-            for (size_t i = base + k * size_t(segment) + 1; i <= base + (k + 1) * size_t(segment); ++i) {
-                const float d = s[i] - s[i - 1];
-                sharp[k] += d * d;
-                plain[k] += s[i] * s[i];
-            }
+        for (size_t k = 0; k < plain.size(); ++k) {
+            // Four partial sums each (segments are a multiple of four long):
+            // one running sum would wait on every addition.
+            const float *x = s.data() + base + k * size_t(segment) + 1;
+            float d2[4] = {0, 0, 0, 0}, x2[4] = {0, 0, 0, 0};
+            for (size_t i = 0; i < size_t(segment); i += 4)
+                for (size_t l = 0; l < 4; ++l) {
+                    const float d = x[i + l] - x[i + l - 1];
+                    d2[l] += d * d;
+                    x2[l] += x[i + l] * x[i + l];
+                }
+            sharp[k] += (d2[0] + d2[1]) + (d2[2] + d2[3]);
+            plain[k] += (x2[0] + x2[1]) + (x2[2] + x2[3]);
+        }
     const auto rises = [segment](const std::vector<float> &e, size_t k) {
         const float before = (e[k - 1] + e[k - 2] + e[k - 3]) / 3.0f;
         return e[k] > kAttackFloor * float(segment) && e[k] > kAttackRatio * before;

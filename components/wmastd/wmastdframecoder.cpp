@@ -1,5 +1,6 @@
 #include "wmastdframecoder.h"
 
+#include "wmastdfastmath.h"
 #include "wmastdpsycho.h"
 
 #include <algorithm>
@@ -44,15 +45,17 @@ constexpr float kQuiet = 0.5f; // blocks this far under full scale are not check
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
 {
-    float bits = 0;
+    Log2Sum bits;
     int pos = 0;
     for (size_t b = 0; b < block.exponentBands.size(); ++b) {
         const float inverseStep = 1.0f / std::sqrt(12.0f * threshold[b]);
-        for (int i = pos; i < pos + block.exponentBands[b] && i < block.codedEnd; ++i)
-            bits += std::log2(1.0f + std::abs(coefs[static_cast<size_t>(i)]) * inverseStep);
+        const float *band = coefs.data() + pos;
+        // Coefficient over step: far inside the range Log2Sum takes.
+        bits.add(std::min(pos + block.exponentBands[b], block.codedEnd) - pos,
+                 [&](int i) { return 1.0f + std::abs(band[i]) * inverseStep; });
         pos += block.exponentBands[b];
     }
-    return bits;
+    return float(bits.value());
 }
 
 } // namespace
@@ -125,28 +128,39 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
     const int leftZeros = (n - left) / 2;
     const int rightOnes = (n - right) / 2;
     const int offset = m_layout.frameLength / 2 + block.position - n / 2;
-    m_window.resize(static_cast<size_t>(2 * n));
-    for (int i = 0; i < n; ++i) {
-        const int s = i - leftZeros;
-        m_window[static_cast<size_t>(i)] = s < 0 ? 0.0f : s < left ? leftSlope[static_cast<size_t>(s)] : 1.0f;
-        const int t = i - rightOnes;
-        m_window[static_cast<size_t>(n + i)] = t < 0       ? 1.0f
-                                               : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
-                                                           : 0.0f;
+    // A window depends only on the three sizes: each is built once.
+    const size_t sizes = m_layout.blocks.size();
+    m_windows.resize(sizes * sizes * sizes);
+    std::vector<float> &window =
+        m_windows[(static_cast<size_t>(block.size) * sizes + static_cast<size_t>(block.previous)) * sizes +
+                  static_cast<size_t>(block.next)];
+    if (window.empty()) {
+        window.resize(static_cast<size_t>(2 * n));
+        for (int i = 0; i < n; ++i) {
+            const int s = i - leftZeros;
+            window[static_cast<size_t>(i)] = s < 0      ? 0.0f
+                                             : s < left ? leftSlope[static_cast<size_t>(s)]
+                                                        : 1.0f;
+            const int t = i - rightOnes;
+            window[static_cast<size_t>(n + i)] = t < 0       ? 1.0f
+                                                 : t < right ? rightSlope[static_cast<size_t>(right - 1 - t)]
+                                                             : 0.0f;
+        }
     }
-    m_sourcePeak = 0;
+    m_window = window;
+    float peak = 0;
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const float *x = signal[ch] + offset;
-        for (size_t i = 0; i < size_t(2 * n); ++i) {
+        for (size_t i = 0; i < size_t(2 * n); ++i)
             m_windowed[i] = x[i] * m_window[i];
-            m_sourcePeak = std::max(m_sourcePeak, std::abs(x[i]));
-        }
+        peak = largest(
+            size_t(2 * n), [x](size_t i) { return std::abs(x[i]); }, peak);
         m_channels[ch].coefs.resize(static_cast<size_t>(n));
         Mdct &mdct = m_mdcts[static_cast<size_t>(block.size)];
         mdct.forward(m_windowed.data(), m_channels[ch].coefs.data());
         MaskingModel &model = m_models[static_cast<size_t>(block.size)];
         if (left == n && right == n) {
-            m_channels[ch].threshold = model.threshold(m_channels[ch].coefs.data(), int(ch));
+            model.threshold(m_channels[ch].coefs.data(), int(ch), m_channels[ch].threshold);
             continue;
         }
         // A window cut short next to a short block leaks: a tone would look
@@ -156,32 +170,36 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
             m_windowed[i] = x[i] * slope[i];
             m_windowed[size_t(2 * n) - 1 - i] = x[size_t(2 * n) - 1 - i] * slope[i];
         }
-        std::vector<float> plain(static_cast<size_t>(n));
-        mdct.forward(m_windowed.data(), plain.data());
-        m_channels[ch].threshold = model.threshold(plain.data(), int(ch));
+        m_plain.resize(static_cast<size_t>(n));
+        mdct.forward(m_windowed.data(), m_plain.data());
+        model.threshold(m_plain.data(), int(ch), m_channels[ch].threshold);
     }
+    m_sourcePeak = peak;
 
     m_midSide = false;
     if (m_channels.size() == 2) {
         Channel &l = m_channels[0];
         Channel &r = m_channels[1];
-        std::vector<float> mid(static_cast<size_t>(n)), side(static_cast<size_t>(n));
+        // Scratch kept between blocks: no allocation per block.
+        std::vector<float> &mid = m_mid, &side = m_side, &shared = m_shared;
+        mid.resize(static_cast<size_t>(n));
+        side.resize(static_cast<size_t>(n));
         for (size_t i = 0; i < size_t(n); ++i) {
             mid[i] = (l.coefs[i] + r.coefs[i]) * 0.5f;
             side[i] = (l.coefs[i] - r.coefs[i]) * 0.5f;
         }
         // Noise in mid or side lands in both outputs, so both take the lower threshold.
-        std::vector<float> shared(l.threshold.size());
+        shared.resize(l.threshold.size());
         for (size_t b = 0; b < shared.size(); ++b)
             shared[b] = std::min(l.threshold[b], r.threshold[b]);
         const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
         const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
         if (midSide < leftRight) {
             m_midSide = true;
-            l.coefs = std::move(mid);
-            r.coefs = std::move(side);
+            l.coefs.swap(mid);
+            r.coefs.swap(side);
             l.threshold = shared;
-            r.threshold = std::move(shared);
+            r.threshold.swap(shared);
         }
     }
 }
@@ -351,7 +369,8 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
         return totalGain;
     // The block as the decoder will synthesise it (without its small dither).
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
-    std::vector<float> coefs(static_cast<size_t>(n));
+    std::vector<float> &coefs = m_dequantised;
+    coefs.resize(static_cast<size_t>(n));
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const Channel &c = m_channels[ch];
         std::vector<float> &y = m_synthesis[ch];
@@ -379,21 +398,25 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
     // where the block before already went over.
     const auto peakAt = [&](float scale) {
         float peak = 0;
-        for (size_t ch = 0; ch < m_channels.size(); ++ch)
-            for (size_t i = 0; i < size_t(n); ++i)
-                peak = std::max(peak, std::abs(m_output[ch][offset + i] + scale * m_synthesis[ch][i]));
+        for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+            const float *output = m_output[ch].data() + offset;
+            const float *synthesis = m_synthesis[ch].data();
+            peak = largest(
+                size_t(n), [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
+        }
         return peak;
     };
     const int most = std::min(kMaxClipCutDb, totalGain - 1);
-    std::vector<float> peaks;
-    for (int cut = 0; cut <= most; ++cut) {
-        peaks.push_back(peakAt(std::pow(10.0f, -float(cut) / 20.0f)));
-        if (peaks.back() <= kFullScale)
+    float peaks[kMaxClipCutDb + 1];
+    int tried = 0;
+    while (tried <= most) {
+        peaks[tried] = peakAt(std::pow(10.0f, -float(tried) / 20.0f));
+        if (peaks[tried++] <= kFullScale)
             break;
     }
-    const float reachable = std::max(kFullScale, *std::min_element(peaks.begin(), peaks.end()));
+    const float reachable = std::max(kFullScale, *std::min_element(peaks, peaks + tried));
     int cut = 0;
-    while (peaks[size_t(cut)] > reachable * 1.01f)
+    while (peaks[cut] > reachable * 1.01f)
         ++cut;
     const float scale = std::pow(10.0f, -float(cut) / 20.0f);
     for (size_t ch = 0; ch < m_channels.size(); ++ch)

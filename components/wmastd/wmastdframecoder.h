@@ -72,8 +72,12 @@ private:
     std::vector<Channel> m_channels;
     std::vector<float> m_windowed;
     std::vector<float> m_window;                 // of the block being coded, 2n samples
+    std::vector<std::vector<float>> m_windows;   // by size, previous and next size; built when first used
     std::vector<std::vector<float>> m_output;    // what the decoder will play, from the frame's start
     std::vector<std::vector<float>> m_synthesis; // per channel, the block's share of it
+    std::vector<float> m_plain;                  // the block under the plain window
+    std::vector<float> m_dequantised;            // the coded block's spectrum, as the decoder sees it
+    std::vector<float> m_mid, m_side, m_shared;  // mid/side trial
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them

@@ -1,101 +1,63 @@
 #include "wmastdmdct.h"
 
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/tx.h>
+}
+
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <numbers>
 
 namespace wmastd {
 
-Mdct::Mdct(int n)
-    : m_n(n), m_folded(static_cast<size_t>(n)), m_spectrum(static_cast<size_t>(n)),
-      m_work(static_cast<size_t>(n / 2))
+void Mdct::ContextFree::operator()(AVTXContext *context) const
 {
-    const int half = n / 2;
-    const double pi = std::numbers::pi;
-    m_preTwiddle.resize(static_cast<size_t>(half));
-    m_postTwiddle.resize(static_cast<size_t>(half));
-    for (int j = 0; j < half; ++j) {
-        m_preTwiddle[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * j / n));
-        m_postTwiddle[static_cast<size_t>(j)] = std::polar(1.0f, float(-pi * (j + 0.25) / n));
-    }
-    m_roots.resize(static_cast<size_t>(half / 2 > 0 ? half / 2 : 1));
-    for (int j = 0; j < half / 2; ++j)
-        m_roots[static_cast<size_t>(j)] = std::polar(1.0f, float(-2.0 * pi * j / half));
-    m_bitReverse.resize(static_cast<size_t>(half));
-    int bits = 0;
-    while ((1 << bits) < half)
-        ++bits;
-    for (int i = 0; i < half; ++i) {
-        int r = 0;
-        for (int b = 0; b < bits; ++b)
-            r |= ((i >> b) & 1) << (bits - 1 - b);
-        m_bitReverse[static_cast<size_t>(i)] = r;
-    }
+    av_tx_uninit(&context);
 }
 
-void Mdct::fft(std::complex<float> *data) const
+void Mdct::BufferFree::operator()(float *buffer) const
 {
-    const int size = m_n / 2;
-    for (int i = 0; i < size; ++i) {
-        const int r = m_bitReverse[static_cast<size_t>(i)];
-        if (r > i)
-            std::swap(data[i], data[r]);
-    }
-    for (int len = 2; len <= size; len <<= 1) {
-        const int step = size / len;
-        for (int start = 0; start < size; start += len) {
-            for (int k = 0; k < len / 2; ++k) {
-                const std::complex<float> t =
-                    m_roots[static_cast<size_t>(k * step)] * data[start + k + len / 2];
-                data[start + k + len / 2] = data[start + k] - t;
-                data[start + k] += t;
-            }
-        }
-    }
+    av_free(buffer);
+}
+
+Mdct::Mdct(int n) : m_n(n)
+{
+    // Forward at sqrt(2/n) is our orthonormal MDCT; libavutil's inverse has
+    // the opposite sign of its transpose.
+    const float scale = std::sqrt(2.0f / float(n));
+    const float inverseScale = -scale;
+    AVTXContext *forward = nullptr;
+    AVTXContext *inverse = nullptr;
+    av_tx_fn forwardFn = nullptr;
+    av_tx_fn inverseFn = nullptr;
+    const int forwardError = av_tx_init(&forward, &forwardFn, AV_TX_FLOAT_MDCT, 0, n, &scale, 0);
+    m_forward.reset(forward);
+    const int inverseError =
+        av_tx_init(&inverse, &inverseFn, AV_TX_FLOAT_MDCT, 1, n, &inverseScale, AV_TX_FULL_IMDCT);
+    m_inverse.reset(inverse);
+    m_forwardFn = forwardFn;
+    m_inverseFn = inverseFn;
+    m_in.reset(static_cast<float *>(av_malloc(sizeof(float) * size_t(2 * n))));
+    m_out.reset(static_cast<float *>(av_malloc(sizeof(float) * size_t(2 * n))));
+    // Block lengths are powers of two: only a lack of memory fails here.
+    if (forwardError < 0 || inverseError < 0 || !m_in || !m_out)
+        throw std::bad_alloc();
 }
 
 void Mdct::forward(const float *in, float *out)
 {
-    const int n = m_n;
-    const int half = n / 2;
-    // Fold the four quarters (a, b, c, d) into (-c' - d, a - b'), ' reversed:
-    // the MDCT is then a DCT-IV of n points.
-    const float *a = in, *b = in + half, *c = in + n, *d = in + n + half;
-    for (int i = 0; i < half; ++i) {
-        m_folded[static_cast<size_t>(i)] = -c[half - 1 - i] - d[i];
-        m_folded[static_cast<size_t>(half + i)] = a[i] - b[half - 1 - i];
-    }
-    dct4(m_folded.data(), out);
+    std::memcpy(m_in.get(), in, sizeof(float) * size_t(2 * m_n));
+    m_forwardFn(m_forward.get(), m_out.get(), m_in.get(), sizeof(float));
+    std::memcpy(out, m_out.get(), sizeof(float) * size_t(m_n));
 }
 
 void Mdct::inverse(const float *coefs, float *out)
 {
-    const int n = m_n;
-    const int half = n / 2;
-    dct4(coefs, m_spectrum.data());
-    const float *u = m_spectrum.data();
-    for (int i = 0; i < half; ++i) {
-        out[i] = u[half + i];
-        out[half + i] = -u[n - 1 - i];
-        out[n + i] = -u[half - 1 - i];
-        out[n + half + i] = -u[i];
-    }
-}
-
-void Mdct::dct4(const float *in, float *out)
-{
-    const int n = m_n;
-    const int half = n / 2;
-    for (int j = 0; j < half; ++j)
-        m_work[static_cast<size_t>(j)] =
-            std::complex<float>(in[2 * j], in[n - 1 - 2 * j]) * m_preTwiddle[static_cast<size_t>(j)];
-    fft(m_work.data());
-    const float norm = std::sqrt(2.0f / float(n));
-    for (int k = 0; k < half; ++k) {
-        const std::complex<float> y =
-            m_work[static_cast<size_t>(k)] * m_postTwiddle[static_cast<size_t>(k)] * norm;
-        out[2 * k] = y.real();
-        out[n - 1 - 2 * k] = -y.imag();
-    }
+    std::memcpy(m_in.get(), coefs, sizeof(float) * size_t(m_n));
+    m_inverseFn(m_inverse.get(), m_out.get(), m_in.get(), sizeof(float));
+    std::memcpy(out, m_out.get(), sizeof(float) * size_t(2 * m_n));
 }
 
 std::vector<float> sineSlope(int length)

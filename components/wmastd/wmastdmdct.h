@@ -1,12 +1,16 @@
 #pragma once
 
-#include <complex>
+#include <cstddef>
+#include <memory>
 #include <vector>
+
+struct AVTXContext;
 
 namespace wmastd {
 
 // Forward MDCT of 2n samples into n coefficients, orthonormal scaling
-// (sqrt(2/n)), through an n/2-point complex FFT.
+// (sqrt(2/n)). libavutil's transform does the work: its split-radix FFT
+// picks the CPU's SIMD at run time.
 class Mdct {
 public:
     explicit Mdct(int n);
@@ -17,17 +21,22 @@ public:
     void inverse(const float *coefs, float *out);
 
 private:
-    void dct4(const float *in, float *out); // orthonormal, its own inverse
-    void fft(std::complex<float> *data) const;
+    struct ContextFree {
+        void operator()(AVTXContext *context) const;
+    };
+    struct BufferFree {
+        void operator()(float *buffer) const;
+    };
+    using Transform = void (*)(AVTXContext *, void *, void *, std::ptrdiff_t);
 
     int m_n;
-    std::vector<std::complex<float>> m_preTwiddle;
-    std::vector<std::complex<float>> m_postTwiddle;
-    std::vector<std::complex<float>> m_roots; // FFT roots of unity
-    std::vector<int> m_bitReverse;
-    std::vector<float> m_folded;
-    std::vector<float> m_spectrum;
-    std::vector<std::complex<float>> m_work;
+    std::unique_ptr<AVTXContext, ContextFree> m_forward;
+    std::unique_ptr<AVTXContext, ContextFree> m_inverse;
+    Transform m_forwardFn = nullptr;
+    Transform m_inverseFn = nullptr;
+    // The transform's SIMD works in place on its output: buffers aligned for it.
+    std::unique_ptr<float, BufferFree> m_in;
+    std::unique_ptr<float, BufferFree> m_out;
 };
 
 // The format's sine slope of a block of `length` coefficients (rising half,

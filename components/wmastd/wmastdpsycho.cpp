@@ -1,9 +1,11 @@
 #include "wmastdpsycho.h"
 
+#include "wmastdfastmath.h"
 #include "wmastdlayout.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace wmastd {
 namespace {
@@ -56,22 +58,32 @@ MaskingModel::MaskingModel(const BlockLayout &block, int sampleRate) : m_widths(
         }
 }
 
-std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
+void MaskingModel::threshold(const float *coefs, int channel, std::vector<float> &out)
 {
     if (m_tonality.size() <= size_t(channel))
         m_tonality.resize(size_t(channel) + 1, std::vector<float>(m_widths.size(), 0.0f));
     std::vector<float> &previous = m_tonality[size_t(channel)];
     const size_t bands = m_widths.size();
-    std::vector<float> density(bands);
+    std::vector<float> &density = m_density;
+    density.resize(bands);
     int pos = 0;
     for (size_t b = 0; b < bands; ++b) {
-        float energy = 0;
-        float logSum = 0;
-        for (int i = pos; i < pos + m_widths[b]; ++i) {
-            const float e = coefs[i] * coefs[i] + 1e-20f;
-            energy += e;
-            logSum += std::log10(e);
+        // Energies from 2^-67 up: their logs summed through sumOfLog2; four
+        // partial sums of the energy keep the additions from waiting on each other.
+        const float *band = coefs + pos;
+        float p0 = 0, p1 = 0, p2 = 0, p3 = 0;
+        int k = 0;
+        for (; k + 4 <= m_widths[b]; k += 4) {
+            p0 += band[k] * band[k] + 1e-20f;
+            p1 += band[k + 1] * band[k + 1] + 1e-20f;
+            p2 += band[k + 2] * band[k + 2] + 1e-20f;
+            p3 += band[k + 3] * band[k + 3] + 1e-20f;
         }
+        for (; k < m_widths[b]; ++k)
+            p0 += band[k] * band[k] + 1e-20f;
+        const float energy = (p0 + p1) + (p2 + p3);
+        const float logSum = float(sumOfLog2(m_widths[b], [&](int i) { return band[i] * band[i] + 1e-20f; }) *
+                                   (std::numbers::ln2 / std::numbers::ln10));
         const float mean = energy / float(m_widths[b]);
         const float flatnessDb = 10.0f * (logSum / float(m_widths[b]) - std::log10(mean));
         const float tonality =
@@ -81,15 +93,14 @@ std::vector<float> MaskingModel::threshold(const float *coefs, int channel)
         density[b] = mean * std::pow(10.0f, -offsetDb / 10.0f);
         pos += m_widths[b];
     }
-    std::vector<float> threshold(bands);
+    out.resize(bands);
     for (size_t i = 0; i < bands; ++i) {
         float spread = 0;
         const float *row = m_spread.data() + i * bands;
         for (size_t j = 0; j < bands; ++j)
             spread += density[j] * row[j];
-        threshold[i] = std::max(spread, m_quiet[i]);
+        out[i] = std::max(spread, m_quiet[i]);
     }
-    return threshold;
 }
 
 } // namespace wmastd

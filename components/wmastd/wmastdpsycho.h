@@ -15,13 +15,14 @@ public:
     MaskingModel(const BlockLayout &block, int sampleRate);
     // Per channel: a tone's tonality carries over to its next block of this
     // size, which a transition window's leakage would otherwise hide.
-    std::vector<float> threshold(const float *coefs, int channel);
+    void threshold(const float *coefs, int channel, std::vector<float> &out);
 
 private:
     std::vector<int> m_widths;
     std::vector<float> m_spread;                // bands x bands: share of band j's level that masks band i
     std::vector<float> m_quiet;                 // threshold in quiet per band
     std::vector<std::vector<float>> m_tonality; // per channel and band, of the last block
+    std::vector<float> m_density;               // per band, kept between blocks
 };
 
 } // namespace wmastd

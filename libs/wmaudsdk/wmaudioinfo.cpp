@@ -86,6 +86,29 @@ std::uint64_t consistentHeaderSize(const std::string &path)
     return position == headerSize ? headerSize : 0;
 }
 
+// The File Properties Object states the whole file's size; a header that
+// grew or shrank changes it by as much. The head has already been checked
+// to be a consistent run of objects.
+void restateFileSize(std::string &head, std::int64_t change)
+{
+    static const unsigned char fileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    constexpr std::size_t sizeField = 40; // after the GUID, the object size and the file ID
+    auto *bytes = reinterpret_cast<unsigned char *>(head.data());
+    for (std::size_t pos = 30; pos + 24 <= head.size();) {
+        const std::uint64_t size = littleEndian(bytes + pos + 16, 8);
+        if (size < 24 || size > head.size() - pos)
+            return;
+        if (std::memcmp(bytes + pos, fileProperties, 16) == 0 && size >= sizeField + 8) {
+            const std::uint64_t stated = littleEndian(bytes + pos + sizeField, 8) + std::uint64_t(change);
+            for (int i = 0; i < 8; ++i)
+                bytes[pos + sizeField + std::size_t(i)] = static_cast<unsigned char>(stated >> (8 * i));
+            return;
+        }
+        pos += size;
+    }
+}
+
 // Applies the writes to a header held in memory: TagLib rewrites only the
 // header object, so the rest of the file never passes through it and every
 // byte that reaches the disk is written (and its errors seen) by replaceHead.
@@ -106,7 +129,9 @@ bool rewriteHeader(std::string &head, const std::vector<WMAudioInfo::PendingWrit
     TagLib::ByteVectorStream check(*stream.data());
     if (!TagLib::ASF::File(&check, false).isValid())
         return false;
+    const auto change = std::int64_t(stream.data()->size()) - std::int64_t(head.size());
     head.assign(stream.data()->data(), stream.data()->size());
+    restateFileSize(head, change);
     return true;
 }
 

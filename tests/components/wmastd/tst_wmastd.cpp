@@ -1,7 +1,9 @@
 #include "audiowriter.h"
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
+#include "wmastdbitwriter.h"
 #include "wmastdencoder.h"
+#include "wmastdmdct.h"
 
 #include <QFile>
 #include <QProcess>
@@ -83,6 +85,9 @@ class TestWmaStd : public QObject {
 
 private slots:
     void tablesMatchTheirScript();
+    void bitWriterKeepsEveryBit();
+    void mdctMatchesItsDefinition_data();
+    void mdctMatchesItsDefinition();
     void roundTrip_data();
     void roundTrip();
     void writtenFile_data();
@@ -105,6 +110,86 @@ void TestWmaStd::tablesMatchTheirScript()
     QFile file(QStringLiteral(SONBREL_SOURCE_DIR "/components/wmastd/wmastdtables.cpp"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(script.readAllStandardOutput(), file.readAll());
+}
+
+void TestWmaStd::bitWriterKeepsEveryBit()
+{
+    // Random widths with noise above them, the bytes read in between, copies
+    // from any offset onto any offset: all against a plain list of bits.
+    uint32_t seed = 11;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const auto packed = [](const std::vector<bool> &bits) {
+        std::vector<uint8_t> bytes((bits.size() + 7) / 8, 0);
+        for (size_t i = 0; i < bits.size(); ++i)
+            bytes[i / 8] |= uint8_t(bits[i] ? 0x80u >> (i % 8) : 0u);
+        return bytes;
+    };
+    const auto put = [&](wmastd::BitWriter &writer, std::vector<bool> &bits) {
+        const int width = int(next() % 33);
+        const uint32_t value = next();
+        writer.put(value, width);
+        for (int k = width - 1; k >= 0; --k)
+            bits.push_back((value >> k) & 1u);
+    };
+    for (int round = 0; round < 40; ++round) {
+        wmastd::BitWriter a, b;
+        std::vector<bool> bitsA, bitsB;
+        for (int i = 0, n = int(next() % 300); i < n; ++i) {
+            put(a, bitsA);
+            if (next() % 16 == 0)
+                QCOMPARE(a.bytes(), packed(bitsA));
+        }
+        for (int i = 0, n = int(next() % 4); i < n; ++i)
+            put(b, bitsB);
+        const size_t from = bitsA.empty() ? 0 : next() % bitsA.size();
+        const size_t count = next() % (bitsA.size() - from + 1);
+        a.copyTo(b, int64_t(from), int64_t(count));
+        bitsB.insert(bitsB.end(), bitsA.begin() + std::ptrdiff_t(from),
+                     bitsA.begin() + std::ptrdiff_t(from + count));
+        put(b, bitsB);
+        QCOMPARE(b.size(), int64_t(bitsB.size()));
+        QCOMPARE(b.bytes(), packed(bitsB));
+    }
+}
+
+void TestWmaStd::mdctMatchesItsDefinition_data()
+{
+    QTest::addColumn<int>("n");
+    for (int n = 128; n <= 2048; n *= 2)
+        QTest::addRow("%d", n) << n;
+}
+
+void TestWmaStd::mdctMatchesItsDefinition()
+{
+    // X[k] = sqrt(2/n) sum x[j] cos(pi/n (j + 1/2 + n/2)(k + 1/2)), summed
+    // directly; the inverse is its transpose.
+    QFETCH(int, n);
+    std::vector<double> cosine(size_t(8 * n)); // cos(pi a / 4n) over a whole period
+    for (size_t a = 0; a < cosine.size(); ++a)
+        cosine[a] = std::cos(std::numbers::pi * double(a) / (4.0 * n));
+    const auto basis = [&](int j, int k) {
+        return std::sqrt(2.0 / n) * cosine[size_t((2 * j + 1 + n) * (2 * k + 1) % (8 * n))];
+    };
+    std::vector<float> x = makeSignal(Signal::Music, 2 * n, 1, 44100);
+    std::vector<float> coefs(static_cast<size_t>(n)), back(static_cast<size_t>(2 * n));
+    wmastd::Mdct mdct(n);
+    mdct.forward(x.data(), coefs.data());
+    mdct.inverse(coefs.data(), back.data());
+    double forwardError = 0, inverseError = 0;
+    for (int k = 0; k < n; ++k) {
+        double sum = 0;
+        for (int j = 0; j < 2 * n; ++j)
+            sum += x[size_t(j)] * basis(j, k);
+        forwardError = std::max(forwardError, std::abs(sum - coefs[size_t(k)]));
+    }
+    for (int j = 0; j < 2 * n; ++j) {
+        double sum = 0;
+        for (int k = 0; k < n; ++k)
+            sum += coefs[size_t(k)] * basis(j, k);
+        inverseError = std::max(inverseError, std::abs(sum - back[size_t(j)]));
+    }
+    QVERIFY2(forwardError < 1e-5 && inverseError < 1e-5,
+             qPrintable(QStringLiteral("%1 %2").arg(forwardError).arg(inverseError)));
 }
 
 void TestWmaStd::roundTrip_data()

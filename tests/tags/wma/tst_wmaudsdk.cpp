@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QRegularExpression>
@@ -46,6 +48,25 @@ QByteArray le(quint64 value, int size)
     for (int i = 0; i < size; ++i)
         bytes.append(char(value >> (8 * i)));
     return bytes;
+}
+
+// The file size the File Properties Object states, or -1.
+qint64 statedFileSize(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray head = file.read(64 * 1024);
+    const QByteArray fileProperties = QByteArray::fromHex("a1dcab8c47a9cf118ee400c00c205365");
+    for (qsizetype pos = 30; pos + 48 <= head.size();) {
+        const auto size = qFromLittleEndian<qint64>(head.constData() + pos + 16);
+        if (head.mid(pos, 16) == fileProperties)
+            return qFromLittleEndian<qint64>(head.constData() + pos + 40);
+        if (size < 24)
+            return -1;
+        pos += size;
+    }
+    return -1;
 }
 
 } // namespace
@@ -109,6 +130,8 @@ private slots:
             QCOMPARE(write(info.get(), key, type, value), WMA_S_OK);
             QCOMPARE(info->Finish(), WMA_S_OK);
         }
+        // The header grew: the size it states grows with it.
+        QCOMPARE(statedFileSize(path), QFileInfo(path).size());
         Info info = open(path);
         QVERIFY(info);
         std::uint32_t readType = 99;
