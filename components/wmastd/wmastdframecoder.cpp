@@ -38,7 +38,8 @@ float exponentHold(float bitsPerSample)
 constexpr float kSilence = 1e-7f;
 // Full scale, and how far a block may be turned down to stay under it:
 // coarse quantisation and band limiting overshoot a loud source's peaks.
-constexpr float kFullScale = 1.0f;
+// The limit sits 1% under full scale, the most a block may be left over it.
+constexpr float kFullScale = 0.99f;
 constexpr int kMaxClipCutDb = 6;
 constexpr float kQuiet = 0.5f; // blocks this far under full scale are not checked
 
