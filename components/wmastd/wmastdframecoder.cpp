@@ -34,6 +34,10 @@ float exponentHold(float bitsPerSample)
 {
     return std::clamp(3.5f - 2.0f * bitsPerSample, 0.0f, 3.0f);
 }
+float bitsPerSample(const StreamLayout &layout)
+{
+    return float(layout.bitRate) / float(layout.channels * layout.sampleRate);
+}
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
 // Full scale, and how far a block may be turned down to stay under it:
@@ -64,14 +68,9 @@ float entropy(const std::vector<float> &coefs, const std::vector<float> &thresho
 FrameCoder::FrameCoder(const StreamLayout &layout)
     : m_layout(layout), m_channels(static_cast<size_t>(layout.channels)),
       m_windowed(static_cast<size_t>(2 * layout.frameLength)),
-      m_rounding(float(layout.bitRate) / float(layout.channels * layout.sampleRate) < kLowRateBitsPerSample
-                     ? kLowRateRounding
-                     : kRounding),
-      m_exponentHold(exponentHold(float(layout.bitRate) / float(layout.channels * layout.sampleRate))),
-      m_reuseSteps(float(layout.bitRate) / float(layout.channels * layout.sampleRate) <
-                           kLowerRateBitsPerSample
-                       ? kLowRateReuseSteps
-                       : kReuseSteps)
+      m_rounding(bitsPerSample(layout) < kLowRateBitsPerSample ? kLowRateRounding : kRounding),
+      m_exponentHold(exponentHold(bitsPerSample(layout))),
+      m_reuseSteps(bitsPerSample(layout) < kLowerRateBitsPerSample ? kLowRateReuseSteps : kReuseSteps)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -148,12 +147,12 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
                                                              : 0.0f;
         }
     }
-    m_window = window;
+    m_window = &window;
     float peak = 0;
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         const float *x = signal[ch] + offset;
         for (size_t i = 0; i < size_t(2 * n); ++i)
-            m_windowed[i] = x[i] * m_window[i];
+            m_windowed[i] = x[i] * (*m_window)[i];
         peak = largest(
             size_t(2 * n), [x](size_t i) { return std::abs(x[i]); }, peak);
         m_channels[ch].coefs.resize(static_cast<size_t>(n));
@@ -237,20 +236,26 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
             c.exponents[b] = e;
             previous = e;
         }
-        const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-        c.stepScale.resize(bands);
-        for (size_t b = 0; b < bands; ++b)
-            c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+        setStepScales(c, unit);
     }
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
     const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
-    return reuseExponents(layout, size, unit) ? reusedGain(layout) : gain;
+    return reuseExponents(size, unit) ? reusedGain(layout) : gain;
+}
+
+// Each band's step relative to the total gain's: the loudest exponent's step is `unit`.
+void FrameCoder::setStepScales(Channel &c, float unit)
+{
+    const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
+    c.stepScale.resize(c.exponents.size());
+    for (size_t b = 0; b < c.exponents.size(); ++b)
+        c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
 }
 
 // A short block may keep the exponents the decoder already has: when every
 // coded channel's new curve is close in shape to the one sent last for a
 // block of the same size, the bits of a new one buy little.
-bool FrameCoder::reuseExponents(const BlockLayout &layout, int size, float unit)
+bool FrameCoder::reuseExponents(int size, float unit)
 {
     m_reuse = false;
     if (size == 0 || m_midSide != m_sentMidSide)
@@ -274,9 +279,7 @@ bool FrameCoder::reuseExponents(const BlockLayout &layout, int size, float unit)
             continue;
         c.exponents = c.sent;
         c.exponentBits = 0;
-        const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-        for (size_t b = 0; b < layout.exponentBands.size(); ++b)
-            c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+        setStepScales(c, unit);
     }
     return true;
 }
@@ -385,7 +388,7 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
         }
         m_mdcts[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
         for (size_t i = 0; i < size_t(2 * n); ++i)
-            y[i] *= m_window[i];
+            y[i] *= (*m_window)[i];
     }
     if (m_midSide) {
         for (size_t i = 0; i < size_t(2 * n); ++i) {

@@ -57,8 +57,9 @@ private:
                   int maxBits, BitWriter &out);
     void analyse(const std::vector<const float *> &signal, const Block &block);
     float shapeExponents(const BlockLayout &layout, int length, int size);
-    bool reuseExponents(const BlockLayout &layout, int size, float unit);
+    bool reuseExponents(int size, float unit);
     float reusedGain(const BlockLayout &layout) const;
+    static void setStepScales(Channel &c, float unit);
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain);
@@ -71,13 +72,13 @@ private:
     std::vector<CoefCode> m_codes; // normal channel, side channel
     std::vector<Channel> m_channels;
     std::vector<float> m_windowed;
-    std::vector<float> m_window;                 // of the block being coded, 2n samples
-    std::vector<std::vector<float>> m_windows;   // by size, previous and next size; built when first used
-    std::vector<std::vector<float>> m_output;    // what the decoder will play, from the frame's start
-    std::vector<std::vector<float>> m_synthesis; // per channel, the block's share of it
-    std::vector<float> m_plain;                  // the block under the plain window
-    std::vector<float> m_dequantised;            // the coded block's spectrum, as the decoder sees it
-    std::vector<float> m_mid, m_side, m_shared;  // mid/side trial
+    const std::vector<float> *m_window = nullptr; // of the block being coded, 2n samples (one of m_windows)
+    std::vector<std::vector<float>> m_windows;    // by size, previous and next size; built when first used
+    std::vector<std::vector<float>> m_output;     // what the decoder will play, from the frame's start
+    std::vector<std::vector<float>> m_synthesis;  // per channel, the block's share of it
+    std::vector<float> m_plain;                   // the block under the plain window
+    std::vector<float> m_dequantised;             // the coded block's spectrum, as the decoder sees it
+    std::vector<float> m_mid, m_side, m_shared;   // mid/side trial
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
