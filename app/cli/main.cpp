@@ -31,8 +31,15 @@ namespace {
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
 volatile std::sig_atomic_t interrupted = 0;
-void onInterrupt(int)
+// The first signal stops the run at its next check; a second one, for a step
+// that takes long, ends the program at once (the next run removes what the
+// file in progress left).
+void onInterrupt(int signal)
 {
+    if (interrupted) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     interrupted = 1;
 }
 
@@ -70,6 +77,7 @@ struct Session {
     {
         files.setTagIntake(TagIntake);
         files.setPump([] {});
+        files.setExplainRefusals(true);
         reader.SetActive(true);
         writer.SetActive(true);
     }
@@ -121,6 +129,7 @@ int runProfiles()
 {
     TAudioFile2 probe;
     int position = 0;
+    printLine(QStringLiteral("position (--format)\tnumber\tprofile\tthis build"));
     for (const WmaProfile &profile : wmaProfiles()) {
         bool available = true;
         try {
@@ -159,6 +168,10 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         }
         run.setProfileOverride(position + 1);
     }
+    const int profileNumber = format.isEmpty() ? storedProfileNumber(settings) : format.toInt() + 1;
+    if (profileNumber >= 1 && profileNumber <= kWmaProfileCount)
+        std::fprintf(stderr, "Profile %d: %s%s\n", profileNumber - 1, wmaProfiles()[profileNumber - 1].text,
+                     format.isEmpty() ? " (choose another with --format)" : "");
 
     int exitCode = Success;
     try {
@@ -218,17 +231,21 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(SONBREL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sonbrel on the command line.\n\n"
-        "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
-        "  profiles            the 47 WMA profiles and whether this build can produce them\n"
-        "  convert FILE|FOLDER...  convert to WMA as the main window does"));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Sonbrel on the command line.\n\n"
+            "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
+            "  profiles            the 47 WMA profiles and whether this build can produce them\n"
+            "  convert FILE|FOLDER...  convert to WMA as the main window does, with the profile\n"
+            "                      chosen there last; at first profile %1, %2")
+            .arg(kDefaultWmaPosition)
+            .arg(QLatin1String(wmaProfiles()[kDefaultWmaPosition].text)));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption outputOption(QStringLiteral("output"),
                                           QStringLiteral("Output folder (convert)."), QStringLiteral("DIR"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Profile position 0-46 (convert)."),
+                                          QStringLiteral("Profile position 0-46 (convert); see profiles."),
                                           QStringLiteral("POSITION"));
     const QCommandLineOption jobsOption(
         QStringLiteral("jobs"), QStringLiteral("Files converted at once (convert); default: one per CPU."),
