@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -30,17 +31,19 @@ namespace {
 
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by a signal on whichever thread takes it, read by the run's thread:
+// a lock-free atomic, which a handler may use.
+std::atomic<bool> interrupted = false;
+static_assert(std::atomic<bool>::is_always_lock_free);
 // The first signal stops the run at its next check; a second one, for a step
 // that takes long, ends the program at once (the next run removes what the
 // file in progress left).
 void onInterrupt(int signal)
 {
-    if (interrupted) {
+    if (interrupted.exchange(true)) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
-    interrupted = 1;
 }
 
 void printLine(const QString &line)
