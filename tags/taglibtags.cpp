@@ -13,6 +13,7 @@
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
+#include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -25,7 +26,7 @@
 
 namespace {
 
-enum class Kind { None, Flac, Opus, Mp4, Aiff, WavPack };
+enum class Kind { None, Flac, Opus, OggFlac, Vorbis, Mp4, Aiff, WavPack };
 
 QString toQString(const TagLib::String &text)
 {
@@ -60,6 +61,11 @@ Kind kindOf(QFile &file)
         return Kind::Flac;
     if (head.startsWith("OggS") && head.mid(28, 8) == "OpusHead")
         return Kind::Opus;
+    if (head.startsWith("OggS") && head.mid(28, 5) == "\x7F"
+                                                      "FLAC")
+        return Kind::OggFlac;
+    if (head.startsWith("OggS") && head.mid(28, 7) == "\x01vorbis")
+        return Kind::Vorbis;
     if (head.mid(4, 4) == "ftyp")
         return Kind::Mp4;
     if (head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC"))
@@ -82,7 +88,7 @@ CoverPicture picture(const TagLib::ByteVector &data, const TagLib::String &mimeT
 {
     // A picture beyond the limit is skipped before it is copied.
     if (data.size() > unsigned(MaxCoverBytes))
-        return {};
+        return oversizedCover(data.size());
     return carriedPicture(toQByteArray(data), toQString(mimeType), type);
 }
 
@@ -191,6 +197,24 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
             cover = chooseFlacPicture(file.tag()->pictureList());
         return true;
     }
+    case Kind::OggFlac: {
+        TagLib::Ogg::FLAC::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        if (file.tag())
+            cover = chooseFlacPicture(file.tag()->pictureList());
+        return true;
+    }
+    case Kind::Vorbis: {
+        TagLib::Ogg::Vorbis::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        if (file.tag())
+            cover = chooseFlacPicture(file.tag()->pictureList());
+        return true;
+    }
     case Kind::Mp4: {
         TagLib::MP4::File file(name, false);
         if (!file.isValid())
@@ -233,6 +257,10 @@ QString TagLibContentKind(const QString &fileName)
         return QStringLiteral("flac");
     case Kind::Opus:
         return QStringLiteral("opus");
+    case Kind::OggFlac:
+        return QStringLiteral("oggflac");
+    case Kind::Vorbis:
+        return QStringLiteral("vorbis");
     case Kind::Mp4:
         return QStringLiteral("mp4");
     case Kind::Aiff:
