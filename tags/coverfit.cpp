@@ -116,8 +116,8 @@ Frame scaled(const AVFrame &source, int width, int height)
     frame->color_range = AVCOL_RANGE_JPEG;
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         return nullptr;
-    if (sws_scale(scale.get(), source.data, source.linesize, 0, source.height, frame->data, frame->linesize) !=
-        height)
+    if (sws_scale(scale.get(), source.data, source.linesize, 0, source.height, frame->data,
+                  frame->linesize) != height)
         return nullptr;
     return frame;
 }
@@ -141,7 +141,8 @@ QByteArray encodeJpeg(const AVFrame &picture, int quantiser)
     context->global_quality = FF_QP2LAMBDA * quantiser;
     frame->quality = context->global_quality;
     frame->pts = 0;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0 || avcodec_send_frame(context.get(), frame.get()) < 0)
+    if (avcodec_open2(context.get(), codec, nullptr) < 0 ||
+        avcodec_send_frame(context.get(), frame.get()) < 0)
         return {};
     avcodec_send_frame(context.get(), nullptr);
     if (avcodec_receive_packet(context.get(), packet.get()) < 0)
