@@ -169,6 +169,32 @@ QString asfText(const TagLib::ASF::Tag *tag, const char *name)
     return value.type() == TagLib::ASF::Attribute::UnicodeType ? toQString(value.toString()) : QString();
 }
 
+// TagLib reads only the comment of FLAC in Ogg: its pictures are metadata
+// blocks of their own, one per packet after the first, until the last block.
+CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
+{
+    constexpr unsigned PictureBlock = 6;
+    constexpr unsigned MaxBlocks = 128;
+    TagLib::List<TagLib::FLAC::Picture *> pictures;
+    pictures.setAutoDelete(true);
+    for (unsigned i = 1; i < MaxBlocks; ++i) {
+        const TagLib::ByteVector packet = file.packet(i);
+        if (packet.size() < 4)
+            break;
+        const unsigned type = static_cast<unsigned char>(packet[0]) & 0x7F;
+        if (type == PictureBlock) {
+            auto *picture = new TagLib::FLAC::Picture;
+            if (picture->parse(packet.mid(4)))
+                pictures.append(picture);
+            else
+                delete picture;
+        }
+        if (static_cast<unsigned char>(packet[0]) & 0x80) // the last metadata block
+            break;
+    }
+    return chooseFlacPicture(pictures);
+}
+
 constexpr unsigned char AsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
@@ -202,8 +228,7 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
         if (!file.isValid())
             return false;
         properties = file.properties();
-        if (file.tag())
-            cover = chooseFlacPicture(file.tag()->pictureList());
+        cover = oggFlacPicture(file);
         return true;
     }
     case Kind::Vorbis: {

@@ -1,7 +1,5 @@
 #include "wmaheaderreader.h"
 
-#include "taglibtags.h"
-
 #include "wmatags.h"
 
 #include <QFile>
@@ -140,15 +138,6 @@ bool sameName(const QString &name, QLatin1StringView expected)
     return name.compare(expected, Qt::CaseInsensitive) == 0;
 }
 
-// "05" and "6/15" name a track; a text that does not start with a digit does not.
-std::optional<quint32> trackFromText(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || !trimmed.at(0).isDigit())
-        return std::nullopt;
-    return leadingNumber(trimmed);
-}
-
 void readEarlyDescription(Cursor &cursor, WMATagInfo &work)
 {
     const quint16 count = quint16(cursor.number(2));
@@ -178,7 +167,7 @@ void readEarlyDescription(Cursor &cursor, WMATagInfo &work)
             if (type < 100)
                 break;
             if (sameName(name, QLatin1StringView("WM/Track")))
-                work.TrackNumber = wmaTrackNumber({}, trackFromText(value));
+                work.TrackNumber = wmaTrackNumber({}, wmaTrackText(value));
             else if (sameName(name, QLatin1StringView("WM/Year")))
                 setWmaTagText(work.Year, value);
             else if (sameName(name, QLatin1StringView("WM/AlbumTitle")))
@@ -262,9 +251,9 @@ void applyAttribute(const QString &name, quint16 type, Cursor &cursor, quint64 v
         else if (name == QLatin1StringView("Description"))
             values.description = text;
         else if (name == QLatin1StringView("WM/TrackNumber"))
-            values.trackNumber = trackFromText(text);
+            values.trackNumber = wmaTrackText(text);
         else if (name == QLatin1StringView("WM/Track"))
-            values.track = trackFromText(text);
+            values.track = wmaTrackText(text);
         return;
     }
     // DWORD, QWORD and WORD numbers, as taggers store track numbers.

@@ -1,7 +1,6 @@
 #include "wmatags.h"
 
 #include "libraryfolder.h"
-#include "taglibtags.h"
 #include "wmaheaderreader.h"
 #include "wmaudsdk.h"
 #include "wmawritablefile.h"
@@ -159,15 +158,22 @@ std::optional<quint32> GetTrackAttribute(IWMAudioInfo *info, const char16_t *nam
         return quint32(buffer[0]);
     case WMA_TYPE_QWORD:
         return buffer[2] == 0 && buffer[3] == 0 ? std::optional<quint32>(low) : std::nullopt;
-    case WMA_TYPE_STRING: {
-        const QString text = wmaTextFromUtf16(buffer, std::size(buffer)).trimmed();
-        if (text.isEmpty() || !text.at(0).isDigit())
-            return std::nullopt;
-        return leadingNumber(text);
-    }
+    case WMA_TYPE_STRING:
+        return wmaTrackText(wmaTextFromUtf16(buffer, std::size(buffer)));
     default:
         return std::nullopt;
     }
+}
+
+std::optional<quint32> wmaTrackText(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype digits = 0;
+    while (digits < trimmed.size() && digits < 9 && trimmed.at(digits).isDigit())
+        ++digits;
+    if (digits == 0)
+        return std::nullopt;
+    return trimmed.left(digits).toUInt();
 }
 
 quint16 wmaTrackNumber(std::optional<quint32> trackNumber, std::optional<quint32> track)

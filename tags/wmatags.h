@@ -69,6 +69,9 @@ quint32 GetNumberAttribute(IWMAudioInfo *info, const char16_t *name); // 0 unles
 // A track attribute in any of the forms taggers write: a number of any width
 // or a text that starts with one ("05", "6/15"); none when it is neither.
 std::optional<quint32> GetTrackAttribute(IWMAudioInfo *info, const char16_t *name);
+// The number a track text starts with ("05", "6/15"); none when it starts
+// with no digit.
+std::optional<quint32> wmaTrackText(const QString &text);
 // The track number from WM/TrackNumber, else from the older WM/Track, which
 // counts from 0; the low 16 bits are kept.
 quint16 wmaTrackNumber(std::optional<quint32> trackNumber, std::optional<quint32> track);

@@ -335,7 +335,8 @@ void TestId3v2::parse_data()
     QTest::newRow("v4 TYER wins") << mp3(4,
                                          frame(4, "TYER", latin1("1999")) + frame(4, "TDRC", latin1("2005")))
                                   << Fields{{"Year", "1999"}};
-    QTest::newRow("v3 TDRC ignored") << mp3(3, frame(3, "TDRC", latin1("2005"))) << Fields{};
+    QTest::newRow("v3 TDRC, as some writers put it")
+        << mp3(3, frame(3, "TDRC", latin1("2005"))) << Fields{{"Year", "2005"}};
 }
 
 void TestId3v2::parse()

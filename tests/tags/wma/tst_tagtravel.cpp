@@ -40,14 +40,15 @@ QByteArray be32(quint32 value)
 
 QByteArray synchsafe(quint32 value)
 {
-    return QByteArray(1, char((value >> 21) & 0x7F)) + char((value >> 14) & 0x7F) + char((value >> 7) & 0x7F) +
-           char(value & 0x7F);
+    return QByteArray(1, char((value >> 21) & 0x7F)) + char((value >> 14) & 0x7F) +
+           char((value >> 7) & 0x7F) + char(value & 0x7F);
 }
 
 // An ID3v2 frame of version 3 or 4 with the given second flag byte.
 QByteArray frame(int version, const QByteArray &id, const QByteArray &content, quint8 flags = 0)
 {
-    return id + (version == 4 ? synchsafe(content.size()) : be32(content.size())) + '\0' + char(flags) + content;
+    return id + (version == 4 ? synchsafe(content.size()) : be32(content.size())) + '\0' + char(flags) +
+           content;
 }
 
 QByteArray text(const QByteArray &utf8)
@@ -140,34 +141,52 @@ private slots:
         m_bigJpeg = path("big.jpg");
         m_untaggedMp3 = path("untagged.mp3");
         QVERIFY(tool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=1", "-ac", "2", m_wav}));
-        QVERIFY(tool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1",
-                      m_png}));
+        QVERIFY(tool(
+            {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1", m_png}));
         // A photo-like cover far over 64 KiB, as scanned covers are.
-        QVERIFY(tool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=1600x1200", "-frames:v", "1",
-                      "-q:v", "1", m_bigJpeg}));
-        QVERIFY(QFileInfo(m_bigJpeg).size() > 300 * 1024);
+        QVERIFY(tool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "mandelbrot=s=1600x1200", "-frames:v",
+                      "1", "-q:v", "1", m_bigJpeg}));
+        QVERIFY(QFileInfo(m_bigJpeg).size() > 200 * 1024);
         QVERIFY(tool({"ffmpeg", "-v", "error", "-i", m_wav, "-write_id3v2", "0", m_untaggedMp3}));
     }
 
     void travels_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<QStringList>("make");  // the command that makes it; "{out}" is its path
-        QTest::addColumn<QByteArray>("id3");    // else: an ID3v2 tag put before an untagged MP3
-        QTest::addColumn<QString>("title");     // what the output shows
+        QTest::addColumn<QStringList>("make"); // the command that makes it; "{out}" is its path
+        QTest::addColumn<QByteArray>("id3");   // else: an ID3v2 tag put before an untagged MP3
+        QTest::addColumn<QString>("title");    // what the output shows
         QTest::addColumn<QString>("year");
         QTest::addColumn<QString>("genre");
         QTest::addColumn<int>("track");
         QTest::addColumn<QString>("disc");
-        QTest::addColumn<QString>("cover");     // "" none, "same" the source's bytes, or what FFmpeg shows
-        QTest::addColumn<QString>("note");      // in the run's message; empty when none
+        QTest::addColumn<QString>("cover"); // "" none, "same" the source's bytes, or what FFmpeg shows
+        QTest::addColumn<QString>("note");  // in the run's message; empty when none
 
         const QStringList ffmpeg{"ffmpeg", "-v", "error", "-i", m_wav};
-        const QStringList withCover{"-i", m_png, "-map", "0", "-map", "1", "-c:v", "copy", "-disposition:v:0",
-                                    "attached_pic", "-metadata:s:v", "comment=Cover (front)"};
-        const QStringList withBigCover{"-i",   m_bigJpeg,         "-map", "0",
-                                       "-map", "1",               "-c:v", "copy",
-                                       "-disposition:v:0", "attached_pic", "-metadata:s:v",
+        const QStringList withCover{"-i",
+                                    m_png,
+                                    "-map",
+                                    "0",
+                                    "-map",
+                                    "1",
+                                    "-c:v",
+                                    "copy",
+                                    "-disposition:v:0",
+                                    "attached_pic",
+                                    "-metadata:s:v",
+                                    "comment=Cover (front)"};
+        const QStringList withBigCover{"-i",
+                                       m_bigJpeg,
+                                       "-map",
+                                       "0",
+                                       "-map",
+                                       "1",
+                                       "-c:v",
+                                       "copy",
+                                       "-disposition:v:0",
+                                       "attached_pic",
+                                       "-metadata:s:v",
                                        "comment=Cover (front)"};
         const auto meta = [](const QStringList &pairs) {
             QStringList args;
@@ -183,82 +202,157 @@ private slots:
             << ffmpeg + withCover +
                    meta({"title=Title", "date=1995", "genre=(17)", "track=5/12", "disc=2/3"}) +
                    QStringList{"-id3v2_version", "3", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "2" << "same" << "";
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << "2"
+            << "same"
+            << "";
         QTest::newRow("MP3 v2.4: TDRC date, bare 17, big cover")
             << "b.mp3"
             << ffmpeg + withBigCover + meta({"title=Title", "date=1995-04-01", "genre=17", "track=5"}) +
                    QStringList{"-id3v2_version", "4", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "" << scaled << "";
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << "" << scaled << "";
         QTest::newRow("MP3 v2.3: compressed title, (17)refinement")
             << "c.mp3" << QStringList()
             << id3Tag(3, compressed(3, "TIT2", "Compressed title") + frame(3, "TYER", text("1995")) +
                              frame(3, "TCON", text("(17)Rock & Roll")) + frame(3, "TRCK", text("05")))
-            << "Compressed title" << "1995" << "Rock & Roll" << 5 << "" << "" << "";
+            << "Compressed title"
+            << "1995"
+            << "Rock & Roll" << 5 << ""
+            << ""
+            << "";
         QTest::newRow("MP3 v2.4: compressed title, (RX), TDRC")
             << "d.mp3" << QStringList()
-            << id3Tag(4, compressed(4, "TIT2", "Compressed title") + frame(4, "TDRC", text("1995-04-01T10:00")) +
-                             frame(4, "TCON", text("(RX)")))
-            << "Compressed title" << "1995" << "Remix" << 0 << "" << "" << "";
+            << id3Tag(4, compressed(4, "TIT2", "Compressed title") +
+                             frame(4, "TDRC", text("1995-04-01T10:00")) + frame(4, "TCON", text("(RX)")))
+            << "Compressed title"
+            << "1995"
+            << "Remix" << 0 << ""
+            << ""
+            << "";
         QTest::newRow("MP3 ID3v1 only")
             << "e.mp3"
             << ffmpeg + meta({"title=Title", "date=1995", "genre=Rock", "track=5"}) +
                    QStringList{"-write_id3v2", "0", "-write_id3v1", "1", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "" << "" << "";
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << ""
+            << ""
+            << "";
         QTest::newRow("MP3: undecodable cover")
             << "f.mp3" << QStringList()
             << id3Tag(3, frame(3, "TIT2", text("Title")) +
                              picture(QByteArray("\x89PNG\r\n\x1A\n") + QByteArray(300, '\x5A')))
-            << "Title" << "" << "" << 0 << "" << "" << "could not be decoded";
+            << "Title"
+            << ""
+            << "" << 0 << ""
+            << ""
+            << "could not be decoded";
         QTest::newRow("MP3: cover over 16 MB")
             << "g.mp3" << QStringList()
-            << id3Tag(3, frame(3, "TIT2", text("Title")) + picture(QByteArray(17 << 20, '\x5A')))
-            << "Title" << "" << "" << 0 << "" << "" << "over the 16 MB";
+            << id3Tag(3, frame(3, "TIT2", text("Title")) + picture(QByteArray(17 << 20, '\x5A'))) << "Title"
+            << ""
+            << "" << 0 << ""
+            << ""
+            << "over the 16 MB";
 
         const auto be = [](quint32 v) { return be32(v); };
         const QByteArray png = readAll(m_png);
         const QByteArray block = be(3) + be(9) + "image/png" + QByteArray(20, '\0') + be(png.size()) + png;
         QTest::newRow("Ogg Vorbis: DATE, DISCNUMBER, picture block")
-            << "h.ogg"
-            << QStringList{"oggenc", "-Q", "-t", "Title", "-d", "1995-04-01", "-G", "Rock", "-N", "5",
-                           "-c", "DISCNUMBER=2", "-c", "METADATA_BLOCK_PICTURE=" + block.toBase64(),
-                           "-o", "{out}", m_wav}
-            << none << "Title" << "1995" << "Rock" << 5 << "2" << "same" << "";
-        QTest::newRow("Opus in .ogg: big cover")
-            << "i.ogg"
-            << QStringList{"opusenc", "--quiet", "--title", "Title", "--date", "1995", "--genre", "Rock",
-                           "--comment", "TRACKNUMBER=5/12", "--comment", "DISCNUMBER=2", "--picture",
-                           "3||||" + m_bigJpeg, m_wav, "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "2" << scaled << "";
-        QTest::newRow("FLAC in .ogg")
-            << "j.ogg"
-            << QStringList{"flac", "-s", "-f", "--ogg", "-T", "TITLE=Title", "-T", "DATE=1995", "-T",
-                           "GENRE=Rock", "-T", "TRACKNUMBER=5", "--picture", "3|image/png|||" + m_png,
-                           "-o", "{out}", m_wav}
-            << none << "Title" << "1995" << "Rock" << 5 << "" << "same" << "";
-        QTest::newRow("FLAC: big cover")
-            << "k.flac"
-            << QStringList{"flac", "-s", "-f", "-T", "TITLE=Title", "-T", "DATE=1995-04-01", "-T",
-                           "TRACKNUMBER=5", "--picture", "3||||" + m_bigJpeg, "-o", "{out}", m_wav}
-            << none << "Title" << "1995" << "" << 5 << "" << scaled << "";
+            << "h.ogg" << QStringList{"oggenc", "-Q",
+                                      "-t",     "Title",
+                                      "-d",     "1995-04-01",
+                                      "-G",     "Rock",
+                                      "-N",     "5",
+                                      "-c",     "DISCNUMBER=2",
+                                      "-c",     "METADATA_BLOCK_PICTURE=" + block.toBase64(),
+                                      "-o",     "{out}",
+                                      m_wav}
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << "2"
+            << "same"
+            << "";
+        QTest::newRow("Opus in .ogg: big cover") << "i.ogg" << QStringList{"opusenc",   "--quiet",
+                                                                           "--title",   "Title",
+                                                                           "--date",    "1995",
+                                                                           "--genre",   "Rock",
+                                                                           "--comment", "TRACKNUMBER=5/12",
+                                                                           "--comment", "DISCNUMBER=2",
+                                                                           "--picture", "3||||" + m_bigJpeg,
+                                                                           m_wav,       "{out}"}
+                                                 << none << "Title"
+                                                 << "1995"
+                                                 << "Rock" << 5 << "2" << scaled << "";
+        QTest::newRow("FLAC in .ogg") << "j.ogg" << QStringList{"flac",      "-s",
+                                                                "-f",        "--ogg",
+                                                                "-T",        "TITLE=Title",
+                                                                "-T",        "DATE=1995",
+                                                                "-T",        "GENRE=Rock",
+                                                                "-T",        "TRACKNUMBER=5",
+                                                                "--picture", "3|image/png|||" + m_png,
+                                                                "-o",        "{out}",
+                                                                m_wav}
+                                      << none << "Title"
+                                      << "1995"
+                                      << "Rock" << 5 << ""
+                                      << "same"
+                                      << "";
+        QTest::newRow("FLAC: big cover") << "k.flac"
+                                         << QStringList{"flac",
+                                                        "-s",
+                                                        "-f",
+                                                        "-T",
+                                                        "TITLE=Title",
+                                                        "-T",
+                                                        "DATE=1995-04-01",
+                                                        "-T",
+                                                        "TRACKNUMBER=5",
+                                                        "--picture",
+                                                        "3||||" + m_bigJpeg,
+                                                        "-o",
+                                                        "{out}",
+                                                        m_wav}
+                                         << none << "Title"
+                                         << "1995"
+                                         << "" << 5 << "" << scaled << "";
         QTest::newRow("WMA: WM/Year, WM/TrackNumber as text")
             << "l.wma"
             << ffmpeg + meta({"title=Title", "WM/Year=1995", "genre=Rock", "track=05", "disc=2"}) +
                    QStringList{"-c:a", "wmav2", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "2" << "" << "";
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << "2"
+            << ""
+            << "";
         QTest::newRow("WMA: only WM/Track")
-            << "m.wma"
-            << ffmpeg + meta({"title=Title", "WM/Track=4"}) + QStringList{"-c:a", "wmav2", "{out}"}
-            << none << "Title" << "" << "" << 5 << "" << "" << "";
+            << "m.wma" << ffmpeg + meta({"title=Title", "WM/Track=4"}) + QStringList{"-c:a", "wmav2", "{out}"}
+            << none << "Title"
+            << ""
+            << "" << 5 << ""
+            << ""
+            << "";
         QTest::newRow("M4A: date, cover")
             << "n.m4a"
             << ffmpeg + withCover + meta({"title=Title", "date=1995", "genre=Rock", "track=5/12", "disc=2"}) +
                    QStringList{"-c:a", "aac", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "2" << "same" << "";
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << "2"
+            << "same"
+            << "";
         QTest::newRow("WavPack: APE year")
             << "o.wv"
-            << QStringList{"wavpack", "-q", "-y", "-w", "Title=Title", "-w", "Year=1995", "-w", "Genre=Rock",
-                           "-w", "Track=5", m_wav, "-o", "{out}"}
-            << none << "Title" << "1995" << "Rock" << 5 << "" << "" << "";
+            << QStringList{"wavpack", "-q",         "-y", "-w",      "Title=Title", "-w", "Year=1995",
+                           "-w",      "Genre=Rock", "-w", "Track=5", m_wav,         "-o", "{out}"}
+            << none << "Title"
+            << "1995"
+            << "Rock" << 5 << ""
+            << ""
+            << "";
     }
 
     void travels()
