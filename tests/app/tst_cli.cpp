@@ -119,6 +119,7 @@ private slots:
     // out (over 16 MB) is noted on the row and the run exits 1.
     void coversAreShownAndLossesNoted()
     {
+        QVERIFY(QDir().mkpath(path("covers"))); // beside the sources other tests convert whole
         const QString cover = path("cover.png");
         QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=s=40x30",
                                               "-frames:v", "1", cover}),
@@ -142,9 +143,9 @@ private slots:
                                               "disc=2",
                                               "-id3v2_version",
                                               "3",
-                                              path("src/covered.mp3")}),
+                                              path("covers/covered.mp3")}),
                  0);
-        const Result info = cli({"info", path("src/covered.mp3")});
+        const Result info = cli({"info", path("covers/covered.mp3")});
         const QJsonObject shown = QJsonDocument::fromJson(info.out).object();
         QCOMPARE(shown["track"].toInt(), 3);
         QCOMPARE(shown["disc"].toInt(), 2);
@@ -164,13 +165,13 @@ private slots:
         };
         const QByteArray frame =
             "APIC" + bigEndian(quint32(content.size()), 8) + QByteArray(2, '\0') + content;
-        QFile big(path("src/huge-cover.mp3")), plain(path("plain.mp3"));
+        QFile big(path("covers/huge-cover.mp3")), plain(path("plain.mp3"));
         QVERIFY(big.open(QIODevice::WriteOnly) && plain.open(QIODevice::ReadOnly));
         big.write(QByteArray("ID3\x03\0\0", 6) + bigEndian(quint32(frame.size()), 7) + frame +
                   plain.readAll());
         big.close();
-        QVERIFY(cli({"info", path("src/huge-cover.mp3")}).out.contains("over the 16 MB"));
-        const Result run = cli({"convert", "--output", path("out-cover"), path("src/huge-cover.mp3")});
+        QVERIFY(cli({"info", path("covers/huge-cover.mp3")}).out.contains("over the 16 MB"));
+        const Result run = cli({"convert", "--output", path("out-cover"), path("covers/huge-cover.mp3")});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("over the 16 MB"), run.err);
         QVERIFY(QFile::exists(path("out-cover/huge-cover.wma")));
