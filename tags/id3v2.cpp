@@ -134,7 +134,10 @@ qint64 v4FrameSize(QIODevice &device, const QByteArray &header, qint64 contentSt
 // beyond what a frame may hold: anything else is a damaged frame.
 QByteArray inflateFrame(const QByteArray &compressed, qint64 declared)
 {
-    if (declared <= 0 || declared > MaxFrameBytes || compressed.isEmpty())
+    // Deflate shrinks by at most 1032 to 1: a larger claim is not worth an allocation.
+    constexpr qint64 MaxRatio = 1032;
+    if (declared <= 0 || declared > MaxFrameBytes || compressed.isEmpty() ||
+        declared > compressed.size() * MaxRatio + 64)
         return {};
     QByteArray out(qsizetype(declared), Qt::Uninitialized);
     z_stream stream{};
