@@ -2,6 +2,7 @@
 // without a window.
 #include "appsettings.h"
 #include "conversionrun.h"
+#include "coverfit.h"
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
@@ -86,6 +87,26 @@ struct Session {
     }
 };
 
+// What the cover of a row is: its type, bytes and pixels, or why it is left out.
+QJsonValue coverJson(const CoverPicture &cover)
+{
+    if (!cover.note.isEmpty())
+        return QJsonObject{{QStringLiteral("note"), cover.note}};
+    if (cover.isEmpty())
+        return QJsonValue::Null;
+    const PictureSize size = pictureSize(cover.data);
+    QJsonObject object{{QStringLiteral("mime"), cover.mimeType},
+                       {QStringLiteral("bytes"), cover.data.size()}};
+    if (size.width > 0) {
+        object.insert(QStringLiteral("width"), size.width);
+        object.insert(QStringLiteral("height"), size.height);
+    } else {
+        object.insert(QStringLiteral("note"),
+                      QStringLiteral("the picture cannot be decoded and is left out"));
+    }
+    return object;
+}
+
 int runInfo(const QStringList &paths, CliMessages &messages)
 {
     messages.quiet = true;
@@ -122,6 +143,9 @@ int runInfo(const QStringList &paths, CliMessages &messages)
             object.insert(QStringLiteral("comment"), record.comment);
             object.insert(QStringLiteral("genre"), record.genre);
             object.insert(QStringLiteral("duration"), record.duration);
+            object.insert(QStringLiteral("track"), record.track);
+            object.insert(QStringLiteral("disc"), record.disc);
+            object.insert(QStringLiteral("cover"), coverJson(record.cover));
         }
         printLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
     }

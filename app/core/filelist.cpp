@@ -52,11 +52,13 @@ bool FileList::AddOneFile(const QString &givenPath)
     if (m_tagIntake && !special) {
         try {
             m_tagIntake(path, m_list, row);
-        } catch (...) {
-            // A row without its cells could never be converted.
+        } catch (const std::exception &error) {
+            // A row without its cells could never be converted; the add
+            // goes on with the next file after the reader's message.
             m_list.removeRowAt(row);
             m_list.UpdateTitleColumnWidth();
-            throw;
+            Messages::error(QString::fromUtf8(error.what()));
+            return false;
         }
     }
 

@@ -121,6 +121,68 @@ private slots:
         QCOMPARE(cli({"info", path("src/b.ogg")}).exitCode, 0);
     }
 
+    // info shows the track, disc and cover that will travel; a cover left
+    // out (over 16 MB) is noted on the row and the run exits 1.
+    void coversAreShownAndLossesNoted()
+    {
+        QVERIFY(QDir().mkpath(path("covers"))); // beside the sources other tests convert whole
+        const QString cover = path("cover.png");
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=s=40x30",
+                                              "-frames:v", "1", cover}),
+                 0);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v",
+                                              "error",
+                                              "-y",
+                                              "-i",
+                                              path("src/c.wav"),
+                                              "-i",
+                                              cover,
+                                              "-map",
+                                              "0",
+                                              "-map",
+                                              "1",
+                                              "-c:v",
+                                              "copy",
+                                              "-metadata",
+                                              "track=3/9",
+                                              "-metadata",
+                                              "disc=2",
+                                              "-id3v2_version",
+                                              "3",
+                                              path("covers/covered.mp3")}),
+                 0);
+        const Result info = cli({"info", path("covers/covered.mp3")});
+        const QJsonObject shown = QJsonDocument::fromJson(info.out).object();
+        QCOMPARE(shown["track"].toInt(), 3);
+        QCOMPARE(shown["disc"].toInt(), 2);
+        QCOMPARE(
+            shown["cover"].toObject(),
+            (QJsonObject{
+                {"mime", "image/png"}, {"bytes", QFileInfo(cover).size()}, {"width", 40}, {"height", 30}}));
+
+        // An ID3v2.3 tag whose only frame is a 17 MB picture, before plain audio.
+        QVERIFY(makeSource(path("plain.mp3"), {}, {"-write_id3v2", "0"}));
+        const QByteArray content = QByteArray("\0image/png\0\x03\0", 13) + QByteArray(17 << 20, 'p');
+        const auto bigEndian = [](quint32 v, int shift) {
+            QByteArray bytes;
+            for (int i = 3; i >= 0; --i)
+                bytes += char((v >> (shift * i)) & ((1u << shift) - 1));
+            return bytes;
+        };
+        const QByteArray frame =
+            "APIC" + bigEndian(quint32(content.size()), 8) + QByteArray(2, '\0') + content;
+        QFile big(path("covers/huge-cover.mp3")), plain(path("plain.mp3"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && plain.open(QIODevice::ReadOnly));
+        big.write(QByteArray("ID3\x03\0\0", 6) + bigEndian(quint32(frame.size()), 7) + frame +
+                  plain.readAll());
+        big.close();
+        QVERIFY(cli({"info", path("covers/huge-cover.mp3")}).out.contains("over the 16 MB"));
+        const Result run = cli({"convert", "--output", path("out-cover"), path("covers/huge-cover.mp3")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("over the 16 MB"), run.err);
+        QVERIFY(QFile::exists(path("out-cover/huge-cover.wma")));
+    }
+
     void profilesListsAllPositions()
     {
         const Result r = cli({"profiles"});
