@@ -82,7 +82,8 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       m_reader(makeInstance(std::move(reader))), m_writer(makeInstance(std::move(writer))),
-      m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held)
+      m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held),
+      m_progress([this] { return m_run.ConversionActive(); })
 {
     setWindowTitle(QStringLiteral("Sonbrel"));
     setFixedSize(508, 380);

@@ -214,13 +214,45 @@ private slots:
         QVERIFY(widths[widths.size() - 2] > widths[2]); // grows over the file
         QCOMPARE(width(), 0);                           // and is gone after the run
         QCOMPARE(percent->Text(), QString());
-        for (const auto &[value, pixels, text] :
-             {std::tuple{12000, 439, "100%"}, {-1, 0, "0%"}, {5000, 220, "50%"}}) {
+        QCOMPARE(bar->GetRect().top, origin.top);
+    }
+
+    // Drawn while a run is active; idle, any value draws an empty bar and "0%".
+    void showProgressOnlyWhileRunning_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("over full") << 12000 << 439 << "100%";
+        QTest::newRow("negative") << -1 << 0 << "0%";
+        QTest::newRow("half") << 5000 << 220 << "50%";
+    }
+    void showProgressOnlyWhileRunning()
+    {
+        QFETCH(int, value);
+        QFETCH(int, pixels);
+        QFETCH(QString, text);
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        makeWindow();
+        ISkinObject *root = m_window->Skin1->GetWindowObject(m_window.get());
+        ISkinFrame *bar = root->FindObject("pb")->FrameFacet();
+        ISkinText *percent = root->FindObject("pbpos")->TextFacet();
+        const auto width = [&] { return bar->GetRect().right - bar->GetRect().left; };
+        m_window->AddPaths({source("a.mp3")});
+        QList<std::pair<int, QString>> drawn;
+        m_window->conversionRun().setPump([&] {
+            if (!drawn.isEmpty())
+                return;
             m_window->progress().ShowProgress(value);
-            QCOMPARE(width(), pixels);
-            QCOMPARE(percent->Text(), QString(text));
-            QCOMPARE(bar->GetRect().top, origin.top);
-        }
+            drawn.append({width(), percent->Text()});
+            m_window->dispatch("stop");
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(drawn, (QList<std::pair<int, QString>>{{pixels, text}}));
+        m_window->progress().ShowProgress(value);
+        QCOMPARE(width(), 0);
+        QCOMPARE(percent->Text(), QStringLiteral("0%"));
     }
 
     void brokenSkinFallsBackAndStillReadsSettings()
