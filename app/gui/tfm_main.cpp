@@ -1,5 +1,6 @@
 #include "tfm_main.h"
 
+#include "desktoplinks.h"
 #include "geometry.h"
 #include "sourcekinds.h"
 
@@ -102,11 +103,12 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
     m_run.addObserver(m_progress);
 
     skinPath = TSkin::defaultSkinPath();
+    helpPage = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"));
     chooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, QString(), QString(), openFileFilter(), nullptr,
                                              QFileDialog::Options());
     };
-    openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
 }
 
 Tfm_main::~Tfm_main() = default;
@@ -282,8 +284,7 @@ void Tfm_main::runCommand(Command command)
         m_run.ConvertAll();
         break;
     case Command::Help:
-        openUrl(QUrl::fromLocalFile(
-            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
+        showOnDesktop(helpPage, DesktopLinks::helpPageProblem(helpPage));
         break;
     case Command::Stop:
         m_run.stop();
@@ -292,7 +293,7 @@ void Tfm_main::runCommand(Command command)
         ClearList();
         break;
     case Command::Open:
-        openUrl(QUrl::fromLocalFile(m_held.outputFolder));
+        showOnDesktop(m_held.outputFolder, DesktopLinks::outputFolderProblem(m_held.outputFolder));
         break;
     case Command::Id3:
         if (m_id3)
@@ -301,6 +302,14 @@ void Tfm_main::runCommand(Command command)
     case Command::None:
         break;
     }
+}
+
+void Tfm_main::showOnDesktop(const QString &path, const QString &problem)
+{
+    if (!problem.isEmpty())
+        Messages::information(problem);
+    else if (!openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())))
+        Messages::information(DesktopLinks::noLauncherMessage(path));
 }
 
 void Tfm_main::AddFiles()
