@@ -15,7 +15,8 @@ QString outputFolderProblem(const QString &folder)
     const QString shown = QDir::toNativeSeparators(folder);
     if (info.exists() || info.isSymLink())
         return QStringLiteral("The output folder %1 is not a folder.").arg(shown);
-    return QStringLiteral("The output folder %1 does not exist yet: the first conversion creates it.").arg(shown);
+    return QStringLiteral("The output folder %1 does not exist yet: the first conversion creates it.")
+        .arg(shown);
 }
 
 QString helpPageProblem(const QString &page)

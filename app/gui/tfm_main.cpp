@@ -2,6 +2,7 @@
 
 #include "desktoplinks.h"
 #include "geometry.h"
+#include "listfollower.h"
 #include "sourcekinds.h"
 
 #include "messages.h"
@@ -101,6 +102,8 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
     m_files.setTagIntake(TagIntake);
     m_run.setTagWriter(CarryTags);
     m_run.addObserver(m_progress);
+    m_follower = std::make_unique<ListFollower>(*lv);
+    m_run.addObserver(*m_follower);
 
     skinPath = TSkin::defaultSkinPath();
     helpPage = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"));

@@ -17,6 +17,7 @@
 #include <memory>
 
 class ISkinObject;
+class ListFollower;
 class ProfileFile;
 class QTableView;
 class TSkin;
@@ -87,6 +88,7 @@ private:
     FileList m_files;
     ConversionRun m_run;
     SkinProgress m_progress;
+    std::unique_ptr<ListFollower> m_follower; // made with the list view
     std::unique_ptr<ProfileFile> m_settings;
     Tfm_dir *m_dir = nullptr;
     Tfm_set *m_set = nullptr;

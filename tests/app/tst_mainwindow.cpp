@@ -315,6 +315,33 @@ private slots:
         QCOMPARE(percent->Text(), QStringLiteral("0%"));
     }
 
+    void theConvertingRowStaysInSight()
+    {
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        Messages::Recorder messages; // the fake outputs take no tags
+        makeWindow();
+        QStringList paths;
+        for (int i = 0; i < 30; ++i) {
+            paths << source(QStringLiteral("%1.mp3").arg(i));
+            m_state->sources[QStringLiteral("%1.mp3").arg(i)].sampleCount = 3000;
+        }
+        m_window->AddPaths(paths);
+        QTableView *view = m_window->lv;
+        QSet<int> seen;
+        m_window->conversionRun().setPump([&] {
+            for (int row = 0; row < m_window->fileList().count(); ++row) {
+                if (m_window->fileList().rowState(row) != RowState::Converting)
+                    continue;
+                seen << row;
+                const QRect cell = view->visualRect(m_window->fileList().index(row, 0));
+                QVERIFY2(view->viewport()->rect().contains(cell), qPrintable(QString::number(row)));
+            }
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(seen.size(), 30);
+    }
+
     void brokenSkinFallsBackAndStillReadsSettings()
     {
         ProfileFile(iniPath()).WriteString("Format", "Dir", "/somewhere");
