@@ -1,12 +1,12 @@
 #include "profilefile.h"
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QByteArrayView>
-#include <QList>
 
 #include <optional>
 
