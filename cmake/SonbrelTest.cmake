@@ -41,7 +41,8 @@ function(sonbrel_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   add_test(NAME ${name} COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10)
-  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900 ENVIRONMENT
+    "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
 endfunction()
 
 # sonbrel_folder_library(NAME LIBS lib...): a static library made of every
