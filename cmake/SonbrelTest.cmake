@@ -22,10 +22,10 @@ function(sonbrel_add_test name)
   endif()
 endfunction()
 
-# sonbrel_add_fuzzer(NAME SOURCES file... LIBS lib... [SECONDS n])
+# sonbrel_add_fuzzer(NAME SOURCES file... LIBS lib... [SECONDS n] [ARGS libfuzzer-option...])
 # libFuzzer target run for a bounded time under the "fuzz" label.
 function(sonbrel_add_fuzzer name)
-  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;ARGS" ${ARGN})
   if(NOT SONBREL_FUZZ)
     return()
   endif()
@@ -40,8 +40,9 @@ function(sonbrel_add_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10)
-  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10 ${F_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900 ENVIRONMENT
+    "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
 endfunction()
 
 # sonbrel_folder_library(NAME LIBS lib...): a static library made of every

@@ -4,6 +4,7 @@
 #include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -34,6 +35,19 @@ Tfm_dir::Tfm_dir(QWidget *parent)
     // The view selects on a right click as well as on a left one.
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    connect(m_model, &QFileSystemModel::directoryLoaded, this, [this](const QString &path) {
+        if (m_homeParentsLoading.removeOne(path))
+            keepCurrentInSight();
+    });
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] {
+        keepCurrentInSight();
+        if (m_homeParentsLoading.isEmpty())
+            m_followCurrent = false;
+    });
+    const auto stopFollowing = [this] { m_followCurrent = false; };
+    connect(ShellTreeView1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, stopFollowing);
+    connect(this, &QDialog::finished, this, stopFollowing);
 
     QHBoxLayout *buttons =
         okCancelRow(btn_ok, QStringLiteral("btn_ok"), btn_cancel, QStringLiteral("btn_cancel"));
@@ -86,11 +100,20 @@ void Tfm_dir::selectHomeFolder()
     const QModelIndex home = m_model->index(QDir::homePath());
     if (!home.isValid())
         return;
-    for (QModelIndex up = home.parent(); up.isValid(); up = up.parent())
+    for (QModelIndex up = home.parent(); up.isValid(); up = up.parent()) {
         ShellTreeView1->expand(up);
+        m_homeParentsLoading << m_model->filePath(up);
+    }
     ShellTreeView1->expand(home);
     ShellTreeView1->setCurrentIndex(home);
+    m_followCurrent = true;
     ShellTreeView1->scrollTo(home);
+}
+
+void Tfm_dir::keepCurrentInSight()
+{
+    if (m_followCurrent && ShellTreeView1->currentIndex().isValid())
+        ShellTreeView1->scrollTo(ShellTreeView1->currentIndex());
 }
 
 QString Tfm_dir::selectedPath() const

@@ -3,6 +3,7 @@
 #include "sonbreldialog.h"
 
 #include <QString>
+#include <QStringList>
 
 class QFileSystemModel;
 class QPushButton;
@@ -40,8 +41,15 @@ protected:
 
 private:
     void selectHomeFolder();
+    void keepCurrentInSight();
     QString selectedPath() const;
 
     QFileSystemModel *m_model;
     QString m_result;
+    // At the first opening the folders above home are still being listed,
+    // and each listing (and the sort that follows it) pushes the rows below
+    // it down: until they are in, or the user scrolls, the chosen folder
+    // (home, or what the user picked meanwhile) is kept in view.
+    QStringList m_homeParentsLoading;
+    bool m_followCurrent = false;
 };

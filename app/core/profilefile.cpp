@@ -1,11 +1,12 @@
 #include "profilefile.h"
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QStringList>
 
 #include <optional>
 
@@ -49,31 +50,89 @@ QString valueOf(const QString &line)
     return value;
 }
 
-QStringList readLines(const QString &path)
+// One line of the file: its bytes as they stand (without the "\n" that ends
+// it, so a CR before it stays part of the line) and the text it is read as.
+// Lines are written back byte for byte unless they are the entry written.
+struct Line {
+    QByteArray bytes;
+    QString text;
+};
+
+QString decodeLine(QByteArrayView bytes, bool first)
 {
+    // One byte-order mark opens a UTF-8 file; a second one is text.
+    if (first && bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    return QString::fromUtf8(bytes);
+}
+
+struct Lines {
+    QList<Line> lines;
+    bool lastEnded = true; // whether the file ends in "\n"
+};
+
+Lines readLines(const QString &path)
+{
+    Lines result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text = QString::fromUtf8(file.readAll());
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+        return result;
+    const QByteArray data = file.readAll();
+    qsizetype from = 0;
+    while (from < data.size()) {
+        qsizetype end = data.indexOf('\n', from);
+        result.lastEnded = end >= 0;
+        if (end < 0)
+            end = data.size();
+        const QByteArray bytes = data.mid(from, end - from);
+        result.lines.append({bytes, decodeLine(bytes, from == 0)});
+        from = end + 1;
+    }
+    return result;
+}
+
+// Where `key` of `section` stands: the first such entry in any part of the
+// file headed by that section (as reading finds it), and where a new entry
+// goes: after the last non-blank line of the section's first part.
+struct Place {
+    qsizetype entry = -1;
+    qsizetype sectionEnd = -1; // -1: no such section
+};
+
+Place find(const QList<Line> &lines, const QString &section, const QString &key)
+{
+    Place place;
+    bool inSection = false;
+    bool firstPart = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines[i].text;
+        if (isSectionLine(line)) {
+            inSection = sectionName(line).compare(section, Qt::CaseInsensitive) == 0;
+            firstPart = inSection && place.sectionEnd < 0;
+            if (firstPart)
+                place.sectionEnd = i + 1;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const QString lineKey = keyOf(line);
+        if (!lineKey.isEmpty() && lineKey.compare(key, Qt::CaseInsensitive) == 0) {
+            place.entry = i;
+            return place;
+        }
+        if (firstPart && !line.trimmed().isEmpty())
+            place.sectionEnd = i + 1;
+    }
+    return place;
 }
 
 std::optional<QString> lookup(const QString &path, const QString &section, const QString &key)
 {
-    bool inSection = false;
-    for (const QString &line : readLines(path)) {
-        if (isSectionLine(line)) {
-            inSection = sectionName(line).compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (inSection && keyOf(line).compare(key, Qt::CaseInsensitive) == 0 && !keyOf(line).isEmpty())
-            return valueOf(line);
-    }
-    return std::nullopt;
+    const QList<Line> lines = readLines(path).lines;
+    const Place place = find(lines, section, key);
+    if (place.entry < 0)
+        return std::nullopt;
+    return valueOf(lines[place.entry].text);
 }
 
 } // namespace
@@ -127,7 +186,8 @@ bool ProfileFile::ReadBool(const QString &section, const QString &key, bool defa
 
 void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
-    QStringList lines = readLines(m_path);
+    Lines content = readLines(m_path);
+    QList<Line> &lines = content.lines;
     // Blanks at either end, or enclosing quotes, would be lost on reading:
     // such a value is written inside one more pair of quotes.
     QString stored = value;
@@ -135,37 +195,36 @@ void ProfileFile::WriteString(const QString &section, const QString &key, const 
                              (value.size() >= 2 && value.front() == value.back() &&
                               (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')))))
         stored = QLatin1Char('"') + value + QLatin1Char('"');
-    const QString entry = key + QLatin1Char('=') + stored;
 
-    qsizetype sectionStart = -1; // line index of the section header
-    qsizetype insertAt = -1;     // after the section's last non-blank line
-    bool written = false;
-    for (qsizetype i = 0; i < lines.size() && !written; ++i) {
-        if (isSectionLine(lines[i])) {
-            if (sectionStart >= 0)
-                break; // left our section without finding the key
-            if (sectionName(lines[i]).compare(section, Qt::CaseInsensitive) == 0) {
-                sectionStart = i;
-                insertAt = i + 1;
-            }
-            continue;
-        }
-        if (sectionStart < 0)
-            continue;
-        const QString lineKey = keyOf(lines[i]);
-        if (!lineKey.isEmpty() && lineKey.compare(key, Qt::CaseInsensitive) == 0) {
-            lines[i] = lineKey + QLatin1Char('=') + stored;
-            written = true;
-        } else if (!lines[i].trimmed().isEmpty()) {
-            insertAt = i + 1;
-        }
+    const Place place = find(lines, section, key);
+    // An entry that already reads as `value` keeps its spelling.
+    if (place.entry >= 0 && valueOf(lines[place.entry].text) == value)
+        return;
+    // A line of ours takes the CR-LF ending of the line it replaces or follows.
+    const auto ours = [&](const QString &text, qsizetype like) {
+        QByteArray bytes = text.toUtf8();
+        if (like >= 0 && lines[like].bytes.endsWith('\r'))
+            bytes += '\r';
+        return Line{bytes, text};
+    };
+    if (place.entry >= 0) {
+        lines[place.entry] = ours(keyOf(lines[place.entry].text) + QLatin1Char('=') + stored, place.entry);
+    } else if (place.sectionEnd >= 0) {
+        lines.insert(place.sectionEnd, ours(key + QLatin1Char('=') + stored, place.sectionEnd - 1));
+        if (place.sectionEnd == lines.size() - 1)
+            content.lastEnded = true;
+    } else {
+        const qsizetype last = lines.size() - 1;
+        lines.append(ours(QLatin1Char('[') + section + QLatin1Char(']'), last));
+        lines.append(ours(key + QLatin1Char('=') + stored, last));
+        content.lastEnded = true;
     }
-    if (!written) {
-        if (sectionStart >= 0) {
-            lines.insert(insertAt, entry);
-        } else {
-            lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
-        }
+
+    QByteArray data;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        data += lines[i].bytes;
+        if (i + 1 < lines.size() || content.lastEnded)
+            data += '\n';
     }
 
     const QString error = QStringLiteral("Unable to write to %1").arg(m_path);
@@ -175,7 +234,6 @@ void ProfileFile::WriteString(const QString &section, const QString &key, const 
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
         throw SettingsWriteError(error);
-    const QByteArray data = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
     if (file.write(data) != data.size() || !file.commit())
         throw SettingsWriteError(error);
 }

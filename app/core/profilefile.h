@@ -13,8 +13,10 @@ public:
 // The settings file in the profile (INI) format: "[Section]" lines
 // and "key=value" lines, names matched without regard to case. Nothing is
 // cached: every read and every write goes to the file at once. Lines that are
-// not ours are kept as they are when the file is rewritten, and every write
-// replaces the file atomically.
+// not ours are kept byte for byte when the file is rewritten (line endings,
+// byte-order marks, bytes that are not UTF-8), an entry that already holds
+// the value written keeps its spelling, and every write replaces the file
+// atomically.
 class ProfileFile {
 public:
     explicit ProfileFile(QString path);

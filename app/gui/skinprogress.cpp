@@ -26,6 +26,8 @@ void SkinProgress::runFinished()
 
 void SkinProgress::ShowProgress(int value)
 {
+    if (!m_running())
+        value = 0;
     value = std::min(value, 10000); // there is no lower clamp: -1 draws an empty bar
     if (m_bar) {
         SkinRect rect = m_barOrigin;

@@ -1,6 +1,8 @@
 #include "tfm_main.h"
 
+#include "desktoplinks.h"
 #include "geometry.h"
+#include "listfollower.h"
 #include "sourcekinds.h"
 
 #include "messages.h"
@@ -82,7 +84,8 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       m_reader(makeInstance(std::move(reader))), m_writer(makeInstance(std::move(writer))),
-      m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held)
+      m_files(m_model, *m_reader), m_run(m_model, *m_reader, *m_writer, m_held),
+      m_progress([this] { return m_run.ConversionActive(); })
 {
     setWindowTitle(QStringLiteral("Sonbrel"));
     setFixedSize(508, 380);
@@ -99,13 +102,16 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
     m_files.setTagIntake(TagIntake);
     m_run.setTagWriter(CarryTags);
     m_run.addObserver(m_progress);
+    m_follower = std::make_unique<ListFollower>(*lv);
+    m_run.addObserver(*m_follower);
 
     skinPath = TSkin::defaultSkinPath();
+    helpPage = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"));
     chooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, QString(), QString(), openFileFilter(), nullptr,
                                              QFileDialog::Options());
     };
-    openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
 }
 
 Tfm_main::~Tfm_main() = default;
@@ -281,8 +287,7 @@ void Tfm_main::runCommand(Command command)
         m_run.ConvertAll();
         break;
     case Command::Help:
-        openUrl(QUrl::fromLocalFile(
-            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("faq.html"))));
+        showOnDesktop(helpPage, DesktopLinks::helpPageProblem(helpPage));
         break;
     case Command::Stop:
         m_run.stop();
@@ -291,7 +296,7 @@ void Tfm_main::runCommand(Command command)
         ClearList();
         break;
     case Command::Open:
-        openUrl(QUrl::fromLocalFile(m_held.outputFolder));
+        showOnDesktop(m_held.outputFolder, DesktopLinks::outputFolderProblem(m_held.outputFolder));
         break;
     case Command::Id3:
         if (m_id3)
@@ -300,6 +305,14 @@ void Tfm_main::runCommand(Command command)
     case Command::None:
         break;
     }
+}
+
+void Tfm_main::showOnDesktop(const QString &path, const QString &problem)
+{
+    if (!problem.isEmpty())
+        Messages::information(problem);
+    else if (!openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())))
+        Messages::information(DesktopLinks::noLauncherMessage(path));
 }
 
 void Tfm_main::AddFiles()

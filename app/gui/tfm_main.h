@@ -17,6 +17,7 @@
 #include <memory>
 
 class ISkinObject;
+class ListFollower;
 class ProfileFile;
 class QTableView;
 class TSkin;
@@ -47,10 +48,12 @@ public:
     ConversionRun &conversionRun() { return m_run; }
     SkinProgress &progress() { return m_progress; }
 
-    // Seams for tests: the skin file, the open-file dialog and the desktop's URL opener.
+    // Seams for tests: the skin file, the help page, the open-file dialog and
+    // the desktop's URL opener (false: no program opened it).
     QString skinPath;
+    QString helpPage;
     std::function<QStringList()> chooseFiles;
-    std::function<void(const QUrl &)> openUrl;
+    std::function<bool(const QUrl &)> openUrl;
 
     void FormShow();
     void Skin1Click(QObject *sender, ISkinObject *source);
@@ -72,6 +75,8 @@ protected:
 
 private:
     void runCommand(Command command);
+    // Hands a local file or folder to the desktop, or says why it cannot.
+    void showOnDesktop(const QString &path, const QString &problem);
     bool refuseWhileConverting();
     void setUpFileListView();
     void setUpShortcuts();
@@ -83,6 +88,7 @@ private:
     FileList m_files;
     ConversionRun m_run;
     SkinProgress m_progress;
+    std::unique_ptr<ListFollower> m_follower; // made with the list view
     std::unique_ptr<ProfileFile> m_settings;
     Tfm_dir *m_dir = nullptr;
     Tfm_set *m_set = nullptr;

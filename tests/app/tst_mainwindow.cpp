@@ -16,6 +16,7 @@ class TestMainWindow : public QObject {
     std::shared_ptr<FakeAudioState> m_state;
     std::unique_ptr<Tfm_main> m_window;
     QList<QUrl> m_opened;
+    bool m_launcherWorks = true;
 
     QString iniPath() const { return ProfileFile::defaultPath(); }
     QString source(const QString &name)
@@ -32,7 +33,10 @@ class TestMainWindow : public QObject {
                                               std::make_unique<FakeAudioFile>(m_state));
         if (!skin.isEmpty())
             m_window->skinPath = skin;
-        m_window->openUrl = [this](const QUrl &url) { m_opened << url; };
+        m_window->openUrl = [this](const QUrl &url) {
+            m_opened << url;
+            return m_launcherWorks;
+        };
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
@@ -57,6 +61,7 @@ private slots:
         QFile::remove(iniPath());
         m_state = std::make_shared<FakeAudioState>();
         m_opened.clear();
+        m_launcherWorks = true;
     }
     void cleanup() { m_window.reset(); }
 
@@ -123,8 +128,63 @@ private slots:
         m_window->dispatch("help");
         QCOMPARE(m_opened.size(), 1);
         QVERIFY(m_opened.first().toLocalFile().endsWith("/faq.html"));
-        m_window->dispatch("open");
-        QCOMPARE(m_opened.last().toLocalFile(), m_window->outputFolder());
+    }
+
+    // "open" shows the folder the outputs go to and "help" the FAQ page; when
+    // that cannot happen the user reads why, and nothing is created.
+    void openAndHelpSayWhenTheyFail_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("target"); // the output folder or the help page, under a temporary folder
+        QTest::addColumn<bool>("launcherWorks");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("message"); // %1: the target's path
+        QTest::newRow("folder") << "open"
+                                << "out/" << true << true << "";
+        QTest::newRow("folder, no launcher")
+            << "open"
+            << "out/" << false << true << "No program on this desktop could open %1.";
+        QTest::newRow("folder missing")
+            << "open"
+            << "Music" << true << false
+            << "The output folder %1 does not exist yet: the first conversion creates it.";
+        QTest::newRow("folder is a file")
+            << "open"
+            << "file" << true << false << "The output folder %1 is not a folder.";
+        QTest::newRow("no folder") << "open"
+                                   << "" << true << false << "Please choose an output folder!";
+        QTest::newRow("help") << "help"
+                              << "file" << true << true << "";
+        QTest::newRow("help, no launcher")
+            << "help"
+            << "file" << false << true << "No program on this desktop could open %1.";
+        QTest::newRow("help page missing") << "help"
+                                           << "faq.html" << true << false << "The help page %1 is missing.";
+    }
+    void openAndHelpSayWhenTheyFail()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, target);
+        QFETCH(bool, launcherWorks);
+        QFETCH(bool, opened);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("out"));
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString path = target.isEmpty() ? QString() : dir.filePath(target);
+        if (command == "open")
+            ProfileFile(iniPath()).WriteString("Format", "Dir", path);
+        Messages::Recorder messages;
+        m_launcherWorks = launcherWorks;
+        makeWindow();
+        m_window->helpPage = command == "help" ? path : QString();
+        m_window->dispatch(command);
+        QCOMPARE(m_opened, opened ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>{});
+        QCOMPARE(messages.informations, message.isEmpty() ? QStringList{} : QStringList{message.arg(path)});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 (QStringList{"file", "out"}));
     }
 
     void guardDuringARun()
@@ -214,13 +274,72 @@ private slots:
         QVERIFY(widths[widths.size() - 2] > widths[2]); // grows over the file
         QCOMPARE(width(), 0);                           // and is gone after the run
         QCOMPARE(percent->Text(), QString());
-        for (const auto &[value, pixels, text] :
-             {std::tuple{12000, 439, "100%"}, {-1, 0, "0%"}, {5000, 220, "50%"}}) {
+        QCOMPARE(bar->GetRect().top, origin.top);
+    }
+
+    // Drawn while a run is active; idle, any value draws an empty bar and "0%".
+    void showProgressOnlyWhileRunning_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("over full") << 12000 << 439 << "100%";
+        QTest::newRow("negative") << -1 << 0 << "0%";
+        QTest::newRow("half") << 5000 << 220 << "50%";
+    }
+    void showProgressOnlyWhileRunning()
+    {
+        QFETCH(int, value);
+        QFETCH(int, pixels);
+        QFETCH(QString, text);
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        makeWindow();
+        ISkinObject *root = m_window->Skin1->GetWindowObject(m_window.get());
+        ISkinFrame *bar = root->FindObject("pb")->FrameFacet();
+        ISkinText *percent = root->FindObject("pbpos")->TextFacet();
+        const auto width = [&] { return bar->GetRect().right - bar->GetRect().left; };
+        m_window->AddPaths({source("a.mp3")});
+        QList<std::pair<int, QString>> drawn;
+        m_window->conversionRun().setPump([&] {
+            if (!drawn.isEmpty())
+                return;
             m_window->progress().ShowProgress(value);
-            QCOMPARE(width(), pixels);
-            QCOMPARE(percent->Text(), QString(text));
-            QCOMPARE(bar->GetRect().top, origin.top);
+            drawn.append({width(), percent->Text()});
+            m_window->dispatch("stop");
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(drawn, (QList<std::pair<int, QString>>{{pixels, text}}));
+        m_window->progress().ShowProgress(value);
+        QCOMPARE(width(), 0);
+        QCOMPARE(percent->Text(), QStringLiteral("0%"));
+    }
+
+    void theConvertingRowStaysInSight()
+    {
+        QTemporaryDir out;
+        ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
+        Messages::Recorder messages; // the fake outputs take no tags
+        makeWindow();
+        QStringList paths;
+        for (int i = 0; i < 30; ++i) {
+            paths << source(QStringLiteral("%1.mp3").arg(i));
+            m_state->sources[QStringLiteral("%1.mp3").arg(i)].sampleCount = 3000;
         }
+        m_window->AddPaths(paths);
+        QTableView *view = m_window->lv;
+        QSet<int> seen;
+        m_window->conversionRun().setPump([&] {
+            for (int row = 0; row < m_window->fileList().count(); ++row) {
+                if (m_window->fileList().rowState(row) != RowState::Converting)
+                    continue;
+                seen << row;
+                const QRect cell = view->visualRect(m_window->fileList().index(row, 0));
+                QVERIFY2(view->viewport()->rect().contains(cell), qPrintable(QString::number(row)));
+            }
+        });
+        m_window->dispatch("converter");
+        QCOMPARE(seen.size(), 30);
     }
 
     void brokenSkinFallsBackAndStillReadsSettings()

@@ -119,6 +119,52 @@ private slots:
         QCOMPARE(ProfileFile(path()).ReadString("Format", "Dir", ""), value);
     }
 
+    // What is not ours is kept byte for byte, and writing the same value
+    // twice gives the same file.
+    void rewriteKeepsOtherLinesExactly_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("value"); // of the key "vol"
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("lone CR at the end") << QByteArray("[Nor]\nfoo\r") << "Nor"
+                                            << "1" << QByteArray("[Nor]\nfoo\r\nvol=1\r\n");
+        QTest::newRow("lone CR, other section") << QByteArray("x\r") << "Nor"
+                                                << "1" << QByteArray("x\r\n[Nor]\r\nvol=1\r\n");
+        QTest::newRow("two byte-order marks")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; c\n[Nor]\nvol=1\n") << "Nor"
+            << "2" << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; c\n[Nor]\nvol=2\n");
+        QTest::newRow("byte-order mark before our section")
+            << QByteArray("\xEF\xBB\xBF[Nor]\nvol=1\n") << "Nor"
+            << "2" << QByteArray("\xEF\xBB\xBF[Nor]\nvol=2\n");
+        QTest::newRow("CR-LF lines") << QByteArray("[Nor]\r\nvol=1\r\nx=y\r\n") << "Nor"
+                                     << "2" << QByteArray("[Nor]\r\nvol=2\r\nx=y\r\n");
+        QTest::newRow("not UTF-8") << QByteArray("\xff\xc0 x\n[Nor]\nk=\xe9\n") << "Nor"
+                                   << "3" << QByteArray("\xff\xc0 x\n[Nor]\nk=\xe9\nvol=3\n");
+        QTest::newRow("no newline at the end")
+            << QByteArray("[Nor]\nvol=1\n[X]\ny=2") << "Nor"
+            << "3" << QByteArray("[Nor]\nvol=1\n[X]\ny=2").replace("vol=1", "vol=3");
+        QTest::newRow("key in the section's second part")
+            << QByteArray("[Nor]\na=1\n[X]\n[nor]\nvol=5\n") << "Nor"
+            << "6" << QByteArray("[Nor]\na=1\n[X]\n[nor]\nvol=6\n");
+        QTest::newRow("same value, own spelling") << QByteArray("[Nor]\n VOL = \"7\" \r\n") << "Nor"
+                                                  << "7" << QByteArray("[Nor]\n VOL = \"7\" \r\n");
+    }
+    void rewriteKeepsOtherLinesExactly()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, section);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        writeText(before);
+        ProfileFile ini(path());
+        for (int write = 1; write <= 2; ++write) {
+            ini.WriteString(section, "vol", value);
+            QCOMPARE(readText(), after);
+        }
+        QCOMPARE(ini.ReadString(section, "vol", "none"), value);
+    }
+
     void longTextIsCut()
     {
         writeText("[Format]\nDir=" + QByteArray(3000, 'a') + "\n");

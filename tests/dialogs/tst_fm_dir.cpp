@@ -20,6 +20,8 @@ private slots:
     void initTestCase();
 
     void firstOpeningSelectsHome();
+    void firstOpeningShowsHomeAmongManyFolders_data();
+    void firstOpeningShowsHomeAmongManyFolders();
     void treeKeepsStateBetweenOpenings();
     void okYieldsPathUnchanged_data();
     void okYieldsPathUnchanged();
@@ -72,6 +74,41 @@ void TestFmDir::firstOpeningSelectsHome()
     QCOMPARE(chosen, m_home);
     QVERIFY(dlg.ShellTreeView1->isExpanded(dlg.model()->index(m_home)));
     QVERIFY(dlg.ShellTreeView1->isExpanded(dlg.model()->index(QStringLiteral("/"))));
+}
+
+// The folders above home are listed after the first opening has begun, and
+// push home down as they arrive; it must still be in sight once they are in,
+// or the folder the user chose meanwhile.
+void TestFmDir::firstOpeningShowsHomeAmongManyFolders_data()
+{
+    QTest::addColumn<QString>("picked"); // by the user at once; empty: nothing
+    QTest::newRow("home") << "";
+    QTest::newRow("user's choice") << "a000";
+}
+
+void TestFmDir::firstOpeningShowsHomeAmongManyFolders()
+{
+    QFETCH(QString, picked);
+    QTemporaryDir root;
+    const QString crowded = root.filePath(QStringLiteral("crowded"));
+    for (int i = 0; i < 300; ++i)
+        QVERIFY(QDir().mkpath(crowded + QStringLiteral("/a%1").arg(i, 3, 10, QLatin1Char('0'))));
+    const QString home = crowded + QStringLiteral("/home");
+    QVERIFY(QDir().mkpath(home));
+    qputenv("HOME", home.toLocal8Bit());
+    Tfm_dir dlg;
+    dlg.show();
+    qputenv("HOME", m_home.toLocal8Bit());
+    QFileSystemModel &model = *dlg.model();
+    QTreeView &tree = *dlg.ShellTreeView1;
+    const QString shown = picked.isEmpty() ? home : crowded + QLatin1Char('/') + picked;
+    if (!picked.isEmpty())
+        tree.setCurrentIndex(model.index(shown));
+    QTRY_COMPARE(model.rowCount(model.index(crowded)), 301);
+    QTest::qWait(100); // the model sorts what it listed a moment later
+    QCOMPARE(tree.currentIndex(), model.index(shown));
+    QVERIFY(tree.viewport()->rect().contains(tree.visualRect(model.index(shown))));
+    QCOMPARE(tree.viewport()->rect().contains(tree.visualRect(model.index(home))), picked.isEmpty());
 }
 
 void TestFmDir::treeKeepsStateBetweenOpenings()
