@@ -40,6 +40,9 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
 {
     if (params.channels < 1 || params.channels > 2)
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes one or two channels."));
+    if (params.sampleRate < 1 || params.sampleRate > WmaLosslessEncoder::MaxSampleRate)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.")
+                                        .arg(WmaLosslessEncoder::MaxSampleRate));
     m_encoder = std::make_unique<WmaLosslessEncoder>(params.sampleRate, params.channels);
     const QByteArray extradata = m_encoder->extradata();
     setup.codecId = AV_CODEC_ID_WMALOSSLESS;
