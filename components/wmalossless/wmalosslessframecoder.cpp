@@ -259,15 +259,31 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
             continue;
         }
         int32_t *prev = m_state[c].acPrev;
-        for (int i = 0; i < m_frameSize; ++i) {
+        const int shift = m_settings.acScaling;
+        auto filtered = [shift](int32_t sample, uint32_t pred) {
+            return static_cast<int32_t>(static_cast<uint32_t>(sample) -
+                                        static_cast<uint32_t>(static_cast<int32_t>(pred) >> shift));
+        };
+        const int head = std::min(acOrder, m_frameSize);
+        for (int i = 0; i < head; ++i) {
             uint32_t pred = 0;
             for (int j = 0; j < acOrder; ++j) {
                 const int k = i - j - 1;
                 pred += static_cast<uint32_t>(ac[j]) * static_cast<uint32_t>(k >= 0 ? x[k] : prev[-k - 1]);
             }
-            r[i] = static_cast<int32_t>(
-                static_cast<uint32_t>(x[i]) -
-                static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_settings.acScaling));
+            r[i] = filtered(x[i], pred);
+        }
+        if (acOrder == 1 && ac[0] == 1 << shift) {
+            // The first difference, the usual filter, in a loop the compiler vectorises.
+            for (int i = 1; i < m_frameSize; ++i)
+                r[i] = static_cast<int32_t>(static_cast<uint32_t>(x[i]) - static_cast<uint32_t>(x[i - 1]));
+        } else {
+            for (int i = head; i < m_frameSize; ++i) {
+                uint32_t pred = 0;
+                for (int j = 0; j < acOrder; ++j)
+                    pred += static_cast<uint32_t>(ac[j]) * static_cast<uint32_t>(x[i - j - 1]);
+                r[i] = filtered(x[i], pred);
+            }
         }
         for (int j = 0; j < acOrder; ++j)
             prev[j] = x[m_frameSize - 1 - j];
