@@ -165,6 +165,8 @@ public:
     {
         if (steps > 0)
             m_recent = ((m_recent - steps) % Order + Order) % Order;
+        for (int k = 0; k < Registers && m_steps >= Order; ++k)
+            u_[k] = _mm256_sign_epi16(m_w[k], p_[k]);
         for (int k = 0; k < Registers; ++k) {
             _mm256_store_si256(reinterpret_cast<__m256i *>(m_coefs + 16 * k), m_c[k]);
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(m_prev + m_recent + 16 * k), p_[k]);
@@ -174,6 +176,8 @@ public:
 
     __attribute__((target("avx2"))) int32_t step(int32_t input, int updateSpeed)
     {
+        if (m_steps >= Order)
+            return settledStep(input);
         __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
             sum = _mm256_add_epi32(sum, _mm256_madd_epi16(m_c[k], p_[k]));
@@ -200,10 +204,48 @@ public:
         u_[0] = shiftIn(u_[0], _mm256_sign_epi16(_mm256_set1_epi16(static_cast<int16_t>(updateSpeed)), in));
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 2), quarterLane_);
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), m_halfLane);
+        if (++m_steps == Order)
+            settle(updateSpeed);
         return residue;
     }
 
 private:
+    // Once every lane came in during this block, at one speed, each update is
+    // the speed with the sign of the sample beside it, scaled by its lane
+    // (a quarter from lane Order / 16 on, an eighth from Order / 8 on): the
+    // updates need not be kept, only these weights.
+    __attribute__((target("avx2"))) void settle(int updateSpeed)
+    {
+        alignas(32) int16_t weights[Order];
+        for (int lane = 0; lane < Order; ++lane)
+            weights[lane] = static_cast<int16_t>(lane < (Order >> 4)   ? updateSpeed
+                                                 : lane < (Order >> 3) ? updateSpeed >> 2
+                                                                       : updateSpeed >> 3);
+        for (int k = 0; k < Registers; ++k)
+            m_w[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(weights + 16 * k));
+    }
+
+    __attribute__((target("avx2"))) int32_t settledStep(int32_t input)
+    {
+        __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
+        for (int k = 1; k < Registers; ++k)
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(m_c[k], p_[k]));
+        __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
+        const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+        const int32_t residue = static_cast<int32_t>(
+            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
+        const __m256i wide = _mm256_set1_epi32(residue);
+        const __m256i direction = _mm256_packs_epi32(wide, wide);
+        for (int k = 0; k < Registers; ++k)
+            m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), direction));
+        for (int k = Registers - 1; k > 0; --k)
+            p_[k] = shiftIn(p_[k], p_[k - 1]);
+        p_[0] = shiftIn(p_[0], _mm256_set1_epi16(static_cast<int16_t>(std::clamp(input, -32768, 32767))));
+        return residue;
+    }
+
     int16_t *m_coefs;
     int16_t *m_prev;
     int16_t *m_updates;
@@ -212,6 +254,8 @@ private:
     uint32_t m_round;
     __m256i m_c[Registers], p_[Registers], u_[Registers];
     __m256i quarterLane_, m_halfLane;
+    __m256i m_w[Registers] = {};
+    int m_steps = 0;
 };
 
 template <int Registers>
