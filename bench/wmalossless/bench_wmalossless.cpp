@@ -1,6 +1,10 @@
 // Size and speed of the lossless WMA encoder against `flac -5` and `flac -8`
-// on 44.1 kHz stereo rows: a real recording, a synthetic music mix, and a
-// signal of the easy cases (identical noisy channels, silence, a sweep).
+// on 44.1 kHz stereo rows: real recordings (--recording, repeatable), a
+// synthetic music mix, digital silence (also 10 s of it), independent
+// white noise, a sweep, and a mix of the easy cases. With --cli PATH each row
+// is also converted by the whole `sonbrel-cli convert --format 46` process
+// from a WAV, timed against `flac -5` on the same WAV (run the bench under
+// `taskset -c N` to pin both to one core).
 // Each row writes its own files; sizes are those files' sizes. Encoding time
 // is the CPU time for a whole file (flac's is its process's), ours and
 // flac -5 interleaved, median of runs: both run on one core, and other work
@@ -9,6 +13,7 @@
 #include "wmalosslessencoder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -105,6 +110,60 @@ QVector<qint16> noiseSilenceSweep(int seconds)
     return out;
 }
 
+QVector<qint16> silence(double seconds)
+{
+    return QVector<qint16>(qsizetype(seconds * Rate) * 2, 0);
+}
+
+// Full-scale white noise, independent in each channel: nothing to predict.
+QVector<qint16> whiteNoise(int seconds)
+{
+    QVector<qint16> out(qsizetype(seconds) * Rate * 2);
+    quint32 seed = 5;
+    for (qint16 &v : out) {
+        seed = seed * 1664525u + 1013904223u;
+        v = qint16(seed >> 16);
+    }
+    return out;
+}
+
+// A logarithmic sweep from 20 Hz to 20 kHz at half scale, the right channel a quarter turn behind.
+QVector<qint16> sweep(int seconds)
+{
+    const qsizetype frames = qsizetype(seconds) * Rate;
+    QVector<qint16> out(frames * 2);
+    const double k = std::log(1000.0);
+    for (qsizetype i = 0; i < frames; ++i) {
+        const double t = double(i) / Rate;
+        const double phase = 2 * M_PI * 20 * seconds / k * (std::exp(k * t / seconds) - 1);
+        out[2 * i] = clip16(16384 * std::sin(phase));
+        out[2 * i + 1] = clip16(16384 * std::sin(phase - M_PI / 2));
+    }
+    return out;
+}
+
+QByteArray wavFile(const QByteArray &pcm)
+{
+    QByteArray out;
+    auto le = [&out](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(v >> (8 * i)));
+    };
+    out.append("RIFF");
+    le(36 + pcm.size(), 4);
+    out.append("WAVEfmt ");
+    le(16, 4);
+    le(1, 2);
+    le(2, 2);
+    le(Rate, 4);
+    le(Rate * 4, 4);
+    le(4, 2);
+    le(16, 2);
+    out.append("data");
+    le(pcm.size(), 4);
+    return out + pcm;
+}
+
 QVector<qint16> decodeRecording(const QString &path, int seconds)
 {
     QProcess ffmpeg;
@@ -129,6 +188,30 @@ double runFlac(const QString &level, const QString &raw, const QString &out)
     return childCpuSeconds() - start;
 }
 
+// The whole program converting one WAV file, with settings of its own.
+double runCli(const QString &cli, const QString &wav, const QString &outDir)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), outDir);
+    process.setProcessEnvironment(env);
+    QDir(outDir).removeRecursively();
+    QDir().mkpath(outDir);
+    const double start = childCpuSeconds();
+    process.start(cli, {"convert", "--jobs", "1", "--format", "46", "--output", outDir, wav});
+    process.waitForFinished(600000);
+    return childCpuSeconds() - start;
+}
+
+double runFlacWav(const QString &level, const QString &wav, const QString &out)
+{
+    QProcess flac;
+    const double start = childCpuSeconds();
+    flac.start(QStringLiteral("flac"), {level, "-s", "-f", "-o", out, wav});
+    flac.waitForFinished(600000);
+    return childCpuSeconds() - start;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -136,15 +219,40 @@ double median(std::vector<double> values)
 }
 
 struct Row {
-    const char *name;
+    QByteArray name;
     QVector<qint16> pcm;
 };
+
+void runCliRow(const Row &row, const QString &cli, int runs, QTemporaryDir &dir)
+{
+    const QString base = dir.filePath(QString::fromUtf8(row.name));
+    const QString wav = base + "-cli.wav", outDir = base + "-cli", flac5 = base + "-cli-5.flac",
+                  flac8 = base + "-cli-8.flac";
+    QFile wavOut(wav);
+    const QByteArray pcm(reinterpret_cast<const char *>(row.pcm.constData()), row.pcm.size() * 2);
+    if (!wavOut.open(QIODevice::WriteOnly) || wavOut.write(wavFile(pcm)) < 0)
+        return;
+    wavOut.close();
+    std::vector<double> ours, peer;
+    for (int i = 0; i < runs; ++i) {
+        ours.push_back(runCli(cli, wav, outDir));
+        peer.push_back(runFlacWav(QStringLiteral("-5"), wav, flac5));
+    }
+    runFlacWav(QStringLiteral("-8"), wav, flac8);
+    const qint64 size = QFileInfo(outDir + "/" + QFileInfo(wav).completeBaseName() + ".wma").size();
+    const qint64 size5 = QFileInfo(flac5).size(), size8 = QFileInfo(flac8).size();
+    const double timeOurs = median(ours), timeFlac = median(peer);
+    std::printf("%-20s cli: ours %9lld  x%.4f flac-5  x%.4f flac-8  cpu %.3f s vs flac-5 %.3f s (x%.2f)\n",
+                row.name.constData(), (long long)size, double(size) / std::max<qint64>(size5, 1),
+                double(size) / std::max<qint64>(size8, 1), timeOurs, timeFlac, timeOurs / timeFlac);
+    std::fflush(stdout);
+}
 
 void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTemporaryDir &dir)
 {
     const qint64 frames = row.pcm.size() / 2;
     if (frames == 0) {
-        std::printf("%-20s no audio\n", row.name);
+        std::printf("%-20s no audio\n", row.name.constData());
         return;
     }
     const QString base = dir.filePath(QString::fromUtf8(row.name));
@@ -181,11 +289,12 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
     const double timeOurs = median(ours), timeFlac = median(peer);
     std::printf("%-20s %5.1f s raw %9lld  ours %9lld  flac-5 %9lld (x%.3f)  flac-8 %9lld (x%.3f)  "
                 "speed %5.0fx rt vs flac-5 %5.0fx rt (time x%.2f)  %s, %d ffmpeg warnings\n",
-                row.name, seconds, (long long)input.size(), (long long)size, (long long)size5, vs5,
-                (long long)size8, vs8, seconds / timeOurs, seconds / timeFlac, timeOurs / timeFlac,
+                row.name.constData(), seconds, (long long)input.size(), (long long)size, (long long)size5,
+                vs5, (long long)size8, vs8, seconds / timeOurs, seconds / timeFlac, timeOurs / timeFlac,
                 exact ? "bit-exact" : "DIFFERENT", warnings);
-    std::printf("%-20s targets: size <= 1.00 x flac -5: %s; time <= 1.5 x flac -5: %s\n", row.name,
-                vs5 <= 1.0 ? "met" : "MISSED", timeOurs <= 1.5 * timeFlac ? "met" : "MISSED");
+    std::printf("%-20s targets: size <= 1.00 x flac -5: %s; time <= 1.5 x flac -5: %s\n",
+                row.name.constData(), vs5 <= 1.0 ? "met" : "MISSED",
+                timeOurs <= 1.5 * timeFlac ? "met" : "MISSED");
     std::fflush(stdout);
 }
 
@@ -196,7 +305,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int seconds = 60;
     int runs = 3;
-    QString recording = QString::fromUtf8(DefaultRecording);
+    QStringList recordings;
+    QString cli;
     WmaLosslessSettings settings;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += args[i] == "--keep" ? 1 : 2) {
@@ -205,7 +315,9 @@ int main(int argc, char **argv)
         else if (args[i] == "--runs")
             runs = std::max(1, args[i + 1].toInt());
         else if (args[i] == "--recording")
-            recording = args[i + 1];
+            recordings << args[i + 1];
+        else if (args[i] == "--cli")
+            cli = args[i + 1];
         else if (args[i] == "--seekable")
             settings.seekableInterval = args[i + 1].toInt();
         else if (args[i] == "--ac" && args[i + 1] == "off")
@@ -216,19 +328,31 @@ int main(int argc, char **argv)
                 settings.lms.push_back({stage.section(':', 0, 0).toInt(), stage.section(':', 1, 1).toInt()});
         }
     }
+    if (recordings.isEmpty())
+        recordings << QString::fromUtf8(DefaultRecording);
     QTemporaryDir dir;
     dir.setAutoRemove(!args.contains(QStringLiteral("--keep")));
     if (!dir.autoRemove())
         std::printf("files kept in %s\n", qPrintable(dir.path()));
     std::vector<Row> rows;
-    if (QFileInfo::exists(recording))
-        rows.push_back({"recording", decodeRecording(recording, seconds)});
-    else
-        std::printf("recording            %s not found (install drascula-music or pass --recording FILE)\n",
-                    qPrintable(recording));
+    for (const QString &recording : recordings) {
+        if (QFileInfo::exists(recording))
+            rows.push_back(
+                {QFileInfo(recording).completeBaseName().toUtf8(), decodeRecording(recording, seconds)});
+        else
+            std::printf("%s not found (install drascula-music or pass --recording FILE)\n",
+                        qPrintable(recording));
+    }
     rows.push_back({"music-like", musicLike(seconds)});
+    rows.push_back({"silence", silence(seconds)});
+    rows.push_back({"silence-10s", silence(10)});
+    rows.push_back({"white-noise", whiteNoise(seconds)});
+    rows.push_back({"sweep", sweep(seconds)});
     rows.push_back({"noise-silence-sweep", noiseSilenceSweep(seconds)});
-    for (const Row &row : rows)
+    for (const Row &row : rows) {
         run(row, settings, runs, dir);
+        if (!cli.isEmpty())
+            runCliRow(row, cli, runs, dir);
+    }
     return 0;
 }

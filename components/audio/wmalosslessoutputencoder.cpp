@@ -25,10 +25,16 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
     }
 }
 
+// Round to nearest even, as nearbyint does, but in plain arithmetic the
+// compiler turns into vector code: adding 1.5 * 2^23 leaves no fraction bits.
+// Clamped first, so that the sum stays exact (and NaN goes to a bound).
 qint16 toPcm16(float sample)
 {
-    const float scaled = std::nearbyint(sample * 32768.0f);
-    return static_cast<qint16>(std::clamp(scaled, -32768.0f, 32767.0f));
+    constexpr float Round = 12582912.0f;
+    float scaled = sample * 32768.0f;
+    scaled = scaled > -32768.0f ? scaled : -32768.0f;
+    scaled = scaled < 32767.0f ? scaled : 32767.0f;
+    return static_cast<qint16>(static_cast<int>((scaled + Round) - Round));
 }
 
 } // namespace
@@ -40,6 +46,9 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
 {
     if (params.channels < 1 || params.channels > 2)
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes one or two channels."));
+    if (params.sampleRate < 1 || params.sampleRate > WmaLosslessEncoder::MaxSampleRate)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.")
+                                        .arg(WmaLosslessEncoder::MaxSampleRate));
     m_encoder = std::make_unique<WmaLosslessEncoder>(params.sampleRate, params.channels);
     const QByteArray extradata = m_encoder->extradata();
     setup.codecId = AV_CODEC_ID_WMALOSSLESS;

@@ -6,7 +6,7 @@ void BitWriter::append(const BitWriter &other)
 {
     // The other's buffer holds whole words only.
     const std::vector<uint8_t> &words = other.m_bytes;
-    for (std::size_t i = 0; i + 4 <= words.size(); i += 4)
+    for (std::size_t i = 0; i + 4 <= other.m_used; i += 4)
         put(uint32_t{words[i]} << 24 | uint32_t{words[i + 1]} << 16 | uint32_t{words[i + 2]} << 8 |
                 words[i + 3],
             32);
@@ -15,14 +15,14 @@ void BitWriter::append(const BitWriter &other)
 
 void BitWriter::clear()
 {
-    m_bytes.clear();
+    m_used = 0;
     m_acc = 0;
     m_accBits = 0;
 }
 
 std::vector<uint8_t> BitWriter::bytes() const
 {
-    std::vector<uint8_t> out = m_bytes;
+    std::vector<uint8_t> out(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_used));
     for (int left = m_accBits; left > 0; left -= 8)
         out.push_back(static_cast<uint8_t>(left >= 8 ? m_acc >> (left - 8) : m_acc << (8 - left)));
     return out;

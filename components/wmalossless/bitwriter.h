@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,10 +17,7 @@ public:
         m_accBits += bits;
         if (m_accBits >= 32) {
             m_accBits -= 32;
-            const auto word = static_cast<uint32_t>(m_acc >> m_accBits);
-            const uint8_t out[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
-                                    static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-            m_bytes.insert(m_bytes.end(), out, out + 4);
+            putWord(static_cast<uint32_t>(m_acc >> m_accBits));
             m_acc &= (uint64_t{1} << m_accBits) - 1;
         }
     }
@@ -27,12 +26,26 @@ public:
     void append(const BitWriter &other);
     void clear();
 
-    int64_t bitCount() const { return static_cast<int64_t>(m_bytes.size()) * 8 + m_accBits; }
+    int64_t bitCount() const { return static_cast<int64_t>(m_used) * 8 + m_accBits; }
     // The bits written so far, zero-padded to a whole byte.
     std::vector<uint8_t> bytes() const;
 
 private:
-    std::vector<uint8_t> m_bytes;
+    void putWord(uint32_t word)
+    {
+        // The buffer grows ahead of the words, so that a word costs a store.
+        if (m_used + 4 > m_bytes.size())
+            m_bytes.resize(std::max<std::size_t>(256, m_bytes.size() * 2));
+        uint8_t *at = m_bytes.data() + m_used;
+        at[0] = static_cast<uint8_t>(word >> 24);
+        at[1] = static_cast<uint8_t>(word >> 16);
+        at[2] = static_cast<uint8_t>(word >> 8);
+        at[3] = static_cast<uint8_t>(word);
+        m_used += 4;
+    }
+
+    std::vector<uint8_t> m_bytes; // m_used of them hold words
+    std::size_t m_used = 0;
     uint64_t m_acc = 0;
     int m_accBits = 0;
 };

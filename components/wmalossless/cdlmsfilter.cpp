@@ -131,12 +131,10 @@ struct Avx2 {
 // across it, which stalls on every sample. The window shifts up a lane per
 // sample, as the decoder's buffer moves down; the buffer is written back at
 // the block's end, where the window sits at `recent`.
-__attribute__((target("avx2"))) inline __m256i shiftIn(__m256i window, __m256i below, int16_t value)
+// `below` supplies the int16 that enters at lane 0: its own top one (lane 15).
+__attribute__((target("avx2"))) inline __m256i shiftIn(__m256i window, __m256i below)
 {
-    const __m256i shifted = _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
-    return _mm256_or_si256(
-        shifted,
-        _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_cvtsi32_si128(static_cast<uint16_t>(value)), 0));
+    return _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
 }
 
 // The window of one stage of order 16 * Registers, held in registers.
@@ -161,9 +159,14 @@ public:
         m_halfLane = _mm256_load_si256(reinterpret_cast<const __m256i *>(half));
     }
 
-    // The buffers get the window back where the decoder's would have it.
-    __attribute__((target("avx2"))) void store()
+    // The buffers get the window back where the decoder's would have it,
+    // after `steps` samples (each moves the window down one place).
+    __attribute__((target("avx2"))) void store(int steps)
     {
+        if (steps > 0)
+            m_recent = ((m_recent - steps) % Order + Order) % Order;
+        for (int k = 0; k < Registers && m_steps >= Order; ++k)
+            u_[k] = _mm256_sign_epi16(m_w[k], p_[k]);
         for (int k = 0; k < Registers; ++k) {
             _mm256_store_si256(reinterpret_cast<__m256i *>(m_coefs + 16 * k), m_c[k]);
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(m_prev + m_recent + 16 * k), p_[k]);
@@ -173,6 +176,8 @@ public:
 
     __attribute__((target("avx2"))) int32_t step(int32_t input, int updateSpeed)
     {
+        if (m_steps >= Order)
+            return settledStep(input);
         __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
             sum = _mm256_add_epi32(sum, _mm256_madd_epi16(m_c[k], p_[k]));
@@ -183,25 +188,64 @@ public:
         const int32_t residue = static_cast<int32_t>(
             static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
         // The residual's sign is random: added, subtracted or left without a branch.
-        const __m256i direction = _mm256_set1_epi16(static_cast<int16_t>((residue > 0) - (residue < 0)));
+        // Saturated to 16 bits, the residual keeps its sign, which is all the update needs.
+        const __m256i wide = _mm256_set1_epi32(residue);
+        const __m256i direction = _mm256_packs_epi32(wide, wide);
         for (int k = 0; k < Registers; ++k)
             m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(u_[k], direction));
 
-        m_recent = m_recent > 0 ? m_recent - 1 : Order - 1;
-        const auto sign = static_cast<int16_t>(((input > 0) - (input < 0)) * updateSpeed);
-        const __m256i zero = _mm256_setzero_si256();
         for (int k = Registers - 1; k > 0; --k) {
-            p_[k] = shiftIn(p_[k], p_[k - 1], 0);
-            u_[k] = shiftIn(u_[k], u_[k - 1], 0);
+            p_[k] = shiftIn(p_[k], p_[k - 1]);
+            u_[k] = shiftIn(u_[k], u_[k - 1]);
         }
-        p_[0] = shiftIn(p_[0], zero, static_cast<int16_t>(std::clamp(input, -32768, 32767)));
-        u_[0] = shiftIn(u_[0], zero, sign);
+        // The clamped input has the input's sign: the new update is the speed with that sign.
+        const __m256i in = _mm256_set1_epi16(static_cast<int16_t>(std::clamp(input, -32768, 32767)));
+        p_[0] = shiftIn(p_[0], in);
+        u_[0] = shiftIn(u_[0], _mm256_sign_epi16(_mm256_set1_epi16(static_cast<int16_t>(updateSpeed)), in));
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 2), quarterLane_);
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), m_halfLane);
+        if (++m_steps == Order)
+            settle(updateSpeed);
         return residue;
     }
 
 private:
+    // Once every lane came in during this block, at one speed, each update is
+    // the speed with the sign of the sample beside it, scaled by its lane
+    // (a quarter from lane Order / 16 on, an eighth from Order / 8 on): the
+    // updates need not be kept, only these weights.
+    __attribute__((target("avx2"))) void settle(int updateSpeed)
+    {
+        alignas(32) int16_t weights[Order];
+        for (int lane = 0; lane < Order; ++lane)
+            weights[lane] = static_cast<int16_t>(lane < (Order >> 4)   ? updateSpeed
+                                                 : lane < (Order >> 3) ? updateSpeed >> 2
+                                                                       : updateSpeed >> 3);
+        for (int k = 0; k < Registers; ++k)
+            m_w[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(weights + 16 * k));
+    }
+
+    __attribute__((target("avx2"))) int32_t settledStep(int32_t input)
+    {
+        __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
+        for (int k = 1; k < Registers; ++k)
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(m_c[k], p_[k]));
+        __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
+        total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
+        const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+        const int32_t residue = static_cast<int32_t>(
+            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
+        const __m256i wide = _mm256_set1_epi32(residue);
+        const __m256i direction = _mm256_packs_epi32(wide, wide);
+        for (int k = 0; k < Registers; ++k)
+            m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), direction));
+        for (int k = Registers - 1; k > 0; --k)
+            p_[k] = shiftIn(p_[k], p_[k - 1]);
+        p_[0] = shiftIn(p_[0], _mm256_set1_epi16(static_cast<int16_t>(std::clamp(input, -32768, 32767))));
+        return residue;
+    }
+
     int16_t *m_coefs;
     int16_t *m_prev;
     int16_t *m_updates;
@@ -210,6 +254,8 @@ private:
     uint32_t m_round;
     __m256i m_c[Registers], p_[Registers], u_[Registers];
     __m256i quarterLane_, m_halfLane;
+    __m256i m_w[Registers] = {};
+    int m_steps = 0;
 };
 
 template <int Registers>
@@ -218,7 +264,7 @@ __attribute__((target("avx2"))) void runInRegisters(Window<Registers> window, in
 {
     for (int n = 0; n < count; ++n)
         samples[n] = window.step(samples[n], updateSpeed);
-    window.store();
+    window.store(count);
 }
 
 // Three stages in step: each sample goes through the first stage while the
@@ -239,9 +285,9 @@ __attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Seco
         toThird = out2;
         toSecond = out1;
     }
-    first.store();
-    second.store();
-    third.store();
+    first.store(count);
+    second.store(count);
+    third.store(count);
 }
 #endif
 

@@ -34,11 +34,26 @@ int blockAlignFor(int channels, int frameSize, int requested)
     return std::max(align, requested);
 }
 
+// The decoder keeps the rest of a packet (a frame's start and whatever
+// follows) and adds the next packet's part of the frame: both must fit its
+// buffer of MaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
+// incompressible ones would not, so the frames keep their usual length there.
+bool longFramesFit(int sampleRate, int channels, const WmaLosslessSettings &settings)
+{
+    constexpr int64_t MaxFrameBytes = 32768;
+    const int frameSize = frameSizeFor(sampleRate) * 2;
+    const int64_t frameBytes = (WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
+    return blockAlignFor(channels, frameSize, settings.blockAlign) + frameBytes + 2 <=
+           MaxFrameBytes * channels;
+}
+
 } // namespace
 
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : m_sampleRate(std::clamp(sampleRate, 1, MaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
-      m_settings(settings), m_frameSize(frameSizeFor(m_sampleRate) * (settings.longFrames ? 2 : 1)),
+      m_settings(settings),
+      m_longFrames(settings.longFrames && longFramesFit(m_sampleRate, m_channels, settings)),
+      m_frameSize(frameSizeFor(m_sampleRate) * (m_longFrames ? 2 : 1)),
       m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
       m_coder(std::make_unique<WmaLosslessFrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<WmaLosslessPacketizer>(m_blockAlign, m_frameSize)),
@@ -55,7 +70,7 @@ QByteArray WmaLosslessEncoder::extradata() const
     qToLittleEndian<quint16>(16, p);                              // bits per sample
     qToLittleEndian<quint32>(m_channels == 1 ? 0x4 : 0x3, p + 2); // speaker mask
     // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    qToLittleEndian<quint16>(m_settings.longFrames ? 0x2 : 0, p + 14);
+    qToLittleEndian<quint16>(m_longFrames ? 0x2 : 0, p + 14);
     return data;
 }
 

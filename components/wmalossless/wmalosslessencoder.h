@@ -51,6 +51,7 @@ private:
     int m_sampleRate;
     int m_channels;
     WmaLosslessSettings m_settings;
+    bool m_longFrames;
     int m_frameSize;
     int m_blockAlign;
     std::unique_ptr<WmaLosslessFrameCoder> m_coder;

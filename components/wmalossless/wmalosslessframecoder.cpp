@@ -28,7 +28,7 @@ bool fitsSigned(int32_t value, int bits)
 WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
     : m_channels(channels), m_frameSize(frameSize), m_settings(settings),
       m_decorrelate(settings.interChannel && channels == 2), m_state(channels),
-      m_work(channels, std::vector<int32_t>(frameSize))
+      m_work(channels, std::vector<int32_t>(frameSize)), m_channelCoded(channels), m_rice(channels)
 {
     if (m_settings.acCoefs.size() > 16)
         m_settings.acCoefs.resize(16);
@@ -123,51 +123,74 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
 bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
                                      int64_t rawBits, BitWriter &body)
 {
+    const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
+    m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
+    if (!trying) {
+        // One way to code it: the state goes back only if raw samples win.
+        const std::vector<ChannelState> saved = m_state;
+        const int savedScaling = m_moveAverageScaling;
+        if (predict(planar, seekable)) {
+            writeCoded(body);
+            if (body.bitCount() < rawBits)
+                return true;
+        }
+        m_state = saved;
+        m_moveAverageScaling = savedScaling;
+        return false;
+    }
+
     bool coded = false;
+    int64_t bestBits = rawBits;
     const bool decorrelateBefore = m_decorrelate;
     const std::vector<ChannelState> saved = m_state;
     std::vector<ChannelState> bestState;
+    std::vector<std::vector<int32_t>> bestWork;
+    std::vector<bool> bestCoded;
+    std::vector<RiceChannel> bestRice;
     int bestScaling = m_moveAverageScaling;
-    const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
-    m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
     struct Choice {
         std::size_t cascade;
         bool decorrelate;
     };
     Choice chosen{m_cascade, m_decorrelate};
+    // Each choice is costed without writing it; the best one is written once.
     auto tryChoice = [&](const Choice &choice) {
         m_state = saved;
-        if (trying)
-            configureLms(m_lmsCandidates[choice.cascade]);
+        configureLms(m_lmsCandidates[choice.cascade]);
         m_decorrelate = choice.decorrelate;
-        BitWriter trial;
-        if (codeCompressed(planar, seekable, trial) && trial.bitCount() < rawBits &&
-            (!coded || trial.bitCount() < body.bitCount())) {
+        if (!predict(planar, seekable))
+            return;
+        const int64_t bits = codedBits();
+        if (bits < bestBits) {
             coded = true;
-            body = std::move(trial);
+            bestBits = bits;
             bestState = m_state;
+            bestWork = m_work;
+            bestCoded = m_channelCoded;
+            bestRice = m_rice;
             bestScaling = m_moveAverageScaling;
             chosen = choice;
         }
     };
-    if (!trying) {
-        tryChoice(chosen);
-    } else {
-        // Every cascade as the channels go now; then the best one with the channels the other way.
-        for (std::size_t k = 0; k < m_lmsCandidates.size(); ++k)
-            tryChoice({k, decorrelateBefore});
-        if (coded && m_settings.interChannel && m_channels == 2)
-            tryChoice({chosen.cascade, !decorrelateBefore});
-    }
-    m_state = coded ? std::move(bestState) : saved;
+    // Every cascade as the channels go now; then the best one with the channels the other way.
+    for (std::size_t k = 0; k < m_lmsCandidates.size(); ++k)
+        tryChoice({k, decorrelateBefore});
+    if (coded && m_settings.interChannel && m_channels == 2)
+        tryChoice({chosen.cascade, !decorrelateBefore});
     m_moveAverageScaling = bestScaling;
-    if (coded) {
-        m_cascade = chosen.cascade;
-        m_decorrelate = chosen.decorrelate;
-    } else {
+    if (!coded) {
+        m_state = saved;
         m_decorrelate = decorrelateBefore;
+        return false;
     }
-    return coded;
+    m_state = std::move(bestState);
+    m_work = std::move(bestWork);
+    m_channelCoded = std::move(bestCoded);
+    m_rice = std::move(bestRice);
+    m_cascade = chosen.cascade;
+    m_decorrelate = chosen.decorrelate;
+    writeCoded(body);
+    return true;
 }
 
 // The fixed filter takes first differences: a gain for anything whose energy
@@ -224,8 +247,7 @@ void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
     state.updateSpeed = speed;
 }
 
-bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable,
-                                           BitWriter &body)
+bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &planar, bool seekable)
 {
     const std::vector<int> &ac = m_settings.acCoefs;
     const int acOrder = m_acOn ? static_cast<int>(ac.size()) : 0;
@@ -237,15 +259,31 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
             continue;
         }
         int32_t *prev = m_state[c].acPrev;
-        for (int i = 0; i < m_frameSize; ++i) {
+        const int shift = m_settings.acScaling;
+        auto filtered = [shift](int32_t sample, uint32_t pred) {
+            return static_cast<int32_t>(static_cast<uint32_t>(sample) -
+                                        static_cast<uint32_t>(static_cast<int32_t>(pred) >> shift));
+        };
+        const int head = std::min(acOrder, m_frameSize);
+        for (int i = 0; i < head; ++i) {
             uint32_t pred = 0;
             for (int j = 0; j < acOrder; ++j) {
                 const int k = i - j - 1;
                 pred += static_cast<uint32_t>(ac[j]) * static_cast<uint32_t>(k >= 0 ? x[k] : prev[-k - 1]);
             }
-            r[i] = static_cast<int32_t>(
-                static_cast<uint32_t>(x[i]) -
-                static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_settings.acScaling));
+            r[i] = filtered(x[i], pred);
+        }
+        if (acOrder == 1 && ac[0] == 1 << shift) {
+            // The first difference, the usual filter, in a loop the compiler vectorises.
+            for (int i = 1; i < m_frameSize; ++i)
+                r[i] = static_cast<int32_t>(static_cast<uint32_t>(x[i]) - static_cast<uint32_t>(x[i - 1]));
+        } else {
+            for (int i = head; i < m_frameSize; ++i) {
+                uint32_t pred = 0;
+                for (int j = 0; j < acOrder; ++j)
+                    pred += static_cast<uint32_t>(ac[j]) * static_cast<uint32_t>(x[i - j - 1]);
+                r[i] = filtered(x[i], pred);
+            }
         }
         for (int j = 0; j < acOrder; ++j)
             prev[j] = x[m_frameSize - 1 - j];
@@ -261,13 +299,11 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         }
     }
 
-    std::vector<bool> channelCoded(m_channels);
-    std::vector<RiceChannel> rice(m_channels);
     const int firstBits = BitsPerSample + (m_decorrelate ? 1 : 0);
     for (int c = 0; c < m_channels; ++c) {
         std::vector<int32_t> &r = m_work[c];
-        channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
-        if (!channelCoded[c])
+        m_channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
+        if (!m_channelCoded[c])
             continue;
         ChannelState &state = m_state[c];
         const int speed = seekable ? 16 : 8;
@@ -276,7 +312,7 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
                                    m_frameSize, speed);
         if (seekable && !fitsSigned(r[0], firstBits))
             return false;
-        rice[c] = {r.data(), m_frameSize, seekable, firstBits};
+        m_rice[c] = {r.data(), m_frameSize, seekable, firstBits};
     }
 
     if (seekable) {
@@ -288,9 +324,9 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
                 int64_t bits = 0;
                 for (int c = 0; c < m_channels; ++c) {
                     // The tile's start tells the averaging length well enough, at a quarter of the cost.
-                    RiceChannel probe = rice[c];
+                    RiceChannel probe = m_rice[c];
                     probe.count = std::min(probe.count, ScalingProbe);
-                    bits += channelCoded[c] ? riceCost(probe, m, 0) : 0;
+                    bits += m_channelCoded[c] ? riceCost(probe, m, 0) : 0;
                 }
                 if (best < 0 || bits < best) {
                     best = bits;
@@ -300,15 +336,32 @@ bool WmaLosslessFrameCoder::codeCompressed(const std::vector<std::vector<int32_t
         }
     }
 
+    return true;
+}
+
+// Bits of the body predict() left: its flags and each coded channel's residuals.
+int64_t WmaLosslessFrameCoder::codedBits() const
+{
+    int64_t bits = 2 + m_channels;
+    for (int c = 0; c < m_channels; ++c) {
+        if (m_channelCoded[c])
+            bits += riceCost(m_rice[c], m_moveAverageScaling, m_state[c].aveSum);
+    }
+    return bits;
+}
+
+void WmaLosslessFrameCoder::writeCoded(BitWriter &body)
+{
     body.putBit(false); // not raw
     for (int c = 0; c < m_channels; ++c)
-        body.putBit(channelCoded[c]);
+        body.putBit(m_channelCoded[c]);
     body.putBit(false); // no wasted low bits
     for (int c = 0; c < m_channels; ++c) {
-        if (channelCoded[c])
-            riceEncode(body, rice[c], m_moveAverageScaling, m_state[c].aveSum);
+        if (m_channelCoded[c]) {
+            m_rice[c].residues = m_work[c].data();
+            riceEncode(body, m_rice[c], m_moveAverageScaling, m_state[c].aveSum);
+        }
     }
-    return true;
 }
 
 void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cdlmsfilter.h"
+#include "ricecoder.h"
 #include "wmalosslesssettings.h"
 
 #include <cstddef>
@@ -39,7 +40,11 @@ private:
     void configureLms(const std::vector<WmaLosslessLmsStage> &stages);
     bool codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits,
                   BitWriter &body);
-    bool codeCompressed(const std::vector<std::vector<int32_t>> &planar, bool seekable, BitWriter &body);
+    // Leaves the residuals in m_work and what coding them needs in m_rice;
+    // false where a seekable tile's first residual does not fit its field.
+    bool predict(const std::vector<std::vector<int32_t>> &planar, bool seekable);
+    int64_t codedBits() const;
+    void writeCoded(BitWriter &body);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
     int m_channels;
@@ -55,6 +60,8 @@ private:
     int m_framesSinceTrial = TrialInterval;
     std::vector<ChannelState> m_state;
     std::vector<std::vector<int32_t>> m_work;
+    std::vector<bool> m_channelCoded;
+    std::vector<RiceChannel> m_rice;
     int64_t m_rawTiles = 0;
     int64_t m_codedTiles = 0;
 };

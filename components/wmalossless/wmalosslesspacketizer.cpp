@@ -4,21 +4,36 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace {
 
 constexpr int SequenceBits = 4;
 
-// Copies `bits` bits from `src` at `srcPos` to `dst` at `dstPos`.
+// Copies `bits` bits from `src` at `srcPos` to `dst` at `dstPos`. The
+// destination bytes past the first are written whole: nothing after the
+// range is kept there.
 void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, int64_t bits)
 {
-    while (bits > 0) {
-        const int chunk = static_cast<int>(std::min<int64_t>(bits, 24));
-        writeBits(dst, dstPos, readBits(src, srcPos, chunk), chunk);
-        dstPos += chunk;
-        srcPos += chunk;
-        bits -= chunk;
+    const int head = static_cast<int>(std::min<int64_t>((8 - dstPos % 8) % 8, bits));
+    writeBits(dst, dstPos, readBits(src, srcPos, head), head);
+    dstPos += head;
+    srcPos += head;
+    bits -= head;
+    const int64_t whole = bits / 8;
+    uint8_t *d = dst + dstPos / 8;
+    const uint8_t *s = src + srcPos / 8;
+    const int shift = static_cast<int>(srcPos % 8);
+    if (shift == 0) {
+        std::memcpy(d, s, static_cast<size_t>(whole));
+    } else {
+        // Each byte takes the end of one source byte and the start of the next,
+        // which still lies within the range.
+        for (int64_t i = 0; i < whole; ++i)
+            d[i] = static_cast<uint8_t>(s[i] << shift | s[i + 1] >> (8 - shift));
     }
+    const int tail = static_cast<int>(bits % 8);
+    writeBits(dst, dstPos + whole * 8, readBits(src, srcPos + whole * 8, tail), tail);
 }
 
 } // namespace

@@ -27,6 +27,7 @@ struct WmaLosslessSettings {
     std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1;          // -1: chosen per seekable tile
     int blockAlign = 0;                   // 0: room for one raw frame
-    // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz).
+    // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz),
+    // where the decoders' frame buffer holds them (up to 48 kHz).
     bool longFrames = true;
 };

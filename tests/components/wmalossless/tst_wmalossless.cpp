@@ -113,6 +113,8 @@ private slots:
     void ffmpegCommandLineDecodesIt_data();
     void ffmpegCommandLineDecodesIt();
     void rejectsUnsupportedInput();
+    void incompressibleFramesStayDecodable_data();
+    void incompressibleFramesStayDecodable();
 
 private:
     QTemporaryDir m_dir;
@@ -344,6 +346,33 @@ void TestWmaLossless::rejectsUnsupportedInput()
     QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad.wma"), pcm.constData(), 100, 44100, 3, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad2.wma"), nullptr, 100, 44100, 2, &error));
+}
+
+// Noise leaves every frame raw: at the highest rates a frame must still fit
+// the decoders' 32,768-byte frame buffer.
+void TestWmaLossless::incompressibleFramesStayDecodable_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    for (int rate : {48000, 88200, 96000})
+        for (int channels : {1, 2})
+            QTest::addRow("%d-%d", rate, channels) << rate << channels;
+}
+
+void TestWmaLossless::incompressibleFramesStayDecodable()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    const int frames = rate / 2;
+    const QVector<qint16> pcm = makeSignal(Signal::Noise, frames, channels, rate);
+    const QString path = m_dir.filePath(QStringLiteral("noise-%1-%2.wma").arg(rate).arg(channels));
+    QString error;
+    QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels, &error), qPrintable(error));
+    const DecodedAudio decoded = decodeWithLibav(path);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QCOMPARE(decoded.sampleRate, rate);
+    QCOMPARE(decoded.samples.size(), pcm.size());
+    QVERIFY(decoded.samples == pcm);
 }
 
 QTEST_GUILESS_MAIN(TestWmaLossless)
