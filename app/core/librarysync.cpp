@@ -141,7 +141,8 @@ int LibrarySync::run(const QStringList &inputs)
     Messages::Recorder messages; // each source's message goes into its report
     Session session(m_options.outputFolder);
     QString reason;
-    if (!session.record.open(m_options.dryRun, &reason)) {
+    if ((!m_options.dryRun && !session.record.lockFolder(&reason)) ||
+        !session.record.open(m_options.dryRun, &reason)) {
         m_notices << QStringLiteral("Cannot keep the record in %1: %2").arg(m_options.outputFolder, reason);
         return 1;
     }

@@ -10,6 +10,11 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +37,30 @@ SyncRecord::~SyncRecord()
         QSqlDatabase::database(m_connection, false).close();
         QSqlDatabase::removeDatabase(m_connection);
     }
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+bool SyncRecord::lockFolder(QString *reason)
+{
+    const QString folder = m_folder + QLatin1Char('/') + folderName();
+    if (!QDir().mkpath(folder)) {
+        *reason = QStringLiteral("cannot create %1").arg(folder);
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(folder + QStringLiteral("/lock"));
+    m_lockFd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_lockFd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        *reason = QStringLiteral("another sync is writing into it");
+        ::close(m_lockFd);
+        m_lockFd = -1;
+        return false;
+    }
+    return true;
 }
 
 QString SyncRecord::path() const

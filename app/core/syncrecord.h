@@ -34,6 +34,9 @@ public:
     // it aside and starts empty (readOnly: starts empty without writing).
     // False, with the reason, only when no record can be kept at all.
     bool open(bool readOnly, QString *reason);
+    // Keeps other syncs out of this output folder until destroyed; false,
+    // with the reason, when one is already at work there.
+    bool lockFolder(QString *reason);
     // Set when open() found the record damaged or of another schema.
     QString problem() const { return m_problem; }
 
@@ -54,5 +57,6 @@ private:
     QString m_problem;
     bool m_readOnly = false;
     bool m_open = false;
+    int m_lockFd = -1;
     QHash<QString, Entry> m_entries;
 };
