@@ -1,5 +1,6 @@
 #include "librarysync.h"
 
+#include "audiodigest.h"
 #include "conversionrun.h"
 #include "filelist.h"
 #include "filelistmodel.h"
@@ -12,7 +13,6 @@
 #include "tagintake.h"
 #include "taudiofile2.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -65,7 +65,7 @@ bool pathTaken(const QString &path)
 // The same samples in the same order as a conversion reads them.
 QByteArray audioDigestOf(TAudioFile2 &reader, const QString &path)
 {
-    QCryptographicHash digest(QCryptographicHash::Md5);
+    AudioDigest digest;
     if (reader.IsOpen())
         reader.Close();
     reader.Open(path, 0, 1);
@@ -77,8 +77,7 @@ QByteArray audioDigestOf(TAudioFile2 &reader, const QString &path)
         if (samples.empty())
             break;
         framesDone += channels > 0 ? int(samples.size()) / channels : 0;
-        digest.addData(QByteArrayView(reinterpret_cast<const char *>(samples.data()),
-                                      qsizetype(samples.size() * sizeof(float))));
+        digest.add(samples);
         if (framesDone >= sampleCount)
             break;
     }

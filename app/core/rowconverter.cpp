@@ -141,8 +141,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
         // count one frame short on every read.
         framesDone += channels > 0 ? (upper + 1) / channels : 0;
         progress(framesDone, sampleCount);
-        m_digest.addData(QByteArrayView(reinterpret_cast<const char *>(samples.data()),
-                                        qsizetype(samples.size() * sizeof(float))));
+        m_digest.add(samples);
         m_writer.WriteSamples(samples);
         samples = {}; // at most one array held at a time
         // Every counted frame belongs in the output, however few are left.

@@ -1,10 +1,9 @@
 #pragma once
 
+#include "audiodigest.h"
 #include "audiofileinfo.h"
 #include "partialfile.h"
 #include "runobserver.h"
-
-#include <QCryptographicHash>
 
 #include <QSet>
 #include <QString>
@@ -66,6 +65,6 @@ private:
     QString m_partial;       // an output of this row that is not complete yet
     QSet<QString> m_refused; // found taken at creation time
     PartialFileLock m_lock;  // held on m_partial while it is written
-    QCryptographicHash m_digest{QCryptographicHash::Md5};
+    AudioDigest m_digest;
     bool m_keepStopped = true;
 };

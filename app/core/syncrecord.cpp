@@ -33,6 +33,7 @@ SyncRecord::SyncRecord(const QString &outputFolder)
 
 SyncRecord::~SyncRecord()
 {
+    m_insert.reset(); // before its connection goes
     if (QSqlDatabase::contains(m_connection)) {
         QSqlDatabase::database(m_connection, false).close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -88,7 +89,7 @@ bool SyncRecord::open(bool readOnly, QString *reason)
     db.setDatabaseName(path());
     if (readOnly)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-    if (db.open() && (exists || create()) && load()) {
+    if (db.open() && tune() && (exists || create()) && load()) {
         m_open = !readOnly;
         return true;
     }
@@ -108,12 +109,22 @@ bool SyncRecord::open(bool readOnly, QString *reason)
         return false;
     }
     QFile::remove(path() + QStringLiteral("-journal"));
-    if (db.open() && create() && load()) {
+    if (db.open() && tune() && create() && load()) {
         m_open = true;
         return true;
     }
     *reason = db.lastError().text();
     return false;
+}
+
+// Each finished output is written down at once, so writes must not wait for
+// the disk: the operating system still gets every one before a killed sync
+// is gone, and a record lost to a power cut is made again.
+bool SyncRecord::tune()
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    return m_readOnly || (query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) &&
+                          query.exec(QStringLiteral("PRAGMA synchronous = OFF")));
 }
 
 bool SyncRecord::create()
@@ -158,12 +169,28 @@ bool SyncRecord::put(const Entry &entry)
     m_entries.insert(entry.source, entry);
     if (!m_open)
         return !m_readOnly;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("INSERT OR REPLACE INTO outputs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!m_insert) {
+        m_insert = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+        m_insert->prepare(
+            QStringLiteral("INSERT OR REPLACE INTO outputs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    }
+    QSqlQuery &query = *m_insert;
+    int index = 0;
     for (const QVariant &value :
          {QVariant(entry.source), QVariant(entry.sourceSize), QVariant(entry.sourceModified),
           QVariant(entry.audioDigest), QVariant(entry.tagDigest), QVariant(entry.profile),
           QVariant(entry.output), QVariant(entry.outputSize), QVariant(entry.outputModified)})
-        query.addBindValue(value);
+        query.bindValue(index++, value);
     return query.exec();
+}
+
+bool SyncRecord::putAll(const QList<Entry> &entries)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (m_open && !db.transaction())
+        return false;
+    bool written = true;
+    for (const Entry &entry : entries)
+        written = put(entry) && written;
+    return m_open ? db.commit() && written : written;
 }

@@ -2,7 +2,12 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
+
+#include <memory>
+
+class QSqlQuery;
 
 // What a library sync made, kept in the output folder (".sonbrel/record.db",
 // SQLite) so the next sync converts only what changed. A record that cannot
@@ -44,6 +49,8 @@ public:
     const QHash<QString, Entry> &entries() const { return m_entries; }
     // Written at once, so a killed sync loses nothing it finished.
     bool put(const Entry &entry);
+    // Many at once, in one transaction.
+    bool putAll(const QList<Entry> &entries);
 
     static QString folderName() { return QStringLiteral(".sonbrel"); }
     QString path() const;
@@ -51,6 +58,7 @@ public:
 private:
     bool load();
     bool create();
+    bool tune();
 
     QString m_folder;
     QString m_connection;
@@ -58,5 +66,6 @@ private:
     bool m_readOnly = false;
     bool m_open = false;
     int m_lockFd = -1;
+    std::unique_ptr<QSqlQuery> m_insert; // prepared once: one row is written per output
     QHash<QString, Entry> m_entries;
 };

@@ -24,7 +24,12 @@ bool run(const QString &program, const QStringList &args)
 
 bool sine(const QString &path, int frequency, double seconds = 0.5, const QStringList &metadata = {})
 {
-    QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i",
+    QStringList args{"-v",
+                     "error",
+                     "-y",
+                     "-f",
+                     "lavfi",
+                     "-i",
                      QStringLiteral("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds)};
     for (const QString &pair : metadata)
         args << "-metadata" << pair;
@@ -98,7 +103,8 @@ class TestSync : public QObject {
         const QString lib = root + "/lib";
         QDir().mkpath(lib + "/a/b");
         if (!sine(lib + "/three.mp3", 330, 0.5, {"title=Three", "artist=First"}) ||
-            !sine(lib + "/a/one.flac", 440) || !sine(lib + "/a/b/two.wav", 550) || !write(lib + "/notes.txt", "x"))
+            !sine(lib + "/a/one.flac", 440) || !sine(lib + "/a/b/two.wav", 550) ||
+            !write(lib + "/notes.txt", "x"))
             return {};
         return lib;
     }
@@ -152,7 +158,8 @@ private slots:
         QFETCH(SyncPlan::Need, need);
         const SyncRecord::Entry entry{"/music/a.flac", 100, 5, {}, {}, 3, "a.wma", 50, 7};
         const SyncPlan::Stamp source{100, sourceSame ? 5 : 6};
-        const SyncPlan::Stamp out = output == 0 ? SyncPlan::Stamp{} : SyncPlan::Stamp{50, output == 1 ? 7 : 8};
+        const SyncPlan::Stamp out =
+            output == 0 ? SyncPlan::Stamp{} : SyncPlan::Stamp{50, output == 1 ? 7 : 8};
         QCOMPARE(SyncPlan::needOf(recorded ? &entry : nullptr, source, out, profileSame ? 3 : 4), need);
     }
 
@@ -163,16 +170,26 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("source");
         QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("nothing") << "none" << "three.mp3" << Outcome::UpToDate;
-        QTest::newRow("tags only") << "tags" << "three.mp3" << Outcome::Retagged;
-        QTest::newRow("touched only") << "touch" << "three.mp3" << Outcome::UpToDate;
-        QTest::newRow("audio changed") << "audio" << "two.wav" << Outcome::Converted;
-        QTest::newRow("output deleted") << "delete" << "one.flac" << Outcome::Converted;
-        QTest::newRow("other profile") << "profile" << "one.flac" << Outcome::Converted;
-        QTest::newRow("output edited") << "edit" << "three.mp3" << Outcome::UpToDate;
-        QTest::newRow("record damaged") << "damage" << "one.flac" << Outcome::UpToDate;
-        QTest::newRow("record missing") << "lose" << "two.wav" << Outcome::UpToDate;
-        QTest::newRow("killed before naming") << "killed" << "one.flac" << Outcome::Converted;
+        QTest::newRow("nothing") << "none"
+                                 << "three.mp3" << Outcome::UpToDate;
+        QTest::newRow("tags only") << "tags"
+                                   << "three.mp3" << Outcome::Retagged;
+        QTest::newRow("touched only") << "touch"
+                                      << "three.mp3" << Outcome::UpToDate;
+        QTest::newRow("audio changed") << "audio"
+                                       << "two.wav" << Outcome::Converted;
+        QTest::newRow("output deleted") << "delete"
+                                        << "one.flac" << Outcome::Converted;
+        QTest::newRow("other profile") << "profile"
+                                       << "one.flac" << Outcome::Converted;
+        QTest::newRow("output edited") << "edit"
+                                       << "three.mp3" << Outcome::UpToDate;
+        QTest::newRow("record damaged") << "damage"
+                                        << "one.flac" << Outcome::UpToDate;
+        QTest::newRow("record missing") << "lose"
+                                        << "two.wav" << Outcome::UpToDate;
+        QTest::newRow("killed before naming") << "killed"
+                                              << "one.flac" << Outcome::Converted;
     }
     void secondSync()
     {
@@ -200,8 +217,8 @@ private slots:
         int profile = kDefaultWmaPosition + 1;
         if (change == "tags") {
             QVERIFY(sine(root + "/t.mp3", 330, 0.5, {"title=Three", "artist=Second"}));
-            QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", lib + "/three.mp3", "-i", root + "/t.mp3", "-map",
-                                   "0:a", "-map_metadata", "1", "-c", "copy", root + "/t2.mp3"}));
+            QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", lib + "/three.mp3", "-i", root + "/t.mp3",
+                                   "-map", "0:a", "-map_metadata", "1", "-c", "copy", root + "/t2.mp3"}));
             QVERIFY(QFile::remove(lib + "/three.mp3") && QFile::rename(root + "/t2.mp3", lib + "/three.mp3"));
         } else if (change == "touch") {
             QVERIFY(::utimes(QFile::encodeName(lib + "/three.mp3").constData(), nullptr) == 0);
@@ -232,9 +249,9 @@ private slots:
         QCOMPARE(second.notices.isEmpty(), change != "damage");
         for (const QString &file : made) {
             const QString name = QFileInfo(file).fileName();
-            const bool changed = (change == "tags" && name == "Three.wma") ||
-                                 (change == "audio" && name == "two.wma") || (change == "profile" && name != "mine.wma") ||
-                                 (change == "delete" && name == "one.wma");
+            const bool changed =
+                (change == "tags" && name == "Three.wma") || (change == "audio" && name == "two.wma") ||
+                (change == "profile" && name != "mine.wma") || (change == "delete" && name == "one.wma");
             if (!changed && change != "killed")
                 QVERIFY2(contentOf(out + "/" + file) == before.value(file), qPrintable(file));
             if (changed && change != "delete")
@@ -316,7 +333,8 @@ private slots:
     {
         const QString lib = path("long");
         QDir().mkpath(lib);
-        QVERIFY(run("sox", {"-n", "-r", "22050", "-c", "1", lib + "/long.wav", "synth", "300", "sine", "440"}));
+        QVERIFY(
+            run("sox", {"-n", "-r", "22050", "-c", "1", lib + "/long.wav", "synth", "300", "sine", "440"}));
         const QString out = path("longout");
         QProcess *process = startCli({"sync", "--jobs", "1", "--output", out, lib});
         QVERIFY(waitForPartial(out + "/.long.wma.part"));
