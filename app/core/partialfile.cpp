@@ -48,7 +48,9 @@ bool PartialFileLock::acquire(const QString &path)
     do {
         result = ::flock(m_fd, LOCK_EX); // waits only while another run looks at it
     } while (result != 0 && errno == EINTR);
-    if (result != 0 || !sameFile(m_fd, name)) {
+    // A file system without locks (some network shares) gets no protection,
+    // but the conversion goes on.
+    if ((result != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != ENOSYS) || !sameFile(m_fd, name)) {
         release();
         return false;
     }

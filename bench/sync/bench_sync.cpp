@@ -33,7 +33,8 @@ struct Measure {
 
 double cpuSeconds(const rusage &usage)
 {
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 Measure median(std::vector<Measure> runs)
@@ -66,8 +67,8 @@ int noop(int count, int rounds)
             return 1;
         const SyncPlan::Stamp s = SyncPlan::stampOf(source);
         const SyncPlan::Stamp o = SyncPlan::stampOf(out + "/" + output);
-        entries << SyncRecord::Entry{source, s.size, s.modified, QByteArray(16, 'a'), QByteArray(16, 't'),
-                                     profile,    output, o.size,   o.modified};
+        entries << SyncRecord::Entry{source,  s.size, s.modified, QByteArray(16, 'a'), QByteArray(16, 't'),
+                                     profile, output, o.size,     o.modified};
     }
     {
         SyncRecord record(out);
@@ -84,7 +85,8 @@ int noop(int count, int rounds)
         options.profile = profile;
         LibrarySync sync(options);
         int upToDate = 0;
-        sync.setListener([&](const LibrarySync::Report &r) { upToDate += r.outcome == LibrarySync::Outcome::UpToDate; });
+        sync.setListener(
+            [&](const LibrarySync::Report &r) { upToDate += r.outcome == LibrarySync::Outcome::UpToDate; });
         rusage before{}, after{};
         getrusage(RUSAGE_SELF, &before);
         QElapsedTimer timer;
@@ -99,8 +101,8 @@ int noop(int count, int rounds)
         runs.push_back({wall, cpuSeconds(after) - cpuSeconds(before)});
     }
     const Measure m = median(runs);
-    std::printf("no-op sync of %d recorded sources: %.3f s wall, %.3f s CPU (median of %d)\n", count, m.wall, m.cpu,
-                rounds);
+    std::printf("no-op sync of %d recorded sources: %.3f s wall, %.3f s CPU (median of %d)\n", count, m.wall,
+                m.cpu, rounds);
     return 0;
 }
 
@@ -139,14 +141,17 @@ int fresh(int count, int seconds, int rounds, int jobs)
     const QString jobText = QString::number(jobs);
     for (int round = 0; round < rounds; ++round) {
         const QString out = dir.filePath(QStringLiteral("out%1").arg(round));
-        syncs.push_back(runChild({cli, "sync", "--jobs", jobText, "--output", out + "sync", dir.filePath("lib")}));
-        converts.push_back(runChild(QStringList{cli, "convert", "--jobs", jobText, "--output", out + "convert"} + folders));
+        syncs.push_back(
+            runChild({cli, "sync", "--jobs", jobText, "--output", out + "sync", dir.filePath("lib")}));
+        converts.push_back(
+            runChild(QStringList{cli, "convert", "--jobs", jobText, "--output", out + "convert"} + folders));
         QDir(out + "sync").removeRecursively();
         QDir(out + "convert").removeRecursively();
     }
     const Measure s = median(syncs), c = median(converts);
     std::printf("fresh library of %d files of %d s, %d jobs (median of %d):\n", count, seconds, jobs, rounds);
-    std::printf("  sync:    %.2f s wall, %.2f s CPU\n  convert: %.2f s wall, %.2f s CPU\n", s.wall, s.cpu, c.wall, c.cpu);
+    std::printf("  sync:    %.2f s wall, %.2f s CPU\n  convert: %.2f s wall, %.2f s CPU\n", s.wall, s.cpu,
+                c.wall, c.cpu);
     std::printf("  sync / convert: %.3f wall, %.3f CPU\n", s.wall / c.wall, s.cpu / c.cpu);
     return 0;
 }
@@ -157,11 +162,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString mode = argc > 1 ? QString::fromUtf8(argv[1]) : QStringLiteral("noop");
-    const auto arg = [&](int index, int fallback) { return argc > index ? std::atoi(argv[index]) : fallback; };
+    const auto arg = [&](int index, int fallback) {
+        return argc > index ? std::atoi(argv[index]) : fallback;
+    };
     if (mode == QLatin1String("noop"))
         return noop(arg(2, 10000), arg(3, 5));
     if (mode == QLatin1String("fresh"))
         return fresh(arg(2, 200), arg(3, 4), arg(4, 3), arg(5, 2));
-    std::fprintf(stderr, "usage: bench_sync noop [COUNT] [ROUNDS] | fresh [COUNT] [SECONDS] [ROUNDS] [JOBS]\n");
+    std::fprintf(stderr,
+                 "usage: bench_sync noop [COUNT] [ROUNDS] | fresh [COUNT] [SECONDS] [ROUNDS] [JOBS]\n");
     return 2;
 }
