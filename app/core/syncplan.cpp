@@ -54,8 +54,8 @@ void walk(const QString &root, const QString &folder, const QString &skip, QList
         if (FileList::hasFolderExtension(file.name) && !file.path.isEmpty())
             sources << Source{file.path, target};
     }
-    QStringList subfolders =
-        QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden);
+    QStringList subfolders = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot |
+                                                    QDir::NoSymLinks); // no hidden ones (a trash)
     std::sort(subfolders.begin(), subfolders.end(),
               [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     for (const QString &name : std::as_const(subfolders))

@@ -40,8 +40,8 @@ struct Source {
     QString folder; // where its output goes, relative to the output folder ("" for its top)
 };
 
-// The audio files under `inputs` (folders walked down, without following
-// links to folders; files given directly go to the top), in name order,
+// The audio files under `inputs` (folders walked down, leaving out hidden
+// folders and links to folders; files given directly go to the top), in name order,
 // leaving out `outputFolder`'s own tree. `problems` gets one line per input
 // that could not be read.
 QList<Source> collectSources(const QStringList &inputs, const QString &outputFolder, QStringList *problems);

@@ -266,6 +266,12 @@ private slots:
         }
         QThread::msleep(20); // a time stamp of its own for whatever the sync writes
 
+        // A dry run foresees it and changes nothing.
+        const QStringList present = filesUnder(out);
+        const Outcomes dry = sync({lib}, out, profile, true);
+        QCOMPARE(dry.bySource.value(source).outcome, outcome);
+        QCOMPARE(filesUnder(out), present);
+
         const Outcomes second = sync({lib}, out, profile);
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.bySource.value(source).outcome, outcome);
