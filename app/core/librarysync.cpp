@@ -424,7 +424,7 @@ void LibrarySync::convert(Session &session, QList<Work> &work)
         QList<int> finished;
         for (int row = 0; row < rows.size(); ++row) {
             if (const RowResult *result = results.result(row)) {
-                finish(session, *rows[row], *result);
+                finish(session, *rows[row], row, *result);
                 finished << row;
             }
         }
@@ -446,7 +446,7 @@ void LibrarySync::convert(Session &session, QList<Work> &work)
         report(Outcome::Stopped, item->source.path, {});
 }
 
-void LibrarySync::finish(Session &session, Work &item, const RowResult &result)
+void LibrarySync::finish(Session &session, Work &item, int row, const RowResult &result)
 {
     if (result.kind == RowResult::Stopped) {
         report(Outcome::Stopped, item.source.path, {});
@@ -463,7 +463,7 @@ void LibrarySync::finish(Session &session, Work &item, const RowResult &result)
         // The new output takes the old one's name when that is its own.
         const QFileInfo old(item.replaces);
         if (old.absolutePath() == QFileInfo(output).absolutePath() &&
-            old.fileName() == outputFileName(session.list.caption(item.row), item.source.path) &&
+            old.fileName() == outputFileName(session.list.caption(row), item.source.path) &&
             PlatformFiles::renameWithoutReplacing(output, item.replaces, nullptr) ==
                 PlatformFiles::RenameResult::Done)
             output = item.replaces;
@@ -471,7 +471,7 @@ void LibrarySync::finish(Session &session, Work &item, const RowResult &result)
     const Stamp stamp = SyncPlan::stampOf(output);
     const QString relative = QDir(m_options.outputFolder).relativeFilePath(output);
     session.record.put({item.source.path, item.stamp.size, item.stamp.modified, result.audioDigest,
-                        SyncPlan::tagDigest(session.list.record(item.row)), m_options.profile, relative,
+                        SyncPlan::tagDigest(session.list.record(row)), m_options.profile, relative,
                         stamp.size, stamp.modified});
     session.recordedOutputs.insert(relative);
     if (!result.message.isEmpty())

@@ -67,7 +67,8 @@ private:
     bool adopt(Session &session, Work &item);
     void retag(Session &session, Work &item);
     void convert(Session &session, QList<Work> &work);
-    void finish(Session &session, Work &item, const RowResult &result);
+    // `row`: the item's row in the list as it is now.
+    void finish(Session &session, Work &item, int row, const RowResult &result);
     QString outputPath(const QString &relative) const;
     QString outputFolderOf(const Work &item) const;
     void pump();

@@ -330,6 +330,25 @@ private slots:
         QCOMPARE(filesUnder(root + "/out"), QStringList({"Three.wma", "a/b/two.wma", "a/one.wma"}));
     }
 
+    // An output that cannot be created ends a conversion run; the sources
+    // after it still get theirs.
+    void keepsGoingPastFailedConversions()
+    {
+        const QString root = path("blocked");
+        const QString lib = makeLibrary(root);
+        QVERIFY(!lib.isEmpty());
+        QDir().mkpath(lib + "/z");
+        QVERIFY(QFile::copy(lib + "/a/one.flac", lib + "/z/four.flac"));
+        QDir().mkpath(root + "/out");
+        QVERIFY(write(root + "/out/a", "a user's file where a folder would go"));
+        const Outcomes outcomes = sync({lib}, root + "/out");
+        QCOMPARE(outcomes.exitCode, 1);
+        QCOMPARE(outcomes.bySource.value("one.flac").outcome, Outcome::Failed);
+        QCOMPARE(outcomes.bySource.value("two.wav").outcome, Outcome::Failed);
+        QCOMPARE(filesUnder(root + "/out"), QStringList({"Three.wma", "a", "z/four.wma"}));
+        QCOMPARE(contentOf(root + "/out/a"), QByteArray("a user's file where a folder would go"));
+    }
+
     // A killed run's partial file goes; a live run's and a user's file stay.
     void partialFiles_data()
     {
