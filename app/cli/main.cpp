@@ -141,6 +141,33 @@ int runProfiles()
     return Success;
 }
 
+// Passes a run over some rows of the list on as events of those rows.
+class RowsOf : public RunObserver {
+public:
+    RowsOf(FileListModel &list, RunObserver &target, QList<int> rows)
+        : m_list(list), m_target(target), m_rows(rows)
+    {
+    }
+    void rowStarted(int row) override { m_target.rowStarted(m_rows[row]); }
+    void rowProgress(int row, int done, int total) override
+    {
+        m_target.rowProgress(m_rows[row], done, total);
+    }
+    void rowFinished(int row, const RowResult &result) override
+    {
+        static constexpr RowState states[] = {RowState::Converted, RowState::Stopped, RowState::Failed};
+        if (result.kind != RowResult::Skipped)
+            m_list.setRowState(m_rows[row], states[result.kind]);
+        m_target.rowFinished(m_rows[row], result);
+    }
+    void runFinished() override { m_target.runFinished(); }
+
+private:
+    FileListModel &m_list;
+    RunObserver &m_target;
+    QList<int> m_rows;
+};
+
 int runConvert(const QStringList &inputs, const QString &output, const QString &format, int jobs)
 {
     const ProfileFile settings(ProfileFile::defaultPath()); // read, never written
@@ -222,6 +249,44 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
             run.stop();
     });
     run.ConvertAll();
+
+    // A failed row ends a run; the rows it did not reach go into another one.
+    int reached = -1;
+    while (!interrupted) {
+        QList<int> left;
+        for (int row = 0; row < session.list.count(); ++row) {
+            if (!report.result(row))
+                left << row;
+        }
+        if (left.isEmpty() || left.first() == reached)
+            break; // done, or the run could not start at all
+        reached = left.first();
+        FileListModel rest;
+        for (const int row : std::as_const(left)) {
+            const int at = rest.appendRow(session.list.caption(row));
+            for (int cell = 0; cell < FileListModel::CellCount; ++cell) {
+                if (cell != FileListModel::Status)
+                    rest.setCell(at, FileListModel::Cell(cell),
+                                 session.list.cell(row, FileListModel::Cell(cell)));
+            }
+            rest.record(at) = session.list.record(row);
+            rest.setRowState(at, session.list.rowState(row));
+        }
+        ConversionRun again(rest, session.reader, session.writer, held);
+        again.setSettings(&settings);
+        again.setTagWriter(CarryTags);
+        again.setProfileOverride(run.profileOverride());
+        again.setKeepStopped(false);
+        for (size_t pair = 0; pair + 1 < instances.size() && int(pair / 2) + 1 < left.size(); pair += 2)
+            again.addJob(*instances[pair], *instances[pair + 1]);
+        RowsOf forward(session.list, report, left);
+        again.addObserver(forward);
+        again.setPump([&] {
+            if (interrupted)
+                again.stop();
+        });
+        again.ConvertAll();
+    }
 
     for (const QString &line : report.rowLines())
         printLine(line);

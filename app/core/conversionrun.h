@@ -42,6 +42,7 @@ public:
 
     // A profile number that wins over the stored one (the command line's --format).
     void setProfileOverride(int profileNumber) { m_profileOverride = profileNumber; }
+    int profileOverride() const { return m_profileOverride; }
     // See RowConverter::setKeepStopped.
     void setKeepStopped(bool keep) { m_keepStopped = keep; }
     // A folder of its own for each row (ending in "/", existing), asked in

@@ -422,6 +422,27 @@ private slots:
         QCOMPARE(filesUnder(out), QStringList());
     }
 
+    // A source that turns unreadable while an earlier one converts fails
+    // its row, and the run goes on with the rows after it.
+    void convertGoesOnAfterAFailedRow()
+    {
+        const QString lib = makeLibrary(path("turn"));
+        QVERIFY(!lib.isEmpty());
+        QVERIFY(
+            run("sox", {"-n", "-r", "22050", "-c", "1", lib + "/long.wav", "synth", "120", "sine", "440"}));
+        const QString out = path("turnout");
+        QProcess *process = startCli({"convert", "--jobs", "1", "--output", out, lib + "/long.wav",
+                                      lib + "/a/one.flac", lib + "/three.mp3"});
+        QVERIFY(waitForPartial(out + "/.long.wma.part"));
+        QVERIFY(write(lib + "/a/one.flac", "no longer audio"));
+        QVERIFY(process->waitForFinished(120000));
+        QCOMPARE(process->exitCode(), 1);
+        QCOMPARE(filesUnder(out), QStringList({"Three.wma", "long.wma"}));
+        const QList<QByteArray> lines = process->readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].startsWith("Failed\t"));
+    }
+
     // `convert a.flac empty.ogg b.mp3` converts the two it can read.
     void convertKeepsGoing()
     {
