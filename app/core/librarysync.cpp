@@ -157,7 +157,10 @@ int LibrarySync::run(const QStringList &inputs)
     if (m_options.dryRun)
         return m_failed ? 1 : 0;
     for (Work &item : work) {
-        if (item.retag && !m_stopped)
+        pump();
+        if (item.retag && m_stopped)
+            report(Outcome::Stopped, item.source.path, {});
+        else if (item.retag)
             retag(session, item);
     }
     convert(session, work);
