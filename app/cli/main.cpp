@@ -418,6 +418,8 @@ int main(int argc, char **argv)
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) {
         // An empty folder would quietly mean the music folder.
         std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+    } else if (parser.isSet(dryRunOption) && command != QLatin1String("sync")) {
+        std::fprintf(stderr, "sonbrel-cli: --dry-run belongs to sync\n");
     } else if (!jobsOk || jobs < 1) {
         std::fprintf(stderr, "sonbrel-cli: --jobs takes a number from 1 up\n");
     } else if (command == QLatin1String("info") && !arguments.isEmpty()) {
