@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format ccache
   # libFuzzer and the sanitizer runtimes are only recommended by clang
   libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libswscale-dev
   libtag1-dev libogg-dev libvorbis-dev
   ffmpeg sox vorbis-tools flac opus-tools wavpack

@@ -5,16 +5,19 @@
 #include "coverfit.h"
 #include "filelist.h"
 #include "filelistmodel.h"
+#include "librarysync.h"
 #include "messages.h"
 #include "platformfiles.h"
 #include "profilefile.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
 #include "runreport.h"
+#include "syncprogress.h"
 #include "wmaprofiles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -174,6 +177,33 @@ int runProfiles()
     return Success;
 }
 
+// Passes a run over some rows of the list on as events of those rows.
+class RowsOf : public RunObserver {
+public:
+    RowsOf(FileListModel &list, RunObserver &target, QList<int> rows)
+        : m_list(list), m_target(target), m_rows(rows)
+    {
+    }
+    void rowStarted(int row) override { m_target.rowStarted(m_rows[row]); }
+    void rowProgress(int row, int done, int total) override
+    {
+        m_target.rowProgress(m_rows[row], done, total);
+    }
+    void rowFinished(int row, const RowResult &result) override
+    {
+        static constexpr RowState states[] = {RowState::Converted, RowState::Stopped, RowState::Failed};
+        if (result.kind != RowResult::Skipped)
+            m_list.setRowState(m_rows[row], states[result.kind]);
+        m_target.rowFinished(m_rows[row], result);
+    }
+    void runFinished() override { m_target.runFinished(); }
+
+private:
+    FileListModel &m_list;
+    RunObserver &m_target;
+    QList<int> m_rows;
+};
+
 int runConvert(const QStringList &inputs, const QString &output, const QString &format, int jobs)
 {
     const ProfileFile settings(ProfileFile::defaultPath()); // read, never written
@@ -201,25 +231,39 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
                      format.isEmpty() ? " (choose another with --format)" : "");
 
     int exitCode = Success;
-    try {
-        for (const QString &given : inputs) {
-            const QString input = FileList::locate(given);
-            if (input.isEmpty()) {
+    // One file that cannot be read costs only itself.
+    const auto addOne = [&](const QString &path) {
+        try {
+            if (!session.files.AddOneFile(path))
                 exitCode = Failure;
-                continue;
-            }
-            const int before = session.list.count();
-            if (QFileInfo(input).isDir()) {
-                session.files.AddFolderFiles(input);
-            } else if (!session.files.AddOneFile(input)) {
-                exitCode = Failure;
-            }
-            if (session.list.count() == before && QFileInfo(input).isDir())
-                std::fprintf(stderr, "%s: no supported files\n", qPrintable(input));
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(PlatformFiles::shownPath(path)), error.what());
+            exitCode = Failure;
         }
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return Failure;
+    };
+    for (const QString &given : inputs) {
+        const QString input = FileList::locate(given);
+        if (input.isEmpty()) {
+            exitCode = Failure;
+            continue;
+        }
+        const int before = session.list.count();
+        if (QFileInfo(input).isDir()) {
+            for (const PlatformFiles::FolderFile &file : FileList::folderEntries(input)) {
+                if (!FileList::hasFolderExtension(file.name))
+                    continue;
+                if (file.path.isEmpty()) {
+                    std::fprintf(stderr, "%s: %s\n", qPrintable(file.name), qPrintable(file.problem));
+                    exitCode = Failure;
+                } else {
+                    addOne(file.path);
+                }
+            }
+            if (session.list.count() == before)
+                std::fprintf(stderr, "%s: no supported files\n", qPrintable(input));
+        } else {
+            addOne(input);
+        }
     }
     if (session.list.count() == 0)
         return Failure;
@@ -234,6 +278,8 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
 
     RunReport report(session.list, isatty(STDERR_FILENO));
     run.addObserver(report);
+    // Scripts run it again: a stopped row leaves no file under a final name.
+    run.setKeepStopped(false);
     // Ctrl+C, a terminal that goes away and a polite kill all act as Stop,
     // so the file in progress is closed properly.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -244,9 +290,111 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     });
     run.ConvertAll();
 
+    // A failed row ends a run; the rows it did not reach go into another one.
+    int reached = -1;
+    while (!interrupted) {
+        QList<int> left;
+        for (int row = 0; row < session.list.count(); ++row) {
+            if (!report.result(row))
+                left << row;
+        }
+        if (left.isEmpty() || left.first() == reached)
+            break; // done, or the run could not start at all
+        reached = left.first();
+        FileListModel rest;
+        for (const int row : std::as_const(left)) {
+            const int at = rest.appendRow(session.list.caption(row));
+            for (int cell = 0; cell < FileListModel::CellCount; ++cell) {
+                if (cell != FileListModel::Status)
+                    rest.setCell(at, FileListModel::Cell(cell),
+                                 session.list.cell(row, FileListModel::Cell(cell)));
+            }
+            rest.record(at) = session.list.record(row);
+            rest.setRowState(at, session.list.rowState(row));
+        }
+        ConversionRun again(rest, session.reader, session.writer, held);
+        again.setSettings(&settings);
+        again.setTagWriter(CarryTags);
+        again.setProfileOverride(run.profileOverride());
+        again.setKeepStopped(false);
+        for (size_t pair = 0; pair + 1 < instances.size() && int(pair / 2) + 1 < left.size(); pair += 2)
+            again.addJob(*instances[pair], *instances[pair + 1]);
+        RowsOf forward(session.list, report, left);
+        again.addObserver(forward);
+        again.setPump([&] {
+            if (interrupted)
+                again.stop();
+        });
+        again.ConvertAll();
+    }
+
     for (const QString &line : report.rowLines())
         printLine(line);
     return std::max(exitCode, report.exitCode());
+}
+
+int runSync(const QStringList &inputs, const QString &output, const QString &format, int jobs, bool dryRun)
+{
+    const ProfileFile settings(ProfileFile::defaultPath()); // read, never written
+    LibrarySync::Options options;
+    options.held = readStartupSettings(settings);
+    options.outputFolder = output.isEmpty() ? options.held.outputFolder : output;
+    options.profile = storedProfileNumber(settings);
+    if (!format.isEmpty()) {
+        bool ok = false;
+        const int position = format.toInt(&ok);
+        if (!ok || position < 0 || position >= kWmaProfileCount) {
+            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n",
+                         kWmaProfileCount - 1);
+            return UsageError;
+        }
+        options.profile = position + 1;
+    }
+    if (options.profile < 1 || options.profile > kWmaProfileCount)
+        options.profile = kDefaultWmaPosition + 1; // as the run falls back for a stored one out of range
+    options.jobs = jobs;
+    options.dryRun = dryRun;
+    if (options.outputFolder.isEmpty()) {
+        std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+        return UsageError;
+    }
+
+    LibrarySync sync(options);
+    std::unique_ptr<SyncProgress> progress;
+    QHash<LibrarySync::Outcome, int> counts;
+    sync.setListener([&](const LibrarySync::Report &report) {
+        ++counts[report.outcome];
+        if (report.outcome == LibrarySync::Outcome::UpToDate && report.note.isEmpty())
+            return;
+        if (progress)
+            progress->runFinished(); // the line is drawn again at the next step
+        if (!report.note.isEmpty())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(report.source), qPrintable(report.note));
+        if (report.outcome != LibrarySync::Outcome::UpToDate)
+            printLine(QStringLiteral("%1\t%2\t%3")
+                          .arg(LibrarySync::outcomeName(report.outcome, report.planned), report.output,
+                               report.source));
+    });
+    if (isatty(STDERR_FILENO) && !dryRun) {
+        progress = std::make_unique<SyncProgress>([&sync] { return sync.conversions(); });
+        sync.addObserver(*progress);
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, onInterrupt);
+    sync.setPump([&] {
+        if (interrupted)
+            sync.stop();
+    });
+    const int result = sync.run(inputs);
+    if (progress)
+        progress->runFinished();
+    for (const QString &notice : sync.notices())
+        std::fprintf(stderr, "%s\n", qPrintable(notice));
+    using O = LibrarySync::Outcome;
+    std::fprintf(stderr, "%s%d converted, %d re-tagged, %d up to date, %d failed, %d stopped\n",
+                 dryRun ? "dry run: " : "", counts.value(O::Converted), counts.value(O::Retagged),
+                 counts.value(O::UpToDate), counts.value(O::Failed), counts.value(O::Stopped));
+    return result;
 }
 
 } // namespace
@@ -264,23 +412,31 @@ int main(int argc, char **argv)
             "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
             "  profiles            the 47 WMA profiles and whether this build can produce them\n"
             "  convert FILE|FOLDER...  convert to WMA as the main window does, with the profile\n"
-            "                      chosen there last; at first profile %1, %2")
+            "                      chosen there last; at first profile %1, %2\n"
+            "  sync FOLDER|FILE...     keep a WMA copy of music folders up to date: mirrors the\n"
+            "                          folders into the output folder, converts only what is new or\n"
+            "                          changed, re-tags outputs whose sources changed only their tags")
             .arg(kDefaultWmaPosition)
             .arg(QLatin1String(wmaProfiles()[kDefaultWmaPosition].text)));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption outputOption(QStringLiteral("output"),
-                                          QStringLiteral("Output folder (convert)."), QStringLiteral("DIR"));
-    const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Profile position 0-46 (convert); see profiles."),
-                                          QStringLiteral("POSITION"));
+    const QCommandLineOption outputOption(
+        QStringLiteral("output"), QStringLiteral("Output folder (convert, sync)."), QStringLiteral("DIR"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"), QStringLiteral("Profile position 0-46 (convert, sync); see profiles."),
+        QStringLiteral("POSITION"));
     const QCommandLineOption jobsOption(
-        QStringLiteral("jobs"), QStringLiteral("Files converted at once (convert); default: one per CPU."),
+        QStringLiteral("jobs"),
+        QStringLiteral("Files converted at once (convert, sync); default: one per CPU."),
         QStringLiteral("N"));
     parser.addOption(outputOption);
     parser.addOption(formatOption);
     parser.addOption(jobsOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, profiles or convert"));
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"), QStringLiteral("Print what sync would convert or re-tag; write nothing."));
+    parser.addOption(dryRunOption);
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("info, profiles, convert or sync"));
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "sonbrel-cli: %s\n", qPrintable(parser.errorText()));
         return UsageError;
@@ -306,6 +462,8 @@ int main(int argc, char **argv)
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) {
         // An empty folder would quietly mean the music folder.
         std::fprintf(stderr, "sonbrel-cli: --output needs a folder\n");
+    } else if (parser.isSet(dryRunOption) && command != QLatin1String("sync")) {
+        std::fprintf(stderr, "sonbrel-cli: --dry-run belongs to sync\n");
     } else if (!jobsOk || jobs < 1) {
         std::fprintf(stderr, "sonbrel-cli: --jobs takes a number from 1 up\n");
     } else if (command == QLatin1String("info") && !arguments.isEmpty()) {
@@ -314,6 +472,9 @@ int main(int argc, char **argv)
         result = runProfiles();
     } else if (command == QLatin1String("convert") && !arguments.isEmpty()) {
         result = runConvert(arguments, parser.value(outputOption), parser.value(formatOption), jobs);
+    } else if (command == QLatin1String("sync") && !arguments.isEmpty()) {
+        result = runSync(arguments, parser.value(outputOption), parser.value(formatOption), jobs,
+                         parser.isSet(dryRunOption));
     } else {
         std::fprintf(stderr, "sonbrel-cli: unknown command or missing files (see --help)\n");
     }

@@ -152,6 +152,7 @@ void ConversionRun::convertOneByOne(const QString &folder)
 {
     Job &job = *m_jobs.first();
     RowConverter converter(job.reader, job.writer, m_held, m_tagWriter);
+    converter.setKeepStopped(m_keepStopped);
     int currentRow = -1;
     const std::optional<QString> failure = failureOf([&] {
         const int rows = m_list.count();
@@ -162,7 +163,8 @@ void ConversionRun::convertOneByOne(const QString &folder)
             currentRow = row;
             notify([row](RunObserver &o) { o.rowStarted(row); });
             RowResult result;
-            if (const std::optional<RowResult> skipped = converter.start(rowOf(row), folder)) {
+            if (const std::optional<RowResult> skipped =
+                    converter.start(rowOf(row), m_rowFolder ? m_rowFolder(row) : folder)) {
                 result = *skipped;
             } else {
                 m_list.setRowState(row, RowState::Converting);
@@ -210,8 +212,10 @@ void ConversionRun::convertInJobs(const QString &folder)
         const std::lock_guard lock(m_tagMutex);
         return m_tagWriter ? m_tagWriter(path, record) : QString();
     };
-    for (Job *job : m_jobs)
+    for (Job *job : m_jobs) {
         job->converter = std::make_unique<RowConverter>(job->reader, job->writer, m_held, tagWriter);
+        job->converter->setKeepStopped(m_keepStopped);
+    }
 
     const int rows = m_list.count();
     int next = 0;                 // the next row to start
@@ -258,8 +262,9 @@ void ConversionRun::convertInJobs(const QString &folder)
                     const int row = next++;
                     notify([row](RunObserver &o) { o.rowStarted(row); });
                     std::optional<RowResult> skipped;
-                    std::optional<QString> failed =
-                        failureOf([&] { skipped = job->converter->start(rowOf(row), folder); });
+                    std::optional<QString> failed = failureOf([&] {
+                        skipped = job->converter->start(rowOf(row), m_rowFolder ? m_rowFolder(row) : folder);
+                    });
                     if (!failed && !skipped) {
                         job->finished = false;
                         job->done = job->total = 0;

@@ -43,6 +43,12 @@ public:
 
     // A profile number that wins over the stored one (the command line's --format).
     void setProfileOverride(int profileNumber) { m_profileOverride = profileNumber; }
+    int profileOverride() const { return m_profileOverride; }
+    // See RowConverter::setKeepStopped.
+    void setKeepStopped(bool keep) { m_keepStopped = keep; }
+    // A folder of its own for each row (ending in "/", existing), asked in
+    // row order on the calling thread; otherwise every row goes to the output folder.
+    void setRowFolder(std::function<QString(int row)> folderOf) { m_rowFolder = std::move(folderOf); }
 
     bool ConversionActive() const { return m_active; }
     // "stop" and closing the window: the run ends at its next check.
@@ -78,4 +84,6 @@ private:
     QList<RunObserver *> m_observers;
     std::atomic<bool> m_active = false;
     int m_profileOverride = 0;
+    bool m_keepStopped = true;
+    std::function<QString(int)> m_rowFolder;
 };

@@ -38,7 +38,10 @@ RowConverter::RowConverter(TAudioFile2 &reader, TAudioFile2 &writer, const AppSe
 // partial name, or when it was found taken at creation time.
 bool RowConverter::taken(const QString &path) const
 {
-    return m_refused.contains(path) || pathTaken(path) || pathTaken(partialPath(path));
+    // A partial file that a killed run left behind gives the name back.
+    const QString partial = partialPath(path);
+    return m_refused.contains(path) || pathTaken(path) ||
+           (pathTaken(partial) && !PartialFile::removeIfStale(partial));
 }
 
 QString RowConverter::allTaken() const
@@ -85,11 +88,19 @@ std::optional<RowResult> RowConverter::start(const Row &row, const QString &fold
     // and again after, for a component that resets its format with each new
     // file. Ours keeps it, so the second call changes nothing.
     m_writer.SetSourceFormat(formatA, formatB);
-    for (;;) {
+    for (int recreated = 0;;) {
         const QString partial = partialPath(m_output);
         try {
             m_writer.CreateOutput(partial, 0);
-            break;
+            if (m_lock.acquire(partial))
+                break;
+            // Another run took the new file for a stale one and removed it:
+            // the name is free again.
+            m_writer.Close();
+            if (++recreated > 3)
+                throw std::runtime_error(
+                    QStringLiteral("Cannot lock the partial output \"%1\".").arg(partial).toStdString());
+            continue;
         } catch (const AudioFileError &) {
             if (!pathTaken(partial))
                 throw;
@@ -116,6 +127,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
 
     bool stopped = false;
     int framesDone = 0;
+    m_digest.reset();
     for (;;) {
         if (!keepGoing()) {
             stopped = true;
@@ -141,6 +153,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
         // count one frame short on every read.
         framesDone += channels > 0 ? (upper + 1) / channels : 0;
         progress(framesDone, sampleCount);
+        m_digest.add(samples);
         m_writer.WriteSamples(samples);
         samples = {}; // at most one array held at a time
         // Every counted frame belongs in the output, however few are left.
@@ -150,6 +163,12 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
 
     m_reader.Close();
     m_writer.Close();
+    if (stopped && !m_keepStopped) {
+        QFile::remove(m_partial);
+        m_partial.clear();
+        m_lock.release();
+        return {RowResult::Stopped, {}, {}};
+    }
     // Closed: a complete (or deliberately stopped) file, tagged before it
     // gets its final name.
     const QString tagProblem = m_tagWriter ? m_tagWriter(m_partial, m_row.record) : QString();
@@ -157,7 +176,9 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
     if (output.isEmpty())
         throw std::runtime_error(allTaken().toStdString());
     m_partial.clear();
+    m_lock.release();
     RowResult result{stopped ? RowResult::Stopped : RowResult::Converted, {}, output};
+    result.audioDigest = m_digest.result();
     if (!tagProblem.isEmpty()) {
         // The audio is sound, so it stays; the user hears what is missing.
         result.message =
@@ -200,4 +221,5 @@ void RowConverter::abandon()
     if (!m_partial.isEmpty())
         QFile::remove(m_partial);
     m_partial.clear();
+    m_lock.release();
 }

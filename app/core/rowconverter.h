@@ -1,6 +1,8 @@
 #pragma once
 
+#include "audiodigest.h"
 #include "audiofileinfo.h"
+#include "partialfile.h"
 #include "runobserver.h"
 
 #include <QSet>
@@ -39,6 +41,12 @@ public:
     // After a failure: both files closed, the partial output removed.
     void abandon();
 
+    // False: a stopped row's output is removed instead of named (the command
+    // line, whose scripts simply run again); the window keeps it.
+    void setKeepStopped(bool keep) { m_keepStopped = keep; }
+    // A digest of the samples the last transfer read, which tags never change.
+    QByteArray audioDigest() const { return m_digest.result(); }
+
     static constexpr int kReadFrames = 2034;
 
 private:
@@ -57,4 +65,7 @@ private:
     QString m_output;        // the final name chosen
     QString m_partial;       // an output of this row that is not complete yet
     QSet<QString> m_refused; // found taken at creation time
+    PartialFileLock m_lock;  // held on m_partial while it is written
+    AudioDigest m_digest;
+    bool m_keepStopped = true;
 };

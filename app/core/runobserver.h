@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 
@@ -12,7 +13,8 @@ struct RowResult {
     // Failed and Skipped: why. Converted: what is missing although the audio
     // is sound (the tags could not be written); empty when nothing is.
     QString message;
-    QString output; // the file written (Converted, Stopped)
+    QString output;              // the file written (Converted, Stopped)
+    QByteArray audioDigest = {}; // Converted: of the samples read, see RowConverter
 
     bool clean() const { return kind == Converted && message.isEmpty(); }
 };

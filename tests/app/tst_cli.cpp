@@ -357,10 +357,8 @@ private slots:
              QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             printed << line.section('\t', 0, 0);
         QCOMPARE(printed, states);
-        QStringList finals;
-        for (const QString &partial : partials)
-            finals << partial.mid(1).chopped(5);
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), finals);
+        // Scripts run it again: nothing stopped keeps a final name.
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), QStringList());
     }
 
     // A step that keeps the first signal waiting cannot keep a second one
