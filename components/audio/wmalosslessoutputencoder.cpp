@@ -27,7 +27,7 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
 
 qint16 toPcm16(float sample)
 {
-    const float scaled = std::nearbyint(sample * 32768.0f);
+    const float scaled = std::nearbyint(withinFullScale(sample) * 32768.0f);
     return static_cast<qint16>(std::clamp(scaled, -32768.0f, 32767.0f));
 }
 

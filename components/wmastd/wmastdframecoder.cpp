@@ -319,15 +319,20 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             pos = end;
         }
     }
-    const int silentGain = std::clamp(
-        int(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+    // Clamped as floats: an overflowed spectrum must not reach an int conversion.
+    const int silentGain =
+        int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1, 1.0f,
+                       float(kMaxTotalGain)));
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
     // The gain that puts the noise where asked; then the nearest that the limits allow.
-    int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), finestGain, silentGain);
+    const float wanted = gainAtMask + noiseDb;
+    int gain = std::isfinite(wanted)
+                   ? int(std::lround(std::clamp(wanted, float(finestGain), float(silentGain))))
+                   : silentGain;
     const auto bitsAt = [&](int g) { return quantise(layout, g) + headerBits(block, g); };
     const int bits = bitsAt(gain);
     if (bits > maxBits) {
@@ -347,11 +352,13 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         }
         gain = bitsAt(lo) <= maxBits ? lo : hi;
     }
-    quantise(layout, gain);
+    // A block that fits at no gain (only an overflowed spectrum could) is
+    // left silent rather than overrun the frame.
+    const bool fits = bitsAt(gain) <= maxBits;
     // A channel with nothing left to code says so in one bit.
     for (Channel &c : m_channels)
-        c.coded =
-            c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+        c.coded = fits && c.coded &&
+                  std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
     gain = limitClipping(block, gain);
     const int64_t before = out.size();
     write(block, gain, out);
@@ -446,7 +453,7 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
             for (int i = pos; i < end; ++i) {
                 const float v = c.coefs[static_cast<size_t>(i)] * inverse;
-                const int level = std::min(int(std::abs(v) + m_rounding), maxLevel);
+                const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
                 c.q[static_cast<size_t>(i)] = v < 0 ? -level : level;
             }
             pos = end;
