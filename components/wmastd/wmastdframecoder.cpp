@@ -45,7 +45,8 @@ constexpr float kSilence = 1e-7f;
 // The limit sits 1% under full scale, the most a block may be left over it.
 constexpr float kFullScale = 0.99f;
 constexpr int kMaxClipCutDb = 6;
-constexpr float kQuiet = 0.05f;         // blocks this far under full scale are not pulled in
+constexpr float kQuiet = 0.05f;         // blocks this far under full scale are not checked
+constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
 constexpr int kPullRounds = 4;
@@ -454,7 +455,7 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
         }
         const int bits = quantise(layout, totalGain) + headerBits(block, totalGain);
         synthesise(block, totalGain);
-        const float now = peakAt(block, 1.0f);
+        const float now = peakAt(block, 1.0f, completed(block));
         if (bits > maxBits || now >= peak)
             break;
         peak = now;
@@ -471,7 +472,7 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
 
 // The peak of the output this block completes (its first half over what
 // the block before left), with the block scaled by `scale`.
-float FrameCoder::peakAt(const Block &block, float scale) const
+float FrameCoder::peakAt(const Block &block, float scale, size_t count) const
 {
     const int n = m_layout.blocks[static_cast<size_t>(block.size)].length;
     const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
@@ -480,7 +481,7 @@ float FrameCoder::peakAt(const Block &block, float scale) const
         const float *output = m_output[ch].data() + offset;
         const float *synthesis = m_synthesis[ch].data();
         peak = largest(
-            completed(block), [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
+            count, [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
     }
     return peak;
 }
@@ -507,20 +508,22 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     // source's square edges most): the output may pass the block's peak by
     // about the noise, never full scale.
     const float limit = std::min(kFullScale, m_sourcePeak * kPeakAllowance);
-    float peak = peakAt(block, 1.0f);
+    float peak = peakAt(block, 1.0f, completed(block));
     // Near full scale this cannot stand in for the cut below: pulling one
     // block's peaks in pushes the next block's out.
     if (peak > limit && limit < kFullScale)
         peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
     // What still passes full scale: turn the block down in whole dB until it
     // stays within, or as far as that helps where the block before already went over.
+    // The cut looks at the first half only: checking the second half's flat
+    // part too would turn whole blocks down for what the next block evens out.
     int cut = 0;
-    if (peak > kFullScale) {
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, size_t(n)) > kFullScale) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
         float peaks[kMaxClipCutDb + 1];
         int tried = 0;
         while (tried <= most) {
-            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f));
+            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), size_t(n));
             if (peaks[tried++] <= kFullScale)
                 break;
         }

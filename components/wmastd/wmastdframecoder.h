@@ -65,7 +65,8 @@ private:
     int limitClipping(const Block &block, int totalGain, int maxBits);
     void synthesise(const Block &block, int totalGain);
     float pullPeaksIn(const Block &block, int totalGain, int maxBits, float limit, float peak);
-    float peakAt(const Block &block, float scale) const;
+    float peakAt(const Block &block, float scale,
+                 size_t count) const; // over the block's first `count` samples
     size_t completed(const Block &block) const;
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
