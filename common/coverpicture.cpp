@@ -19,9 +19,21 @@ QString pictureMimeType(const QByteArray &data)
     return {};
 }
 
+CoverPicture oversizedCover(qint64 bytes)
+{
+    CoverPicture cover;
+    cover.note =
+        QStringLiteral("its cover picture (%1 MB) is over the %2 MB that is carried and was left out")
+            .arg(double(bytes) / (1024 * 1024), 0, 'f', 1)
+            .arg(MaxCoverBytes / (1024 * 1024));
+    return cover;
+}
+
 CoverPicture carriedPicture(const QByteArray &data, const QString &storedMimeType, int type)
 {
-    if (data.isEmpty() || data.size() > MaxCoverBytes)
+    if (data.size() > MaxCoverBytes)
+        return oversizedCover(data.size());
+    if (data.isEmpty())
         return {};
     CoverPicture cover;
     cover.data = data;

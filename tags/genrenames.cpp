@@ -43,3 +43,46 @@ const QStringList &genreNames()
     }();
     return names;
 }
+
+namespace {
+
+// The name of one reference ("17", "RX", "CR"); empty when it is none.
+QString referenceName(QStringView reference)
+{
+    if (reference == u"RX")
+        return QStringLiteral("Remix");
+    if (reference == u"CR")
+        return QStringLiteral("Cover");
+    bool ok = false;
+    const int number = reference.size() <= 3 ? reference.toInt(&ok) : -1;
+    return ok && number >= 0 && number < GenreNameCount ? genreNames().at(number) : QString();
+}
+
+} // namespace
+
+QString genreFromId3(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.startsWith(QLatin1String("((")))
+        return trimmed.mid(1);
+    if (!trimmed.startsWith(QLatin1Char('('))) {
+        const QString name = referenceName(trimmed);
+        return name.isEmpty() ? text : name;
+    }
+    // "(17)(18)Rock": references first, then an optional refinement.
+    QString first;
+    qsizetype pos = 0;
+    while (pos < trimmed.size() && trimmed.at(pos) == QLatin1Char('(')) {
+        const qsizetype close = trimmed.indexOf(QLatin1Char(')'), pos);
+        if (close < 0)
+            return text;
+        const QString name = referenceName(QStringView(trimmed).sliced(pos + 1, close - pos - 1));
+        if (name.isEmpty())
+            return text; // not a reference we know: the text is all there is
+        if (first.isEmpty())
+            first = name;
+        pos = close + 1;
+    }
+    const QString refinement = trimmed.mid(pos).trimmed();
+    return refinement.isEmpty() ? first : refinement;
+}

@@ -1,5 +1,6 @@
 #include "id3v2.h"
 
+#include "genrenames.h"
 #include "id3text.h"
 
 #include <QBuffer>
@@ -9,12 +10,17 @@
 #include <algorithm>
 #include <array>
 
+#include <zlib.h>
+
 ID3StructV2 ID3Tag;
 const char *const ID3FrameIDs[7] = {"TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON", "COMM"};
 
 namespace {
 
 constexpr int kCommIndex = 6;
+
+// No frame we read (a cover included) inflates to more than this.
+constexpr qint64 MaxFrameBytes = MaxCoverBytes;
 
 // Where each frame of ID3FrameIDs lands in the record.
 constexpr std::array<QString ID3StructV2::*, 7> kFields = {
@@ -61,7 +67,7 @@ FrameUse frameUse(const QByteArray &id, int fieldIndex, quint8 version)
     const bool v22 = version == 2;
     if (fieldIndex >= 0)
         return FrameUse::Field;
-    if (version == 4 && id == "TDRC")
+    if (!v22 && id == "TDRC") // some version-3 writers use it too
         return FrameUse::RecordingTime;
     if (id == (v22 ? "TPA" : "TPOS"))
         return FrameUse::Disc;
@@ -124,27 +130,70 @@ qint64 v4FrameSize(QIODevice &device, const QByteArray &header, qint64 contentSt
     return synchsafe;
 }
 
-// Strips the per-frame additions that precede the content proper. Returns
-// false for contents that cannot be read (compressed or encrypted).
+// A compressed frame inflates to exactly the size it declares, and never
+// beyond what a frame may hold: anything else is a damaged frame.
+QByteArray inflateFrame(const QByteArray &compressed, qint64 declared)
+{
+    // Deflate shrinks by at most 1032 to 1: a larger claim is not worth an allocation.
+    constexpr qint64 MaxRatio = 1032;
+    if (declared <= 0 || declared > MaxFrameBytes || compressed.isEmpty() ||
+        declared > compressed.size() * MaxRatio + 64)
+        return {};
+    QByteArray out(qsizetype(declared), Qt::Uninitialized);
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return {};
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
+    stream.avail_in = uInt(compressed.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = inflate(&stream, Z_FINISH);
+    const bool whole = result == Z_STREAM_END && stream.total_out == uLong(declared);
+    inflateEnd(&stream);
+    return whole ? out : QByteArray();
+}
+
+// Strips the per-frame additions that precede the content proper and
+// inflates compressed contents. Returns false for contents that cannot be
+// read (encrypted, or compressed and damaged).
 bool unwrapContent(const TagInfo &tag, quint8 formatFlags, QByteArray &content)
 {
     if (tag.Version == 3) {
-        if (formatFlags & (kV3Compressed | kV3Encrypted))
+        if (formatFlags & kV3Encrypted)
             return false;
+        qint64 inflated = 0;
+        if (formatFlags & kV3Compressed) { // the inflated size comes first
+            if (content.size() < 4)
+                return false;
+            inflated = bigEndianValue(content, 0, 4);
+            content.remove(0, 4);
+        }
         if (formatFlags & kV3Grouped)
             content.remove(0, 1);
-        return true;
+        if (formatFlags & kV3Compressed)
+            content = inflateFrame(content, inflated);
+        return !content.isEmpty() || !(formatFlags & kV3Compressed);
     }
     if (tag.Version != 4)
         return true;
-    if (formatFlags & (kV4Compressed | kV4Encrypted))
+    if (formatFlags & kV4Encrypted)
         return false;
     if (formatFlags & kV4Grouped)
         content.remove(0, 1);
-    if (formatFlags & kV4DataLength)
+    qint64 dataLength = -1;
+    if (formatFlags & kV4DataLength) {
+        if (content.size() < 4)
+            return false;
+        dataLength = synchsafeValue(content, 0);
         content.remove(0, 4);
+    }
     if ((formatFlags & kV4Unsynchronised) || (tag.Flags & kUnsynchronised))
         content = removeUnsynchronisation(content);
+    if (formatFlags & kV4Compressed) {
+        // Compression needs the data length: without it the inflated size is unknown.
+        content = inflateFrame(content, dataLength);
+        return !content.isEmpty();
+    }
     return true;
 }
 
@@ -172,6 +221,8 @@ void storePicture(TagInfo &tag, const CoverPicture &picture)
     if (!picture.isEmpty() &&
         (tag.cover.isEmpty() || (picture.type == FrontCover && tag.cover.type != FrontCover)))
         tag.cover = picture;
+    else if (tag.cover.isEmpty() && !picture.note.isEmpty())
+        tag.cover = picture; // nothing to carry, but the user hears of it
 }
 
 // The first non-zero byte at or after `pos`, or `end` when there is none.
@@ -218,7 +269,10 @@ void walkFrames(QIODevice &device, qint64 pos, qint64 end, TagInfo &tag)
         const int index = frameIndex(id, v22);
         const FrameUse use = frameUse(id, index, tag.Version);
         // A picture too large to carry is not even read.
-        const bool wanted = use != FrameUse::None && !(use == FrameUse::Picture && size > MaxCoverBytes);
+        const bool oversized = use == FrameUse::Picture && size > MaxCoverBytes;
+        if (oversized)
+            storePicture(tag, oversizedCover(size));
+        const bool wanted = use != FrameUse::None && !oversized;
         if (wanted && size > 0) {
             QByteArray content = readAt(device, contentStart, size);
             if (content.isEmpty())
@@ -322,6 +376,7 @@ ID3StructV2 parseID3v2(QIODevice &device)
     for (int i = 0; i < 7; ++i)
         result.*kFields[i] = tag.Frames[i];
     result.Year = yearOf(tag);
+    result.Genre = genreFromId3(result.Genre);
     result.Disc = tag.disc;
     result.Cover = tag.cover;
     return result;

@@ -22,7 +22,8 @@ void ReadID3v2(const QString &fileName);
 
 // The parser behind ReadID3v2. The device must be open, random-access and
 // positioned anywhere; it reads no byte at or beyond device.size() and
-// allocates no more than that size at once.
+// allocates no more than that size at once, but for a compressed frame's
+// inflated content (at most 16 MB, and at most what its bytes can inflate to).
 ID3StructV2 parseID3v2(QIODevice &device);
 ID3StructV2 parseID3v2(const QByteArray &fileBytes);
 // True when the device starts with an ID3v2 tag that fits in it.

@@ -13,6 +13,7 @@
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
+#include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -25,7 +26,7 @@
 
 namespace {
 
-enum class Kind { None, Flac, Opus, Mp4, Aiff, WavPack };
+enum class Kind { None, Flac, Opus, OggFlac, Vorbis, Mp4, Aiff, WavPack };
 
 QString toQString(const TagLib::String &text)
 {
@@ -60,6 +61,11 @@ Kind kindOf(QFile &file)
         return Kind::Flac;
     if (head.startsWith("OggS") && head.mid(28, 8) == "OpusHead")
         return Kind::Opus;
+    if (head.startsWith("OggS") && head.mid(28, 5) == "\x7F"
+                                                      "FLAC")
+        return Kind::OggFlac;
+    if (head.startsWith("OggS") && head.mid(28, 7) == "\x01vorbis")
+        return Kind::Vorbis;
     if (head.mid(4, 4) == "ftyp")
         return Kind::Mp4;
     if (head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC"))
@@ -82,7 +88,7 @@ CoverPicture picture(const TagLib::ByteVector &data, const TagLib::String &mimeT
 {
     // A picture beyond the limit is skipped before it is copied.
     if (data.size() > unsigned(MaxCoverBytes))
-        return {};
+        return oversizedCover(data.size());
     return carriedPicture(toQByteArray(data), toQString(mimeType), type);
 }
 
@@ -163,6 +169,32 @@ QString asfText(const TagLib::ASF::Tag *tag, const char *name)
     return value.type() == TagLib::ASF::Attribute::UnicodeType ? toQString(value.toString()) : QString();
 }
 
+// TagLib reads only the comment of FLAC in Ogg: its pictures are metadata
+// blocks of their own, one per packet after the first, until the last block.
+CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
+{
+    constexpr unsigned PictureBlock = 6;
+    constexpr unsigned MaxBlocks = 128;
+    TagLib::List<TagLib::FLAC::Picture *> pictures;
+    pictures.setAutoDelete(true);
+    for (unsigned i = 1; i < MaxBlocks; ++i) {
+        const TagLib::ByteVector packet = file.packet(i);
+        if (packet.size() < 4)
+            break;
+        const unsigned type = static_cast<unsigned char>(packet[0]) & 0x7F;
+        if (type == PictureBlock) {
+            auto *picture = new TagLib::FLAC::Picture;
+            if (picture->parse(packet.mid(4)))
+                pictures.append(picture);
+            else
+                delete picture;
+        }
+        if (static_cast<unsigned char>(packet[0]) & 0x80) // the last metadata block
+            break;
+    }
+    return chooseFlacPicture(pictures);
+}
+
 constexpr unsigned char AsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
@@ -184,6 +216,23 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
     }
     case Kind::Opus: {
         TagLib::Ogg::Opus::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        if (file.tag())
+            cover = chooseFlacPicture(file.tag()->pictureList());
+        return true;
+    }
+    case Kind::OggFlac: {
+        TagLib::Ogg::FLAC::File file(name, false);
+        if (!file.isValid())
+            return false;
+        properties = file.properties();
+        cover = oggFlacPicture(file);
+        return true;
+    }
+    case Kind::Vorbis: {
+        TagLib::Ogg::Vorbis::File file(name, false);
         if (!file.isValid())
             return false;
         properties = file.properties();
@@ -233,6 +282,10 @@ QString TagLibContentKind(const QString &fileName)
         return QStringLiteral("flac");
     case Kind::Opus:
         return QStringLiteral("opus");
+    case Kind::OggFlac:
+        return QStringLiteral("oggflac");
+    case Kind::Vorbis:
+        return QStringLiteral("vorbis");
     case Kind::Mp4:
         return QStringLiteral("mp4");
     case Kind::Aiff:

@@ -4,9 +4,10 @@
 
 #include <QString>
 
-// The tag of a FLAC, Opus, MP4 audio (AAC or ALAC), AIFF or WavPack file,
-// each read in its own format's way through TagLib: Vorbis comments, MP4
-// atoms, the ID3v2 chunk of AIFF, the APE tag of WavPack.
+// The tag of a FLAC (plain or in Ogg), Opus, Ogg Vorbis, MP4 audio (AAC or
+// ALAC), AIFF or WavPack file, each read in its own format's way through
+// TagLib: Vorbis comments, MP4 atoms, the ID3v2 chunk of AIFF, the APE tag
+// of WavPack.
 struct TagLibTag {
     QString Title, Artist, Album, Year, Comment, Genre;
     quint16 TrackNumber = 0; // 0: none
@@ -31,8 +32,9 @@ struct DiscAndCover {
 };
 DiscAndCover ReadDiscAndCover(const QString &fileName);
 
-// The kind the file's content shows: "flac", "opus", "mp4", "aiff", "wavpack",
-// or empty for anything else (an MP3 named ".opus" included).
+// The kind the file's content shows: "flac", "opus", "oggflac" (FLAC in Ogg),
+// "vorbis", "mp4", "aiff", "wavpack", or empty for anything else (an MP3
+// named ".opus" included).
 QString TagLibContentKind(const QString &fileName);
 
 // "2005-09-05T12:00" names its year in its first four digits; other texts stay whole.

@@ -138,13 +138,6 @@ bool sameName(const QString &name, QLatin1StringView expected)
     return name.compare(expected, Qt::CaseInsensitive) == 0;
 }
 
-quint16 trackFromText(const QString &text)
-{
-    bool ok = false;
-    const qint32 value = text.trimmed().toInt(&ok);
-    return ok ? quint16(value) : 0;
-}
-
 void readEarlyDescription(Cursor &cursor, WMATagInfo &work)
 {
     const quint16 count = quint16(cursor.number(2));
@@ -174,7 +167,7 @@ void readEarlyDescription(Cursor &cursor, WMATagInfo &work)
             if (type < 100)
                 break;
             if (sameName(name, QLatin1StringView("WM/Track")))
-                work.TrackNumber = trackFromText(value);
+                work.TrackNumber = wmaTrackNumber({}, wmaTrackText(value));
             else if (sameName(name, QLatin1StringView("WM/Year")))
                 setWmaTagText(work.Year, value);
             else if (sameName(name, QLatin1StringView("WM/AlbumTitle")))
@@ -257,13 +250,27 @@ void applyAttribute(const QString &name, quint16 type, Cursor &cursor, quint64 v
             values.author = text;
         else if (name == QLatin1StringView("Description"))
             values.description = text;
-    } else if (type == 3 && valueLength == 4) {
-        const quint32 number = quint32(cursor.number(4));
-        if (name == QLatin1StringView("WM/TrackNumber"))
-            values.trackNumber = number;
+        else if (name == QLatin1StringView("WM/TrackNumber"))
+            values.trackNumber = wmaTrackText(text);
         else if (name == QLatin1StringView("WM/Track"))
-            values.track = number;
+            values.track = wmaTrackText(text);
+        return;
     }
+    // DWORD, QWORD and WORD numbers, as taggers store track numbers.
+    std::optional<quint32> number;
+    if (type == 3 && valueLength == 4)
+        number = quint32(cursor.number(4));
+    else if (type == 5 && valueLength == 2)
+        number = quint32(cursor.number(2));
+    else if (type == 4 && valueLength == 8) {
+        const quint64 wide = cursor.number(8);
+        if (wide <= 0xFFFFFFFFu)
+            number = quint32(wide);
+    }
+    if (name == QLatin1StringView("WM/TrackNumber"))
+        values.trackNumber = number;
+    else if (name == QLatin1StringView("WM/Track"))
+        values.track = number;
 }
 
 void readExtendedDescription(Cursor cursor, WMATagInfo &work, CurrentLayoutValues &values)
@@ -356,8 +363,7 @@ void walkCurrentHeader(Cursor &cursor, quint64 headerSize, WMATagInfo &work)
         setWmaTagText(work.Artist, *seen.author);
     if (seen.description && work.Comment[0] == 0)
         setWmaTagText(work.Comment, *seen.description);
-    const quint16 trackNumber = quint16(seen.trackNumber.value_or(0));
-    work.TrackNumber = trackNumber != 0 ? trackNumber : quint16(seen.track.value_or(0));
+    work.TrackNumber = wmaTrackNumber(seen.trackNumber, seen.track);
 }
 
 } // namespace

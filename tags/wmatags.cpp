@@ -144,6 +144,46 @@ bool readAttribute(IWMAudioInfo *info, const char16_t *name, std::uint32_t &type
 
 } // namespace
 
+std::optional<quint32> GetTrackAttribute(IWMAudioInfo *info, const char16_t *name)
+{
+    std::uint32_t type = 0;
+    char16_t buffer[AttributeBufferSize / 2];
+    if (!readAttribute(info, name, type, buffer))
+        return std::nullopt;
+    const quint32 low = quint32(buffer[0]) | (quint32(buffer[1]) << 16);
+    switch (type) {
+    case WMA_TYPE_DWORD:
+        return low;
+    case WMA_TYPE_WORD:
+        return quint32(buffer[0]);
+    case WMA_TYPE_QWORD:
+        return buffer[2] == 0 && buffer[3] == 0 ? std::optional<quint32>(low) : std::nullopt;
+    case WMA_TYPE_STRING:
+        return wmaTrackText(wmaTextFromUtf16(buffer, std::size(buffer)));
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<quint32> wmaTrackText(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype digits = 0;
+    while (digits < trimmed.size() && digits < 9 && trimmed.at(digits).isDigit())
+        ++digits;
+    if (digits == 0)
+        return std::nullopt;
+    return trimmed.left(digits).toUInt();
+}
+
+quint16 wmaTrackNumber(std::optional<quint32> trackNumber, std::optional<quint32> track)
+{
+    const quint16 kept = quint16(trackNumber.value_or(0));
+    if (kept != 0 || !track)
+        return kept;
+    return quint16(*track + 1); // WM/Track counts from 0
+}
+
 QString GetTextAttribute(IWMAudioInfo *info, const char16_t *name)
 {
     std::uint32_t type = 0;
@@ -223,9 +263,8 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag)
             setWmaTagText(work.Artist, GetTextAttribute(info.get(), AuthorName));
             setWmaTagText(work.Album, GetTextAttribute(info.get(), AlbumTitleName));
             setWmaTagText(work.Year, GetTextAttribute(info.get(), YearName));
-            work.TrackNumber = quint16(GetNumberAttribute(info.get(), TrackNumberName));
-            if (work.TrackNumber == 0)
-                work.TrackNumber = quint16(GetNumberAttribute(info.get(), TrackName));
+            work.TrackNumber = wmaTrackNumber(GetTrackAttribute(info.get(), TrackNumberName),
+                                              GetTrackAttribute(info.get(), TrackName));
             setWmaTagText(work.Comment, GetTextAttribute(info.get(), DescriptionName));
             setWmaTagText(work.Genre, GetTextAttribute(info.get(), GenreName));
             info->Finish();

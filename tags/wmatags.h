@@ -7,13 +7,14 @@
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 
 class IWMAudioInfo;
 
 struct WMATagInfo {      // texts: UTF-8, zero-terminated, cut at a character boundary
     qint32 Found;        // -1 when a tag was read, 0 otherwise
     char Year[128];      // "WM/Year"
-    quint16 TrackNumber; // "WM/TrackNumber", or "WM/Track" when that gives 0
+    quint16 TrackNumber; // "WM/TrackNumber", or "WM/Track" + 1 when that gives 0
     char Artist[128];    // "Author"
     char Title[128];
     char Album[128];   // "WM/AlbumTitle"
@@ -65,6 +66,15 @@ void ShutdownWMAModule();
 // The attribute library's calls, as the read and the write use them.
 QString GetTextAttribute(IWMAudioInfo *info, const char16_t *name);   // empty unless a text
 quint32 GetNumberAttribute(IWMAudioInfo *info, const char16_t *name); // 0 unless a 32-bit number
+// A track attribute in any of the forms taggers write: a number of any width
+// or a text that starts with one ("05", "6/15"); none when it is neither.
+std::optional<quint32> GetTrackAttribute(IWMAudioInfo *info, const char16_t *name);
+// The number a track text starts with ("05", "6/15"); none when it starts
+// with no digit.
+std::optional<quint32> wmaTrackText(const QString &text);
+// The track number from WM/TrackNumber, else from the older WM/Track, which
+// counts from 0; the low 16 bits are kept.
+quint16 wmaTrackNumber(std::optional<quint32> trackNumber, std::optional<quint32> track);
 qint32 SetTextAttribute(IWMAudioInfo *info, const char16_t *name, const QString &text);
 qint32 SetNumberAttribute(IWMAudioInfo *info, const char16_t *name, quint32 number);
 

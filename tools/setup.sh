@@ -8,7 +8,7 @@ packages=(
   # libFuzzer and the sanitizer runtimes are only recommended by clang
   libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libswscale-dev
   libtag1-dev libogg-dev libvorbis-dev
   ffmpeg sox vorbis-tools flac opus-tools wavpack
   gstreamer1.0-tools gstreamer1.0-libav gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly

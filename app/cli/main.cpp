@@ -2,6 +2,7 @@
 // without a window.
 #include "appsettings.h"
 #include "conversionrun.h"
+#include "coverfit.h"
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
@@ -20,6 +21,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -30,10 +32,19 @@ namespace {
 
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
-volatile std::sig_atomic_t interrupted = 0;
-void onInterrupt(int)
+// Set by a signal on whichever thread takes it, read by the run's thread:
+// a lock-free atomic, which a handler may use.
+std::atomic<bool> interrupted = false;
+static_assert(std::atomic<bool>::is_always_lock_free);
+// The first signal stops the run at its next check; a second one, for a step
+// that takes long, ends the program at once (the next run removes what the
+// file in progress left).
+void onInterrupt(int signal)
 {
-    interrupted = 1;
+    if (interrupted.exchange(true)) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
 }
 
 void printLine(const QString &line)
@@ -70,10 +81,31 @@ struct Session {
     {
         files.setTagIntake(TagIntake);
         files.setPump([] {});
+        files.setExplainRefusals(true);
         reader.SetActive(true);
         writer.SetActive(true);
     }
 };
+
+// What the cover of a row is: its type, bytes and pixels, or why it is left out.
+QJsonValue coverJson(const CoverPicture &cover)
+{
+    if (!cover.note.isEmpty())
+        return QJsonObject{{QStringLiteral("note"), cover.note}};
+    if (cover.isEmpty())
+        return QJsonValue::Null;
+    const PictureSize size = pictureSize(cover.data);
+    QJsonObject object{{QStringLiteral("mime"), cover.mimeType},
+                       {QStringLiteral("bytes"), cover.data.size()}};
+    if (size.width > 0) {
+        object.insert(QStringLiteral("width"), size.width);
+        object.insert(QStringLiteral("height"), size.height);
+    } else {
+        object.insert(QStringLiteral("note"),
+                      QStringLiteral("the picture cannot be decoded and is left out"));
+    }
+    return object;
+}
 
 int runInfo(const QStringList &paths, CliMessages &messages)
 {
@@ -111,6 +143,9 @@ int runInfo(const QStringList &paths, CliMessages &messages)
             object.insert(QStringLiteral("comment"), record.comment);
             object.insert(QStringLiteral("genre"), record.genre);
             object.insert(QStringLiteral("duration"), record.duration);
+            object.insert(QStringLiteral("track"), record.track);
+            object.insert(QStringLiteral("disc"), record.disc);
+            object.insert(QStringLiteral("cover"), coverJson(record.cover));
         }
         printLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
     }
@@ -121,6 +156,7 @@ int runProfiles()
 {
     TAudioFile2 probe;
     int position = 0;
+    printLine(QStringLiteral("position (--format)\tnumber\tprofile\tthis build"));
     for (const WmaProfile &profile : wmaProfiles()) {
         bool available = true;
         try {
@@ -159,6 +195,10 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         }
         run.setProfileOverride(position + 1);
     }
+    const int profileNumber = format.isEmpty() ? storedProfileNumber(settings) : format.toInt() + 1;
+    if (profileNumber >= 1 && profileNumber <= kWmaProfileCount)
+        std::fprintf(stderr, "Profile %d: %s%s\n", profileNumber - 1, wmaProfiles()[profileNumber - 1].text,
+                     format.isEmpty() ? " (choose another with --format)" : "");
 
     int exitCode = Success;
     try {
@@ -218,17 +258,21 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(SONBREL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sonbrel on the command line.\n\n"
-        "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
-        "  profiles            the 47 WMA profiles and whether this build can produce them\n"
-        "  convert FILE|FOLDER...  convert to WMA as the main window does"));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Sonbrel on the command line.\n\n"
+            "  info FILE...        what adding each file to the list shows, one JSON object per line\n"
+            "  profiles            the 47 WMA profiles and whether this build can produce them\n"
+            "  convert FILE|FOLDER...  convert to WMA as the main window does, with the profile\n"
+            "                      chosen there last; at first profile %1, %2")
+            .arg(kDefaultWmaPosition)
+            .arg(QLatin1String(wmaProfiles()[kDefaultWmaPosition].text)));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption outputOption(QStringLiteral("output"),
                                           QStringLiteral("Output folder (convert)."), QStringLiteral("DIR"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Profile position 0-46 (convert)."),
+                                          QStringLiteral("Profile position 0-46 (convert); see profiles."),
                                           QStringLiteral("POSITION"));
     const QCommandLineOption jobsOption(
         QStringLiteral("jobs"), QStringLiteral("Files converted at once (convert); default: one per CPU."),

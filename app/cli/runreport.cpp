@@ -6,7 +6,25 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+
+RunReport::RunReport(const FileListModel &list, bool interactive, Write write, Clock clock)
+    : m_list(list), m_interactive(interactive), m_write(std::move(write)), m_clock(std::move(clock))
+{
+    if (!m_write) {
+        m_write = [](const QByteArray &bytes) {
+            std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+            std::fflush(stderr);
+        };
+    }
+    if (!m_clock) {
+        m_clock = [] {
+            using namespace std::chrono;
+            return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        };
+    }
+}
 
 void RunReport::rowStarted(int row)
 {
@@ -24,8 +42,9 @@ void RunReport::rowProgress(int row, int done, int total)
 void RunReport::rowFinished(int row, const RowResult &result)
 {
     RunRecord::rowFinished(row, result);
+    // A stopped row got only part of the way.
+    m_finished += result.kind == RowResult::Stopped ? m_running.value(row) : 1.0;
     m_running.remove(row);
-    ++m_finished;
     draw();
 }
 
@@ -40,16 +59,22 @@ void RunReport::draw()
     constexpr int width = 30;
     const int filled = percent * width / 100;
     const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));
-    std::fprintf(stderr, "\r[%s] %3d%% %s\x1b[K", qPrintable(bar), percent, qPrintable(m_label.left(40)));
-    std::fflush(stderr);
-    m_drawn = true;
+    const QByteArray line =
+        QStringLiteral("\r[%1] %2% %3\x1b[K").arg(bar).arg(percent, 3).arg(m_label.left(40)).toUtf8();
+    // Only a change is drawn, and not faster than a terminal is read.
+    const qint64 now = m_clock();
+    if (line == m_shown || (!m_shown.isEmpty() && now - m_shownAt < kRedrawMs))
+        return;
+    m_write(line);
+    m_shown = line;
+    m_shownAt = now;
 }
 
 void RunReport::runFinished()
 {
-    if (m_drawn)
-        std::fprintf(stderr, "\r\x1b[K");
-    m_drawn = false;
+    if (!m_shown.isEmpty())
+        m_write(QByteArrayLiteral("\r\x1b[K"));
+    m_shown.clear();
 }
 
 QStringList RunReport::rowLines() const

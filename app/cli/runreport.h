@@ -2,7 +2,10 @@
 
 #include "runobserver.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 class FileListModel;
 
@@ -11,7 +14,12 @@ class FileListModel;
 // exit code.
 class RunReport : public RunRecord {
 public:
-    RunReport(const FileListModel &list, bool interactive) : m_list(list), m_interactive(interactive) {}
+    using Write = std::function<void(const QByteArray &)>; // to the terminal
+    using Clock = std::function<qint64()>;                 // milliseconds, never going back
+
+    // Without `write` the line goes to standard error; without `clock` the
+    // monotonic clock times the redraws.
+    RunReport(const FileListModel &list, bool interactive, Write write = {}, Clock clock = {});
 
     void rowStarted(int row) override;
     void rowProgress(int row, int done, int total) override;
@@ -23,13 +31,19 @@ public:
     // 0 when every row was converted with nothing missing, 1 otherwise.
     int exitCode() const;
 
+    // A terminal's line is redrawn at most this often.
+    static constexpr qint64 kRedrawMs = 100;
+
 private:
     void draw();
 
     const FileListModel &m_list;
     bool m_interactive;
-    bool m_drawn = false;
+    Write m_write;
+    Clock m_clock;
+    QByteArray m_shown; // the line on the terminal, empty when none
+    qint64 m_shownAt = 0;
     QString m_label;
-    int m_finished = 0;
+    double m_finished = 0;        // rows done, a stopped one counting the part it got through
     QHash<int, double> m_running; // rows in progress: the part done
 };

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QScopeGuard>
 
 #include <condition_variable>
 #include <memory>
@@ -42,6 +43,8 @@ template <typename Body> std::optional<QString> failureOf(Body body)
     } catch (const std::exception &error) {
         // Out of memory or any other failure ends the row the same way.
         return QString::fromUtf8(error.what());
+    } catch (...) {
+        return QStringLiteral("An unknown error ended the conversion.");
     }
     return std::nullopt;
 }
@@ -195,6 +198,14 @@ void ConversionRun::convertInJobs(const QString &folder)
 {
     std::mutex mutex;
     std::condition_variable changed;
+    // However this ends, no job's thread outlives the mutex and condition it uses.
+    const auto joinAll = qScopeGuard([this] {
+        m_active = false; // a running row stops at its next read
+        for (Job *job : m_jobs) {
+            if (job->thread.joinable())
+                job->thread.join();
+        }
+    });
     const TagWriter tagWriter = [this](const QString &path, const AudioFileinfo &record) {
         const std::lock_guard lock(m_tagMutex);
         return m_tagWriter ? m_tagWriter(path, record) : QString();
@@ -214,76 +225,102 @@ void ConversionRun::convertInJobs(const QString &folder)
             ++reported;
         }
     };
-
-    for (;;) {
-        if (const std::optional<QString> failed = failureOf([this] { pump(); })) {
-            // The jobs still running finish their rows; nothing new starts.
-            if (failure.isEmpty())
-                failure = *failed;
-        }
-        for (Job *job : m_jobs) {
-            if (job->row < 0 || !job->finished)
-                continue;
+    const auto collect = [&](Job *job) {
+        if (job->thread.joinable())
             job->thread.join();
-            if (job->result.kind == RowResult::Failed && failure.isEmpty())
-                failure = job->result.message;
-            results.insert(job->row, job->result);
-            job->row = -1;
-        }
-        report(false);
-        bool busy = false;
-        for (Job *job : m_jobs) {
-            if (job->row >= 0) {
-                busy = true;
-                notify([&](RunObserver &o) { o.rowProgress(job->row, job->done, job->total); });
-                continue;
-            }
-            // Names are chosen and reserved here, on this thread, in row order.
-            while (m_active && failure.isEmpty() && next < rows && job->row < 0) {
-                const int row = next++;
-                notify([row](RunObserver &o) { o.rowStarted(row); });
-                std::optional<RowResult> skipped;
-                if (const std::optional<QString> failed =
-                        failureOf([&] { skipped = job->converter->start(rowOf(row), folder); })) {
-                    job->converter->abandon();
+        if (job->result.kind == RowResult::Failed && failure.isEmpty())
+            failure = job->result.message;
+        results.insert(job->row, job->result);
+        job->row = -1;
+    };
+
+    const std::optional<QString> broken = failureOf([&] {
+        for (;;) {
+            if (const std::optional<QString> failed = failureOf([this] { pump(); })) {
+                // The jobs still running finish their rows; nothing new starts.
+                if (failure.isEmpty())
                     failure = *failed;
-                    results.insert(row, {RowResult::Failed, *failed, {}});
-                } else if (skipped) {
-                    results.insert(row, *skipped);
-                } else {
-                    m_list.setRowState(row, RowState::Converting);
-                    job->row = row;
-                    job->finished = false;
-                    job->done = job->total = 0;
+            }
+            for (Job *job : m_jobs) {
+                if (job->row >= 0 && job->finished)
+                    collect(job);
+            }
+            report(false);
+            bool busy = false;
+            for (Job *job : m_jobs) {
+                if (job->row >= 0) {
                     busy = true;
-                    job->thread = std::thread([this, job, &mutex, &changed] {
-                        const std::optional<QString> error = failureOf([&] {
-                            job->result = job->converter->transfer([this] { return m_active.load(); },
-                                                                   [job](int done, int total) {
-                                                                       job->done = done;
-                                                                       job->total = total;
-                                                                   });
+                    notify([&](RunObserver &o) { o.rowProgress(job->row, job->done, job->total); });
+                    continue;
+                }
+                // Names are chosen and reserved here, on this thread, in row order.
+                while (m_active && failure.isEmpty() && next < rows && job->row < 0) {
+                    const int row = next++;
+                    notify([row](RunObserver &o) { o.rowStarted(row); });
+                    std::optional<RowResult> skipped;
+                    std::optional<QString> failed =
+                        failureOf([&] { skipped = job->converter->start(rowOf(row), folder); });
+                    if (!failed && !skipped) {
+                        job->finished = false;
+                        job->done = job->total = 0;
+                        failed = failureOf([&] {
+                            job->thread = std::thread(&ConversionRun::runJob, this, job, std::ref(mutex),
+                                                      std::ref(changed));
                         });
-                        if (error) {
-                            job->converter->abandon();
-                            job->result = {RowResult::Failed, *error, {}};
-                        }
-                        const std::lock_guard lock(mutex);
-                        job->finished = true;
-                        changed.notify_all();
-                    });
+                    }
+                    if (failed) {
+                        job->converter->abandon();
+                        failure = *failed;
+                        results.insert(row, {RowResult::Failed, *failed, {}});
+                    } else if (skipped) {
+                        results.insert(row, *skipped);
+                    } else {
+                        job->row = row;
+                        busy = true;
+                        m_list.setRowState(row, RowState::Converting);
+                    }
                 }
             }
+            report(false);
+            if (!busy)
+                break;
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(50));
         }
-        report(false);
-        if (!busy)
-            break;
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::milliseconds(50));
+    });
+    if (broken) {
+        // This thread failed between the jobs' steps: the rows still running
+        // stop, and the run ends with the failure as a job's would end it.
+        m_active = false;
+        if (failure.isEmpty())
+            failure = *broken;
+        for (Job *job : m_jobs) {
+            if (job->row >= 0)
+                collect(job);
+        }
     }
     report(true);
     m_active = false;
     notify([](RunObserver &o) { o.runFinished(); });
     if (!failure.isEmpty())
         Messages::error(failure);
+}
+
+// A job's thread: transfers its row, then tells the run's thread.
+void ConversionRun::runJob(Job *job, std::mutex &mutex, std::condition_variable &changed)
+{
+    const std::optional<QString> error = failureOf([&] {
+        job->result = job->converter->transfer([this] { return m_active.load(); },
+                                               [job](int done, int total) {
+                                                   job->done = done;
+                                                   job->total = total;
+                                               });
+    });
+    if (error) {
+        job->converter->abandon();
+        job->result = {RowResult::Failed, *error, {}};
+    }
+    const std::lock_guard lock(mutex);
+    job->finished = true;
+    changed.notify_all();
 }

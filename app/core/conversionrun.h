@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -57,6 +58,7 @@ private:
 
     void convertOneByOne(const QString &folder);
     void convertInJobs(const QString &folder);
+    void runJob(Job *job, std::mutex &mutex, std::condition_variable &changed);
     RowConverter::Row rowOf(int row) const;
     void finishRow(int row, const RowResult &result);
     void pump() const;

@@ -52,11 +52,13 @@ bool FileList::AddOneFile(const QString &givenPath)
     if (m_tagIntake && !special) {
         try {
             m_tagIntake(path, m_list, row);
-        } catch (...) {
-            // A row without its cells could never be converted.
+        } catch (const std::exception &error) {
+            // A row without its cells could never be converted; the add
+            // goes on with the next file after the reader's message.
             m_list.removeRowAt(row);
             m_list.UpdateTitleColumnWidth();
-            throw;
+            Messages::error(QString::fromUtf8(error.what()));
+            return false;
         }
     }
 
@@ -64,18 +66,21 @@ bool FileList::AddOneFile(const QString &givenPath)
     int sampleRate = 0;
     int channels = 0;
     bool probed = false;
+    QString reason;
     try {
-        if (!contentMatchesKind(path))
-            throw AudioFileError(QStringLiteral("not the kind its name says"));
+        // Opened first, so a file that cannot be read says so.
         if (m_reader.IsOpen())
             m_reader.Close();
         m_reader.Open(path, 0, 1);
+        if (!contentMatchesKind(path))
+            throw AudioFileError(QStringLiteral("\"%1\" is not the kind of file its name says.").arg(path));
         duration = m_reader.DurationMs();
         sampleRate = m_reader.SampleRate();
         channels = m_reader.Channels();
         probed = duration != 0;
-    } catch (const AudioFileError &) {
+    } catch (const AudioFileError &error) {
         probed = false;
+        reason = error.message();
     }
     if (!probed) {
         try {
@@ -85,7 +90,10 @@ bool FileList::AddOneFile(const QString &givenPath)
         } catch (const AudioFileError &) {
             // The reader is being reset; a failure here changes nothing for the user.
         }
-        Messages::information(QFileInfo(path).fileName() + QStringLiteral(" this File is not supported."));
+        QString text = QFileInfo(path).fileName() + QStringLiteral(" this File is not supported.");
+        if (m_explainRefusals && !reason.isEmpty())
+            text += QLatin1Char(' ') + reason;
+        Messages::information(text);
         m_list.removeRowAt(row);
         m_list.UpdateTitleColumnWidth();
         return false;

@@ -24,6 +24,9 @@ public:
     void setTagIntake(TagIntake intake) { m_tagIntake = std::move(intake); }
     // Processes pending window messages between files.
     void setPump(Pump pump) { m_pump = std::move(pump); }
+    // A refused file's message also gives the reason (the command line; the
+    // window keeps its fixed text).
+    void setExplainRefusals(bool explain) { m_explainRefusals = explain; }
 
     // Adds one file; false when the audio component rejected it (its row is
     // gone again and the message has been shown).
@@ -52,4 +55,5 @@ private:
     TAudioFile2 &m_reader;
     TagIntake m_tagIntake;
     Pump m_pump;
+    bool m_explainRefusals = false;
 };

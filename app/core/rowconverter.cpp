@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -44,6 +45,15 @@ QString RowConverter::allTaken() const
 {
     return outputFileName(m_row.caption, m_row.source) +
            QStringLiteral(" and its numbered names already exist.");
+}
+
+// Nothing padded stands in for what is missing: the row fails, naming the file.
+QString RowConverter::endedEarly(int framesDone, int sampleCount) const
+{
+    const double rate = std::max(1, m_reader.SampleRate());
+    return QStringLiteral("%1 ended early, after %2 of its %3 seconds: it was cut short or is damaged.")
+        .arg(m_row.source, QString::number(framesDone / rate, 'f', 1),
+             QString::number(sampleCount / rate, 'f', 1));
 }
 
 QString RowConverter::nextFreeName()
@@ -123,6 +133,8 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
         const int upper = upperBound(samples);
         if (upper < 0) {
             progress(0, sampleCount);
+            if (framesDone < sampleCount)
+                throw std::runtime_error(endedEarly(framesDone, sampleCount).toStdString());
             break;
         }
         // The array holds upper + 1 samples: dividing the upper bound would

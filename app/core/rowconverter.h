@@ -44,6 +44,7 @@ public:
 private:
     bool taken(const QString &path) const;
     QString allTaken() const;
+    QString endedEarly(int framesDone, int sampleCount) const;
     QString nextFreeName();
     QString publish(const QString &partial);
 

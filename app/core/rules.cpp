@@ -69,60 +69,87 @@ namespace {
 
 constexpr int kMaxNameBytes = 200; // well under the 255-byte limit of common file systems
 
+// The caption as a file title: without the characters a name can't hold,
+// control characters and leading dots (a leading dot hides the file, and the
+// numbered names would all be the same). One pass, whatever its length.
 QString safeName(const QString &caption)
 {
     QString name;
-    for (const QChar ch : CleanTitle(caption)) {
-        if (ch.unicode() >= 32) // control characters have no place in a file name
+    const QString clean = CleanTitle(caption);
+    name.reserve(clean.size());
+    for (const QChar ch : clean) {
+        if (ch.unicode() >= 32 && !(name.isEmpty() && ch == QLatin1Char('.')))
             name += ch;
     }
-    // A leading dot hides the file, and the numbered names would all be the same.
-    qsizetype dots = 0;
-    while (dots < name.size() && name[dots] == QLatin1Char('.'))
-        ++dots;
-    return name.mid(dots);
+    return name;
 }
 
-QString cutToBytes(const QString &text, int maxBytes)
-{
-    QString result = text;
-    while (result.toUtf8().size() > maxBytes) {
-        result.chop(1);
-        if (!result.isEmpty() && result.back().isHighSurrogate())
-            result.chop(1);
-    }
-    return result;
-}
-
-} // namespace
-
-QString outputFileName(const QString &caption, const QString &sourcePath, int numbered)
+QString fileTitle(const QString &caption, const QString &sourcePath)
 {
     QString title = safeName(caption);
     if (title.isEmpty())
         title = safeName(QFileInfo(sourcePath).fileName());
     if (title.isEmpty())
         title = QStringLiteral("Untitled");
-    QString name;
+    return title;
+}
+
+// The longest start of `text` whose UTF-8 form fits in `maxBytes`, never
+// splitting a surrogate pair; a lone surrogate counts as the three bytes of
+// the replacement character it becomes.
+QStringView cutToBytes(QStringView text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const char16_t unit = text[at].unicode();
+        const bool pair =
+            QChar::isHighSurrogate(unit) && at + 1 < text.size() && text[at + 1].isLowSurrogate();
+        const qsizetype size = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + size > maxBytes)
+            break;
+        bytes += size;
+        at += pair ? 2 : 1;
+    }
+    return text.first(at);
+}
+
+// The name for a title made by fileTitle: its text before the extension (or,
+// numbered, before its first dot), cut so the whole name fits kMaxNameBytes.
+QString nameFromTitle(QStringView title, int numbered)
+{
+    const QString extension = QStringLiteral(".wma");
+    QStringView stem = title;
+    QString suffix;
     if (numbered <= 0) {
-        name = replaceExtension(title, QStringLiteral(".wma"));
+        const qsizetype dot = title.lastIndexOf(QLatin1Char('.'));
+        if (dot >= 0)
+            stem = title.first(dot);
     } else {
         const qsizetype dot = title.indexOf(QLatin1Char('.'));
-        const QString stem = dot > 0 ? title.left(dot) : title;
-        name = replaceExtension(stem + QLatin1Char('_') + QString::number(numbered), QStringLiteral(".wma"));
+        if (dot > 0)
+            stem = title.first(dot);
+        suffix = QLatin1Char('_') + QString::number(numbered);
     }
-    if (name.toUtf8().size() > kMaxNameBytes) {
-        const QString ext = QStringLiteral(".wma");
-        name = cutToBytes(name.left(name.size() - ext.size()), kMaxNameBytes - 4) + ext;
-    }
-    return name;
+    // A character takes at least one byte, so the cut needs no more of a long
+    // title than this; the numbers stay, so the numbered names differ.
+    stem = stem.first(std::min<qsizetype>(stem.size(), kMaxNameBytes));
+    return cutToBytes(stem, kMaxNameBytes - suffix.size() - extension.size()).toString() + suffix + extension;
+}
+
+} // namespace
+
+QString outputFileName(const QString &caption, const QString &sourcePath, int numbered)
+{
+    return nameFromTitle(fileTitle(caption, sourcePath), numbered);
 }
 
 QString chooseOutputPath(const QString &folder, const QString &caption, const QString &sourcePath,
                          const std::function<bool(const QString &)> &exists)
 {
+    const QString title = fileTitle(caption, sourcePath);
     for (int n = 0; n <= kMaxNumberedNames; ++n) {
-        const QString path = folder + outputFileName(caption, sourcePath, n);
+        const QString path = folder + nameFromTitle(title, n);
         if (!exists(path))
             return path;
     }

@@ -11,7 +11,8 @@ const QList<SourceKind> &sourceKinds()
         {QStringLiteral(".mp3"), QStringLiteral("MP3 Files"), TagReader::Id3},
         {QStringLiteral(".wav"), QStringLiteral("WAV Files"), TagReader::None},
         {QStringLiteral(".wma"), QStringLiteral("WMA Files"), TagReader::Wma},
-        {QStringLiteral(".ogg"), QStringLiteral("OGG Files"), TagReader::Ogg},
+        {QStringLiteral(".ogg"), QStringLiteral("OGG Files"), TagReader::Ogg,
+         QStringLiteral("vorbis opus oggflac")},
         {QStringLiteral(".flac"), QStringLiteral("FLAC Files"), TagReader::TagLib, QStringLiteral("flac")},
         {QStringLiteral(".opus"), QStringLiteral("Opus Files"), TagReader::TagLib, QStringLiteral("opus")},
         {QStringLiteral(".m4a"), QStringLiteral("M4A Files"), TagReader::TagLib, QStringLiteral("mp4")},
@@ -41,7 +42,10 @@ const SourceKind *sourceKindOf(const QString &path)
 bool contentMatchesKind(const QString &path)
 {
     const SourceKind *kind = sourceKindOf(path);
-    return !kind || kind->content.isEmpty() || TagLibContentKind(path) == kind->content;
+    if (!kind || kind->content.isEmpty())
+        return true;
+    const QString found = TagLibContentKind(path);
+    return !found.isEmpty() && kind->content.split(QLatin1Char(' ')).contains(found);
 }
 
 QString openFileFilter()

@@ -3,14 +3,17 @@
 #include <QList>
 #include <QString>
 
-// Which tag module reads a source kind.
+// Which tag module reads a source kind. An ".ogg" file is read by what it
+// holds: Vorbis by the Ogg module, Opus and FLAC by TagLib.
 enum class TagReader { None, Id3, Ogg, Wma, TagLib };
 
 struct SourceKind {
     QString extension;  // lower case, with its dot
     QString filterName; // its entry in the open-file dialog; empty: reached by folder adding only
     TagReader reader;
-    QString content{}; // TagLib kinds: what TagLibContentKind must find, so a file only named so is refused
+    // What TagLibContentKind must find (one of several, space-separated), so
+    // a file only named so is refused; empty: anything.
+    QString content{};
 };
 
 // Every kind of source Sonbrel accepts, in the open-file dialog's order. The

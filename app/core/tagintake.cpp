@@ -1,5 +1,6 @@
 #include "tagintake.h"
 
+#include "coverfit.h"
 #include "filelistmodel.h"
 #include "id3v1.h"
 #include "oggcomments.h"
@@ -11,9 +12,8 @@
 
 namespace {
 
-// What the intake takes from whichever tag the file has. The year is kept
-// only from the readers that were added with the newer kinds (and ID3v1);
-// the older readers' years stay out of the record, as they always have.
+// What the intake takes from whichever tag the file has; every reader's
+// year is kept, so a year in the source is never lost on the way.
 struct IntakeValues {
     QString title, artist, album, comment, genre, year;
     quint16 track = 0, disc = 0;
@@ -29,10 +29,23 @@ void takeDiscAndCover(const QString &path, IntakeValues &values)
     values.cover = more.Cover;
 }
 
-bool readTags(const QString &path, IntakeValues &values)
+// The reader for the file; an Ogg file's is chosen by the stream it holds.
+TagReader readerOf(const QString &path)
 {
     const SourceKind *kind = sourceKindOf(path);
-    switch (kind ? kind->reader : TagReader::None) {
+    if (!kind)
+        return TagReader::None;
+    if (kind->reader != TagReader::Ogg)
+        return kind->reader;
+    const QString content = TagLibContentKind(path);
+    if (content == QLatin1String("vorbis"))
+        return TagReader::Ogg;
+    return content.isEmpty() ? TagReader::None : TagReader::TagLib;
+}
+
+bool readTags(const QString &path, IntakeValues &values)
+{
+    switch (readerOf(path)) {
     case TagReader::Wma: {
         WMATagInfo tag{}; // every field empty: nothing of an earlier file remains
         ReadWMATag(path, tag);
@@ -41,7 +54,7 @@ bool readTags(const QString &path, IntakeValues &values)
                   wmaTagText(tag.Album),
                   wmaTagText(tag.Comment),
                   wmaTagText(tag.Genre),
-                  {},
+                  wmaTagText(tag.Year),
                   tag.TrackNumber,
                   0,
                   {}};
@@ -51,20 +64,26 @@ bool readTags(const QString &path, IntakeValues &values)
     case TagReader::Ogg: {
         OGGTag tag;
         ReadOggComments(path, tag);
-        values = {
-            tag.Title, tag.Artist, tag.Album, tag.Comment, tag.Genre, {}, leadingNumber(tag.TrackNumber),
-            0,         {}};
+        values = {tag.Title,
+                  tag.Artist,
+                  tag.Album,
+                  tag.Comment,
+                  tag.Genre,
+                  yearFromDate(tag.Date),
+                  leadingNumber(tag.TrackNumber),
+                  0,
+                  {}};
         takeDiscAndCover(path, values);
         return true;
     }
     case TagReader::Id3: {
-        const bool trailer = ReadID3(path) == ID3TagKind::V1;
+        ReadID3(path);
         values = {ID3Tag.Title,
                   ID3Tag.Artist,
                   ID3Tag.Album,
                   ID3Tag.Comment,
                   ID3Tag.Genre,
-                  trailer ? ID3Tag.Year : QString(),
+                  ID3Tag.Year,
                   leadingNumber(ID3Tag.Track),
                   0,
                   {}};
@@ -117,6 +136,10 @@ QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
     setWmaTagText(tag.Year, record.year);
     setWmaTagText(tag.Genre, record.genre);
     tag.TrackNumber = record.track;
-    const TagWriteResult result = WriteWMATagChecked(outputPath, tag, {record.disc, record.cover});
-    return result.written ? QString() : result.reason;
+    // A cover goes where every player reads it, or is left out with a note.
+    const FittedCover cover = fitCover(record.cover);
+    const TagWriteResult result = WriteWMATagChecked(outputPath, tag, {record.disc, cover.picture});
+    if (!result.written)
+        return result.reason;
+    return record.cover.note.isEmpty() ? cover.note : record.cover.note;
 }

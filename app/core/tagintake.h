@@ -13,6 +13,6 @@ class FileListModel;
 void TagIntake(const QString &path, FileListModel &list, int row);
 
 // Writes a converted row's title, artist, album, year, genre, track and disc
-// numbers and cover into its WMA output; returns why it could not, or an
-// empty text.
+// numbers and cover into its WMA output; returns why it could not, or what
+// was left out (a cover too large or undecodable), or an empty text.
 QString CarryTags(const QString &outputPath, const AudioFileinfo &record);

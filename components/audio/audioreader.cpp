@@ -186,6 +186,20 @@ qint64 countByDecoding(const AVCodecParameters *params, const PacketSource &next
     }
     return total;
 }
+
+// Why the file cannot be read, in the system's words; empty when it can.
+QString unreadable(const QFileInfo &info)
+{
+    QFile file(info.filePath());
+    if (file.open(QIODevice::ReadOnly))
+        return {};
+    // A link to nothing reads as a missing file; say which one is missing.
+    const QFileInfo target(info.symLinkTarget());
+    if (info.isSymLink() && !target.exists() && !target.isSymLink())
+        return QStringLiteral("%1 (its symbolic link leads to %2)")
+            .arg(file.errorString(), target.filePath());
+    return file.errorString();
+}
 } // namespace
 
 AudioReader::AudioReader() = default;
@@ -213,6 +227,8 @@ void AudioReader::close()
     std::vector<float>().swap(m_pending);
     m_pendingPos = 0;
     m_frameCount = m_delivered = m_mismatch = 0;
+    m_openedSize = 0;
+    m_openedModified = {};
     m_sampleRate = m_channels = 0;
 }
 
@@ -274,11 +290,11 @@ AudioStatus AudioReader::open(const QString &path)
     const QFileInfo info(path);
     if (info.isDir())
         return failure(path, QStringLiteral("it is a folder"));
-    if (!info.exists())
-        return failure(path, QStringLiteral("no such file"));
     // A pipe or a device would block the open or never end.
-    if (!info.isFile())
+    if (info.exists() && !info.isFile())
         return failure(path, QStringLiteral("it is not a regular file"));
+    if (const QString problem = unreadable(info); !problem.isEmpty())
+        return failure(path, problem);
 
     if (info.suffix().compare(QLatin1String("vox"), Qt::CaseInsensitive) == 0) {
         if (AudioStatus status = openVox(); !status.ok) {
@@ -327,6 +343,8 @@ AudioStatus AudioReader::open(const QString &path)
             return status;
         }
     }
+    m_openedSize = info.size();
+    m_openedModified = info.lastModified();
     m_frame.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
     if (!m_frame || !m_packet) {
@@ -351,6 +369,12 @@ int AudioReader::nextPacket(AVPacket *packet)
     }
     av_shrink_packet(packet, static_cast<int>(got));
     return 0;
+}
+
+bool AudioReader::changedSinceOpen() const
+{
+    const QFileInfo now(m_path);
+    return !now.exists() || now.size() != m_openedSize || now.lastModified() != m_openedModified;
 }
 
 qint64 AudioReader::pendingFrames() const
@@ -425,7 +449,18 @@ AudioStatus AudioReader::read(int frames, std::vector<float> &samples)
     samples.assign(begin, begin + static_cast<std::ptrdiff_t>(taken * m_channels));
     m_pendingPos += static_cast<size_t>(taken * m_channels);
     if (taken < wanted) {
-        // The decoder fell short of the count: keep the promised length.
+        if (changedSinceOpen()) {
+            // Cut short (or rewritten) while it is read: silence must not
+            // stand in for the rest.
+            samples.clear();
+            const double rate = m_sampleRate;
+            return AudioStatus::failure(
+                QStringLiteral(
+                    "\"%1\" was cut short while it was converted: it ended after %2 of its %3 seconds.")
+                    .arg(m_path, QString::number((m_delivered + taken) / rate, 'f', 1),
+                         QString::number(m_frameCount / rate, 'f', 1)));
+        }
+        // Damaged frames the decoder dropped: keep the promised length.
         samples.resize(static_cast<size_t>(wanted * m_channels), 0.0f);
         m_mismatch += wanted - taken;
     }

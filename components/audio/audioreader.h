@@ -3,6 +3,7 @@
 #include "ffmpeghandles.h"
 #include "iaudiofile2.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <memory>
@@ -27,11 +28,13 @@ public:
     int sampleRate() const { return m_sampleRate; }
     int channels() const { return m_channels; }
 
-    // The next `frames` frames, fewer at the end, none when all are read.
+    // The next `frames` frames, fewer at the end, none when all are read. A
+    // file that changed since it was opened and ends before its count fails.
     AudioStatus read(int frames, std::vector<float> &samples);
 
     // Frames the decoder delivered beyond or short of frameCount(). Reading
-    // trims or pads so that the count holds; for sound files this stays 0.
+    // trims, or pads for frames a damaged file lost, so that the count
+    // holds; for sound files this stays 0.
     qint64 countMismatch() const { return m_mismatch; }
 
 private:
@@ -42,6 +45,7 @@ private:
     bool decodeMore();
     bool appendConverted(const AVFrame *frame);
     qint64 pendingFrames() const;
+    bool changedSinceOpen() const;
 
     QString m_path;
     bool m_open = false;
@@ -63,6 +67,8 @@ private:
     qint64 m_frameCount = 0;
     qint64 m_delivered = 0;
     qint64 m_mismatch = 0;
+    qint64 m_openedSize = 0;
+    QDateTime m_openedModified;
     int m_sampleRate = 0;
     int m_channels = 0;
 };

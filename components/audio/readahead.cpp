@@ -1,7 +1,8 @@
 #include "readahead.h"
 
+#include "workerfailure.h"
+
 #include <algorithm>
-#include <new>
 
 namespace {
 // Frames per decoded chunk, and chunks that may wait: a fraction of a second
@@ -24,27 +25,32 @@ ReadAhead::~ReadAhead()
 
 void ReadAhead::run()
 {
-    for (;;) {
-        Chunk chunk;
-        try {
-            chunk.status = m_source(kChunkFrames, chunk.samples);
-        } catch (const std::bad_alloc &) {
-            // On the caller's thread this would have reached the caller.
-            chunk.status = AudioStatus::failure(QStringLiteral("Out of memory while decoding."));
+    try {
+        for (;;) {
+            Chunk chunk;
+            chunk.status = failureOnWorker([&] { return m_source(kChunkFrames, chunk.samples); }, "decoding");
+            const bool last = !chunk.status.ok || chunk.samples.empty();
+            if (!m_queue.push(std::move(chunk)))
+                return;
+            if (last) {
+                m_queue.close();
+                return;
+            }
         }
-        const bool last = !chunk.status.ok || chunk.samples.empty();
-        if (!m_queue.push(std::move(chunk)))
-            return;
-        if (last) {
-            m_queue.close();
-            return;
-        }
+    } catch (...) {
+        // Not even the queue could take a chunk: out of memory.
+        m_lost = true;
+        m_queue.close();
     }
 }
 
 bool ReadAhead::nextChunk()
 {
     std::optional<Chunk> chunk = m_queue.pop();
+    if (!chunk && m_lost) {
+        m_failure = AudioStatus::failure(QStringLiteral("Out of memory while decoding."));
+        return false;
+    }
     if (!chunk || (chunk->status.ok && chunk->samples.empty())) {
         m_ended = true;
         return false;

@@ -3,6 +3,7 @@
 #include "boundedqueue.h"
 #include "iaudiofile2.h"
 
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -40,5 +41,6 @@ private:
     size_t m_position = 0;
     bool m_ended = false;
     AudioStatus m_failure;
+    std::atomic<bool> m_lost = false; // the worker ended without a word
     std::thread m_worker;
 };

@@ -1,6 +1,6 @@
 #include "writebehind.h"
 
-#include <new>
+#include "workerfailure.h"
 
 namespace {
 // Writes that may wait: enough to ride over an uneven encoder, few enough
@@ -18,13 +18,7 @@ WriteBehind::~WriteBehind()
 void WriteBehind::run()
 {
     while (std::optional<std::vector<float>> samples = m_queue.pop()) {
-        AudioStatus status;
-        try {
-            status = m_sink(*samples);
-        } catch (const std::bad_alloc &) {
-            // On the caller's thread this would have reached the caller.
-            status = AudioStatus::failure(QStringLiteral("Out of memory while encoding."));
-        }
+        AudioStatus status = failureOnWorker([&] { return m_sink(*samples); }, "encoding");
         if (!status.ok) {
             {
                 const std::lock_guard lock(m_mutex);

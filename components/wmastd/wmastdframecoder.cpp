@@ -10,7 +10,12 @@ namespace wmastd {
 namespace {
 
 constexpr int kFirstExponent = 36; // the decoder's starting point for exponent deltas
-constexpr int kMaxExponent = 95;
+// Fixed-point decoders look exponents up in a table from -60 to 67 and
+// divide the total gain's step by the loudest exponent in 32 bits. A
+// channel's curve is shaped with its loudest band at kLowestTop and lifted
+// when written as far as the gain allows (exponentShift), never out of the table.
+constexpr int kLowestTop = 10; // leaves 70 steps (87 dB) below the loudest band
+constexpr int kMaxExponent = 67;
 constexpr int kMinExponent = -60;
 constexpr int kMaxDelta = 60;
 constexpr int kMaxTotalGain = 250;
@@ -232,10 +237,10 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
         int previous = kFirstExponent;
         c.exponentBits = 0;
         for (size_t b = 0; b < bands; ++b) {
-            const float want = raw[b] - top + float(kMaxExponent);
+            const float want = raw[b] - top + float(kLowestTop);
             int e = std::abs(want - float(previous)) <= m_exponentHold ? previous : int(std::lround(want));
             e = std::clamp(e, std::max(kMinExponent, previous - kMaxDelta),
-                           std::min(kMaxExponent, previous + kMaxDelta));
+                           std::min(kLowestTop, previous + kMaxDelta));
             c.exponentBits += exponentDeltaBits(e - previous);
             c.exponents[b] = e;
             previous = e;
@@ -245,6 +250,18 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
     const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
     return reuseExponents(size, unit) ? reusedGain(layout) : gain;
+}
+
+// How far a channel's curve is lifted when written. A fixed-point decoder's
+// quotient of the gain's step (10^(gain/20) * 2/length) over the loudest
+// exponent (10^((e+1)/16) in its table) is kept at most 2^17 of its units:
+// any 13-bit level times it fits 32 bits, and it keeps 17 bits of precision.
+// Lifting moves every exponent alike: the float decoders' output is the same.
+int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
+{
+    const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
+    const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
+    return std::clamp(ideal - emax, 0, kMaxExponent - emax);
 }
 
 // Each band's step relative to the total gain's: the loudest exponent's step is `unit`.
@@ -356,6 +373,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         }
         gain = bitsAt(lo) <= maxBits ? lo : hi;
     }
+    m_shiftGain = gain;
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
     const bool fits = bitsAt(gain) <= maxBits;
@@ -577,6 +595,11 @@ int FrameCoder::headerBits(const Block &block, int totalGain) const
         any = any || c.coded;
         if (c.coded && m_layout.noiseCoding)
             bits += int(layout.highBands.size());
+        // The first exponent's delta, counted unlifted in exponentBits.
+        if (c.coded && !m_reuse)
+            bits += exponentDeltaBits(c.exponents[0] + exponentShift(c, layout.length, totalGain) -
+                                      kFirstExponent) -
+                    exponentDeltaBits(c.exponents[0] - kFirstExponent);
     }
     if (any)
         bits += 7 * ((totalGain - 1) / 127 + 1) + (block.size > 0 ? 1 : 0);
@@ -614,10 +637,11 @@ void FrameCoder::write(const Block &block, int totalGain, BitWriter &out) const
     for (const Channel &c : m_channels) {
         if (!c.coded || m_reuse)
             continue;
+        const int shift = exponentShift(c, layout.length, m_shiftGain);
         int previous = kFirstExponent;
         for (int e : c.exponents) {
-            writeExponentDelta(e - previous, out);
-            previous = e;
+            writeExponentDelta(e + shift - previous, out);
+            previous = e + shift;
         }
     }
     const int escapeBits = escapeLevelBits(totalGain);

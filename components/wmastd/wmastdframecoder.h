@@ -60,6 +60,7 @@ private:
     bool reuseExponents(int size, float unit);
     float reusedGain(const BlockLayout &layout) const;
     static void setStepScales(Channel &c, float unit);
+    static int exponentShift(const Channel &c, int length, int totalGain);
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain, int maxBits);
@@ -90,6 +91,7 @@ private:
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
+    int m_shiftGain = 0;        // the gain the exponents are lifted for (before any clipping cut)
     float m_sourcePeak = 0;     // under the block being coded
     float m_rounding;           // of the quantiser, by the rate
     float m_exponentHold;       // steps within which a band keeps the exponent before it

@@ -18,6 +18,7 @@ struct FakeSource {
     int durationMs = 1000;
     int sampleCount = 44100;
     bool failRead = false;
+    int readable = -1; // frames it gives before it ends; all when negative
 };
 
 struct FakeAudioState {
@@ -69,7 +70,8 @@ public:
             return s;
         if (m_source.failRead)
             return AudioStatus::failure(QStringLiteral("cannot decode"));
-        const int frames = std::max(0, std::min(count, m_source.sampleCount - m_position));
+        const int end = m_source.readable < 0 ? m_source.sampleCount : m_source.readable;
+        const int frames = std::max(0, std::min(count, end - m_position));
         m_position += frames;
         samples.assign(static_cast<size_t>(frames) * m_source.channels, 0.5f);
         return {};

@@ -4,6 +4,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "runreport.h"
 #include "tagintake.h"
 #include "taudiofile2.h"
 
@@ -108,11 +109,78 @@ private slots:
         QCOMPARE(first["year"].toString(), QString());
         QVERIFY(first["duration"].toInt() > 900);
         const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
-        QCOMPARE(second["error"].toString(), QStringLiteral("notes.mp3 this File is not supported."));
+        // The window's fixed text, then the reason.
+        QVERIFY(second["error"].toString().startsWith(
+            QStringLiteral("notes.mp3 this File is not supported. Cannot open \"%1\": ")
+                .arg(path("notes.mp3"))));
         QCOMPARE(second["path"].toString(), path("notes.mp3"));
         QCOMPARE(QJsonDocument::fromJson(lines[2]).object()["error"].toString(),
-                 QStringLiteral("missing.wav this File is not supported."));
+                 QStringLiteral("missing.wav this File is not supported. Cannot open \"%1\": No such file or "
+                                "directory")
+                     .arg(path("missing.wav")));
         QCOMPARE(cli({"info", path("src/b.ogg")}).exitCode, 0);
+    }
+
+    // info shows the track, disc and cover that will travel; a cover left
+    // out (over 16 MB) is noted on the row and the run exits 1.
+    void coversAreShownAndLossesNoted()
+    {
+        QVERIFY(QDir().mkpath(path("covers"))); // beside the sources other tests convert whole
+        const QString cover = path("cover.png");
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=s=40x30",
+                                              "-frames:v", "1", cover}),
+                 0);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v",
+                                              "error",
+                                              "-y",
+                                              "-i",
+                                              path("src/c.wav"),
+                                              "-i",
+                                              cover,
+                                              "-map",
+                                              "0",
+                                              "-map",
+                                              "1",
+                                              "-c:v",
+                                              "copy",
+                                              "-metadata",
+                                              "track=3/9",
+                                              "-metadata",
+                                              "disc=2",
+                                              "-id3v2_version",
+                                              "3",
+                                              path("covers/covered.mp3")}),
+                 0);
+        const Result info = cli({"info", path("covers/covered.mp3")});
+        const QJsonObject shown = QJsonDocument::fromJson(info.out).object();
+        QCOMPARE(shown["track"].toInt(), 3);
+        QCOMPARE(shown["disc"].toInt(), 2);
+        QCOMPARE(
+            shown["cover"].toObject(),
+            (QJsonObject{
+                {"mime", "image/png"}, {"bytes", QFileInfo(cover).size()}, {"width", 40}, {"height", 30}}));
+
+        // An ID3v2.3 tag whose only frame is a 17 MB picture, before plain audio.
+        QVERIFY(makeSource(path("plain.mp3"), {}, {"-write_id3v2", "0"}));
+        const QByteArray content = QByteArray("\0image/png\0\x03\0", 13) + QByteArray(17 << 20, 'p');
+        const auto bigEndian = [](quint32 v, int shift) {
+            QByteArray bytes;
+            for (int i = 3; i >= 0; --i)
+                bytes += char((v >> (shift * i)) & ((1u << shift) - 1));
+            return bytes;
+        };
+        const QByteArray frame =
+            "APIC" + bigEndian(quint32(content.size()), 8) + QByteArray(2, '\0') + content;
+        QFile big(path("covers/huge-cover.mp3")), plain(path("plain.mp3"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && plain.open(QIODevice::ReadOnly));
+        big.write(QByteArray("ID3\x03\0\0", 6) + bigEndian(quint32(frame.size()), 7) + frame +
+                  plain.readAll());
+        big.close();
+        QVERIFY(cli({"info", path("covers/huge-cover.mp3")}).out.contains("over the 16 MB"));
+        const Result run = cli({"convert", "--output", path("out-cover"), path("covers/huge-cover.mp3")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("over the 16 MB"), run.err);
+        QVERIFY(QFile::exists(path("out-cover/huge-cover.wma")));
     }
 
     void profilesListsAllPositions()
@@ -120,9 +188,10 @@ private slots:
         const Result r = cli({"profiles"});
         QCOMPARE(r.exitCode, 0);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 47);
-        QCOMPARE(lines[22], QByteArray("22\t23\tWMA9 32KHz, 32Kbps, Stereo, CBR\tavailable"));
-        QVERIFY(lines[34].startsWith("34\t35\tWMA9 8KHz,  12Kbps, Stereo, CBR\t"));
+        QCOMPARE(lines.size(), 48);
+        QCOMPARE(lines[0], QByteArray("position (--format)\tnumber\tprofile\tthis build"));
+        QCOMPARE(lines[23], QByteArray("22\t23\tWMA9 32KHz, 32Kbps, Stereo, CBR\tavailable"));
+        QVERIFY(lines[35].startsWith("34\t35\tWMA9 8KHz,  12Kbps, Stereo, CBR\t"));
     }
 
     void usageErrors()
@@ -294,12 +363,73 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), finals);
     }
 
+    // A step that keeps the first signal waiting cannot keep a second one
+    // waiting: the second ends the program at once (two signals delivered
+    // together stand for that here).
+    void secondSignalEndsAtOnce()
+    {
+        const QString source = path("long.wav");
+        if (!QFile::exists(source))
+            QVERIFY(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                 "sine=frequency=220:duration=600", "-ac", "2", "-c:a",
+                                                 "pcm_s16le", source}) == 0);
+        const QString out = path("out-twice");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationDirPath() + "/sonbrel-cli",
+                      {"convert", "--jobs", "1", "--output", out, source});
+        QVERIFY(process.waitForStarted());
+        const auto pid = static_cast<pid_t>(process.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out + "/.long.wma.part"), 20000);
+        ::kill(pid, SIGSTOP);
+        ::kill(pid, SIGINT);
+        ::kill(pid, SIGTERM);
+        ::kill(pid, SIGCONT);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QVERIFY(process.readAllStandardOutput().isEmpty()); // no row was reported
+    }
+
     void convertReportsRejectedFiles()
     {
         const Result r = cli({"convert", "--output", path("out-bad"), path("src/c.wav"), path("notes.mp3")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("notes.mp3 this File is not supported."));
+        QVERIFY(
+            r.err.startsWith("Profile 22: WMA9 32KHz, 32Kbps, Stereo, CBR (choose another with --format)\n"));
         QVERIFY(QFile::exists(path("out-bad/c.wma")));
+    }
+
+    // The terminal line: drawn again only when it changes, at most about ten
+    // times a second; a stopped row counts what it got through, not as done.
+    void progressLineOnATerminal()
+    {
+        FileListModel list;
+        for (const char *caption : {"One", "Two", "Three"})
+            list.appendRow(caption);
+        qint64 now = 0;
+        QList<QByteArray> drawn;
+        RunReport report(
+            list, true, [&](const QByteArray &line) { drawn << line; }, [&] { return now; });
+        report.rowStarted(0);
+        for (int done = 0; done <= 1000; ++done, now += 2) // 2 s, every percent
+            report.rowProgress(0, done, 1000);
+        QVERIFY2(drawn.size() >= 15 && drawn.size() <= 22, qPrintable(QString::number(drawn.size())));
+        report.rowFinished(0, {RowResult::Converted, {}, {}});
+        now += 1000;
+        report.rowStarted(1);
+        const qsizetype before = drawn.size();
+        for (int read = 0; read < 100; ++read, now += 200)
+            report.rowProgress(1, 44, 100);
+        QCOMPARE(drawn.size(), before + 1);
+        QVERIFY(drawn.last().contains(" 48% Two"));
+        now += 1000;
+        report.rowFinished(1, {RowResult::Stopped, {}, {}});
+        report.runFinished();
+        QVERIFY2(drawn.at(drawn.size() - 2).contains(" 48% Two"), drawn.at(drawn.size() - 2).constData());
+        QCOMPARE(drawn.last(), QByteArray("\r\x1b[K"));
     }
 };
 

@@ -368,6 +368,59 @@ private slots:
         QVERIFY(!m_run->ConversionActive());
     }
 
+    // A failure on the run's own thread while a job runs (here an observer's):
+    // every job's thread is joined, its row ends, and the run reports it.
+    void failureBesideRunningJobs_data()
+    {
+        QTest::addColumn<bool>("standard"); // a std::exception, or anything else thrown
+        QTest::newRow("std::exception") << true;
+        QTest::newRow("other") << false;
+    }
+    void failureBesideRunningJobs()
+    {
+        QFETCH(bool, standard);
+        struct Thrower : RunObserver {
+            bool standard = true;
+            void rowStarted(int row) override
+            {
+                if (row == 1 && standard)
+                    throw std::runtime_error("observer failed");
+                if (row == 1)
+                    throw 7;
+            }
+        } thrower;
+        thrower.standard = standard;
+        m_run->addObserver(thrower);
+        TAudioFile2 reader(std::make_unique<FakeAudioFile>(m_state)),
+            writer(std::make_unique<FakeAudioFile>(m_state));
+        m_run->addJob(reader, writer);
+        Messages::Recorder messages;
+        for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
+            addRow(QString(name).left(1), name, FakeSource{44100, 2, 10000, 441000});
+        m_run->ConvertAll();
+        QVERIFY(!m_run->ConversionActive());
+        QCOMPARE(messages.errors.size(), 1);
+        QCOMPARE(statuses().mid(1), QStringList({"Unconvert", "Unconvert"}));
+        QVERIFY(QDir(out()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(m_log.events.last(), QStringLiteral("end"));
+    }
+
+    // A source that gives fewer frames than it said it has: a failed row,
+    // never an output cut short and called converted.
+    void sourceEndingEarlyFails()
+    {
+        Messages::Recorder messages;
+        FakeSource shortSource;
+        shortSource.readable = 30000;
+        addRow("Short", "a.wav", shortSource);
+        m_run->ConvertAll();
+        QCOMPARE(statuses(), QStringList{"Failed"});
+        QCOMPARE(messages.errors, QStringList{m_model->cell(0, FileListModel::Path) +
+                                              " ended early, after 0.7 of its 1.0 seconds: it was cut "
+                                              "short or is damaged."});
+        QVERIFY(QDir(out()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
     void tagFailureIsReportedAndTheAudioKept()
     {
         Messages::Recorder messages;

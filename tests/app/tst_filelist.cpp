@@ -30,7 +30,7 @@ private slots:
         m_state = std::make_shared<FakeAudioState>();
         m_state->sources["a.mp3"] = FakeSource{44100, 2, 3725000, 0};
         m_state->sources["b.wav"] = FakeSource{8000, 1, 999, 0};
-        m_state->sources["c.ogg"] = FakeSource{};
+        m_state->sources["c.wav"] = FakeSource{};
         m_state->sources["d.VOX"] = FakeSource{8000, 1, 1000, 8000};
         m_state->sources["e.Mp3"] = FakeSource{};
         m_state->sources["zero.mp3"] = FakeSource{44100, 2, 0, 0};
@@ -75,11 +75,11 @@ private slots:
     void unsupportedFileAmongOthers()
     {
         Messages::Recorder messages;
-        m_files->AddPaths({touch("a.mp3"), touch("unknown.mp3"), touch("zero.mp3"), touch("c.ogg")});
+        m_files->AddPaths({touch("a.mp3"), touch("unknown.mp3"), touch("zero.mp3"), touch("c.wav")});
         QCOMPARE(messages.informations, QStringList({"unknown.mp3 this File is not supported.",
                                                      "zero.mp3 this File is not supported."}));
         QCOMPARE(m_model->count(), 2);
-        QCOMPARE(m_model->caption(1), QStringLiteral("c.ogg"));
+        QCOMPARE(m_model->caption(1), QStringLiteral("c.wav"));
         QCOMPARE(m_model->fileTagTable().size(), 2);
         QVERIFY(m_state->log.contains("SetActive 0"));
         QCOMPARE(m_state->log.indexOf("SetActive 0") + 1, m_state->log.indexOf("SetActive 1"));
@@ -137,7 +137,7 @@ private slots:
 
     void titleColumnNarrowsAboveTenRows()
     {
-        const QString path = touch("c.ogg");
+        const QString path = touch("c.wav");
         for (int i = 0; i < 10; ++i)
             m_files->AddOneFile(path);
         QCOMPARE(m_model->titleColumnWidth(), 120);
@@ -149,7 +149,7 @@ private slots:
 
     void deletingKeepsRecordsAligned()
     {
-        const QString path = touch("c.ogg");
+        const QString path = touch("c.wav");
         for (int i = 0; i < 5; ++i) {
             m_files->AddOneFile(path);
             m_model->record(i).artist = QString::number(i + 1);
@@ -181,16 +181,18 @@ private slots:
         QCOMPARE(m_model->count(), 0);
     }
 
+    // The reader's message is shown, its row goes, and the add goes on.
     void failingTagIntakeLeavesNoRow()
     {
         m_files->setTagIntake([](const QString &path, FileListModel &, int) {
             if (path.endsWith("c.ogg"))
                 throw std::runtime_error("Cannot open c.ogg: broken");
         });
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                                 m_files->AddPaths({touch("a.mp3"), touch("c.ogg"), touch("e.Mp3")}));
-        QCOMPARE(m_model->count(), 1);
-        QCOMPARE(m_model->fileTagTable().size(), 1);
+        Messages::Recorder messages;
+        m_files->AddPaths({touch("a.mp3"), touch("c.ogg"), touch("e.Mp3")});
+        QCOMPARE(messages.errors, QStringList{"Cannot open c.ogg: broken"});
+        QCOMPARE(m_model->count(), 2);
+        QCOMPARE(m_model->fileTagTable().size(), 2);
     }
 
     // One table of kinds feeds the open-file filter and folder adding.

@@ -85,11 +85,18 @@ int threadCount()
     return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
-// A fault seam that lets `good` chunks through and then fails with `message`.
-std::function<AudioStatus()> failAfter(int good, const QString &message)
+// A fault seam that lets `good` chunks through and then fails with `message`:
+// as a status, or thrown ("std" a std::exception, "other" anything else).
+std::function<AudioStatus()> failAfter(int good, const QString &message, const QString &thrown = {})
 {
-    return [good, message, calls = 0]() mutable {
-        return ++calls > good ? AudioStatus::failure(message) : AudioStatus{};
+    return [good, message, thrown, calls = 0]() mutable {
+        if (++calls <= good)
+            return AudioStatus{};
+        if (thrown == "std")
+            throw std::runtime_error(message.toStdString());
+        if (thrown == "other")
+            throw 42;
+        return AudioStatus::failure(message);
     };
 }
 
@@ -137,6 +144,10 @@ private slots:
     void workerFailuresSurfaceAtTheNextCall_data();
     void workerFailuresSurfaceAtTheNextCall();
     void stopMidFileLeavesNoThread();
+    void sourceCutShortWhileReadFails_data();
+    void sourceCutShortWhileReadFails();
+    void unreadableFilesSayWhy_data();
+    void unreadableFilesSayWhy();
 
 private:
     QTemporaryDir m_dir;
@@ -923,13 +934,27 @@ void TestAudioFile::workerFailuresSurfaceAtTheNextCall_data()
     QTest::addColumn<bool>("decode");
     QTest::addColumn<int>("goodChunks");
     QTest::addColumn<bool>("workers");
+    QTest::addColumn<QString>("thrown");
+    QTest::addColumn<QString>("message");
     for (bool workers : {true, false}) {
         const char *mode = workers ? "workers" : "direct";
-        QTest::addRow("decode, %s", mode) << true << 5 << workers;
-        QTest::addRow("encode, %s", mode) << false << 5 << workers;
+        QTest::addRow("decode, %s", mode) << true << 5 << workers << ""
+                                          << "the decoder broke";
+        QTest::addRow("encode, %s", mode) << false << 5 << workers << ""
+                                          << "the encoder broke";
         // Everything is queued before the worker fails: Close reports it.
-        QTest::addRow("encode at the end, %s", mode) << false << 1 << workers;
+        QTest::addRow("encode at the end, %s", mode) << false << 1 << workers << ""
+                                                     << "the encoder broke";
     }
+    // Whatever a worker meets is carried to the caller, never the end of the program.
+    QTest::addRow("decode throws") << true << 5 << true << "std"
+                                   << "the decoder broke";
+    QTest::addRow("decode throws a non-exception") << true << 5 << true << "other"
+                                                   << "An unknown error while decoding.";
+    QTest::addRow("encode throws") << false << 5 << true << "std"
+                                   << "the encoder broke";
+    QTest::addRow("encode throws a non-exception") << false << 5 << true << "other"
+                                                   << "An unknown error while encoding.";
 }
 
 void TestAudioFile::workerFailuresSurfaceAtTheNextCall()
@@ -937,13 +962,15 @@ void TestAudioFile::workerFailuresSurfaceAtTheNextCall()
     QFETCH(bool, decode);
     QFETCH(int, goodChunks);
     QFETCH(bool, workers);
+    QFETCH(QString, thrown);
+    QFETCH(QString, message);
     const QString source = path("faults.wav");
     if (!QFile::exists(source))
         QVERIFY(makeSource(source, 10, 44100, 2, {"-c:a", "pcm_s16le"}));
-    const QString message = decode ? "the decoder broke" : "the encoder broke";
     AudioFileOptions options;
     options.workerThreads = workers;
-    (decode ? options.decodeFault : options.encodeFault) = failAfter(goodChunks, message);
+    (decode ? options.decodeFault : options.encodeFault) =
+        failAfter(goodChunks, decode ? "the decoder broke" : "the encoder broke", thrown);
     const int threadsBefore = threadCount();
 
     TAudioFile2 reader(std::make_unique<FfmpegAudioFile>(options));
@@ -993,6 +1020,71 @@ void TestAudioFile::stopMidFileLeavesNoThread()
     // What was written before the stop is all there, in a finished file.
     QVERIFY2(qAbs(probe(output).duration - 100.0 * kChunk / 44100) <= 0.005,
              qPrintable(QString::number(probe(output).duration)));
+}
+
+// A source truncated while it is read fails, naming the file; silence never
+// stands in for the rest.
+void TestAudioFile::sourceCutShortWhileReadFails_data()
+{
+    QTest::addColumn<QString>("codec"); // also the file's suffix
+    QTest::addColumn<bool>("workers");
+    for (const char *codec : {"wav", "flac"}) {
+        QTest::addRow("%s, workers", codec) << codec << true;
+        QTest::addRow("%s, direct", codec) << codec << false;
+    }
+}
+
+void TestAudioFile::sourceCutShortWhileReadFails()
+{
+    QFETCH(QString, codec);
+    QFETCH(bool, workers);
+    const QString whole = path("whole." + codec);
+    const QString source = path("cut." + codec);
+    if (!QFile::exists(whole))
+        QVERIFY(makeSource(whole, 20, 44100, 2, {"-c:a", codec == "wav" ? "pcm_s16le" : codec}));
+    QFile::remove(source);
+    QVERIFY(QFile::copy(whole, source));
+    AudioFileOptions options;
+    options.workerThreads = workers;
+    FfmpegAudioFile reader(options);
+    QVERIFY(reader.Open(source, 0, 1).ok);
+    std::vector<float> chunk;
+    QVERIFY(reader.ReadSamples(kChunk, chunk).ok && !chunk.empty());
+    QVERIFY(QFile::resize(source, QFileInfo(source).size() / 3));
+    AudioStatus status;
+    qint64 frames = kChunk;
+    while ((status = reader.ReadSamples(kChunk, chunk)).ok && !chunk.empty())
+        frames += qint64(chunk.size()) / 2;
+    QVERIFY2(!status.ok, qPrintable(QString::number(frames)));
+    QVERIFY2(status.message.contains(source) && status.message.contains("cut short"),
+             qPrintable(status.message));
+    QVERIFY(frames < reader.SampleCount() / 2);
+}
+
+// Why a file cannot be opened, in the system's words.
+void TestAudioFile::unreadableFilesSayWhy_data()
+{
+    QTest::addColumn<QString>("link"); // where the file links to; none: it is missing
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << ""
+                             << "No such file or directory";
+    QTest::newRow("dangling link") << "nowhere.wav"
+                                   << "No such file or directory (its symbolic link leads to ";
+    QTest::newRow("link loop") << "loop.wav"
+                               << "Too many levels of symbolic links";
+}
+
+void TestAudioFile::unreadableFilesSayWhy()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, reason);
+    const QString file = path("loop.wav"); // in the loop row, it links to itself
+    QFile::remove(file);
+    if (!link.isEmpty())
+        QVERIFY(QFile::link(path(link), file));
+    const AudioStatus status = FfmpegAudioFile().Open(file, 0, 1);
+    QVERIFY2(status.message.startsWith(QStringLiteral("Cannot open \"%1\": %2").arg(file, reason)),
+             qPrintable(status.message));
 }
 
 QTEST_GUILESS_MAIN(TestAudioFile)
