@@ -2,6 +2,7 @@
 // file bit rate, lag, mean NMR and bandwidth (../shared/tools/nmr.py) on real
 // recordings and a music-like synthetic signal, GStreamer's decoded length
 // and lag, and encoding speed on one core, interleaved with the peer.
+// `--levels`: level, peak and dropouts on generated stress signals instead.
 #include "../benchtools.h"
 
 #include "audiowriter.h"
@@ -250,6 +251,145 @@ void speed(const Audio &a, int runs)
                 runs, ours[ours.size() / 2], peer[peer.size() / 2]);
 }
 
+// Generated stress signals at 44.1 kHz stereo: a loud mix clipped at full
+// scale, the same mix unclipped at -1.5 dBFS, decaying bell-like partials,
+// a -6 dBFS sweep 20 Hz - 20 kHz, castanet-like clicks over near silence
+// and a voiced speech-like signal.
+Audio stressSignal(const QString &kind, double seconds)
+{
+    Audio a{44100, 2, {}};
+    const int frames = int(seconds * a.rate);
+    a.samples.resize(size_t(frames) * 2);
+    const Audio music = syntheticMusic(seconds);
+    const double pi = std::numbers::pi;
+    uint32_t seed = 5;
+    const auto noise = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return double(seed >> 8) / double(1u << 24) - 0.5;
+    };
+    double phase = 0;
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / a.rate;
+        double v = 0;
+        if (kind == "clipped" || kind == "loud") {
+            for (int c = 0; c < 2; ++c) {
+                const double m = music.samples[size_t(i) * 2 + size_t(c)];
+                a.samples[size_t(i) * 2 + size_t(c)] =
+                    float(kind == "clipped" ? std::clamp(4 * m, -1.0, 1.0) : m * 0.84 / 0.75);
+            }
+            continue;
+        }
+        if (kind == "bells") {
+            const double in = std::fmod(t, 0.5);
+            const double f = 880 * std::pow(2.0, int(t * 2) % 7 / 12.0);
+            for (double p : {1.0, 2.76, 5.40, 8.93})
+                v += 0.55 / 2.6 * std::exp(-in * 4 * p) * std::sin(2 * pi * f * p * in);
+        } else if (kind == "sweep") {
+            phase += 2 * pi * 20 * std::pow(1000.0, t / seconds) / a.rate;
+            v = 0.485 * std::sin(phase);
+        } else if (kind == "castanets") {
+            const double in = std::fmod(t, 0.25);
+            v = (in < 0.03 ? 0.7 * noise() * std::exp(-in * 200) : 0.0) + 0.001 * noise();
+        } else if (kind == "speech") {
+            const double syllable = std::fmod(t, 0.2);
+            const double envelope = syllable < 0.15 ? std::sin(pi * syllable / 0.15) : 0;
+            const double f0 = 120 + 30 * std::sin(2 * pi * 0.7 * t);
+            phase += 2 * pi * f0 / a.rate;
+            for (int h = 1; h < 30; ++h)
+                v += std::sin(h * phase) / h *
+                     std::exp(-std::pow((h * f0 - 700 - 300 * std::sin(t * 5)) / 600, 2));
+            v = 0.3 * envelope * v + 0.003 * noise();
+        }
+        a.samples[size_t(i) * 2] = a.samples[size_t(i) * 2 + 1] = float(v);
+    }
+    return a;
+}
+
+double energyDb(double energy)
+{
+    return 10 * std::log10(energy + 1e-30);
+}
+
+// Level and peak of a decode against its source: the mean level, the peak
+// over the source's, 100 ms windows (source above -40 dBFS) off by more
+// than 0.5 and 3 dB, jumps of more than 2 dB between neighbouring windows'
+// errors, and 20 ms blocks decoded below -80 dBFS where the source is above -40.
+QString levelReport(const Audio &source, const Audio &decoded)
+{
+    const int ch = source.channels;
+    const size_t frames = std::min(source.samples.size(), decoded.samples.size()) / size_t(ch);
+    const auto energy = [&](const Audio &a, size_t from, size_t count) {
+        double e = 0;
+        for (size_t i = from * size_t(ch); i < (from + count) * size_t(ch); ++i)
+            e += double(a.samples[i]) * a.samples[i];
+        return e / double(count * size_t(ch));
+    };
+    float sourcePeak = 0, decodedPeak = 0;
+    for (size_t i = 0; i < frames * size_t(ch); ++i) {
+        sourcePeak = std::max(sourcePeak, std::abs(source.samples[i]));
+        decodedPeak = std::max(decodedPeak, std::abs(decoded.samples[i]));
+    }
+    const size_t window = size_t(source.rate / 10), block = size_t(source.rate / 50);
+    int windows = 0, offHalf = 0, offThree = 0, jumps = 0, silent = 0;
+    double previous = 0;
+    for (size_t w = 0; w + window <= frames; w += window) {
+        const double s = energy(source, w, window);
+        if (energyDb(s) < -40)
+            continue;
+        const double error = energyDb(energy(decoded, w, window)) - energyDb(s);
+        offHalf += std::abs(error) > 0.5;
+        offThree += std::abs(error) > 3;
+        jumps += windows > 0 && std::abs(error - previous) > 2;
+        previous = error;
+        ++windows;
+    }
+    for (size_t b = 0; b + block <= frames; b += block)
+        silent += energyDb(energy(source, b, block)) > -40 && energyDb(energy(decoded, b, block)) < -80;
+    return QStringLiteral("%1 %2 %3/%4 %5 %6 %7")
+        .arg(energyDb(energy(decoded, 0, frames)) - energyDb(energy(source, 0, frames)), 6, 'f', 2)
+        .arg(20 * std::log10(decodedPeak / sourcePeak), 6, 'f', 2)
+        .arg(offHalf, 3)
+        .arg(windows, 3)
+        .arg(offThree, 3)
+        .arg(jumps, 3)
+        .arg(silent, 3);
+}
+
+// The level table: every profile asked for, every stress signal, through the writer and ffmpeg's decoder.
+void levels(const std::vector<int> &profiles, double seconds)
+{
+    const QStringList kinds{"clipped", "loud", "bells", "sweep", "castanets", "speech"};
+    std::printf("Level in dB, peak over the source's in dB, 100 ms windows off > 0.5 dB / counted, "
+                "> 3 dB, jumps > 2 dB, 20 ms blocks decoded silent\n%-34s",
+                "profile");
+    for (const QString &k : kinds)
+        std::printf(" | %-31s", qPrintable(k));
+    std::printf("\n");
+    QTemporaryDir dir;
+    std::vector<Audio> sources;
+    for (const QString &k : kinds)
+        sources.push_back(stressSignal(k, seconds));
+    for (int number : profiles) {
+        const WmaProfile &p = *wmaProfileByNumber(number);
+        std::printf("%2d %-31s", number, p.text);
+        for (size_t k = 0; k < sources.size(); ++k) {
+            const QString srcPath = dir.filePath(QStringLiteral("stress%1.wav").arg(k));
+            if (!QFile::exists(srcPath))
+                writeWav(srcPath, sources[k]);
+            Audio ref, decoded;
+            readAudio(srcPath, p.sampleRate, p.channels, ref);
+            const QString path = dir.filePath(QStringLiteral("stress%1-%2.wma").arg(number).arg(k));
+            QString report = "fails";
+            if (encodeOurs(ref, number, path) && readAudio(path, p.sampleRate, p.channels, decoded))
+                report = levelReport(ref, decoded);
+            QFile::remove(path);
+            std::printf(" | %-31s", qPrintable(report));
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -259,6 +399,7 @@ int main(int argc, char **argv)
     bool peer = true;
     bool quick = false; // NMR only: no GStreamer check, no minute-long rate check
     bool synthetic = true;
+    bool levelsOnly = false; // the level table of the generated stress signals instead
     QStringList recordings;
     std::vector<int> profiles;
     const QStringList args = app.arguments();
@@ -280,6 +421,8 @@ int main(int argc, char **argv)
             synthetic = false;
         else if (args[i] == "--speed-only")
             profiles.push_back(0);
+        else if (args[i] == "--levels")
+            levelsOnly = true;
     }
     if (recordings.isEmpty()) // Debian's drascula-music: orchestral and band game music
         for (const char *track : {"track2.ogg", "track23.ogg"})
@@ -290,6 +433,10 @@ int main(int argc, char **argv)
             if (wmaProfileByNumber(n)->rateControl != WmaProfile::RateControl::Lossless)
                 profiles.push_back(n);
 
+    if (levelsOnly) {
+        levels(profiles, std::min(seconds, 10.0));
+        return 0;
+    }
     if (profiles == std::vector<int>{0}) {
         speed(syntheticMusic(seconds), 5);
         return 0;

@@ -8,6 +8,8 @@ extern "C" {
 
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,6 +43,14 @@ struct EncodedPacket {
     int64_t resumeAfter = -1;
 };
 
+// What every encoder is given for a source sample: a float source may go
+// far beyond full scale (or hold NaN or infinity), and the lossless format
+// cannot hold more than full scale anyway, so both encoders clip there.
+inline float withinFullScale(float sample)
+{
+    return std::isfinite(sample) ? std::clamp(sample, -1.0f, 1.0f) : 0.0f;
+}
+
 // One audio encoder behind the WMA writer: the writer resamples, frames and
 // muxes; an encoder only turns interleaved float frames into packets.
 class OutputEncoder {
@@ -48,7 +58,8 @@ public:
     virtual ~OutputEncoder() = default;
     virtual AudioStatus open(const EncoderParams &params, EncoderSetup &setup) = 0;
     // `frames` interleaved frames at the params' rate and channel count, at
-    // most setup.frameSize; the packets that came out are appended.
+    // most setup.frameSize, each sample taken through withinFullScale(); the
+    // packets that came out are appended.
     virtual AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) = 0;
     virtual AudioStatus flush(std::vector<EncodedPacket> &packets) = 0;
     // After flush: the bit rate the header states from now on, 0 for the one given at open.

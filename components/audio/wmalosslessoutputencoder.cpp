@@ -27,12 +27,11 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
 
 // Round to nearest even, as nearbyint does, but in plain arithmetic the
 // compiler turns into vector code: adding 1.5 * 2^23 leaves no fraction bits.
-// Clamped first, so that the sum stays exact (and NaN goes to a bound).
+// Brought within full scale first (NaN to silence), so that the sum stays exact.
 qint16 toPcm16(float sample)
 {
     constexpr float Round = 12582912.0f;
-    float scaled = sample * 32768.0f;
-    scaled = scaled > -32768.0f ? scaled : -32768.0f;
+    float scaled = withinFullScale(sample) * 32768.0f;
     scaled = scaled < 32767.0f ? scaled : 32767.0f;
     return static_cast<qint16>(static_cast<int>((scaled + Round) - Round));
 }

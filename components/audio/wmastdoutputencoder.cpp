@@ -45,6 +45,7 @@ AudioStatus WmaStdOutputEncoder::open(const EncoderParams &params, EncoderSetup 
         return AudioStatus::failure(
             QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
     m_constantQuality = params.quality > 0;
+    m_channels = params.channels;
     m_packetsOut = 0;
     m_encoder =
         std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
@@ -61,7 +62,11 @@ AudioStatus WmaStdOutputEncoder::encode(const float *samples, int frames, std::v
 {
     if (!m_encoder)
         return AudioStatus::failure(QStringLiteral("The WMA encoder is not open."));
-    appendPackets(m_encoder->encode(samples, frames), packets);
+    if (frames <= 0)
+        return {};
+    m_limited.resize(static_cast<size_t>(frames) * static_cast<size_t>(m_channels));
+    std::transform(samples, samples + m_limited.size(), m_limited.begin(), withinFullScale);
+    appendPackets(m_encoder->encode(m_limited.data(), frames), packets);
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include "outputencoder.h"
 
 #include <memory>
+#include <vector>
 
 class WmaStdEncoder;
 struct WmaStdPacket;
@@ -22,6 +23,8 @@ private:
     void appendPackets(std::vector<WmaStdPacket> &&from, std::vector<EncodedPacket> &to);
 
     std::unique_ptr<WmaStdEncoder> m_encoder;
+    std::vector<float> m_limited; // the samples as the encoder gets them
+    int m_channels = 0;
     bool m_constantQuality = false;
     int64_t m_packetsOut = 0;
 };

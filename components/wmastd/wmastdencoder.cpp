@@ -129,8 +129,12 @@ std::vector<WmaStdPacket> WmaStdEncoder::encode(const float *interleaved, int fr
         std::vector<float> &s = m_signal[static_cast<size_t>(c)];
         const size_t used = s.size();
         s.resize(used + static_cast<size_t>(frames));
-        for (int i = 0; i < frames; ++i)
-            s[used + static_cast<size_t>(i)] = interleaved[i * m_channels + c];
+        // Beyond full scale the coding overflows (the spectrum's energy
+        // reaches infinity in float): such samples are clipped.
+        for (int i = 0; i < frames; ++i) {
+            const float v = interleaved[i * m_channels + c];
+            s[used + static_cast<size_t>(i)] = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+        }
     }
     m_samplesIn += frames;
     codeFrames(m_signalStart + int64_t(m_signal[0].size()));
@@ -145,6 +149,9 @@ std::vector<WmaStdPacket> WmaStdEncoder::flush()
     const int n = m_layout->frameLength;
     // Frame f finishes output samples up to (f + 1) N; the source ends at
     // 2N + m_samplesIn, and the decoder's last output block adds one frame.
+    // Nothing given, nothing out: any frame would decode to a frame of silence.
+    if (m_samplesIn == 0)
+        return {};
     const int64_t frames = std::max<int64_t>(2, (m_samplesIn + n - 1) / n + 1);
     const int64_t needed = (frames + 2) * n;
     for (auto &s : m_signal)
@@ -167,13 +174,14 @@ bool WmaStdEncoder::hasAttack(int64_t frame) const
         for (size_t k = 0; k < plain.size(); ++k) {
             // Four partial sums each (segments are a multiple of four long):
             // one running sum would wait on every addition.
-            const float *x = s.data() + base + k * size_t(segment) + 1;
+            // x[j + 1] is the sample, x[j] the one before it.
+            const float *x = s.data() + base + k * size_t(segment);
             float d2[4] = {0, 0, 0, 0}, x2[4] = {0, 0, 0, 0};
             for (size_t i = 0; i < size_t(segment); i += 4)
                 for (size_t l = 0; l < 4; ++l) {
-                    const float d = x[i + l] - x[i + l - 1];
+                    const float d = x[i + l + 1] - x[i + l];
                     d2[l] += d * d;
-                    x2[l] += x[i + l] * x[i + l];
+                    x2[l] += x[i + l + 1] * x[i + l + 1];
                 }
             sharp[k] += (d2[0] + d2[1]) + (d2[2] + d2[3]);
             plain[k] += (x2[0] + x2[1]) + (x2[2] + x2[3]);

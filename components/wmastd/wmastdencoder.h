@@ -41,9 +41,11 @@ public:
     int frameLength() const;
     int leadIn() const { return 2 * frameLength(); }
 
-    // Interleaved samples in [-1, 1]; the superframes that are complete come out.
+    // Interleaved samples, clipped to [-1, 1] (NaN and infinity: silence);
+    // the superframes that are complete come out.
     std::vector<WmaStdPacket> encode(const float *interleaved, int frames);
-    // Codes the rest, padded with silence to a whole frame.
+    // Codes the rest, padded with silence to a whole frame (no packet at
+    // all when no sample was given).
     std::vector<WmaStdPacket> flush();
 
 private:

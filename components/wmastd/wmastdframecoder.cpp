@@ -50,7 +50,11 @@ constexpr float kSilence = 1e-7f;
 // The limit sits 1% under full scale, the most a block may be left over it.
 constexpr float kFullScale = 0.99f;
 constexpr int kMaxClipCutDb = 6;
-constexpr float kQuiet = 0.5f; // blocks this far under full scale are not checked
+constexpr float kQuiet = 0.05f;         // blocks this far under full scale are not checked
+constexpr float kLoud = 0.5f;           // nor turned down unless this loud
+constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
+constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
+constexpr int kPullRounds = 4;
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -336,15 +340,20 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             pos = end;
         }
     }
-    const int silentGain = std::clamp(
-        int(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f))) + 1, 1, kMaxTotalGain);
+    // Clamped as floats: an overflowed spectrum must not reach an int conversion.
+    const int silentGain =
+        int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1, 1.0f,
+                       float(kMaxTotalGain)));
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
     // The gain that puts the noise where asked; then the nearest that the limits allow.
-    int gain = std::clamp(int(std::lround(gainAtMask + noiseDb)), finestGain, silentGain);
+    const float wanted = gainAtMask + noiseDb;
+    int gain = std::isfinite(wanted)
+                   ? int(std::lround(std::clamp(wanted, float(finestGain), float(silentGain))))
+                   : silentGain;
     const auto bitsAt = [&](int g) { return quantise(layout, g) + headerBits(block, g); };
     const int bits = bitsAt(gain);
     if (bits > maxBits) {
@@ -365,12 +374,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         gain = bitsAt(lo) <= maxBits ? lo : hi;
     }
     m_shiftGain = gain;
-    quantise(layout, gain);
+    // A block that fits at no gain (only an overflowed spectrum could) is
+    // left silent rather than overrun the frame.
+    const bool fits = bitsAt(gain) <= maxBits;
     // A channel with nothing left to code says so in one bit.
     for (Channel &c : m_channels)
-        c.coded =
-            c.coded && std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
-    gain = limitClipping(block, gain);
+        c.coded = fits && c.coded &&
+                  std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+    gain = limitClipping(block, gain, maxBits);
     const int64_t before = out.size();
     write(block, gain, out);
     for (Channel &c : m_channels)
@@ -382,14 +393,12 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     return int(out.size() - before);
 }
 
-int FrameCoder::limitClipping(const Block &block, int totalGain)
+// The block as the decoder will synthesise it (without its small dither),
+// per output channel, into m_synthesis.
+void FrameCoder::synthesise(const Block &block, int totalGain)
 {
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     const int n = layout.length;
-    const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
-    if (m_sourcePeak < kQuiet)
-        return totalGain;
-    // The block as the decoder will synthesise it (without its small dither).
     const float gain = std::pow(10.0f, float(totalGain) / 20.0f);
     std::vector<float> &coefs = m_dequantised;
     coefs.resize(static_cast<size_t>(n));
@@ -415,31 +424,131 @@ int FrameCoder::limitClipping(const Block &block, int totalGain)
             m_synthesis[1][i] = mid - side;
         }
     }
-    // The first half completes the output there. Turn the block down in
-    // whole dB until that stays within full scale, or as far as that helps
-    // where the block before already went over.
-    const auto peakAt = [&](float scale) {
-        float peak = 0;
+}
+
+// Where the completed output would pass `limit`, takes what passes it off
+// the coefficients (through the block's own analysis) and quantises again,
+// a few times: the peaks come in, the level stays. Keeps the last result
+// that lowered the peak and fits `maxBits`. Returns the peak.
+float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, float limit, float peak)
+{
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    const int n = layout.length;
+    const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
+    Mdct &mdct = m_mdcts[static_cast<size_t>(block.size)];
+    m_kept.resize(m_channels.size());
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        m_kept[ch] = m_channels[ch].q;
+    m_over.resize(m_channels.size());
+    m_correction.resize(static_cast<size_t>(n));
+    const float target = limit * kPullTarget;
+    for (int round = 0; round < kPullRounds; ++round) {
         for (size_t ch = 0; ch < m_channels.size(); ++ch) {
-            const float *output = m_output[ch].data() + offset;
-            const float *synthesis = m_synthesis[ch].data();
-            peak = largest(
-                size_t(n), [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
+            std::vector<float> &over = m_over[ch];
+            over.assign(static_cast<size_t>(2 * n), 0.0f);
+            // Only what this block completes: the next block sees the rest.
+            for (size_t i = 0; i < completed(block); ++i) {
+                const float v = m_output[ch][offset + i] + m_synthesis[ch][i];
+                over[i] = v - std::clamp(v, -target, target);
+            }
         }
-        return peak;
-    };
-    const int most = std::min(kMaxClipCutDb, totalGain - 1);
-    float peaks[kMaxClipCutDb + 1];
-    int tried = 0;
-    while (tried <= most) {
-        peaks[tried] = peakAt(std::pow(10.0f, -float(tried) / 20.0f));
-        if (peaks[tried++] <= kFullScale)
+        if (m_midSide)
+            for (size_t i = 0; i < completed(block); ++i) {
+                const float l = m_over[0][i], r = m_over[1][i];
+                m_over[0][i] = (l + r) * 0.5f;
+                m_over[1][i] = (l - r) * 0.5f;
+            }
+        for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+            Channel &c = m_channels[ch];
+            if (!c.coded)
+                continue;
+            for (size_t i = 0; i < size_t(2 * n); ++i)
+                m_windowed[i] = m_over[ch][i] * (*m_window)[i];
+            mdct.forward(m_windowed.data(), m_correction.data());
+            // Only where values are coded already: spread over the quiet
+            // bands' fine steps the correction would cost more than the block.
+            for (size_t i = 0; i < size_t(layout.codedEnd); ++i)
+                if (m_kept[ch][i] != 0)
+                    c.coefs[i] -= m_correction[i];
+        }
+        const int bits = quantise(layout, totalGain) + headerBits(block, totalGain);
+        synthesise(block, totalGain);
+        const float now = peakAt(block, 1.0f, completed(block));
+        if (bits > maxBits || now >= peak)
+            break;
+        peak = now;
+        for (size_t ch = 0; ch < m_channels.size(); ++ch)
+            m_kept[ch] = m_channels[ch].q;
+        if (peak <= limit)
             break;
     }
-    const float reachable = std::max(kFullScale, *std::min_element(peaks, peaks + tried));
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        m_channels[ch].q.swap(m_kept[ch]);
+    synthesise(block, totalGain);
+    return peak;
+}
+
+// The peak of the output this block completes (its first half over what
+// the block before left), with the block scaled by `scale`.
+float FrameCoder::peakAt(const Block &block, float scale, size_t count) const
+{
+    const int n = m_layout.blocks[static_cast<size_t>(block.size)].length;
+    const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
+    float peak = 0;
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        const float *output = m_output[ch].data() + offset;
+        const float *synthesis = m_synthesis[ch].data();
+        peak = largest(
+            count, [=](size_t i) { return std::abs(output[i] + scale * synthesis[i]); }, peak);
+    }
+    return peak;
+}
+
+// Samples from the block's start that no later block changes: its first
+// half, and where a shorter block follows, the flat part of its second
+// half before that block's slope begins.
+size_t FrameCoder::completed(const Block &block) const
+{
+    const int n = m_layout.blocks[static_cast<size_t>(block.size)].length;
+    const int next = std::min(n, m_layout.blocks[static_cast<size_t>(block.next)].length);
+    return size_t(n + (n - next) / 2);
+}
+
+int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
+{
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    const int n = layout.length;
+    const size_t offset = static_cast<size_t>(m_layout.frameLength / 2 + block.position - n / 2);
+    if (m_sourcePeak < kQuiet)
+        return totalGain;
+    synthesise(block, totalGain);
+    // Coding noise and band limiting overshoot the source's peaks (a clipped
+    // source's square edges most): the output may pass the block's peak by
+    // about the noise, never full scale.
+    const float limit = std::min(kFullScale, m_sourcePeak * kPeakAllowance);
+    float peak = peakAt(block, 1.0f, completed(block));
+    // Near full scale this cannot stand in for the cut below: pulling one
+    // block's peaks in pushes the next block's out.
+    if (peak > limit && limit < kFullScale)
+        peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
+    // What still passes full scale: turn the block down in whole dB until it
+    // stays within, or as far as that helps where the block before already went over.
+    // The cut looks at the first half only: checking the second half's flat
+    // part too would turn whole blocks down for what the next block evens out.
     int cut = 0;
-    while (peaks[cut] > reachable * 1.01f)
-        ++cut;
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, size_t(n)) > kFullScale) {
+        const int most = std::min(kMaxClipCutDb, totalGain - 1);
+        float peaks[kMaxClipCutDb + 1];
+        int tried = 0;
+        while (tried <= most) {
+            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), size_t(n));
+            if (peaks[tried++] <= kFullScale)
+                break;
+        }
+        const float reachable = std::max(kFullScale, *std::min_element(peaks, peaks + tried));
+        while (peaks[cut] > reachable * 1.01f)
+            ++cut;
+    }
     const float scale = std::pow(10.0f, -float(cut) / 20.0f);
     for (size_t ch = 0; ch < m_channels.size(); ++ch)
         for (size_t i = 0; i < size_t(2 * n); ++i)
@@ -464,7 +573,7 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
             for (int i = pos; i < end; ++i) {
                 const float v = c.coefs[static_cast<size_t>(i)] * inverse;
-                const int level = std::min(int(std::abs(v) + m_rounding), maxLevel);
+                const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
                 c.q[static_cast<size_t>(i)] = v < 0 ? -level : level;
             }
             pos = end;

@@ -63,7 +63,12 @@ private:
     static int exponentShift(const Channel &c, int length, int totalGain);
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
-    int limitClipping(const Block &block, int totalGain);
+    int limitClipping(const Block &block, int totalGain, int maxBits);
+    void synthesise(const Block &block, int totalGain);
+    float pullPeaksIn(const Block &block, int totalGain, int maxBits, float limit, float peak);
+    float peakAt(const Block &block, float scale,
+                 size_t count) const; // over the block's first `count` samples
+    size_t completed(const Block &block) const;
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
     const StreamLayout &m_layout;
@@ -80,6 +85,9 @@ private:
     std::vector<float> m_plain;                   // the block under the plain window
     std::vector<float> m_dequantised;             // the coded block's spectrum, as the decoder sees it
     std::vector<float> m_mid, m_side, m_shared;   // mid/side trial
+    std::vector<std::vector<float>> m_over;       // per coded channel, what passes the peak limit
+    std::vector<float> m_correction;              // its spectrum
+    std::vector<std::vector<int>> m_kept;         // the best quantised values so far
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
