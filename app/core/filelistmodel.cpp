@@ -2,6 +2,22 @@
 
 FileListModel::FileListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
+namespace {
+// A view lays out the whole text of a cell to elide it: a title of megabytes
+// would stall every repaint of the list, so the cell shows its start only.
+constexpr qsizetype kShownCaptionCharacters = 1000;
+
+QString shownCaption(const QString &caption)
+{
+    if (caption.size() <= kShownCaptionCharacters)
+        return caption;
+    qsizetype cut = kShownCaptionCharacters;
+    if (caption.at(cut - 1).isHighSurrogate())
+        --cut;
+    return caption.left(cut) + QChar(0x2026);
+}
+} // namespace
+
 int FileListModel::appendRow(const QString &caption)
 {
     const int row = count();
@@ -144,7 +160,7 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         const Row &row = m_rows[index.row()];
         if (index.column() == 0)
-            return role == Qt::ToolTipRole ? row.cells[Path] : row.caption;
+            return role == Qt::ToolTipRole ? row.cells[Path] : shownCaption(row.caption);
         return cell(index.row(), static_cast<Cell>(index.column() - 1));
     }
     return {};

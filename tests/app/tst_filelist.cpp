@@ -59,6 +59,11 @@ private slots:
         QCOMPARE(m_model->cell(0, FileListModel::Path), path);
         QCOMPARE(m_model->record(0).duration, 3725000);
         QCOMPARE(m_model->data(m_model->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("a.mp3"));
+        // A title of megabytes is shown by its start, or every repaint lays out all of it.
+        const int huge = m_model->appendRow(QString(10'000'000, QLatin1Char('x')));
+        QCOMPARE(m_model->data(m_model->index(huge, 0), Qt::DisplayRole).toString().size(), 1001);
+        QCOMPARE(m_model->caption(huge).size(), 10'000'000);
+        m_model->removeRowAt(huge);
         QCOMPARE(m_model->columnCount(), 6); // the path has no column
         QVERIFY(m_files->AddOneFile(touch("b.wav")));
         QCOMPARE(m_model->cell(1, FileListModel::Channels), QStringLiteral(" Mono "));
