@@ -54,10 +54,12 @@ for f in /usr/bin/sonbrel /usr/bin/sonbrel-cli $(dpkg -L sonbrel | grep '\.so$')
   fi
 done
 test "$(sonbrel-cli --version)" = "sonbrel-cli $version"
-QT_QPA_PLATFORM=offscreen sonbrel --version | grep -qx "Sonbrel $version"
+test "$(QT_QPA_PLATFORM=offscreen sonbrel --version 2>/dev/null)" = "Sonbrel $version"
 export XDG_CONFIG_HOME=$work/config # the user's settings stay out of it
-test "$(sonbrel-cli profiles | wc -l)" = 47
-sonbrel-cli profiles | grep -q $'\tavailable$'
+# Captured first: grep -q leaving a pipe early would fail the writer under pipefail.
+profiles=$(sonbrel-cli profiles)
+test "$(wc -l <<<"$profiles")" = 47
+grep -q $'\tavailable$' <<<"$profiles"
 
 # An Ogg file with a title: its comments are read through libvcedit.so and
 # the title is written into the WMA file through libwmaudsdk.so, both loaded
@@ -67,7 +69,8 @@ ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libvorbis \
 sonbrel-cli convert --output "$work/out" --format 9 --jobs 1 "$work/probe.ogg" >"$work/convert.txt"
 cat "$work/convert.txt"
 test -s "$work/out/Package probe.wma"
-sonbrel-cli info "$work/out/Package probe.wma" | grep -q '"title":"Package probe"'
+info=$(sonbrel-cli info "$work/out/Package probe.wma")
+grep -q '"title":"Package probe"' <<<"$info"
 
 man -w sonbrel-cli >/dev/null
 man -w sonbrel >/dev/null
@@ -80,7 +83,7 @@ test "$completion" = convert
 echo "== purge"
 apt_get purge -y -qq sonbrel
 trap 'rm -rf "$work"' EXIT
-left=$(while read -r f; do [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"; done <"$work/files")
+left=$(while read -r f; do if [ -e "$f" ] && [ ! -d "$f" ]; then echo "$f"; fi; done <"$work/files")
 find /usr -name '*sonbrel*' | sort >"$work/after"
 if [ -n "$left" ] || ! cmp -s "$work/before" "$work/after"; then
   echo "left behind after purge:" >&2
