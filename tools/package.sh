@@ -49,6 +49,12 @@ if ! dpkg-checkbuilddeps 2>/dev/null; then
 fi
 
 if command -v ccache >/dev/null; then
+  # debhelper gives the build a HOME of its own: name the user's cache and
+  # its settings, or every build would start from an empty one.
+  CCACHE_DIR=$(ccache -k cache_dir)
+  config=${CCACHE_CONFIGPATH:-${XDG_CONFIG_HOME:-$HOME/.config}/ccache/ccache.conf}
+  [ -f "$config" ] || config=$CCACHE_DIR/ccache.conf
+  export CCACHE_DIR CCACHE_CONFIGPATH=$config
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
 export DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
