@@ -12,7 +12,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sonbrel"));
     QApplication::setApplicationVersion(QStringLiteral(SONBREL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("sonbrel"));
+    QApplication::setDesktopFileName(QStringLiteral("org.sonbrel.Sonbrel"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Converts audio files to WMA."));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, then builds and runs the
-# whole test suite: the plain build, the sanitizer builds, and the fuzz
-# targets for a bounded time.
+# whole test suite: the plain build, the sanitizer builds, the fuzz
+# targets for a bounded time, and the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -28,3 +28,7 @@ tsan_options="halt_on_error=1 die_after_fork=0 suppressions=$PWD/tools/tsan.supp
 SONBREL_TARGET=fuzzers bash tools/build.sh build-fuzz -DSONBREL_FUZZ=ON -DSONBREL_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 (cd build-fuzz && ctest --output-on-failure -L fuzz -j 2)
+
+# The Debian package: a build of its own, then lintian, install, use, purge.
+bash tools/package.sh
+bash tools/package-test.sh
