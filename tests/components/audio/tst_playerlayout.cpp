@@ -145,9 +145,9 @@ void readFile(const QString &path, FileFacts &f)
         QCOMPARE(flags & 1u, 0u); // a single payload
         qsizetype p = at + 5;
         p += fieldSize((flags >> 5) & 3) + fieldSize((flags >> 1) & 3); // packet length, sequence
-        QCOMPARE(le(d, p, fieldSize((flags >> 3) & 3)), uint64_t(0)); // no padding
-        p += fieldSize((flags >> 3) & 3) + 6;                          // padding, send time, duration
-        ++p;                                                           // stream number
+        QCOMPARE(le(d, p, fieldSize((flags >> 3) & 3)), uint64_t(0));   // no padding
+        p += fieldSize((flags >> 3) & 3) + 6;                           // padding, send time, duration
+        ++p;                                                            // stream number
         const int objectBytes = fieldSize((property >> 4) & 3);
         const uint64_t number = le(d, p, objectBytes);
         if (object) // one media object a packet, numbered on
@@ -264,8 +264,8 @@ void TestPlayerLayout::everyLossyProfile()
                 top = std::max(top, e);
             }
             // The fixed-point decoder's step over its loudest exponent, in its units.
-            const double quotient = 65536.0 * std::pow(10.0, gain / 20.0) * 2.0 / block.length /
-                                    std::pow(10.0, (top + 1) / 16.0);
+            const double quotient =
+                65536.0 * std::pow(10.0, gain / 20.0) * 2.0 / block.length / std::pow(10.0, (top + 1) / 16.0);
             if (top < 67)
                 worstQuotient = std::max(worstQuotient, quotient);
             QVERIFY2(gain <= 199, qPrintable(QString::number(gain)));
@@ -280,7 +280,8 @@ void TestPlayerLayout::everyLossyProfile()
     // The file's rate, header and index included.
     if (cbr) {
         const double rate = 8.0 * double(QFileInfo(path).size()) / seconds;
-        QVERIFY2(std::abs(rate / (profile.bitRateKbps * 1000.0) - 1.0) <= 0.02, qPrintable(QString::number(rate)));
+        QVERIFY2(std::abs(rate / (profile.bitRateKbps * 1000.0) - 1.0) <= 0.02,
+                 qPrintable(QString::number(rate)));
     }
 }
 
