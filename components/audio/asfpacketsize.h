@@ -10,18 +10,10 @@ struct AsfPacketLayout {
 // Packet header (11 bytes) plus one single-payload header (15 bytes), as
 // libavformat's ASF muxer writes them.
 inline constexpr int kAsfSinglePayloadOverhead = 26;
-inline constexpr int kAsfTargetPacketSize = 3200;
 inline constexpr int kAsfMaxPacketSize = 65536;
 
-// Packet header (11 bytes) and payload flags (1) of a packet with several
-// payloads, and each payload's header (17 bytes), as the muxer writes them.
-inline constexpr int kAsfMultiPayloadPacketOverhead = 12;
-inline constexpr int kAsfMultiPayloadOverhead = 17;
-inline constexpr int kAsfMinPacketSize = 100;
-inline constexpr int kAsfMaxPayloadsPerPacket = 2;
-
-// Each encoder block as a media object of its own, the way the demuxer must
-// hand it to the decoder (one block per call, or the decoder warns of
-// several frames in a packet), in packets that hold a whole number of such
-// payloads: none is split, none padded.
+// One encoder block (a superframe) per packet, exactly filling it: players
+// that decode a packet's payload as one superframe (as files in the wild
+// carry them) play every sample, and none is split or padded. The encoder
+// leaves room in its rate for the 26 bytes each packet adds.
 AsfPacketLayout asfPayloadLayout(int blockAlign);

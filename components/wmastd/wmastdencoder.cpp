@@ -9,9 +9,9 @@
 
 namespace {
 // Container bytes each superframe costs in the file: the writer's ASF
-// packets hold two superframes, each with a 17-byte payload header, under
-// a 12-byte packet header. The coded rate leaves room for them.
-constexpr double kContainerBytesPerSuperframe = 17.0 + 12.0 / 2;
+// packets hold one superframe each, under an 11-byte packet header and a
+// 15-byte payload header. The coded rate leaves room for them.
+constexpr double kContainerBytesPerSuperframe = 11.0 + 15.0;
 // Superframes of about this many bytes; more frames per superframe waste
 // less on headers, fewer keep seeking fine.
 constexpr double kTargetSuperframeBytes = 800.0;

@@ -247,6 +247,16 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
         }
         setStepScales(c, unit);
     }
+    // A silent channel that must be coded (see mustCode) is coded as zeros.
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        Channel &c = m_channels[ch];
+        if (c.coded || !mustCode(ch))
+            continue;
+        c.coded = true;
+        c.exponents.assign(layout.exponentBands.size(), kLowestTop);
+        c.exponentBits = exponentDeltaBits(kLowestTop - kFirstExponent) + int(c.exponents.size()) - 1;
+        setStepScales(c, unit);
+    }
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
     const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
     return reuseExponents(size, unit) ? reusedGain(layout) : gain;
@@ -262,6 +272,16 @@ int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
     const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
     const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
     return std::clamp(ideal - emax, 0, kMaxExponent - emax);
+}
+
+// Decoders differ on what an uncoded channel plays where its block overlaps
+// the next: the float ones overlap silence, fixed-point ones for players
+// repeat what they held there. Only the side channel beside a coded mid
+// plays the same in both (the mid's output), so every other channel is
+// coded, as zeros when it has nothing.
+bool FrameCoder::mustCode(size_t channel) const
+{
+    return !m_midSide || channel == 0;
 }
 
 // Each band's step relative to the total gain's: the loudest exponent's step is `unit`.
@@ -377,10 +397,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
     const bool fits = bitsAt(gain) <= maxBits;
-    // A channel with nothing left to code says so in one bit.
-    for (Channel &c : m_channels)
-        c.coded = fits && c.coded &&
-                  std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd, [](int v) { return v != 0; });
+    // A channel with nothing left to code says so in one bit, where it may.
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        Channel &c = m_channels[ch];
+        if (!fits)
+            std::fill(c.q.begin(), c.q.end(), 0);
+        c.coded = c.coded && (mustCode(ch) || std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd,
+                                                          [](int v) { return v != 0; }));
+    }
     gain = limitClipping(block, gain, maxBits);
     const int64_t before = out.size();
     write(block, gain, out);

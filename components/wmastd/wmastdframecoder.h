@@ -61,6 +61,7 @@ private:
     float reusedGain(const BlockLayout &layout) const;
     static void setStepScales(Channel &c, float unit);
     static int exponentShift(const Channel &c, int length, int totalGain);
+    bool mustCode(size_t channel) const;
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain, int maxBits);

@@ -1,4 +1,3 @@
-#include "asfpacketsize.h"
 #include "wmaprofiles.h"
 
 #include <QTest>
@@ -10,8 +9,6 @@ private slots:
     void tableMatchesItsTexts_data();
     void tableMatchesItsTexts();
     void numbering();
-    void packetHoldsWholeBlocks_data();
-    void packetHoldsWholeBlocks();
 };
 
 void TestWmaProfiles::tableMatchesItsTexts_data()
@@ -51,29 +48,6 @@ void TestWmaProfiles::numbering()
     bool ok = true;
     parseWmaProfileText("WMA9 44KHz, 128Kbps, Quad, CBR", &ok);
     QVERIFY(!ok);
-}
-
-void TestWmaProfiles::packetHoldsWholeBlocks_data()
-{
-    QTest::addColumn<int>("blockAlign");
-    QTest::addColumn<int>("payloads"); // 0: the muxer's default size
-    QTest::newRow("32 kbps at 44.1 kHz") << 185 << 2;
-    QTest::newRow("128 kbps at 44.1 kHz") << 743 << 2;
-    QTest::newRow("320 kbps at 44.1 kHz") << 1857 << 1;
-    QTest::newRow("bigger than the target") << 5000 << 1;
-    QTest::newRow("unknown size") << 0 << 0;
-}
-
-// Whole payloads fill each packet exactly, so the muxer adds no padding.
-void TestWmaProfiles::packetHoldsWholeBlocks()
-{
-    QFETCH(int, blockAlign);
-    QFETCH(int, payloads);
-    const int expected =
-        payloads == 0   ? 0
-        : payloads == 1 ? kAsfSinglePayloadOverhead + blockAlign
-                        : kAsfMultiPayloadPacketOverhead + payloads * (kAsfMultiPayloadOverhead + blockAlign);
-    QCOMPARE(asfPayloadLayout(blockAlign).packetSize, expected);
 }
 
 QTEST_GUILESS_MAIN(TestWmaProfiles)
