@@ -101,7 +101,7 @@ qint32 writeExtras(IWMAudioInfo *info, const WmaTagExtras &extras)
     return failure.status;
 }
 
-// `opened` tells the old entry point's callers whether the library took the file.
+// `opened` says whether the library took the file: all that WriteWMATag returns.
 TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras,
                         bool &opened)
 {
@@ -125,15 +125,16 @@ TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const Wm
     failure << SetTextAttribute(info.get(), GenreName, wmaFieldText(tag.Genre));
     failure << SetNumberAttribute(info.get(), TrackNumberName, tag.TrackNumber);
     failure << writeExtras(info.get(), extras);
-    // Whatever was accepted is stored even after a refused value, as before.
+    // Whatever was accepted is stored even after a refused value.
     failure << info->Finish();
     if (failure.status != WMA_S_OK)
         return {false, wmaStatusText(failure.status)};
     return {true, {}};
 }
 
-// Reads into a 256-byte buffer as the library's callers always have; the
-// length is not read back, texts end at their terminator.
+// Reads into a 256-byte buffer: a longer text comes back cut short, any
+// other longer value is refused. Texts end at their terminator, so the
+// length is not read back.
 bool readAttribute(IWMAudioInfo *info, const char16_t *name, std::uint32_t &type, char16_t (&buffer)[128])
 {
     std::uint16_t length = AttributeBufferSize;

@@ -7,8 +7,14 @@
 
 namespace {
 const QString kFormat = QStringLiteral("Format");
+const QString kDir = QStringLiteral("Dir");
 const QString kFade = QStringLiteral("Fade");
+const QString kIn = QStringLiteral("In");
+const QString kOut = QStringLiteral("Out");
+const QString kInTime = QStringLiteral("Intime");
+const QString kOutTime = QStringLiteral("Outtime");
 const QString kNor = QStringLiteral("Nor");
+const QString kVol = QStringLiteral("vol");
 const QString kWma = QStringLiteral("wma");
 const QString kWmaFormat = QStringLiteral("format");
 } // namespace
@@ -24,26 +30,25 @@ AppSettings readStartupSettings(const ProfileFile &settings)
     // Dir is read for the label and again for the folder: from here on they
     // are two values ("setpath" sets both, a run only the folder), and each
     // read goes to the file, as every read does.
-    held.folderLabel = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
-    held.outputType = 2;
-    held.outputFolder = settings.ReadString(kFormat, QStringLiteral("Dir"), defaultOutputFolder());
-    held.norVol = settings.ReadInteger(kNor, QStringLiteral("vol"), 98);
-    held.fadeIn = settings.ReadBool(kFade, QStringLiteral("In"), false);
-    held.fadeOut = settings.ReadBool(kFade, QStringLiteral("Out"), false);
-    held.fadeInTime = settings.ReadInteger(kFade, QStringLiteral("Intime"), 5);
-    held.fadeOutTime = settings.ReadInteger(kFade, QStringLiteral("Outtime"), 5);
+    held.folderLabel = settings.ReadString(kFormat, kDir, defaultOutputFolder());
+    held.outputFolder = settings.ReadString(kFormat, kDir, defaultOutputFolder());
+    held.norVol = settings.ReadInteger(kNor, kVol, held.norVol);
+    held.fadeIn = settings.ReadBool(kFade, kIn, held.fadeIn);
+    held.fadeOut = settings.ReadBool(kFade, kOut, held.fadeOut);
+    held.fadeInTime = settings.ReadInteger(kFade, kInTime, held.fadeInTime);
+    held.fadeOutTime = settings.ReadInteger(kFade, kOutTime, held.fadeOutTime);
     return held;
 }
 
 void writeCloseSettings(ProfileFile &settings, const AppSettings &held)
 {
-    settings.WriteString(kFormat, QStringLiteral("Dir"), held.outputFolder);
+    settings.WriteString(kFormat, kDir, held.outputFolder);
     settings.WriteInteger(kFormat, QStringLiteral("int"), held.outputType);
-    settings.WriteBool(kFade, QStringLiteral("In"), held.fadeIn);
-    settings.WriteBool(kFade, QStringLiteral("Out"), held.fadeOut);
-    settings.WriteInteger(kFade, QStringLiteral("Intime"), held.fadeInTime);
-    settings.WriteInteger(kFade, QStringLiteral("Outtime"), held.fadeOutTime);
-    settings.WriteInteger(kNor, QStringLiteral("vol"), held.norVol);
+    settings.WriteBool(kFade, kIn, held.fadeIn);
+    settings.WriteBool(kFade, kOut, held.fadeOut);
+    settings.WriteInteger(kFade, kInTime, held.fadeInTime);
+    settings.WriteInteger(kFade, kOutTime, held.fadeOutTime);
+    settings.WriteInteger(kNor, kVol, held.norVol);
 }
 
 int storedProfilePosition(const ProfileFile &settings)

@@ -6,7 +6,8 @@
 
 class ProfileFile;
 
-// The settings the main window holds from start-up to close.
+// The settings the main window holds from start-up to close; the initial
+// values are the defaults for keys the settings file lacks.
 struct AppSettings {
     QString folderLabel; // what the folder label shows at start
     QString outputFolder;

@@ -57,8 +57,6 @@ public:
     void ConvertAll();
     void SetUpEncoder();
 
-    static constexpr int kReadFrames = RowConverter::kReadFrames;
-
 private:
     struct Job;
 

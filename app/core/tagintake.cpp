@@ -12,8 +12,7 @@
 
 namespace {
 
-// What the intake takes from whichever tag the file has; every reader's
-// year is kept, so a year in the source is never lost on the way.
+// What the intake takes from whichever tag the file has, the year included.
 struct IntakeValues {
     QString title, artist, album, comment, genre, year;
     quint16 track = 0, disc = 0;
@@ -47,7 +46,7 @@ bool readTags(const QString &path, IntakeValues &values)
 {
     switch (readerOf(path)) {
     case TagReader::Wma: {
-        WMATagInfo tag{}; // every field empty: nothing of an earlier file remains
+        WMATagInfo tag{}; // stays empty where ReadWMATag cannot read the file
         ReadWMATag(path, tag);
         values = {wmaTagText(tag.Title),
                   wmaTagText(tag.Artist),

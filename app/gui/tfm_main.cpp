@@ -45,6 +45,12 @@ void traceCommand(const QString &name)
         trace.write(name.toUtf8() + '\n');
 }
 
+// The window's fixed layout: its size, and the file list and folder label
+// placed in the skin's frames.
+constexpr QSize kWindowSize(508, 380);
+constexpr QRect kListArea(24, 87, 446, 189);
+constexpr QRect kFolderLabelArea(106, 67, 201, 14);
+
 std::unique_ptr<TAudioFile2> makeInstance(std::unique_ptr<IAudioFile2> impl)
 {
     return impl ? std::make_unique<TAudioFile2>(std::move(impl)) : std::make_unique<TAudioFile2>();
@@ -88,13 +94,13 @@ Tfm_main::Tfm_main(std::unique_ptr<IAudioFile2> reader, std::unique_ptr<IAudioFi
       m_progress([this] { return m_run.ConversionActive(); })
 {
     setWindowTitle(QStringLiteral("Sonbrel"));
-    setFixedSize(508, 380);
+    setFixedSize(kWindowSize);
     setAcceptDrops(true);
 
     Skin1 = new TSkin(this);
     connect(Skin1, &TSkin::OnClick, this, &Tfm_main::Skin1Click);
     SkinLabel1 = new TSkinLabel(this);
-    SkinLabel1->setGeometry(106, 67, 201, 14);
+    SkinLabel1->setGeometry(kFolderLabelArea);
     lv = new QTableView(this);
     setUpFileListView();
     setUpShortcuts();
@@ -126,7 +132,7 @@ void Tfm_main::setDialogs(Tfm_dir *dir, Tfm_set *set, Tfm_id3 *id3)
 void Tfm_main::setUpFileListView()
 {
     lv->setModel(&m_model);
-    lv->setGeometry(24, 87, 446, 189);
+    lv->setGeometry(kListArea);
     lv->setShowGrid(true);
     lv->setSelectionBehavior(QAbstractItemView::SelectRows);
     lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -221,7 +227,7 @@ void Tfm_main::FormShow()
     SkinLabel1->setCaption(m_held.folderLabel);
     m_run.setSettings(m_settings.get());
 
-    lv->setGeometry(24, 87, 446, 189);
+    lv->setGeometry(kListArea);
     lv->raise();
     SkinLabel1->raise();
 }

@@ -6,8 +6,8 @@
 
 class WmaLosslessEncoder;
 
-// The lossless profile: our own encoder behind the same seam as wmav2. The
-// writer's float samples come from 16-bit sources and go back to 16 bits
+// The lossless profile: our WMA Lossless encoder behind the writer's seam.
+// The writer's float samples come from 16-bit sources and go back to 16 bits
 // here exactly.
 class WmaLosslessOutputEncoder : public OutputEncoder {
 public:

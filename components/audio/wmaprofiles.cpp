@@ -1,7 +1,5 @@
 #include "wmaprofiles.h"
 
-#include <QRegularExpression>
-
 namespace {
 using RC = WmaProfile::RateControl;
 
@@ -66,32 +64,4 @@ const WmaProfile *wmaProfileByNumber(int profileNumber)
     if (profileNumber < 1 || profileNumber > kWmaProfileCount)
         return nullptr;
     return &kProfiles[static_cast<size_t>(profileNumber - 1)];
-}
-
-WmaProfile parseWmaProfileText(const char *text, bool *ok)
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^WMA9 (\d+)KHz, +(?:(\d+)Kbps, (Stereo|Mono), CBR|Stereo, (?:VBR Quality (\d+)|(Lossless)))$)"));
-    WmaProfile profile{text, 0, 0, 0, 0, RC::Cbr};
-    const auto match = pattern.match(QString::fromUtf8(text));
-    if (ok)
-        *ok = match.hasMatch();
-    if (!match.hasMatch())
-        return profile;
-    // The texts round the rates: 44 is 44.1 kHz, 22 is 22.05, 11 is 11.025.
-    const int khz = match.captured(1).toInt();
-    profile.sampleRate = khz == 44 ? 44100 : khz == 22 ? 22050 : khz == 11 ? 11025 : khz * 1000;
-    if (!match.captured(2).isEmpty()) {
-        profile.bitRateKbps = match.captured(2).toInt();
-        profile.channels = match.captured(3) == QLatin1String("Mono") ? 1 : 2;
-        profile.rateControl = RC::Cbr;
-    } else if (!match.captured(4).isEmpty()) {
-        profile.channels = 2;
-        profile.quality = match.captured(4).toInt();
-        profile.rateControl = RC::VbrQuality;
-    } else {
-        profile.channels = 2;
-        profile.rateControl = RC::Lossless;
-    }
-    return profile;
 }

@@ -24,8 +24,3 @@ const std::array<WmaProfile, kWmaProfileCount> &wmaProfiles();
 
 // The profile with this number (1..47), or nullptr outside that range.
 const WmaProfile *wmaProfileByNumber(int profileNumber);
-
-// Derives sample rate, channels, rate control and bit rate or quality from a
-// profile text such as "WMA9 44KHz, 128Kbps, Stereo, CBR"; used to check the
-// table against its own texts.
-WmaProfile parseWmaProfileText(const char *text, bool *ok = nullptr);

@@ -15,9 +15,6 @@ class SkinButton : public QAbstractButton {
 public:
     SkinButton(const SkinElementDef &def, const SkinFormDef &form, QWidget *parent);
 
-    QString iconName() const { return m_icon; }
-    QString styleName() const { return m_style; }
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

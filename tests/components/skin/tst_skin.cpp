@@ -95,7 +95,6 @@ private slots:
     void tabReachesEveryButton();
     void progressBarPaintsItsArea();
     void labelElidesLongPaths();
-    void screenshot();
 
 private:
     QTemporaryDir m_dir;
@@ -487,33 +486,6 @@ void TestSkin::labelElidesLongPaths()
     label.resize(2000, 14);
     QCOMPARE(label.text(), longPath);
     QVERIFY(label.toolTip().isEmpty());
-}
-
-void TestSkin::screenshot()
-{
-    const QString target = qEnvironmentVariable("SONBREL_SKIN_SCREENSHOT");
-    if (target.isEmpty())
-        QSKIP("set SONBREL_SKIN_SCREENSHOT to a PNG path to save a picture of the default skin");
-    Host host;
-    auto *list = new QListWidget(&host.window);
-    list->setGeometry(24, 87, 446, 189);
-    list->setFrameShape(QFrame::NoFrame);
-    list->addItems({"Morning Light.mp3", "Harbour Lights.ogg", "Field Recording 03.wav", "Interview.wma"});
-    auto *label = new TSkinLabel(&host.window);
-    label->setGeometry(106, 67, 201, 14);
-    label->setCaption(QStringLiteral("/home/me/Music/Converted"));
-    ISkinFrame *pb = host.root->FindObject("pb")->FrameFacet();
-    SkinRect rect = pb->GetRect();
-    rect.right = rect.left + 439 * 62 / 100;
-    pb->SetRect(rect);
-    host.root->FindObject("pbpos")->TextFacet()->SetText("62%");
-    host.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&host.window));
-    host.window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&host.window));
-    host.button("converter")->setFocus();
-    QTest::mouseMove(host.button("addfolder"));
-    QVERIFY(host.window.grab().save(target));
 }
 
 QTEST_MAIN(TestSkin)
