@@ -28,6 +28,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -204,6 +205,21 @@ private:
     QList<int> m_rows;
 };
 
+// The profile number that --format names (its position + 1), or none after
+// telling the user the option is wrong; an empty option gives `stored`.
+std::optional<int> profileFromOption(const QString &format, int stored)
+{
+    if (format.isEmpty())
+        return stored;
+    bool ok = false;
+    const int position = format.toInt(&ok);
+    if (!ok || position < 0 || position >= kWmaProfileCount) {
+        std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n", kWmaProfileCount - 1);
+        return std::nullopt;
+    }
+    return position + 1;
+}
+
 int runConvert(const QStringList &inputs, const QString &output, const QString &format, int jobs)
 {
     const ProfileFile settings(ProfileFile::defaultPath()); // read, never written
@@ -215,17 +231,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     ConversionRun run(session.list, session.reader, session.writer, held);
     run.setSettings(&settings);
     run.setTagWriter(CarryTags);
-    if (!format.isEmpty()) {
-        bool ok = false;
-        const int position = format.toInt(&ok);
-        if (!ok || position < 0 || position >= kWmaProfileCount) {
-            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n",
-                         kWmaProfileCount - 1);
-            return UsageError;
-        }
-        run.setProfileOverride(position + 1);
-    }
-    const int profileNumber = format.isEmpty() ? storedProfileNumber(settings) : format.toInt() + 1;
+    const std::optional<int> chosen = profileFromOption(format, storedProfileNumber(settings));
+    if (!chosen)
+        return UsageError;
+    const int profileNumber = *chosen;
+    if (!format.isEmpty())
+        run.setProfileOverride(profileNumber);
     if (profileNumber >= 1 && profileNumber <= kWmaProfileCount)
         std::fprintf(stderr, "Profile %d: %s%s\n", profileNumber - 1, wmaProfiles()[profileNumber - 1].text,
                      format.isEmpty() ? " (choose another with --format)" : "");
@@ -339,17 +350,10 @@ int runSync(const QStringList &inputs, const QString &output, const QString &for
     LibrarySync::Options options;
     options.held = readStartupSettings(settings);
     options.outputFolder = output.isEmpty() ? options.held.outputFolder : output;
-    options.profile = storedProfileNumber(settings);
-    if (!format.isEmpty()) {
-        bool ok = false;
-        const int position = format.toInt(&ok);
-        if (!ok || position < 0 || position >= kWmaProfileCount) {
-            std::fprintf(stderr, "sonbrel-cli: --format takes a position from 0 to %d\n",
-                         kWmaProfileCount - 1);
-            return UsageError;
-        }
-        options.profile = position + 1;
-    }
+    const std::optional<int> chosen = profileFromOption(format, storedProfileNumber(settings));
+    if (!chosen)
+        return UsageError;
+    options.profile = *chosen;
     if (options.profile < 1 || options.profile > kWmaProfileCount)
         options.profile = kDefaultWmaPosition + 1; // as the run falls back for a stored one out of range
     options.jobs = jobs;
