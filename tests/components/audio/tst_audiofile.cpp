@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -127,6 +128,8 @@ private slots:
     void outputStartsWithFirstSample();
     void seeksLandOnTheSoughtSample_data();
     void seeksLandOnTheSoughtSample();
+    void gstreamerPlaysEverySampleOnce_data();
+    void gstreamerPlaysEverySampleOnce();
     void createOutputNeverReplaces();
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
@@ -587,6 +590,71 @@ void TestAudioFile::seeksLandOnTheSoughtSample()
         const int lag = bestLag(span, wma.channels, expected, wma.channels, 2048, 4096);
         QVERIFY2(qAbs(lag) <= ms, qPrintable(QString("%1 s: lag %2").arg(at).arg(lag)));
     }
+}
+
+void TestAudioFile::gstreamerPlaysEverySampleOnce_data()
+{
+    QTest::addColumn<int>("profile");
+    QTest::newRow("44.1 kHz 128 kbps") << 10;
+    QTest::newRow("lossless") << 47;
+}
+
+// Played by its time stamps (audiorate fills gaps and drops overlaps), every
+// part of the audio must sit at one offset from where ffmpeg puts it: a
+// packet timed over the one before loses samples.
+void TestAudioFile::gstreamerPlaysEverySampleOnce()
+{
+    QFETCH(int, profile);
+    if (QStandardPaths::findExecutable("gst-launch-1.0").isEmpty())
+        QSKIP("gst-launch-1.0 is not installed");
+    const int channels = wmaProfileByNumber(profile)->channels;
+    const QString source = path(QString("gst%1.wav").arg(profile));
+    const QString output = path(QString("gst%1.wma").arg(profile));
+    const QString played = path(QString("gst%1.raw").arg(profile));
+    QVERIFY(
+        run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "aevalsrc=exprs='random(0)-0.5':s=44100:d=4",
+                       "-ac", QString::number(channels), source}));
+    const QString error = convert(source, output, profile);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(
+        run("gst-launch-1.0",
+            {"-q", "filesrc", "location=" + output, "!", "decodebin", "!", "audioconvert", "!", "audiorate",
+             "!", "audio/x-raw,format=F32LE,layout=interleaved", "!", "filesink", "location=" + played}));
+    QFile file(played);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray raw = file.readAll();
+    std::vector<float> gst(static_cast<size_t>(raw.size()) / sizeof(float));
+    std::memcpy(gst.data(), raw.constData(), gst.size() * sizeof(float));
+    const std::vector<float> whole = decode(output);
+
+    // Where GStreamer plays the 1024 frames ffmpeg gives from `at`, relative to ffmpeg.
+    constexpr int kWindow = 1024;
+    constexpr int kMaxLag = 8192;
+    const auto offsetOf = [&](int at) {
+        double best = -1e300;
+        int offset = 0;
+        for (int lag = -kMaxLag; lag <= kMaxLag; ++lag) {
+            const int to = at + lag;
+            if (to < 0 || static_cast<size_t>(to + kWindow) * channels > gst.size())
+                continue;
+            double sum = 0;
+            for (int i = 0; i < kWindow; ++i)
+                sum += double(whole[static_cast<size_t>(at + i) * channels]) *
+                       double(gst[static_cast<size_t>(to + i) * channels]);
+            if (sum > best) {
+                best = sum;
+                offset = lag;
+            }
+        }
+        return offset;
+    };
+    QList<int> offsets;
+    for (const int at : {0, 2048, 22050, 44100, 88200, 132300})
+        offsets << offsetOf(at);
+    // Known: GStreamer plays the lead-in ffmpeg drops, and times a lossless
+    // packet's output by the packet before; stamps that suit it put ffmpeg off.
+    QEXPECT_FAIL("", "packet times suit ffmpeg, not GStreamer", Abort);
+    QCOMPARE(offsets, QList<int>(offsets.size(), offsets.front()));
 }
 
 void TestAudioFile::createOutputNeverReplaces()
