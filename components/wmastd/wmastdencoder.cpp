@@ -259,8 +259,14 @@ void WmaStdEncoder::codeFrames(int64_t available)
             const double target = double(m_framesCoded - paidBack) * m_frameBits;
             const double debt = double(m_framer->bitsOut()) - target;
             const double reservoir = kReservoirFrames * m_frameBits;
-            const int maxBits =
-                int(std::clamp(m_frameBits + reservoir - debt, m_frameBits * 0.25, double(m_maxFrameBits)));
+            // Each frame paid back closes a superframe a frame later, so its
+            // frames share one frame's bits less. The ceiling takes that in
+            // over the frames before: taken all at once, with the reservoir
+            // spent, it would starve one frame to a quarter of its share.
+            const double ahead = std::min(double(m_fixedCostFrames - paidBack),
+                                          double(m_framesCoded % kPaybackEvery) / kPaybackEvery);
+            const int maxBits = int(std::clamp(m_frameBits * (1.0 - ahead) + reservoir - debt,
+                                               m_frameBits * 0.25, double(m_maxFrameBits)));
             const int minBits = int(std::clamp(m_frameBits - reservoir - debt, 0.0, double(maxBits)));
             // The noise follows what the frames themselves spent: a superframe
             // pads what its frames leave, so the stream alone never shows
