@@ -88,7 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     const int n = encoder.frameLength();
     const int64_t out = int64_t(decoded.samples.size()) / p.channels;
-    if (out != (int64_t(frames) + n - 1) / n * n || duration - encoder.leadIn() != out)
+    // No samples in gives no packets at all, so no lead-in either.
+    const bool rightLength =
+        frames == 0 ? packets.empty() && out == 0
+                    : out == (int64_t(frames) + n - 1) / n * n && duration - encoder.leadIn() == out;
+    if (!rightLength)
         __builtin_trap();
     return 0;
 }
