@@ -42,7 +42,13 @@ AppSettings readStartupSettings(const ProfileFile &settings)
 
 void writeCloseSettings(ProfileFile &settings, const AppSettings &held)
 {
-    settings.WriteString(kFormat, kDir, held.outputFolder);
+    // The file holds one entry per line: a folder whose name has a line break
+    // would read back cut short and send the next run's files elsewhere, so
+    // the folder stored before it is kept instead.
+    const bool storable =
+        !held.outputFolder.contains(QLatin1Char('\n')) && !held.outputFolder.contains(QLatin1Char('\r'));
+    if (storable)
+        settings.WriteString(kFormat, kDir, held.outputFolder);
     settings.WriteInteger(kFormat, QStringLiteral("int"), held.outputType);
     settings.WriteBool(kFade, kIn, held.fadeIn);
     settings.WriteBool(kFade, kOut, held.fadeOut);

@@ -86,6 +86,10 @@ private slots:
         QCOMPARE(again.ReadInteger("Fade", "Outtime", 0), 5);
         QCOMPARE(again.ReadInteger("Nor", "vol", 0), 98);
         QCOMPARE(readText().count('['), 3);
+
+        held.outputFolder = "/home/u/two\nlines";
+        writeCloseSettings(ini, held);
+        QCOMPARE(ProfileFile(path()).ReadString("Format", "Dir", "x"), QStringLiteral("/home/u/Music/"));
     }
 
     void foreignEntriesSurviveAndProfileIsUnchecked()
