@@ -1,5 +1,6 @@
 #include "taglibtags.h"
 
+#include "asfformat.h"
 #include "tagtext.h"
 
 #include <QFile>
@@ -141,12 +142,19 @@ CoverPicture apePicture(const TagLib::APE::Tag *tag)
     return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
 }
 
+// The name an attribute is stored under, as TagLib takes it.
+TagLib::String asfName(asf::TagField field)
+{
+    return TagLib::String(QString::fromUtf16(asf::attributeName(field)).toStdString(), TagLib::String::UTF8);
+}
+
 // WM/Picture values: the front cover, else the first picture.
 CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
 {
-    if (!tag || !tag->contains("WM/Picture"))
+    const TagLib::String name = asfName(asf::TagField::Picture);
+    if (!tag || !tag->contains(name))
         return {};
-    const TagLib::ASF::AttributeList values = tag->attribute("WM/Picture");
+    const TagLib::ASF::AttributeList values = tag->attribute(name);
     std::optional<TagLib::ASF::Picture> chosen;
     for (const TagLib::ASF::Attribute &value : values) {
         if (value.type() != TagLib::ASF::Attribute::BytesType)
@@ -159,7 +167,7 @@ CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
     return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
 }
 
-QString asfText(const TagLib::ASF::Tag *tag, const char *name)
+QString asfText(const TagLib::ASF::Tag *tag, const TagLib::String &name)
 {
     if (!tag || !tag->contains(name))
         return {};
@@ -194,9 +202,6 @@ CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
     }
     return chooseFlacPicture(pictures);
 }
-
-constexpr unsigned char AsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
 // Opens the file as its kind and takes its properties and cover. False when
 // TagLib finds the file invalid.
@@ -332,12 +337,12 @@ DiscAndCover ReadDiscAndCover(const QString &fileName)
                 return result;
             result.DiscNumber = leadingNumber(property(vorbis.properties(), "DISCNUMBER"));
             result.Cover = chooseFlacPicture(vorbis.tag()->pictureList());
-        } else if (head.startsWith(QByteArrayView(reinterpret_cast<const char *>(AsfHeaderGuid), 16))) {
-            TagLib::ASF::File asf(path.constData(), false);
-            if (!asf.isValid())
+        } else if (head.startsWith(QByteArrayView(asf::kHeaderObject))) {
+            TagLib::ASF::File wma(path.constData(), false);
+            if (!wma.isValid())
                 return result;
-            result.DiscNumber = leadingNumber(asfText(asf.tag(), "WM/PartOfSet"));
-            result.Cover = asfPicture(asf.tag());
+            result.DiscNumber = leadingNumber(asfText(wma.tag(), asfName(asf::TagField::DiscNumber)));
+            result.Cover = asfPicture(wma.tag());
         }
         result.Cover = sharedCover(result.Cover);
     } catch (...) {
