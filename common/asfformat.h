@@ -74,10 +74,30 @@ private:
 };
 
 // An attribute value's type as the header stores it.
-enum class ValueType : std::uint16_t { Unicode = 0, Bytes = 1, Bool = 2, DWord = 3, QWord = 4, Word = 5, GuidValue = 6 };
+enum class ValueType : std::uint16_t {
+    Unicode = 0,
+    Bytes = 1,
+    Bool = 2,
+    DWord = 3,
+    QWord = 4,
+    Word = 5,
+    GuidValue = 6
+};
 
 // The tag record fields attributes are read into and written from.
-enum class TagField { None, Title, Artist, Comment, Album, Track, Genre, Year, TrackNumber, DiscNumber, Picture };
+enum class TagField {
+    None,
+    Title,
+    Artist,
+    Comment,
+    Album,
+    Track,
+    Genre,
+    Year,
+    TrackNumber,
+    DiscNumber,
+    Picture
+};
 
 struct Attribute {
     const char16_t *name;
