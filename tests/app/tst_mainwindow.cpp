@@ -1,4 +1,5 @@
 #include "fakeaudiofile.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "profilefile.h"
 #include "tfm_main.h"
