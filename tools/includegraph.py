@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks the product's include graph: no circle between modules (a header and
 its source file count as one module) and no include from a folder into one on
-its own level or above. Prints the folder-to-folder edges; exits 1 on a fault.
+its own level or above. Exits 1 on a fault; --edges also prints which folder
+includes from which.
 
-    python3 tools/includegraph.py
+    python3 tools/includegraph.py [--edges]
 """
 import pathlib
 import re
@@ -90,8 +91,9 @@ for node in sorted(edges):
     if node not in index:
         visit(node)
 
-for source, target in sorted(folder_edges):
-    print(f"{source} -> {target}")
+if "--edges" in sys.argv[1:]:
+    for source, target in sorted(folder_edges):
+        print(f"{source} -> {target}")
 print(f"{len(files)} files, {len(edges)} modules")
 for fault in faults:
     print("FAULT:", fault)
