@@ -203,72 +203,53 @@ CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
     return chooseFlacPicture(pictures);
 }
 
-// Opens the file as its kind and takes its properties and cover. False when
-// TagLib finds the file invalid.
+// Opens the file as `File` and takes its properties and, through `coverOf`,
+// its cover. False when TagLib finds the file invalid.
+template <typename File, typename CoverOf>
+bool readFile(const char *name, TagLib::PropertyMap &properties, CoverPicture &cover, CoverOf coverOf)
+{
+    File file(name, false);
+    if (!file.isValid())
+        return false;
+    properties = file.properties();
+    cover = coverOf(file);
+    return true;
+}
+
+// Ogg Vorbis and Opus keep their pictures in their comment.
+constexpr auto commentPicture = [](auto &file) {
+    return file.tag() ? chooseFlacPicture(file.tag()->pictureList()) : CoverPicture{};
+};
+
 bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties, CoverPicture &cover)
 {
     const char *name = path.constData();
     switch (kind) {
-    case Kind::Flac: {
-        TagLib::FLAC::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = chooseFlacPicture(file.pictureList());
-        if (cover.isEmpty() && file.hasXiphComment())
-            cover = chooseFlacPicture(file.xiphComment()->pictureList());
-        return true;
-    }
-    case Kind::Opus: {
-        TagLib::Ogg::Opus::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        if (file.tag())
-            cover = chooseFlacPicture(file.tag()->pictureList());
-        return true;
-    }
-    case Kind::OggFlac: {
-        TagLib::Ogg::FLAC::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = oggFlacPicture(file);
-        return true;
-    }
-    case Kind::Vorbis: {
-        TagLib::Ogg::Vorbis::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        if (file.tag())
-            cover = chooseFlacPicture(file.tag()->pictureList());
-        return true;
-    }
-    case Kind::Mp4: {
-        TagLib::MP4::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = mp4Picture(file.tag());
-        return true;
-    }
-    case Kind::Aiff: {
-        TagLib::RIFF::AIFF::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = id3v2Picture(file.hasID3v2Tag() ? file.tag() : nullptr);
-        return true;
-    }
-    case Kind::WavPack: {
-        TagLib::WavPack::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = apePicture(file.hasAPETag() ? file.APETag() : nullptr);
-        return true;
-    }
+    case Kind::Flac:
+        return readFile<TagLib::FLAC::File>(name, properties, cover, [](TagLib::FLAC::File &file) {
+            const CoverPicture own = chooseFlacPicture(file.pictureList());
+            return own.isEmpty() && file.hasXiphComment()
+                       ? chooseFlacPicture(file.xiphComment()->pictureList())
+                       : own;
+        });
+    case Kind::Opus:
+        return readFile<TagLib::Ogg::Opus::File>(name, properties, cover, commentPicture);
+    case Kind::OggFlac:
+        return readFile<TagLib::Ogg::FLAC::File>(name, properties, cover, oggFlacPicture);
+    case Kind::Vorbis:
+        return readFile<TagLib::Ogg::Vorbis::File>(name, properties, cover, commentPicture);
+    case Kind::Mp4:
+        return readFile<TagLib::MP4::File>(name, properties, cover,
+                                           [](TagLib::MP4::File &file) { return mp4Picture(file.tag()); });
+    case Kind::Aiff:
+        return readFile<TagLib::RIFF::AIFF::File>(
+            name, properties, cover, [](TagLib::RIFF::AIFF::File &file) {
+                return id3v2Picture(file.hasID3v2Tag() ? file.tag() : nullptr);
+            });
+    case Kind::WavPack:
+        return readFile<TagLib::WavPack::File>(name, properties, cover, [](TagLib::WavPack::File &file) {
+            return apePicture(file.hasAPETag() ? file.APETag() : nullptr);
+        });
     case Kind::None:
         break;
     }
