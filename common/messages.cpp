@@ -16,9 +16,11 @@ Sink *currentSink = nullptr;
 
 } // namespace
 
-void setSink(Sink *s)
+Sink *setSink(Sink *s)
 {
+    Sink *const previous = currentSink;
     currentSink = s;
+    return previous;
 }
 Sink *sink()
 {
@@ -31,15 +33,6 @@ void information(const QString &text)
 void error(const QString &text)
 {
     sink()->error(text);
-}
-
-Recorder::Recorder() : m_previous(currentSink)
-{
-    setSink(this);
-}
-Recorder::~Recorder()
-{
-    setSink(m_previous);
 }
 
 } // namespace Messages

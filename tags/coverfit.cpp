@@ -1,5 +1,7 @@
 #include "coverfit.h"
 
+#include "ffmpeghandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -13,22 +15,11 @@ extern "C" {
 
 namespace {
 
-struct CodecContextFree {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FrameFree {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
+// Only covers are scaled, so the scaler's owner lives here; the other owners are shared.
 struct ScaleFree {
     void operator()(SwsContext *context) const { sws_freeContext(context); }
 };
-using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using Frame = std::unique_ptr<AVFrame, FrameFree>;
-using Packet = std::unique_ptr<AVPacket, PacketFree>;
-using Scale = std::unique_ptr<SwsContext, ScaleFree>;
+using ScalePtr = std::unique_ptr<SwsContext, ScaleFree>;
 
 // No cover needs more pixels; a header that claims more is not decoded.
 constexpr int MaxCoverPixels = 64 * 1024 * 1024;
@@ -50,14 +41,14 @@ AVCodecID decoderFor(const QByteArray &data)
 }
 
 // The first picture of the bytes, or null when they do not decode cleanly.
-Frame decode(const QByteArray &data)
+FramePtr decode(const QByteArray &data)
 {
     const AVCodec *codec = avcodec_find_decoder(decoderFor(data));
     if (!codec)
         return nullptr;
-    CodecContext context(avcodec_alloc_context3(codec));
-    Packet packet(av_packet_alloc());
-    Frame frame(av_frame_alloc());
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!context || !packet || !frame)
         return nullptr;
     context->max_pixels = MaxCoverPixels;
@@ -99,13 +90,13 @@ AVPixelFormat plainFormat(AVPixelFormat format, bool &fullRange)
 }
 
 // The picture at `width` x `height`, full-range 4:2:0 as JPEG keeps it.
-Frame scaled(const AVFrame &source, int width, int height)
+FramePtr scaled(const AVFrame &source, int width, int height)
 {
     bool sourceFull = source.color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat sourceFormat = plainFormat(AVPixelFormat(source.format), sourceFull);
-    Scale scale(sws_getContext(source.width, source.height, sourceFormat, width, height, AV_PIX_FMT_YUV420P,
-                               SWS_AREA, nullptr, nullptr, nullptr));
-    Frame frame(av_frame_alloc());
+    ScalePtr scale(sws_getContext(source.width, source.height, sourceFormat, width, height,
+                                  AV_PIX_FMT_YUV420P, SWS_AREA, nullptr, nullptr, nullptr));
+    FramePtr frame(av_frame_alloc());
     if (!scale || !frame)
         return nullptr;
     const int *table = sws_getCoefficients(SWS_CS_ITU601);
@@ -127,9 +118,9 @@ QByteArray encodeJpeg(const AVFrame &picture, int quantiser)
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     if (!codec)
         return {};
-    CodecContext context(avcodec_alloc_context3(codec));
-    Packet packet(av_packet_alloc());
-    Frame frame(av_frame_clone(&picture));
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_clone(&picture));
     if (!context || !packet || !frame)
         return {};
     context->width = picture.width;
@@ -161,7 +152,7 @@ qsizetype valueOverhead(const QString &mimeType)
 
 PictureSize pictureSize(const QByteArray &data)
 {
-    const Frame frame = decode(data);
+    const FramePtr frame = decode(data);
     return frame ? PictureSize{frame->width, frame->height} : PictureSize{};
 }
 
@@ -169,7 +160,7 @@ FittedCover fitCover(const CoverPicture &cover, qsizetype valueLimit)
 {
     if (cover.isEmpty())
         return {cover, {}};
-    const Frame picture = decode(cover.data);
+    const FramePtr picture = decode(cover.data);
     if (!picture)
         return {{}, QStringLiteral("its cover picture could not be decoded and was left out")};
     if (cover.data.size() + valueOverhead(cover.mimeType) <= valueLimit)
@@ -183,7 +174,7 @@ FittedCover fitCover(const CoverPicture &cover, qsizetype valueLimit)
         const double factor = double(side) / std::max(picture->width, picture->height);
         const int width = std::max(1, int(std::lround(picture->width * factor)));
         const int height = std::max(1, int(std::lround(picture->height * factor)));
-        const Frame small = scaled(*picture, width, height);
+        const FramePtr small = scaled(*picture, width, height);
         if (!small)
             break;
         for (const int quantiser : {2, 3, 4, 6, 8, 12, 16, 24, 31}) {

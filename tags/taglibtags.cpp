@@ -1,5 +1,6 @@
 #include "taglibtags.h"
 
+#include "asfformat.h"
 #include "tagtext.h"
 
 #include <QFile>
@@ -141,12 +142,19 @@ CoverPicture apePicture(const TagLib::APE::Tag *tag)
     return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
 }
 
+// The name an attribute is stored under, as TagLib takes it.
+TagLib::String asfName(asf::TagField field)
+{
+    return TagLib::String(QString::fromUtf16(asf::attributeName(field)).toStdString(), TagLib::String::UTF8);
+}
+
 // WM/Picture values: the front cover, else the first picture.
 CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
 {
-    if (!tag || !tag->contains("WM/Picture"))
+    const TagLib::String name = asfName(asf::TagField::Picture);
+    if (!tag || !tag->contains(name))
         return {};
-    const TagLib::ASF::AttributeList values = tag->attribute("WM/Picture");
+    const TagLib::ASF::AttributeList values = tag->attribute(name);
     std::optional<TagLib::ASF::Picture> chosen;
     for (const TagLib::ASF::Attribute &value : values) {
         if (value.type() != TagLib::ASF::Attribute::BytesType)
@@ -159,7 +167,7 @@ CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
     return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
 }
 
-QString asfText(const TagLib::ASF::Tag *tag, const char *name)
+QString asfText(const TagLib::ASF::Tag *tag, const TagLib::String &name)
 {
     if (!tag || !tag->contains(name))
         return {};
@@ -195,75 +203,53 @@ CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
     return chooseFlacPicture(pictures);
 }
 
-constexpr unsigned char AsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+// Opens the file as `File` and takes its properties and, through `coverOf`,
+// its cover. False when TagLib finds the file invalid.
+template <typename File, typename CoverOf>
+bool readFile(const char *name, TagLib::PropertyMap &properties, CoverPicture &cover, CoverOf coverOf)
+{
+    File file(name, false);
+    if (!file.isValid())
+        return false;
+    properties = file.properties();
+    cover = coverOf(file);
+    return true;
+}
 
-// Opens the file as its kind and takes its properties and cover. False when
-// TagLib finds the file invalid.
+// Ogg Vorbis and Opus keep their pictures in their comment.
+constexpr auto commentPicture = [](auto &file) {
+    return file.tag() ? chooseFlacPicture(file.tag()->pictureList()) : CoverPicture{};
+};
+
 bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties, CoverPicture &cover)
 {
     const char *name = path.constData();
     switch (kind) {
-    case Kind::Flac: {
-        TagLib::FLAC::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = chooseFlacPicture(file.pictureList());
-        if (cover.isEmpty() && file.hasXiphComment())
-            cover = chooseFlacPicture(file.xiphComment()->pictureList());
-        return true;
-    }
-    case Kind::Opus: {
-        TagLib::Ogg::Opus::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        if (file.tag())
-            cover = chooseFlacPicture(file.tag()->pictureList());
-        return true;
-    }
-    case Kind::OggFlac: {
-        TagLib::Ogg::FLAC::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = oggFlacPicture(file);
-        return true;
-    }
-    case Kind::Vorbis: {
-        TagLib::Ogg::Vorbis::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        if (file.tag())
-            cover = chooseFlacPicture(file.tag()->pictureList());
-        return true;
-    }
-    case Kind::Mp4: {
-        TagLib::MP4::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = mp4Picture(file.tag());
-        return true;
-    }
-    case Kind::Aiff: {
-        TagLib::RIFF::AIFF::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = id3v2Picture(file.hasID3v2Tag() ? file.tag() : nullptr);
-        return true;
-    }
-    case Kind::WavPack: {
-        TagLib::WavPack::File file(name, false);
-        if (!file.isValid())
-            return false;
-        properties = file.properties();
-        cover = apePicture(file.hasAPETag() ? file.APETag() : nullptr);
-        return true;
-    }
+    case Kind::Flac:
+        return readFile<TagLib::FLAC::File>(name, properties, cover, [](TagLib::FLAC::File &file) {
+            const CoverPicture own = chooseFlacPicture(file.pictureList());
+            return own.isEmpty() && file.hasXiphComment()
+                       ? chooseFlacPicture(file.xiphComment()->pictureList())
+                       : own;
+        });
+    case Kind::Opus:
+        return readFile<TagLib::Ogg::Opus::File>(name, properties, cover, commentPicture);
+    case Kind::OggFlac:
+        return readFile<TagLib::Ogg::FLAC::File>(name, properties, cover, oggFlacPicture);
+    case Kind::Vorbis:
+        return readFile<TagLib::Ogg::Vorbis::File>(name, properties, cover, commentPicture);
+    case Kind::Mp4:
+        return readFile<TagLib::MP4::File>(name, properties, cover,
+                                           [](TagLib::MP4::File &file) { return mp4Picture(file.tag()); });
+    case Kind::Aiff:
+        return readFile<TagLib::RIFF::AIFF::File>(
+            name, properties, cover, [](TagLib::RIFF::AIFF::File &file) {
+                return id3v2Picture(file.hasID3v2Tag() ? file.tag() : nullptr);
+            });
+    case Kind::WavPack:
+        return readFile<TagLib::WavPack::File>(name, properties, cover, [](TagLib::WavPack::File &file) {
+            return apePicture(file.hasAPETag() ? file.APETag() : nullptr);
+        });
     case Kind::None:
         break;
     }
@@ -332,12 +318,12 @@ DiscAndCover ReadDiscAndCover(const QString &fileName)
                 return result;
             result.DiscNumber = leadingNumber(property(vorbis.properties(), "DISCNUMBER"));
             result.Cover = chooseFlacPicture(vorbis.tag()->pictureList());
-        } else if (head.startsWith(QByteArrayView(reinterpret_cast<const char *>(AsfHeaderGuid), 16))) {
-            TagLib::ASF::File asf(path.constData(), false);
-            if (!asf.isValid())
+        } else if (head.startsWith(QByteArrayView(asf::kHeaderObject))) {
+            TagLib::ASF::File wma(path.constData(), false);
+            if (!wma.isValid())
                 return result;
-            result.DiscNumber = leadingNumber(asfText(asf.tag(), "WM/PartOfSet"));
-            result.Cover = asfPicture(asf.tag());
+            result.DiscNumber = leadingNumber(asfText(wma.tag(), asfName(asf::TagField::DiscNumber)));
+            result.Cover = asfPicture(wma.tag());
         }
         result.Cover = sharedCover(result.Cover);
     } catch (...) {

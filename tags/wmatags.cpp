@@ -1,5 +1,6 @@
 #include "wmatags.h"
 
+#include "asfformat.h"
 #include "libraryfolder.h"
 #include "wmaheaderreader.h"
 #include "wmaudsdk.h"
@@ -15,24 +16,17 @@
 
 namespace {
 
-// The attribute names the module knows, in the library's order; only some are used.
-constexpr const char16_t *AttributeNames[22] = {
-    u"Duration",         u"Bitrate",   u"Seekable",  u"Broadcast",     u"Is_Protected", u"Is_Trusted",
-    u"Signature_Name",   u"Title",     u"Author",    u"Description",   u"Rating",       u"Copyright",
-    u"Use_DRM",          u"DRM_Flags", u"DRM_Level", u"WM/AlbumTitle", u"WM/Track",     u"WM/PromotionURL",
-    u"WM/AlbumCoverURL", u"WM/Genre",  u"WM/Year",   u"WM/TrackNumber"};
-constexpr const char16_t *TitleName = AttributeNames[7];
-constexpr const char16_t *AuthorName = AttributeNames[8];
-constexpr const char16_t *DescriptionName = AttributeNames[9];
-constexpr const char16_t *AlbumTitleName = AttributeNames[15];
-constexpr const char16_t *TrackName = AttributeNames[16];
-constexpr const char16_t *GenreName = AttributeNames[19];
-constexpr const char16_t *YearName = AttributeNames[20];
-constexpr const char16_t *TrackNumberName = AttributeNames[21];
-
-// Beyond the table: the disc number and cover that a converted file carries too.
-constexpr const char16_t *PartOfSetName = u"WM/PartOfSet";
-constexpr const char16_t *PictureName = u"WM/Picture";
+using asf::TagField;
+constexpr const char16_t *TitleName = asf::attributeName(TagField::Title);
+constexpr const char16_t *AuthorName = asf::attributeName(TagField::Artist);
+constexpr const char16_t *DescriptionName = asf::attributeName(TagField::Comment);
+constexpr const char16_t *AlbumTitleName = asf::attributeName(TagField::Album);
+constexpr const char16_t *TrackName = asf::attributeName(TagField::Track);
+constexpr const char16_t *GenreName = asf::attributeName(TagField::Genre);
+constexpr const char16_t *YearName = asf::attributeName(TagField::Year);
+constexpr const char16_t *TrackNumberName = asf::attributeName(TagField::TrackNumber);
+constexpr const char16_t *PartOfSetName = asf::attributeName(TagField::DiscNumber);
+constexpr const char16_t *PictureName = asf::attributeName(TagField::Picture);
 
 constexpr std::uint16_t AttributeBufferSize = 256;
 
@@ -164,25 +158,6 @@ std::optional<quint32> GetTrackAttribute(IWMAudioInfo *info, const char16_t *nam
     default:
         return std::nullopt;
     }
-}
-
-std::optional<quint32> wmaTrackText(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    qsizetype digits = 0;
-    while (digits < trimmed.size() && digits < 9 && trimmed.at(digits).isDigit())
-        ++digits;
-    if (digits == 0)
-        return std::nullopt;
-    return trimmed.left(digits).toUInt();
-}
-
-quint16 wmaTrackNumber(std::optional<quint32> trackNumber, std::optional<quint32> track)
-{
-    const quint16 kept = quint16(trackNumber.value_or(0));
-    if (kept != 0 || !track)
-        return kept;
-    return quint16(*track + 1); // WM/Track counts from 0
 }
 
 QString GetTextAttribute(IWMAudioInfo *info, const char16_t *name)
@@ -334,38 +309,4 @@ QString wmaStatusText(qint32 status)
         return QStringLiteral("the WMA tag library failed (status 0x%1)")
             .arg(quint32(status), 8, 16, QLatin1Char('0'));
     }
-}
-
-QString wmaTagText(const char *field)
-{
-    return field ? QString::fromUtf8(field) : QString();
-}
-
-qsizetype wmaUtf8FitLength(const QByteArray &utf8, qsizetype limit)
-{
-    if (utf8.size() <= limit)
-        return utf8.size();
-    qsizetype length = std::max<qsizetype>(limit, 0);
-    // Step back over continuation bytes to the start of the character that does not fit.
-    while (length > 0 && (quint8(utf8[length]) & 0xC0) == 0x80)
-        --length;
-    return length;
-}
-
-QString wmaTextFromUtf16(const char16_t *units, qsizetype count)
-{
-    QString text;
-    text.reserve(count);
-    for (qsizetype i = 0; i < count && units[i] != 0; ++i) {
-        const char16_t unit = units[i];
-        if (QChar::isHighSurrogate(unit) && i + 1 < count && QChar::isLowSurrogate(units[i + 1])) {
-            text.append(QChar(unit));
-            text.append(QChar(units[++i]));
-        } else if (QChar::isSurrogate(unit)) {
-            text.append(QChar::ReplacementCharacter);
-        } else {
-            text.append(QChar(unit));
-        }
-    }
-    return text;
 }

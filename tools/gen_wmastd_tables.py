@@ -8,6 +8,10 @@ This script reads them from an unpacked source tree (`apt-get source ffmpeg`)
 and prints one C++ file that keeps FFmpeg's notices.
 
     python3 tools/gen_wmastd_tables.py /path/to/ffmpeg-5.1.x > components/wmastd/wmastdtables.cpp
+
+To check the committed file against a source tree, compare instead:
+
+    python3 tools/gen_wmastd_tables.py /path/to/ffmpeg-5.1.x | diff - components/wmastd/wmastdtables.cpp
 """
 
 import re

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, then builds and runs the
-# whole test suite: the plain build, the sanitizer builds, the fuzz
+# Installs what is missing, checks the formatting and the include graph, then
+# builds and runs the whole test suite: the plain build, the sanitizer builds, the fuzz
 # targets for a bounded time, and the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 bash tools/format.sh --check
+python3 tools/includegraph.py
 
 bash tools/build.sh build -DSONBREL_WERROR=ON
 (cd build && ctest --output-on-failure -LE 'fuzz' -j 2)

@@ -37,6 +37,28 @@ struct LibrarySync::Work {
     QString replaces; // an output of ours that the new one takes over from
 };
 
+namespace {
+
+// The messages that adding a source or starting a run shows, kept for the
+// report line instead of shown; installed for the sync's lifetime.
+class CollectedMessages : public Messages::Sink {
+public:
+    CollectedMessages() : m_previous(Messages::setSink(this)) {}
+    ~CollectedMessages() override { Messages::setSink(m_previous); }
+    CollectedMessages(const CollectedMessages &) = delete;
+    CollectedMessages &operator=(const CollectedMessages &) = delete;
+
+    void information(const QString &text) override { all << text; }
+    void error(const QString &text) override { all << text; }
+
+    QStringList all;
+
+private:
+    Messages::Sink *m_previous;
+};
+
+} // namespace
+
 class LibrarySync::Session {
 public:
     explicit Session(const QString &outputFolder) : record(outputFolder)
@@ -46,6 +68,7 @@ public:
         reader.SetActive(true);
         writer.SetActive(true);
     }
+    CollectedMessages messages; // first in, last out: it hears everything the others say
     FileListModel list;
     TAudioFile2 reader;
     TAudioFile2 writer;
@@ -137,7 +160,6 @@ int LibrarySync::run(const QStringList &inputs)
     m_stopped = false;
     m_conversions = 0;
     m_notices.clear();
-    Messages::Recorder messages; // each source's message goes into its report
     Session session(m_options.outputFolder);
     QString reason;
     if ((!m_options.dryRun && !session.record.lockFolder(&reason)) ||
@@ -257,8 +279,7 @@ QString LibrarySync::outputFolderOf(const Work &item) const
 // after reporting why it cannot be read.
 bool LibrarySync::add(Session &session, Work &item)
 {
-    auto *messages = static_cast<Messages::Recorder *>(Messages::sink());
-    messages->clear();
+    session.messages.all.clear();
     QString problem;
     try {
         if (session.files.AddOneFile(item.source.path))
@@ -269,8 +290,8 @@ bool LibrarySync::add(Session &session, Work &item)
     if (item.row >= 0)
         return true;
     if (problem.isEmpty())
-        problem =
-            messages->all.isEmpty() ? QStringLiteral("cannot be read") : messages->all.join(QLatin1Char(' '));
+        problem = session.messages.all.isEmpty() ? QStringLiteral("cannot be read")
+                                                 : session.messages.all.join(QLatin1Char(' '));
     report(Outcome::Failed, item.source.path, {}, problem);
     return false;
 }
@@ -433,9 +454,8 @@ void LibrarySync::convert(Session &session, QList<Work> &work)
         }
         if (finished.isEmpty()) {
             // The run could not start at all (a profile this build lacks).
-            const auto *messages = static_cast<Messages::Recorder *>(Messages::sink());
-            const QString why =
-                messages->all.isEmpty() ? QStringLiteral("not converted") : messages->all.last();
+            const QString why = session.messages.all.isEmpty() ? QStringLiteral("not converted")
+                                                               : session.messages.all.last();
             for (Work *item : std::as_const(rows))
                 report(Outcome::Failed, item->source.path, {}, why);
             return;

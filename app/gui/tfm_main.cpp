@@ -33,18 +33,6 @@
 
 namespace {
 
-// Desktop tests read which element names arrived: SONBREL_TRACE_COMMANDS
-// names a file that receives one line per dispatched name.
-void traceCommand(const QString &name)
-{
-    static const QString tracePath = qEnvironmentVariable("SONBREL_TRACE_COMMANDS");
-    if (tracePath.isEmpty())
-        return;
-    QFile trace(tracePath);
-    if (trace.open(QIODevice::Append | QIODevice::Text))
-        trace.write(name.toUtf8() + '\n');
-}
-
 // The window's fixed layout: its size, and the file list and folder label
 // placed in the skin's frames.
 constexpr QSize kWindowSize(508, 380);
@@ -240,7 +228,7 @@ void Tfm_main::Skin1Click(QObject *, ISkinObject *source)
 
 void Tfm_main::dispatch(const QString &elementName)
 {
-    traceCommand(elementName);
+    emit dispatched(elementName);
     const Command command = commandForElement(elementName);
     if (command == Command::None)
         return;

@@ -67,6 +67,10 @@ public:
     // Files and folders handed in from outside (command line, drag and drop).
     void AddPaths(const QStringList &paths);
 
+signals:
+    // Every element name that reaches dispatch, before it is acted on.
+    void dispatched(const QString &elementName);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

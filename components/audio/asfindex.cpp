@@ -1,5 +1,6 @@
 #include "asfindex.h"
 
+#include "asfformat.h"
 #include "ffmpeghandles.h"
 
 #include <sys/stat.h>
@@ -10,16 +11,12 @@
 #include <cstring>
 
 namespace {
-using Guid = std::array<uint8_t, 16>;
-// The objects' identifiers as they are stored (the first three fields little-endian).
-constexpr Guid kHeaderObject = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr Guid kFileProperties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                  0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr Guid kDataObject = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr Guid kSimpleIndex = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
-                               0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+using asf::isGuid;
+using asf::kDataObject;
+using asf::kFileProperties;
+using asf::kHeaderObject;
+using asf::kSimpleIndex;
+using asf::readLe;
 
 constexpr size_t kObjectHead = 24;       // identifier and size
 constexpr size_t kHeaderObjectHead = 30; // and the count of objects inside, two reserved bytes
@@ -31,23 +28,10 @@ constexpr int64_t kTicksPerMs = 10'000; // the file properties state the preroll
 // A header that needs more than this is none of ours (no tags are in it yet).
 constexpr int64_t kMaxHeaderSize = 1 << 20;
 
-uint64_t readLe(const uint8_t *at, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | at[i];
-    return value;
-}
-
 void appendLe(std::vector<uint8_t> &out, uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-bool isGuid(const uint8_t *at, const Guid &guid)
-{
-    return std::memcmp(at, guid.data(), guid.size()) == 0;
 }
 
 // The whole span through pread or pwrite, across interruptions and short transfers.

@@ -57,7 +57,7 @@ private:
     int m_sourceChannels = 0;
     QString m_path;
     std::unique_ptr<QFile> m_file;
-    std::unique_ptr<AVIOContext, AvioDeleter> m_io;
+    AvioPtr m_io;
     std::unique_ptr<AVFormatContext, OutputFormatDeleter> m_format;
     std::unique_ptr<OutputEncoder> m_encoder;
     EncoderSetup m_setup;

@@ -23,6 +23,14 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket *packet) const { av_packet_free(&packet); }
 };
+// A custom I/O context and the buffer it was given (which FFmpeg may have replaced).
+struct AvioDeleter {
+    void operator()(AVIOContext *io) const
+    {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
 struct SwrDeleter {
     void operator()(SwrContext *swr) const { swr_free(&swr); }
 };
@@ -31,6 +39,7 @@ using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using AvioPtr = std::unique_ptr<AVIOContext, AvioDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 
 // FFmpeg's text for an error code, for the messages the program shows.

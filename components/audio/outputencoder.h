@@ -66,5 +66,6 @@ public:
     virtual int64_t finalBitRate() const { return 0; }
 };
 
-// The encoder that produces `profile`, or null with the reason in `whyNot`.
+// The encoder that produces `profile` (defined in createoutputencoder.cpp).
+// Every profile has one; `whyNot` is kept for the callers and never set.
 std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QString &whyNot);

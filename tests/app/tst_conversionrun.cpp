@@ -1,6 +1,7 @@
 #include "conversionrun.h"
 #include "fakeaudiofile.h"
 #include "filelistmodel.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "profilefile.h"
 #include "taudiofile2.h"

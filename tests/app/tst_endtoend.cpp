@@ -3,6 +3,7 @@
 #include "conversionrun.h"
 #include "filelist.h"
 #include "filelistmodel.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "tagintake.h"
 #include "taudiofile2.h"

@@ -1,6 +1,7 @@
 #include "fakeaudiofile.h"
 #include "filelist.h"
 #include "filelistmodel.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "sourcekinds.h"
 #include "tagintake.h"

@@ -1,4 +1,5 @@
 #include "fakeaudiofile.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "profilefile.h"
 #include "tfm_main.h"
@@ -189,11 +190,8 @@ private slots:
     void guardDuringARun()
     {
         Messages::Recorder messages;
-        makeWindow();
-        m_window->AddPaths({source("a.mp3"), source("b.mp3")});
         QTemporaryDir out;
         ProfileFile(iniPath()).WriteString("Format", "Dir", out.path());
-        m_window->close();
         makeWindow();
         m_window->AddPaths({source("a.mp3"), source("b.mp3")});
         bool checked = false;

@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "dialogtestutil.h"
 #include "geometry.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "profilefile.h"
 #include "wmaprofiles.h"

@@ -5,7 +5,6 @@
 #include "wmastdencoder.h"
 #include "wmastdmdct.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -90,7 +89,6 @@ class TestWmaStd : public QObject {
     Q_OBJECT
 
 private slots:
-    void tablesMatchTheirScript();
     void bitWriterKeepsEveryBit();
     void mdctMatchesItsDefinition_data();
     void mdctMatchesItsDefinition();
@@ -105,20 +103,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestWmaStd::tablesMatchTheirScript()
-{
-    const QString source = QStringLiteral(SONBREL_FFMPEG_SOURCE);
-    if (source.isEmpty())
-        QSKIP("No FFmpeg source package unpacked here");
-    QProcess script;
-    script.start("python3", {QStringLiteral(SONBREL_SOURCE_DIR "/tools/gen_wmastd_tables.py"), source});
-    QVERIFY(script.waitForFinished(60000));
-    QCOMPARE(script.exitCode(), 0);
-    QFile file(QStringLiteral(SONBREL_SOURCE_DIR "/components/wmastd/wmastdtables.cpp"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(script.readAllStandardOutput(), file.readAll());
-}
 
 void TestWmaStd::bitWriterKeepsEveryBit()
 {

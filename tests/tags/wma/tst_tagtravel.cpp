@@ -4,6 +4,7 @@
 #include "conversionrun.h"
 #include "filelist.h"
 #include "filelistmodel.h"
+#include "messagerecorder.h"
 #include "messages.h"
 #include "runobserver.h"
 #include "tagintake.h"
