@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 bash tools/format.sh --check
 python3 tools/includegraph.py
+bash tools/check-tables.sh
 
 bash tools/build.sh build -DSONBREL_WERROR=ON
 (cd build && ctest --output-on-failure -LE 'fuzz' -j 2)
