@@ -166,9 +166,7 @@ AudioStatus AudioWriter::openMuxer()
         par->extradata_size = static_cast<int>(size);
     }
 
-    // The first packet starts before zero by the decoder's delay, so each
-    // packet's time is that of the first sample it gives: stamps must not
-    // be shifted to start at zero.
+    // The stamps are set in writeObject: the muxer must not shift them.
     m_format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     AVDictionary *options = nullptr;
     if (m_layout.packetSize > 0)
@@ -311,7 +309,12 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
 {
     if (size == 0)
         return {};
-    m_resumeTimes.push_back(resumeAfter < 0 ? -1 : std::max<int64_t>(0, ticks(m_pts + resumeAfter)));
+    // Stamps start at zero with the lead-in the decoder gives first: a reader
+    // that takes a time before zero for zero and plays the lead-in (GStreamer)
+    // would otherwise play the next packets over the first ones. FFmpeg drops
+    // the lead-in and times the first sample at the lead-in's length.
+    const int64_t at = m_pts + m_setup.delay;
+    m_resumeTimes.push_back(resumeAfter < 0 ? -1 : std::max<int64_t>(0, ticks(at + resumeAfter)));
     int ret = av_new_packet(m_packet.get(), static_cast<int>(size));
     if (ret < 0)
         return fail(QStringLiteral("out of memory"), ret);
@@ -321,10 +324,17 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
     duration = std::min(duration, std::max<int64_t>(0, m_converted - m_pts));
     const AVRational rate{1, m_profile->sampleRate};
     const AVRational timeBase = m_format->streams[0]->time_base;
+    // The file's stated length is where the packet holding the last sample
+    // ends. A reader that cuts there places that packet by its time: that
+    // time rounds down and its end up, so that the last sample stays.
+    const bool reachesEnd = m_pts + duration >= m_converted;
+    const AVRounding rounding = reachesEnd ? AV_ROUND_DOWN : AV_ROUND_NEAR_INF;
     // Stamps must rise; a packet past the end (no time left to give) still needs its own.
-    const int64_t stamp = std::max(av_rescale_q(m_pts, rate, timeBase), m_lastStamp + 1);
+    const int64_t stamp = std::max(av_rescale_q_rnd(at, rate, timeBase, rounding), m_lastStamp + 1);
     m_packet->pts = m_packet->dts = stamp;
-    m_packet->duration = std::max<int64_t>(0, av_rescale_q(m_pts + duration, rate, timeBase) - stamp);
+    const int64_t end =
+        av_rescale_q_rnd(at + duration, rate, timeBase, reachesEnd ? AV_ROUND_UP : AV_ROUND_NEAR_INF);
+    m_packet->duration = std::max<int64_t>(0, end - stamp);
     m_lastStamp = stamp;
     m_packet->stream_index = 0;
     m_packet->flags |= AV_PKT_FLAG_KEY;
@@ -339,6 +349,11 @@ AudioStatus AudioWriter::close()
     if (!isOpen())
         return {};
     AudioStatus status = convert(nullptr, 0); // what the resampler still holds
+    // The decoder holds its last frame back until it is drained, which
+    // GStreamer never does for this codec: a frame of silence after the
+    // audio, beyond the length the file states, brings the last samples out.
+    if (status.ok && m_setup.delay > 0 && m_converted > 0)
+        m_buffer.resize(m_buffer.size() + static_cast<size_t>(m_setup.frameSize) * m_profile->channels, 0.0f);
     if (status.ok)
         status = encodeBuffered(true);
     if (status.ok)
@@ -371,7 +386,8 @@ void AudioWriter::addSeekIndex()
     const int64_t interval =
         std::max(kTicksPerSecond, kIndexBitsPerEntry * kIndexShareInverse * kTicksPerSecond / bitRate);
     // The file is whole without it: one that cannot be indexed stays as it is.
-    appendAsfSimpleIndex(m_file->handle(), m_resumeTimes, ticks(m_pts), interval, kIndexMargin);
+    appendAsfSimpleIndex(m_file->handle(), m_resumeTimes, ticks(m_pts + m_setup.delay), interval,
+                         kIndexMargin);
 }
 
 void AudioWriter::release()

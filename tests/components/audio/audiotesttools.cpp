@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include <cstring>
+#include <limits>
 
 namespace AudioTestTools {
 
@@ -59,11 +60,21 @@ Probe probe(const QString &path)
     }
     const QJsonObject format = root.value("format").toObject();
     result.duration = format.value("duration").toString().toDouble();
-    result.startTime = format.value("start_time").toString().toDouble();
     for (const QString &key : format.value("tags").toObject().keys())
         result.tags << key;
     result.size = QFileInfo(path).size();
     return result;
+}
+
+double firstSampleTime(const QString &path)
+{
+    QByteArray out;
+    if (!run(QStringLiteral("ffprobe"),
+             {"-v", "error", "-select_streams", "a:0", "-show_entries", "frame=best_effort_timestamp_time",
+              "-of", "csv=p=0", path},
+             &out))
+        return std::numeric_limits<double>::quiet_NaN();
+    return out.left(out.indexOf('\n')).trimmed().toDouble();
 }
 
 namespace {

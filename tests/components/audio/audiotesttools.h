@@ -20,12 +20,14 @@ struct Probe {
     int sampleRate = 0;
     int channels = 0;
     QString codec;
-    double duration = 0;  // seconds, as the container states it
-    double startTime = 0; // seconds; what "-ss" counts from
+    double duration = 0; // seconds, as the container states it
     qint64 size = 0;
     QStringList tags;
 };
 Probe probe(const QString &path);
+// Seconds: the time ffmpeg gives the first sample it decodes (a stream that
+// starts with a decoder's lead-in times its first sample after zero).
+double firstSampleTime(const QString &path);
 
 // Decoded by ffmpeg as interleaved float at the stream's own rate and channels.
 std::vector<float> decode(const QString &path, int channels = 0);
