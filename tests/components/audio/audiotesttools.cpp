@@ -60,6 +60,7 @@ Probe probe(const QString &path)
     }
     const QJsonObject format = root.value("format").toObject();
     result.duration = format.value("duration").toString().toDouble();
+    result.startTime = format.value("start_time").toString().toDouble();
     for (const QString &key : format.value("tags").toObject().keys())
         result.tags << key;
     result.size = QFileInfo(path).size();

@@ -20,7 +20,8 @@ struct Probe {
     int sampleRate = 0;
     int channels = 0;
     QString codec;
-    double duration = 0; // seconds, as the container states it
+    double duration = 0;  // seconds, as the container states it
+    double startTime = 0; // seconds; what "-ss" counts from
     qint64 size = 0;
     QStringList tags;
 };
