@@ -1,5 +1,6 @@
 #include "realworld.h"
 #include "audiotesttools.h"
+#include "asfindex.h"
 #include "ffmpegaudiofile.h"
 #include "taudiofile2.h"
 #include "wmaprofiles.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 
 using namespace AudioTestTools;
 
@@ -130,6 +133,7 @@ private slots:
     void seeksLandOnTheSoughtSample();
     void gstreamerPlaysEverySampleOnce_data();
     void gstreamerPlaysEverySampleOnce();
+    void losslessSeekPointsGiveOutputAtOnce();
     void createOutputNeverReplaces();
     void failedCreateLeavesNoFile();
     void closeAlwaysCloses();
@@ -671,6 +675,46 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
         "a first block that gives nothing leaves GStreamer timing each block's output by the block before",
         Abort);
     QCOMPARE(offsets, QList<int>(offsets.size(), offsets.front()));
+}
+
+// A reader started at a lone lossless block gets nothing for it, and
+// GStreamer then times all later output one object early: the seek index
+// sends readers only to objects of two blocks (spanning two data packets).
+void TestAudioFile::losslessSeekPointsGiveOutputAtOnce()
+{
+    const QString source = path("indexed.wav");
+    const QString output = path("indexed-lossless.wma");
+    QVERIFY(makeSource(source, 20, 44100, 2, {"-c:a", "pcm_s16le"}));
+    const QString error = convert(source, output, 47);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const QByteArray file = readFile(output);
+    const std::optional<AsfFileLayout> layout = asfFileLayout(
+        std::vector<uint8_t>(file.begin(), file.begin() + std::min<qsizetype>(file.size(), 1 << 16)));
+    QVERIFY(layout);
+    const QByteArray index = file.mid(layout->dataEnd);
+    QVERIFY(index.startsWith(QByteArray::fromHex("90080033b1e5cf1189f400a0c90349cb")));
+    const auto entries = qFromLittleEndian<quint32>(index.constData() + 52);
+    QVERIFY(entries > 2 && index.size() >= 56 + 6 * qsizetype(entries));
+
+    // The size of the first object that starts in each data packet.
+    QByteArray listed;
+    QVERIFY(run("ffprobe", {"-v", "error", "-show_entries", "packet=pos,size", "-of", "csv=p=0", output},
+                &listed));
+    QMap<qint64, int> sizeAt;
+    for (const QByteArray &line : listed.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() == 2 && !sizeAt.contains(fields[1].toLongLong()))
+            sizeAt.insert(fields[1].toLongLong(), fields[0].toInt());
+    }
+    for (quint32 i = 0; i < entries; ++i) {
+        const auto packet = qFromLittleEndian<quint32>(index.constData() + 56 + 6 * i);
+        if (packet == 0)
+            continue; // the stream's start, where nothing is missing
+        const qint64 at = layout->firstPacket + qint64(packet) * layout->packetSize;
+        QVERIFY2(sizeAt.value(at) > int(layout->packetSize),
+                 qPrintable(QString("entry %1: packet %2").arg(i).arg(packet)));
+    }
 }
 
 void TestAudioFile::createOutputNeverReplaces()
