@@ -181,7 +181,7 @@ std::vector<uint8_t> asfSimpleIndexObject(const std::array<uint8_t, 16> &fileId,
     appendLe(out, kIndexHead + kIndexEntry * packets.size(), 8);
     out.insert(out.end(), fileId.begin(), fileId.end());
     appendLe(out, static_cast<uint64_t>(interval), 8);
-    // The writer lays no block across data packets (asfPayloadLayout): each entry spans one.
+    // Each entry names one packet to start at; readers go on from there.
     appendLe(out, 1, 4);
     appendLe(out, packets.size(), 4);
     for (const uint32_t packet : packets) {

@@ -16,6 +16,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kIoBufferSize = 64 * 1024;
@@ -155,7 +156,8 @@ AudioStatus AudioWriter::openMuxer()
     av_channel_layout_default(&par->ch_layout, m_profile->channels);
     par->bit_rate = m_setup.bitRate;
     par->block_align = m_setup.blockAlign;
-    par->frame_size = m_setup.frameSize;
+    // No frame size: the muxer would take it for the length of a packet that
+    // gives no samples (the first lossless block), past the end of a short file.
     par->bits_per_coded_sample = m_setup.bitsPerCodedSample;
     if (!m_setup.extradata.empty()) {
         const size_t size = m_setup.extradata.size();
@@ -166,9 +168,7 @@ AudioStatus AudioWriter::openMuxer()
         par->extradata_size = static_cast<int>(size);
     }
 
-    // The first packet starts before zero by the decoder's delay, so each
-    // packet's time is that of the first sample it gives: stamps must not
-    // be shifted to start at zero.
+    // The stamps are set in writeObject: the muxer must not shift them.
     m_format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     AVDictionary *options = nullptr;
     if (m_layout.packetSize > 0)
@@ -202,6 +202,11 @@ AudioStatus AudioWriter::create(const QString &path)
         return status;
     }
     m_layout = asfPayloadLayout(m_setup.blockAlign);
+    m_pairBlocks = m_setup.codecId == AV_CODEC_ID_WMALOSSLESS && m_setup.blockAlign > 0;
+    // GStreamer takes a first packet at zero followed by one over a second
+    // later for a broken stamp and times the file from that one; two blocks
+    // of quiet audio last that long: the stamps start a millisecond in.
+    m_stampOffset = m_pairBlocks ? 1 : 0;
     m_pts = -m_setup.delay;
 
     m_file = std::make_unique<QFile>(path);
@@ -290,16 +295,71 @@ AudioStatus AudioWriter::encodeBuffered(bool final)
     return status;
 }
 
-AudioStatus AudioWriter::mux()
+AudioStatus AudioWriter::mux(bool final)
 {
     AudioStatus status;
-    for (const EncodedPacket &packet : m_packets) {
-        status = writeObject(packet.data.data(), packet.data.size(), packet.duration, packet.resumeAfter);
-        if (!status.ok)
-            break;
+    for (size_t i = 0; status.ok && i < m_packets.size(); ++i) {
+        EncodedPacket &packet = m_packets[i];
+        // A first block short of a whole one cannot have the next with it:
+        // such a file keeps a block in each object, as GStreamer then times
+        // all of it alike.
+        if (m_pairBlocks && m_resumeTimes.empty() && m_pending.data.empty() &&
+            packet.data.size() != static_cast<size_t>(m_setup.blockAlign))
+            m_pairBlocks = false;
+        if (!m_pairBlocks) {
+            status = writeObject(packet.data.data(), packet.data.size(), packet.duration, packet.resumeAfter);
+            continue;
+        }
+        // The last block stands for what the decoder gives when drained: it
+        // goes alone, so that GStreamer has an object to give that to.
+        const bool last = final && i + 1 == m_packets.size();
+        if (!m_pending.data.empty() && !last) {
+            status = writePair(packet);
+            continue;
+        }
+        if (!m_pending.data.empty())
+            status = writeSingle(std::exchange(m_pending, {}));
+        // A decoder takes a block of blockAlign bytes from the front of an
+        // object: only a whole block can have another after it.
+        if (status.ok && !last && packet.data.size() == static_cast<size_t>(m_setup.blockAlign))
+            m_pending = std::move(packet);
+        else if (status.ok)
+            status = writeSingle(packet);
     }
     m_packets.clear();
+    if (status.ok && final && !m_pending.data.empty())
+        status = writeSingle(std::exchange(m_pending, {}));
     return status;
+}
+
+// Lossless blocks: the decoder gives the frames that start in a block once
+// the next block comes, and GStreamer times what an object gives by the
+// oldest object it was given that has not given anything yet. Were every
+// block an object, the first one (which gives nothing) would leave all later
+// output timed by the object before. Two blocks in an object give output at
+// once. A decoder started at such an object gives its first block's frames
+// timed from the object's start: its output is right from the next object on.
+AudioStatus AudioWriter::writePair(const EncodedPacket &second)
+{
+    EncodedPacket pair = std::exchange(m_pending, {});
+    pair.data.insert(pair.data.end(), second.data.begin(), second.data.end());
+    pair.duration += second.duration;
+    if (pair.resumeAfter >= 0 && !m_resumeTimes.empty())
+        pair.resumeAfter = pair.duration;
+    return writeObject(pair.data.data(), pair.data.size(), pair.duration, pair.resumeAfter);
+}
+
+// A reader started at a lone block other than the first gets nothing from
+// it, and GStreamer would then time all later output by the object before.
+AudioStatus AudioWriter::writeSingle(const EncodedPacket &block)
+{
+    const int64_t resumeAfter = m_resumeTimes.empty() ? block.resumeAfter : -1;
+    return writeObject(block.data.data(), block.data.size(), block.duration, resumeAfter);
+}
+
+int64_t AudioWriter::offsetTicks() const
+{
+    return av_rescale_q(m_stampOffset, m_format->streams[0]->time_base, AVRational{1, kTicksPerSecond});
 }
 
 int64_t AudioWriter::ticks(int64_t frames) const
@@ -311,7 +371,13 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
 {
     if (size == 0)
         return {};
-    m_resumeTimes.push_back(resumeAfter < 0 ? -1 : std::max<int64_t>(0, ticks(m_pts + resumeAfter)));
+    // Stamps start at zero with the lead-in the decoder gives first: a reader
+    // that takes a time before zero for zero and plays the lead-in (GStreamer)
+    // would otherwise play the next packets over the first ones. FFmpeg drops
+    // the lead-in and times the first sample at the lead-in's length.
+    const int64_t at = m_pts + m_setup.delay;
+    m_resumeTimes.push_back(resumeAfter < 0 ? -1
+                                            : std::max<int64_t>(0, ticks(at + resumeAfter)) + offsetTicks());
     int ret = av_new_packet(m_packet.get(), static_cast<int>(size));
     if (ret < 0)
         return fail(QStringLiteral("out of memory"), ret);
@@ -321,10 +387,19 @@ AudioStatus AudioWriter::writeObject(const uint8_t *data, size_t size, int64_t d
     duration = std::min(duration, std::max<int64_t>(0, m_converted - m_pts));
     const AVRational rate{1, m_profile->sampleRate};
     const AVRational timeBase = m_format->streams[0]->time_base;
+    // The file's stated length is where the packet holding the last sample
+    // ends. A reader that cuts there places that packet by its time: that
+    // time rounds down and its end up, so that the last sample stays.
+    const bool reachesEnd = m_pts + duration >= m_converted;
+    const AVRounding rounding = reachesEnd ? AV_ROUND_DOWN : AV_ROUND_NEAR_INF;
     // Stamps must rise; a packet past the end (no time left to give) still needs its own.
-    const int64_t stamp = std::max(av_rescale_q(m_pts, rate, timeBase), m_lastStamp + 1);
+    const int64_t stamp =
+        std::max(av_rescale_q_rnd(at, rate, timeBase, rounding) + m_stampOffset, m_lastStamp + 1);
     m_packet->pts = m_packet->dts = stamp;
-    m_packet->duration = std::max<int64_t>(0, av_rescale_q(m_pts + duration, rate, timeBase) - stamp);
+    const int64_t end =
+        av_rescale_q_rnd(at + duration, rate, timeBase, reachesEnd ? AV_ROUND_UP : AV_ROUND_NEAR_INF) +
+        m_stampOffset;
+    m_packet->duration = std::max<int64_t>(0, end - stamp);
     m_lastStamp = stamp;
     m_packet->stream_index = 0;
     m_packet->flags |= AV_PKT_FLAG_KEY;
@@ -339,12 +414,17 @@ AudioStatus AudioWriter::close()
     if (!isOpen())
         return {};
     AudioStatus status = convert(nullptr, 0); // what the resampler still holds
+    // The decoder holds its last frame back until it is drained, which
+    // GStreamer never does for this codec: a frame of silence after the
+    // audio, beyond the length the file states, brings the last samples out.
+    if (status.ok && m_setup.delay > 0 && m_converted > 0)
+        m_buffer.resize(m_buffer.size() + static_cast<size_t>(m_setup.frameSize) * m_profile->channels, 0.0f);
     if (status.ok)
         status = encodeBuffered(true);
     if (status.ok)
         status = m_encoder->flush(m_packets);
     if (status.ok)
-        status = mux();
+        status = mux(true);
     if (status.ok && m_encoder->finalBitRate() > 0) {
         // The trailer rewrites the header: it then states the rate the file came to.
         m_format->streams[0]->codecpar->bit_rate = m_encoder->finalBitRate();
@@ -371,7 +451,8 @@ void AudioWriter::addSeekIndex()
     const int64_t interval =
         std::max(kTicksPerSecond, kIndexBitsPerEntry * kIndexShareInverse * kTicksPerSecond / bitRate);
     // The file is whole without it: one that cannot be indexed stays as it is.
-    appendAsfSimpleIndex(m_file->handle(), m_resumeTimes, ticks(m_pts), interval, kIndexMargin);
+    appendAsfSimpleIndex(m_file->handle(), m_resumeTimes, ticks(m_pts + m_setup.delay) + offsetTicks(),
+                         interval, kIndexMargin);
 }
 
 void AudioWriter::release()
@@ -386,6 +467,8 @@ void AudioWriter::release()
     m_packet.reset();
     std::vector<float>().swap(m_buffer);
     m_packets.clear();
+    m_pending = {};
+    m_stampOffset = 0;
     m_resumeTimes.clear();
     m_pts = 0;
     m_lastStamp = INT64_MIN;

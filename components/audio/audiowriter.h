@@ -45,10 +45,13 @@ private:
     AudioStatus openConverter();
     AudioStatus convert(const float *samples, int frames);
     AudioStatus encodeBuffered(bool final);
-    AudioStatus mux();
+    AudioStatus mux(bool final = false);
+    AudioStatus writePair(const EncodedPacket &second);
+    AudioStatus writeSingle(const EncodedPacket &block);
     AudioStatus writeObject(const uint8_t *data, size_t size, int64_t duration, int64_t resumeAfter);
     void addSeekIndex();
     int64_t ticks(int64_t frames) const; // container time (100 ns) of an output frame position
+    int64_t offsetTicks() const;         // m_stampOffset in 100 ns
     AudioStatus fail(const QString &what, int error) const;
     void release();
 
@@ -66,9 +69,12 @@ private:
     PacketPtr m_packet;
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
-    std::vector<int64_t> m_resumeTimes; // per block written: where a reader may start (see EncodedPacket)
+    bool m_pairBlocks = false;          // lossless: a whole block and the next share a media object
+    EncodedPacket m_pending;            // a whole block waiting for the next
+    std::vector<int64_t> m_resumeTimes; // per object written: where a reader may start (see EncodedPacket)
     int64_t m_pts = 0;                  // output frame at which the next packet's samples start
     int64_t m_lastStamp = INT64_MIN;    // container time of the last packet
+    int64_t m_stampOffset = 0;          // container time added to every stamp
     int64_t m_framesIn = 0;             // source frames taken so far
     int64_t m_converted = 0;            // frames at the profile's rate handed to the encoder
 };

@@ -76,6 +76,16 @@ void WmaLosslessPacketizer::finish(int64_t totalSamples)
     m_holding = false;
     if (m_open && m_pos > m_headerBits)
         emitPacket(m_pos);
+    // Frames that start in the last packet come out only when the decoder is
+    // drained. A packet that starts none and ends none stands for them, so
+    // that a reader that times output by the packet it came from (GStreamer)
+    // has one to give them to. Its bits past the header add nothing to the
+    // last frame: it ends with its trailer.
+    if (m_previousFirstStart >= 0) {
+        const int64_t bits = (m_headerBits + 7) / 8 * 8;
+        startPacket(static_cast<uint32_t>(bits - m_headerBits));
+        emitPacket(bits);
+    }
     // The last packet also stands for the frames the decoder gives out when drained.
     if (!m_ready.empty())
         m_ready.back().duration = std::max<int64_t>(totalSamples - m_ready.back().pts, 0);

@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include <cstring>
+#include <limits>
 
 namespace AudioTestTools {
 
@@ -64,6 +65,17 @@ Probe probe(const QString &path)
         result.tags << key;
     result.size = QFileInfo(path).size();
     return result;
+}
+
+double firstSampleTime(const QString &path)
+{
+    QByteArray out;
+    if (!run(QStringLiteral("ffprobe"),
+             {"-v", "error", "-select_streams", "a:0", "-show_entries", "frame=best_effort_timestamp_time",
+              "-of", "csv=p=0", path},
+             &out))
+        return std::numeric_limits<double>::quiet_NaN();
+    return out.left(out.indexOf('\n')).trimmed().toDouble();
 }
 
 namespace {

@@ -26,6 +26,9 @@ struct Probe {
     QStringList tags;
 };
 Probe probe(const QString &path);
+// Seconds: the time ffmpeg gives the first sample it decodes (a stream that
+// starts with a decoder's lead-in times its first sample after zero).
+double firstSampleTime(const QString &path);
 
 // Decoded by ffmpeg as interleaved float at the stream's own rate and channels.
 std::vector<float> decode(const QString &path, int channels = 0);
