@@ -18,9 +18,9 @@ using asf::kHeaderObject;
 using asf::kSimpleIndex;
 using asf::readLe;
 
-constexpr size_t kObjectHead = 24;       // identifier and size
-constexpr size_t kHeaderObjectHead = 30; // and the count of objects inside, two reserved bytes
-constexpr size_t kDataObjectHead = 50;   // and the file id, packet count, two reserved bytes
+constexpr size_t kObjectHead = asf::kObjectHeadSize;
+constexpr size_t kHeaderObjectHead = asf::kHeaderObjectHeadSize;
+constexpr size_t kDataObjectHead = 50; // and the file id, packet count, two reserved bytes
 constexpr size_t kFilePropertiesSize = 104;
 constexpr size_t kIndexHead = 56;
 constexpr size_t kIndexEntry = 6;
@@ -109,14 +109,6 @@ int64_t seekSource(void *opaque, int64_t offset, int whence)
     return offset;
 }
 
-struct ReadIoDeleter {
-    void operator()(AVIOContext *io) const
-    {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-    }
-};
-
 // The file offset of the data packet in which each media object starts, as
 // the demuxer that readers use finds them.
 std::optional<std::vector<int64_t>> objectStarts(int fd)
@@ -126,8 +118,7 @@ std::optional<std::vector<int64_t>> objectStarts(int fd)
     auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
     if (!buffer)
         return std::nullopt;
-    std::unique_ptr<AVIOContext, ReadIoDeleter> io(
-        avio_alloc_context(buffer, kBufferSize, 0, &source, readSource, nullptr, seekSource));
+    AvioPtr io(avio_alloc_context(buffer, kBufferSize, 0, &source, readSource, nullptr, seekSource));
     if (!io) {
         av_free(buffer);
         return std::nullopt;
@@ -278,6 +269,7 @@ bool appendAsfSimpleIndex(int fd, const std::vector<int64_t> &resumeTimes, int64
     // Back to the file as the muxer left it.
     const uint8_t *oldSize = head.data() + layout->fileSizeField;
     writeAt(fd, layout->fileSizeField, oldSize, newSize.size());
-    (void)::ftruncate(fd, static_cast<off_t>(fileSize));
+    // Best effort: bytes left past the stated file size are skipped by readers.
+    [[maybe_unused]] const int truncated = ::ftruncate(fd, static_cast<off_t>(fileSize));
     return false;
 }

@@ -64,12 +64,6 @@ int64_t seekInFile(void *opaque, int64_t offset, int whence)
 }
 } // namespace
 
-void AudioWriter::AvioDeleter::operator()(AVIOContext *io) const
-{
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-}
-
 AudioWriter::AudioWriter() = default;
 
 AudioWriter::~AudioWriter()
@@ -94,9 +88,6 @@ AudioStatus AudioWriter::setProfile(int profileNumber)
             QStringLiteral("There is no WMA profile number %1; profiles are numbered 1 to %2.")
                 .arg(profileNumber)
                 .arg(kWmaProfileCount));
-    QString whyNot;
-    if (!createOutputEncoder(*profile, whyNot))
-        return AudioStatus::failure(whyNot);
     m_profile = profile;
     return {};
 }
@@ -190,10 +181,7 @@ AudioStatus AudioWriter::create(const QString &path)
         return AudioStatus::failure(QStringLiteral("The source format has not been set."));
     m_path = path;
 
-    QString whyNot;
-    m_encoder = createOutputEncoder(*m_profile, whyNot);
-    if (!m_encoder)
-        return AudioStatus::failure(whyNot);
+    m_encoder = createOutputEncoder(*m_profile);
     m_setup = EncoderSetup{};
     const EncoderParams params{m_profile->sampleRate, m_profile->channels, m_profile->bitRateKbps * 1000,
                                m_profile->quality};

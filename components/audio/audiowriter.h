@@ -34,9 +34,6 @@ public:
     bool isOpen() const { return m_format != nullptr; }
 
 private:
-    struct AvioDeleter {
-        void operator()(AVIOContext *io) const;
-    };
     struct OutputFormatDeleter {
         void operator()(AVFormatContext *ctx) const { avformat_free_context(ctx); }
     };

@@ -6,7 +6,7 @@
 #include "wmaprofiles.h"
 #include "wmastdoutputencoder.h"
 
-std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QString & /*whyNot*/)
+std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile)
 {
     if (profile.rateControl == WmaProfile::RateControl::Lossless)
         return std::make_unique<WmaLosslessOutputEncoder>();

@@ -67,5 +67,5 @@ public:
 };
 
 // The encoder that produces `profile` (defined in createoutputencoder.cpp).
-// Every profile has one; `whyNot` is kept for the callers and never set.
-std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile, QString &whyNot);
+// Every profile has one.
+std::unique_ptr<OutputEncoder> createOutputEncoder(const WmaProfile &profile);
