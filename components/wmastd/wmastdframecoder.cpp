@@ -203,7 +203,8 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
             shared[b] = std::min(l.threshold[b], r.threshold[b]);
         const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
         const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
-        if (midSide < leftRight) {
+        // A short block keeping the long block's curves keeps its channels too.
+        if (keepsLongCurves(block.size) ? m_sentMidSide : midSide < leftRight) {
             m_midSide = true;
             l.coefs.swap(mid);
             r.coefs.swap(side);
@@ -245,7 +246,7 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
             c.exponents[b] = e;
             previous = e;
         }
-        setStepScales(c, unit);
+        setSteps(c, unit, size, size);
     }
     // A silent channel that must be coded (see mustCode) is coded as zeros.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
@@ -255,7 +256,7 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
         c.coded = true;
         c.exponents.assign(layout.exponentBands.size(), kLowestTop);
         c.exponentBits = exponentDeltaBits(kLowestTop - kFirstExponent) + int(c.exponents.size()) - 1;
-        setStepScales(c, unit);
+        setSteps(c, unit, size, size);
     }
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
     const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
@@ -267,11 +268,36 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
 // exponent (10^((e+1)/16) in its table) is kept at most 2^17 of its units:
 // any 13-bit level times it fits 32 bits, and it keeps 17 bits of precision.
 // Lifting moves every exponent alike: the float decoders' output is the same.
-int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
+int FrameCoder::exponentShift(const Channel &c, int length, int totalGain) const
 {
     const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-    const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
-    return std::clamp(ideal - emax, 0, kMaxExponent - emax);
+    if (!m_layout.noiseCoding) {
+        const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
+        return std::clamp(ideal - emax, 0, kMaxExponent - emax);
+    }
+    // Under noise coding they scale levels by that quotient with 18 more bits
+    // dropped, and hold exponents to 16 bits after the point: the loudest
+    // exponent goes where the two roundings balance, the quotient (gain's
+    // step over loudest exponent) at most 16: a short block keeping the curve
+    // has 2^9 of room left for its shorter length and a coarser gain.
+    const float step = 0.05f * float(totalGain) + std::log10(2.0f / float(length)); // log10
+    const float top = std::max(8.0f * (step - std::log10(4.0f)), 16.0f * (step - std::log10(16.0f)));
+    const int emin = *std::min_element(c.exponents.begin(), c.exponents.end());
+    const int lowest = std::max(kMinExponent - emin, kFirstExponent - kMaxDelta - c.exponents[0]);
+    return std::clamp(int(std::lround(top)) - emax, lowest, kMaxExponent - emax);
+}
+
+// The coarsest gain a short block keeping the long block's curves may take
+// under noise coding: the quotient above stays 2^13 at most, a quarter of
+// what fixed-point decoders hold.
+int FrameCoder::keptCurveGainLimit(int length) const
+{
+    int limit = kMaxTotalGain;
+    for (const Channel &c : m_channels)
+        if (c.coded)
+            limit = std::min(limit, int(std::floor(20.0f * (std::log10(8192.0f * float(length) / 2.0f) +
+                                                            float(c.sentTop) / 16.0f))));
+    return limit;
 }
 
 // Decoders differ on what an uncoded channel plays where its block overlaps
@@ -281,16 +307,44 @@ int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
 // coded, as zeros when it has nothing.
 bool FrameCoder::mustCode(size_t channel) const
 {
-    return !m_midSide || channel == 0;
+    // Under noise coding every channel needs a long block's curve for the
+    // short blocks to keep (keepsLongCurves).
+    return !m_midSide || channel == 0 ||
+           (m_layout.noiseCoding && m_blockSize == 0 && m_channels[channel].sentSize != 0);
 }
 
-// Each band's step relative to the total gain's: the loudest exponent's step is `unit`.
-void FrameCoder::setStepScales(Channel &c, float unit)
+// Each coefficient's step relative to the total gain's: the loudest
+// exponent's step is `unit`. The decoder reads a curve sent for blocks of
+// size `exponentSize` at index (i << size) >> exponentSize.
+void FrameCoder::setSteps(Channel &c, float unit, int size, int exponentSize) const
 {
     const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-    c.stepScale.resize(c.exponents.size());
-    for (size_t b = 0; b < c.exponents.size(); ++b)
-        c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+    const std::vector<int> &bands = m_layout.blocks[static_cast<size_t>(exponentSize)].exponentBands;
+    const int n = m_layout.blocks[static_cast<size_t>(size)].length;
+    c.step.resize(static_cast<size_t>(n));
+    size_t b = 0;
+    int end = bands[0];
+    float step = unit * std::pow(10.0f, float(c.exponents[0] - emax) / 16.0f);
+    for (int i = 0; i < n; ++i) {
+        const int k = (i << size) >> exponentSize;
+        if (k >= end) {
+            while (k >= end)
+                end += bands[++b];
+            step = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+        }
+        c.step[static_cast<size_t>(i)] = step;
+    }
+}
+
+// Under noise coding a short block keeps the curves of the last long block:
+// decoders disagree on where they read a short block's own curve above the
+// first noise band (fixed-point ones for players step through it at the long
+// block's stride), and agree on a long block's. Once every channel holds one.
+bool FrameCoder::keepsLongCurves(int size) const
+{
+    return m_layout.noiseCoding && size > 0 &&
+           std::all_of(m_channels.begin(), m_channels.end(),
+                       [](const Channel &c) { return c.sentSize == 0; });
 }
 
 // A short block may keep the exponents the decoder already has: when every
@@ -299,10 +353,11 @@ void FrameCoder::setStepScales(Channel &c, float unit)
 bool FrameCoder::reuseExponents(int size, float unit)
 {
     m_reuse = false;
-    if (size == 0 || m_midSide != m_sentMidSide)
+    const bool keepLong = keepsLongCurves(size);
+    if (!keepLong && (size == 0 || m_layout.noiseCoding || m_midSide != m_sentMidSide))
         return false;
     for (const Channel &c : m_channels) {
-        if (!c.coded)
+        if (!c.coded || keepLong)
             continue;
         if (c.sentSize != size)
             return false;
@@ -320,7 +375,7 @@ bool FrameCoder::reuseExponents(int size, float unit)
             continue;
         c.exponents = c.sent;
         c.exponentBits = 0;
-        setStepScales(c, unit);
+        setSteps(c, unit, size, c.sentSize);
     }
     return true;
 }
@@ -334,8 +389,15 @@ float FrameCoder::reusedGain(const BlockLayout &layout) const
         if (!c.coded)
             continue;
         float sum = 0;
-        for (size_t b = 0; b < layout.exponentBands.size(); ++b)
-            sum += 10.0f * std::log10(12.0f * c.threshold[b]) - 20.0f * std::log10(c.stepScale[b]);
+        int pos = 0;
+        for (size_t b = 0; b < layout.exponentBands.size(); ++b) {
+            const int end = pos + layout.exponentBands[b];
+            float logStep = 0; // geometric mean over the band
+            for (int i = pos; i < end; ++i)
+                logStep += std::log10(c.step[static_cast<size_t>(i)]);
+            sum += 10.0f * std::log10(12.0f * c.threshold[b]) - 20.0f * logStep / float(end - pos);
+            pos = end;
+        }
         gain = std::max(gain, sum / float(layout.exponentBands.size()));
     }
     return gain;
@@ -345,25 +407,21 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
                           int minBits, int maxBits, BitWriter &out)
 {
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    m_blockSize = block.size;
     analyse(signal, block);
     const float gainAtMask = shapeExponents(layout, layout.length, block.size);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
     // and the decoder's dither, proportional to the step, grows without end.
     float loudest = 0;
-    for (const Channel &c : m_channels) {
-        int pos = 0;
-        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i)
-                loudest = std::max(loudest, std::abs(c.coefs[static_cast<size_t>(i)]) / c.stepScale[b]);
-            pos = end;
-        }
-    }
+    for (const Channel &c : m_channels)
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            loudest = std::max(loudest, std::abs(c.coefs[i]) / c.step[i]);
     // Clamped as floats: an overflowed spectrum must not reach an int conversion.
+    const int coarsest = m_reuse && m_layout.noiseCoding ? keptCurveGainLimit(layout.length) : kMaxTotalGain;
     const int silentGain =
         int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1, 1.0f,
-                       float(kMaxTotalGain)));
+                       float(std::max(coarsest, 1))));
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
@@ -412,6 +470,8 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         if (c.coded && !m_reuse) {
             c.sent = c.exponents;
             c.sentSize = block.size;
+            c.sentTop = *std::max_element(c.sent.begin(), c.sent.end()) +
+                        exponentShift(c, layout.length, m_shiftGain);
             m_sentMidSide = m_midSide;
         }
     return int(out.size() - before);
@@ -430,13 +490,8 @@ void FrameCoder::synthesise(const Block &block, int totalGain)
         const Channel &c = m_channels[ch];
         std::vector<float> &y = m_synthesis[ch];
         std::fill(coefs.begin(), coefs.end(), 0.0f);
-        int pos = 0;
-        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i)
-                coefs[static_cast<size_t>(i)] = -float(c.q[static_cast<size_t>(i)]) * gain * c.stepScale[b];
-            pos = end;
-        }
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            coefs[i] = -float(c.q[i]) * gain * c.step[i];
         m_mdcts[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
         for (size_t i = 0; i < size_t(2 * n); ++i)
             y[i] *= (*m_window)[i];
@@ -590,17 +645,11 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
         Channel &c = m_channels[ch];
         if (!c.coded)
             continue;
-        int pos = 0;
-        for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            // The decoder's synthesis is negated: code the opposite sign.
-            const float inverse = -1.0f / (gain * c.stepScale[b]);
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i) {
-                const float v = c.coefs[static_cast<size_t>(i)] * inverse;
-                const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
-                c.q[static_cast<size_t>(i)] = v < 0 ? -level : level;
-            }
-            pos = end;
+        // The decoder's synthesis is negated: code the opposite sign.
+        for (size_t i = 0; i < size_t(layout.codedEnd); ++i) {
+            const float v = c.coefs[i] * (-1.0f / (gain * c.step[i]));
+            const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
+            c.q[i] = v < 0 ? -level : level;
         }
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;
