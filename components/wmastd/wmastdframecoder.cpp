@@ -32,6 +32,9 @@ constexpr float kLowRateBitsPerSample = 1.5f;
 constexpr float kReuseSteps = 4.0f;
 constexpr float kLowRateReuseSteps = 8.0f;
 constexpr float kLowerRateBitsPerSample = 1.0f;
+// The same for a short block keeping a long block's curve under noise
+// coding, where a curve of its own costs the fixed-point decoders' agreement.
+constexpr float kKeptCurveSteps = 16.0f;
 // An unchanged exponent costs one bit, a change of one three or four: at
 // low rates a band keeps its neighbour's exponent when it is within this
 // many steps (1.25 dB each) of its own, fewer as the rate rises.
@@ -342,9 +345,29 @@ void FrameCoder::setSteps(Channel &c, float unit, int size, int exponentSize) co
 // block's stride), and agree on a long block's. Once every channel holds one.
 bool FrameCoder::keepsLongCurves(int size) const
 {
-    return m_layout.noiseCoding && size > 0 &&
+    return m_keepLong && m_layout.noiseCoding && size > 0 &&
            std::all_of(m_channels.begin(), m_channels.end(),
                        [](const Channel &c) { return c.sentSize == 0; });
+}
+
+// Whether a short block's own curve is close enough in shape to the long
+// one it would keep, as the decoder reads that one: far off (a full-scale
+// click on a held tone), its coarse bands overshoot past full scale.
+bool FrameCoder::fitsKeptCurve(const Channel &c, int size) const
+{
+    const std::vector<int> &own = m_layout.blocks[static_cast<size_t>(size)].exponentBands;
+    const std::vector<int> &held = m_layout.blocks[0].exponentBands;
+    const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
+    const int smax = *std::max_element(c.sent.begin(), c.sent.end());
+    float difference = 0;
+    size_t h = 0;
+    int heldEnd = held[0], start = 0;
+    for (size_t b = 0; b < own.size(); start += own[b++]) {
+        while ((start << size) >= heldEnd)
+            heldEnd += held[++h];
+        difference += float(std::abs((c.exponents[b] - emax) - (c.sent[h] - smax)));
+    }
+    return difference <= kKeptCurveSteps * float(own.size());
 }
 
 // A short block may keep the exponents the decoder already has: when every
@@ -357,8 +380,13 @@ bool FrameCoder::reuseExponents(int size, float unit)
     if (!keepLong && (size == 0 || m_layout.noiseCoding || m_midSide != m_sentMidSide))
         return false;
     for (const Channel &c : m_channels) {
-        if (!c.coded || keepLong)
+        if (!c.coded)
             continue;
+        if (keepLong) {
+            if (m_sourcePeak >= kLoud && !fitsKeptCurve(c, size))
+                return false;
+            continue;
+        }
         if (c.sentSize != size)
             return false;
         const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
@@ -409,6 +437,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     m_blockSize = block.size;
     analyse(signal, block);
+    // Short blocks keeping the long block's curves (noise coding) bring
+    // their own instead where the kept curve cannot carry them.
+    const auto retryWithOwnCurves = [&] {
+        m_keepLong = false;
+        const int bits = codeBlock(signal, block, noiseDb, minBits, maxBits, out);
+        m_keepLong = true;
+        return bits;
+    };
     const float gainAtMask = shapeExponents(layout, layout.length, block.size);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
@@ -418,15 +454,21 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
             loudest = std::max(loudest, std::abs(c.coefs[i]) / c.step[i]);
     // Clamped as floats: an overflowed spectrum must not reach an int conversion.
-    const int coarsest = m_reuse && m_layout.noiseCoding ? keptCurveGainLimit(layout.length) : kMaxTotalGain;
-    const int silentGain =
-        int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1, 1.0f,
-                       float(std::max(coarsest, 1))));
+    int silentGain = int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1,
+                                    1.0f, float(kMaxTotalGain)));
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
+    // A kept curve allows only so coarse a gain: a block far louder than
+    // the long block before it (an attack after silence) brings its own.
+    if (m_reuse && m_layout.noiseCoding) {
+        const int coarsest = keptCurveGainLimit(layout.length);
+        if (std::max(float(finestGain), gainAtMask + noiseDb) > float(coarsest))
+            return retryWithOwnCurves();
+        silentGain = std::min(silentGain, std::max(coarsest, finestGain));
+    }
     // The gain that puts the noise where asked; then the nearest that the limits allow.
     const float wanted = gainAtMask + noiseDb;
     int gain = std::isfinite(wanted)
@@ -462,6 +504,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             std::fill(c.q.begin(), c.q.end(), 0);
         c.coded = c.coded && (mustCode(ch) || std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd,
                                                           [](int v) { return v != 0; }));
+    }
+    // Far over the source's peak where a kept curve's shape misses the block
+    // (a lone click after silence): more than the clipping guard mends.
+    if (m_reuse && m_layout.noiseCoding && m_sourcePeak >= kQuiet) {
+        synthesise(block, gain);
+        if (peakAt(block, 1.0f, completed(block)) >
+            1.41f * std::min(kFullScale, m_sourcePeak * kPeakAllowance))
+            return retryWithOwnCurves();
     }
     gain = limitClipping(block, gain, maxBits);
     const int64_t before = out.size();
