@@ -32,9 +32,6 @@ constexpr float kLowRateBitsPerSample = 1.5f;
 constexpr float kReuseSteps = 4.0f;
 constexpr float kLowRateReuseSteps = 8.0f;
 constexpr float kLowerRateBitsPerSample = 1.0f;
-// The same for a short block keeping a long block's curve under noise
-// coding, where a curve of its own costs the fixed-point decoders' agreement.
-constexpr float kKeptCurveSteps = 16.0f;
 // An unchanged exponent costs one bit, a change of one three or four: at
 // low rates a band keeps its neighbour's exponent when it is within this
 // many steps (1.25 dB each) of its own, fewer as the rate rises.
@@ -58,6 +55,9 @@ constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
 constexpr int kPullRounds = 4;
+// The decoders add noise to every coded value, uniform with this rms in
+// quantiser steps.
+constexpr float kDecoderDither = 0.02f;
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -303,6 +303,62 @@ int FrameCoder::keptCurveGainLimit(int length) const
     return limit;
 }
 
+// Under a kept curve a band's step can be far coarser than the block needs
+// there (a click on a held tone): where everything in it rounds to zero the
+// decoders' dither still plays, at 2% of the step. The gain stays where that
+// noise is at most the band's threshold in every band the source has.
+int FrameCoder::ditherGainLimit(const BlockLayout &layout) const
+{
+    float limit = float(kMaxTotalGain);
+    for (const Channel &c : m_channels) {
+        const auto end = c.coefs.begin() + layout.codedEnd;
+        if (!c.coded || std::none_of(c.coefs.begin(), end, [](float v) { return std::abs(v) > kSilence; }))
+            continue;
+        int pos = 0;
+        for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
+            const auto from = c.step.begin() + pos;
+            pos = std::min(pos + layout.exponentBands[b], layout.codedEnd);
+            const float step = *std::max_element(from, c.step.begin() + pos);
+            limit = std::min(limit, 10.0f * std::log10(c.threshold[b] + 1e-30f) -
+                                        20.0f * std::log10(kDecoderDither * step));
+        }
+    }
+    // Clamped as a float: the int conversion must not see an overflow.
+    return int(std::floor(std::clamp(limit, 1.0f, float(kMaxTotalGain))));
+}
+
+// Zeroes the highest values until the block's coefficients fit `budget`
+// bits; false if nothing fits (then every value is zero).
+bool FrameCoder::truncateToFit(const BlockLayout &layout, int totalGain, int budget)
+{
+    const int escapeBits = escapeLevelBits(totalGain);
+    m_kept.resize(m_channels.size());
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        m_kept[ch] = m_channels[ch].q;
+    const auto bitsBelow = [&](int end) {
+        int total = 0;
+        for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+            Channel &c = m_channels[ch];
+            if (!c.coded)
+                continue;
+            std::copy(m_kept[ch].begin(), m_kept[ch].begin() + end, c.q.begin());
+            std::fill(c.q.begin() + end, c.q.begin() + layout.codedEnd, 0);
+            total += m_codes[ch == 1 && m_midSide ? 1 : 0].cost(c.q.data(), layout.codedEnd, escapeBits) +
+                     c.exponentBits;
+        }
+        return total;
+    };
+    if (bitsBelow(0) > budget)
+        return false;
+    int lo = 0, hi = layout.codedEnd;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        (bitsBelow(mid) <= budget ? lo : hi) = mid;
+    }
+    bitsBelow(lo);
+    return true;
+}
+
 // Decoders differ on what an uncoded channel plays where its block overlaps
 // the next: the float ones overlap silence, fixed-point ones for players
 // repeat what they held there. Only the side channel beside a coded mid
@@ -345,29 +401,9 @@ void FrameCoder::setSteps(Channel &c, float unit, int size, int exponentSize) co
 // block's stride), and agree on a long block's. Once every channel holds one.
 bool FrameCoder::keepsLongCurves(int size) const
 {
-    return m_keepLong && m_layout.noiseCoding && size > 0 &&
+    return m_layout.noiseCoding && size > 0 &&
            std::all_of(m_channels.begin(), m_channels.end(),
                        [](const Channel &c) { return c.sentSize == 0; });
-}
-
-// Whether a short block's own curve is close enough in shape to the long
-// one it would keep, as the decoder reads that one: far off (a full-scale
-// click on a held tone), its coarse bands overshoot past full scale.
-bool FrameCoder::fitsKeptCurve(const Channel &c, int size) const
-{
-    const std::vector<int> &own = m_layout.blocks[static_cast<size_t>(size)].exponentBands;
-    const std::vector<int> &held = m_layout.blocks[0].exponentBands;
-    const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-    const int smax = *std::max_element(c.sent.begin(), c.sent.end());
-    float difference = 0;
-    size_t h = 0;
-    int heldEnd = held[0], start = 0;
-    for (size_t b = 0; b < own.size(); start += own[b++]) {
-        while ((start << size) >= heldEnd)
-            heldEnd += held[++h];
-        difference += float(std::abs((c.exponents[b] - emax) - (c.sent[h] - smax)));
-    }
-    return difference <= kKeptCurveSteps * float(own.size());
 }
 
 // A short block may keep the exponents the decoder already has: when every
@@ -382,11 +418,8 @@ bool FrameCoder::reuseExponents(int size, float unit)
     for (const Channel &c : m_channels) {
         if (!c.coded)
             continue;
-        if (keepLong) {
-            if (m_sourcePeak >= kLoud && !fitsKeptCurve(c, size))
-                return false;
+        if (keepLong)
             continue;
-        }
         if (c.sentSize != size)
             return false;
         const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
@@ -437,14 +470,6 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
     m_blockSize = block.size;
     analyse(signal, block);
-    // Short blocks keeping the long block's curves (noise coding) bring
-    // their own instead where the kept curve cannot carry them.
-    const auto retryWithOwnCurves = [&] {
-        m_keepLong = false;
-        const int bits = codeBlock(signal, block, noiseDb, minBits, maxBits, out);
-        m_keepLong = true;
-        return bits;
-    };
     const float gainAtMask = shapeExponents(layout, layout.length, block.size);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
@@ -461,13 +486,16 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
-    // A kept curve allows only so coarse a gain: a block far louder than
-    // the long block before it (an attack after silence) brings its own.
-    if (m_reuse && m_layout.noiseCoding) {
-        const int coarsest = keptCurveGainLimit(layout.length);
-        if (std::max(float(finestGain), gainAtMask + noiseDb) > float(coarsest))
-            return retryWithOwnCurves();
-        silentGain = std::min(silentGain, std::max(coarsest, finestGain));
+    // A kept curve allows only so coarse a gain: fixed-point decoders'
+    // range, and the decoders' dither where its steps are far coarser than
+    // the block needs. Past what fits the frame at that gain the block is
+    // band-limited (truncateToFit) rather than given a curve of its own.
+    const bool keptCurve = m_reuse && m_layout.noiseCoding;
+    if (keptCurve) {
+        const int coarsest =
+            std::max(1, std::min(keptCurveGainLimit(layout.length), ditherGainLimit(layout)));
+        finestGain = std::min(finestGain, coarsest);
+        silentGain = std::min(silentGain, coarsest);
     }
     // The gain that puts the noise where asked; then the nearest that the limits allow.
     const float wanted = gainAtMask + noiseDb;
@@ -496,7 +524,9 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     m_shiftGain = gain;
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
-    const bool fits = bitsAt(gain) <= maxBits;
+    bool fits = bitsAt(gain) <= maxBits;
+    if (!fits && keptCurve)
+        fits = truncateToFit(layout, gain, maxBits - headerBits(block, gain));
     // A channel with nothing left to code says so in one bit, where it may.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         Channel &c = m_channels[ch];
@@ -504,14 +534,6 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
             std::fill(c.q.begin(), c.q.end(), 0);
         c.coded = c.coded && (mustCode(ch) || std::any_of(c.q.begin(), c.q.begin() + layout.codedEnd,
                                                           [](int v) { return v != 0; }));
-    }
-    // Far over the source's peak where a kept curve's shape misses the block
-    // (a lone click after silence): more than the clipping guard mends.
-    if (m_reuse && m_layout.noiseCoding && m_sourcePeak >= kQuiet) {
-        synthesise(block, gain);
-        if (peakAt(block, 1.0f, completed(block)) >
-            1.41f * std::min(kFullScale, m_sourcePeak * kPeakAllowance))
-            return retryWithOwnCurves();
     }
     gain = limitClipping(block, gain, maxBits);
     const int64_t before = out.size();

@@ -62,9 +62,10 @@ private:
     float reusedGain(const BlockLayout &layout) const;
     void setSteps(Channel &c, float unit, int size, int exponentSize) const;
     bool keepsLongCurves(int size) const;
-    bool fitsKeptCurve(const Channel &c, int size) const;
     int exponentShift(const Channel &c, int length, int totalGain) const;
     int keptCurveGainLimit(int length) const;
+    int ditherGainLimit(const BlockLayout &layout) const;
+    bool truncateToFit(const BlockLayout &layout, int totalGain, int budget);
     bool mustCode(size_t channel) const;
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
@@ -97,7 +98,6 @@ private:
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
     int m_blockSize = 0;        // of the block being coded
-    bool m_keepLong = true;     // short blocks may keep the long block's curves (see keepsLongCurves)
     int m_shiftGain = 0;        // the gain the exponents are lifted for (before any clipping cut)
     float m_sourcePeak = 0;     // under the block being coded
     float m_rounding;           // of the quantiser, by the rate
