@@ -306,8 +306,9 @@ int FrameCoder::keptCurveGainLimit(int length) const
 // Under a kept curve a band's step can be far coarser than the block needs
 // there (a click on a held tone): where everything in it rounds to zero the
 // decoders' dither still plays, at 2% of the step. The gain stays where that
-// noise is at most the band's threshold in every band the source has.
-int FrameCoder::ditherGainLimit(const BlockLayout &layout) const
+// noise is no louder than the coding noise asked for (`noiseDb` over the
+// threshold, never under it) in every band the source has.
+int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
 {
     float limit = float(kMaxTotalGain);
     for (const Channel &c : m_channels) {
@@ -324,7 +325,7 @@ int FrameCoder::ditherGainLimit(const BlockLayout &layout) const
         }
     }
     // Clamped as a float: the int conversion must not see an overflow.
-    return int(std::floor(std::clamp(limit, 1.0f, float(kMaxTotalGain))));
+    return int(std::floor(std::clamp(limit + std::max(0.0f, noiseDb), 1.0f, float(kMaxTotalGain))));
 }
 
 // Zeroes the highest values until the block's coefficients fit `budget`
@@ -493,7 +494,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     const bool keptCurve = m_reuse && m_layout.noiseCoding;
     if (keptCurve) {
         const int coarsest =
-            std::max(1, std::min(keptCurveGainLimit(layout.length), ditherGainLimit(layout)));
+            std::max(1, std::min(keptCurveGainLimit(layout.length), ditherGainLimit(layout, noiseDb)));
         finestGain = std::min(finestGain, coarsest);
         silentGain = std::min(silentGain, coarsest);
     }
