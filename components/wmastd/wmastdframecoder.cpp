@@ -687,13 +687,16 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     // stays within, or as far as that helps where the block before already went over.
     // The cut looks at the first half only: checking the second half's flat
     // part too would turn whole blocks down for what the next block evens out.
+    // A block under a kept curve is checked whole: its coarse steps can leave
+    // a tail over full scale that the next block cannot take back.
     int cut = 0;
-    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, size_t(n)) > kFullScale) {
+    const size_t checked = m_reuse && m_layout.noiseCoding ? size_t(2 * n) : size_t(n);
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) > kFullScale) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
         float peaks[kMaxClipCutDb + 1];
         int tried = 0;
         while (tried <= most) {
-            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), size_t(n));
+            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), checked);
             if (peaks[tried++] <= kFullScale)
                 break;
         }
