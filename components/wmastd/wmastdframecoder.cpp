@@ -489,14 +489,14 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         ++finestGain;
     // A kept curve allows only so coarse a gain: fixed-point decoders'
     // range, and the decoders' dither where its steps are far coarser than
-    // the block needs. Past what fits the frame at that gain the block is
-    // band-limited (truncateToFit) rather than given a curve of its own.
+    // the block needs (but never so fine that the loudest value overflows).
+    // Past what fits the frame at that gain the block is band-limited
+    // (truncateToFit) rather than given a curve of its own.
     const bool keptCurve = m_reuse && m_layout.noiseCoding;
     if (keptCurve) {
-        const int coarsest =
-            std::max(1, std::min(keptCurveGainLimit(layout.length), ditherGainLimit(layout, noiseDb)));
-        finestGain = std::min(finestGain, coarsest);
-        silentGain = std::min(silentGain, coarsest);
+        const int range = std::max(1, keptCurveGainLimit(layout.length));
+        finestGain = std::min(finestGain, range);
+        silentGain = std::min({silentGain, range, std::max(finestGain, ditherGainLimit(layout, noiseDb))});
     }
     // The gain that puts the noise where asked; then the nearest that the limits allow.
     const float wanted = gainAtMask + noiseDb;
