@@ -56,8 +56,11 @@ constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the s
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
 constexpr int kPullRounds = 4;
 // The decoders add noise to every coded value, uniform with this rms in
-// quantiser steps.
+// quantiser steps. Under a kept curve it may pass the coding noise asked
+// for by this much (where coding noise sits at the threshold it is 23 dB
+// under it): a finer cap makes click-laden blocks dear and band-limited.
 constexpr float kDecoderDither = 0.02f;
+constexpr float kDitherHeadroomDb = 12.0f;
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -306,8 +309,8 @@ int FrameCoder::keptCurveGainLimit(int length) const
 // Under a kept curve a band's step can be far coarser than the block needs
 // there (a click on a held tone): where everything in it rounds to zero the
 // decoders' dither still plays, at 2% of the step. The gain stays where that
-// noise is no louder than the coding noise asked for (`noiseDb` over the
-// threshold, never under it) in every band the source has.
+// noise is within kDitherHeadroomDb of the coding noise asked for (`noiseDb`
+// over the threshold, never under it) in every band the source has.
 int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
 {
     float limit = float(kMaxTotalGain);
@@ -325,7 +328,8 @@ int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
         }
     }
     // Clamped as a float: the int conversion must not see an overflow.
-    return int(std::floor(std::clamp(limit + std::max(0.0f, noiseDb), 1.0f, float(kMaxTotalGain))));
+    return int(std::floor(
+        std::clamp(limit + std::max(0.0f, noiseDb) + kDitherHeadroomDb, 1.0f, float(kMaxTotalGain))));
 }
 
 // Zeroes the highest values until the block's coefficients fit `budget`
