@@ -310,9 +310,12 @@ int FrameCoder::keptCurveGainLimit(int length) const
 // there (a click on a held tone): where everything in it rounds to zero the
 // decoders' dither still plays, at 2% of the step. The gain stays where that
 // noise is within kDitherHeadroomDb of the coding noise asked for (`noiseDb`
-// over the threshold, never under it) in every band the source has.
+// over the threshold, never under it) and of what the band holds, in every
+// band the source has.
 int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
 {
+    const float headroom = std::pow(10.0f, kDitherHeadroomDb / 10.0f);
+    const float noise = std::pow(10.0f, std::max(0.0f, noiseDb) / 10.0f);
     float limit = float(kMaxTotalGain);
     for (const Channel &c : m_channels) {
         const auto end = c.coefs.begin() + layout.codedEnd;
@@ -320,16 +323,22 @@ int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
             continue;
         int pos = 0;
         for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            const auto from = c.step.begin() + pos;
+            const int from = pos;
             pos = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            const float step = *std::max_element(from, c.step.begin() + pos);
-            limit = std::min(limit, 10.0f * std::log10(c.threshold[b] + 1e-30f) -
+            float step = 0, energy = 0;
+            for (int i = from; i < pos; ++i) {
+                step = std::max(step, c.step[static_cast<size_t>(i)]);
+                energy += c.coefs[static_cast<size_t>(i)] * c.coefs[static_cast<size_t>(i)];
+            }
+            const float threshold = c.threshold[b];
+            const float allowed =
+                headroom * std::max(threshold, std::min(threshold * noise, energy / float(pos - from)));
+            limit = std::min(limit, 10.0f * std::log10(allowed + 1e-30f) -
                                         20.0f * std::log10(kDecoderDither * step));
         }
     }
     // Clamped as a float: the int conversion must not see an overflow.
-    return int(std::floor(
-        std::clamp(limit + std::max(0.0f, noiseDb) + kDitherHeadroomDb, 1.0f, float(kMaxTotalGain))));
+    return int(std::floor(std::clamp(limit, 1.0f, float(kMaxTotalGain))));
 }
 
 // Zeroes the highest values until the block's coefficients fit `budget`
@@ -660,6 +669,20 @@ float FrameCoder::peakAt(const Block &block, float scale, size_t count) const
     return peak;
 }
 
+// About the largest sample of the decoders' dither over the block: 2% of a
+// step (rms) on every coded value, summed over the output channels, at four
+// standard deviations.
+float FrameCoder::ditherPeak(const BlockLayout &layout, int totalGain) const
+{
+    const float gain = kDecoderDither * std::pow(10.0f, float(totalGain) / 20.0f);
+    double power = 0;
+    for (const Channel &c : m_channels)
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            power += double(gain * c.step[i]) * double(gain * c.step[i]);
+    // An inverse transform of n values spreads their power over n samples.
+    return 4.0f * float(std::sqrt(power / double(layout.length)));
+}
+
 // Samples from the block's start that no later block changes: its first
 // half, and where a shorter block follows, the flat part of its second
 // half before that block's slope begins.
@@ -693,14 +716,18 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     // part too would turn whole blocks down for what the next block evens out.
     // A block under a kept curve is checked whole: its coarse steps can leave
     // a tail over full scale that the next block cannot take back.
+    // Its dither, which may pass what it codes, is counted at its likely peak.
     int cut = 0;
-    const size_t checked = m_reuse && m_layout.noiseCoding ? size_t(2 * n) : size_t(n);
-    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) > kFullScale) {
+    const bool kept = m_reuse && m_layout.noiseCoding;
+    const size_t checked = kept ? size_t(2 * n) : size_t(n);
+    const float dither = kept ? ditherPeak(layout, totalGain) : 0.0f;
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > kFullScale) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
         float peaks[kMaxClipCutDb + 1];
         int tried = 0;
         while (tried <= most) {
-            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), checked);
+            const float scale = std::pow(10.0f, -float(tried) / 20.0f);
+            peaks[tried] = peakAt(block, scale, checked) + scale * dither;
             if (peaks[tried++] <= kFullScale)
                 break;
         }

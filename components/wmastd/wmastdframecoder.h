@@ -75,6 +75,7 @@ private:
     float peakAt(const Block &block, float scale,
                  size_t count) const; // over the block's first `count` samples
     size_t completed(const Block &block) const;
+    float ditherPeak(const BlockLayout &layout, int totalGain) const;
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
     const StreamLayout &m_layout;
