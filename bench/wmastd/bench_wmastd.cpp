@@ -373,16 +373,18 @@ void levels(const std::vector<int> &profiles, double seconds)
         const WmaProfile &p = *wmaProfileByNumber(number);
         std::printf("%2d %-31s", number, p.text);
         for (size_t k = 0; k < sources.size(); ++k) {
-            const QString srcPath = dir.filePath(QStringLiteral("stress%1.wav").arg(k));
-            if (!QFile::exists(srcPath))
+            const QString folder = keepDir.isEmpty() ? dir.path() : keepDir;
+            const QString srcPath = folder + QStringLiteral("/stress%1.wav").arg(k);
+            if (!keepDir.isEmpty() || !QFile::exists(srcPath))
                 writeWav(srcPath, sources[k]);
             Audio ref, decoded;
             readAudio(srcPath, p.sampleRate, p.channels, ref);
-            const QString path = dir.filePath(QStringLiteral("stress%1-%2.wma").arg(number).arg(k));
+            const QString path = folder + QStringLiteral("/stress%1-%2.wma").arg(number).arg(k);
             QString report = "fails";
             if (encodeOurs(ref, number, path) && readAudio(path, p.sampleRate, p.channels, decoded))
                 report = levelReport(ref, decoded);
-            QFile::remove(path);
+            if (keepDir.isEmpty())
+                QFile::remove(path);
             std::printf(" | %-31s", qPrintable(report));
         }
         std::printf("\n");

@@ -55,6 +55,12 @@ constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
 constexpr int kPullRounds = 4;
+// The decoders add noise to every coded value, uniform with this rms in
+// quantiser steps. Under a kept curve it may pass the coding noise asked
+// for by this much (where coding noise sits at the threshold it is 23 dB
+// under it): a finer cap makes click-laden blocks dear and band-limited.
+constexpr float kDecoderDither = 0.02f;
+constexpr float kDitherHeadroomDb = 12.0f;
 
 // Perceptual entropy estimate: bits a spectrum needs with steps sized to its thresholds.
 float entropy(const std::vector<float> &coefs, const std::vector<float> &threshold, const BlockLayout &block)
@@ -203,7 +209,8 @@ void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &
             shared[b] = std::min(l.threshold[b], r.threshold[b]);
         const float leftRight = entropy(l.coefs, l.threshold, layout) + entropy(r.coefs, r.threshold, layout);
         const float midSide = entropy(mid, shared, layout) + entropy(side, shared, layout);
-        if (midSide < leftRight) {
+        // A short block keeping the long block's curves keeps its channels too.
+        if (keepsLongCurves(block.size) ? m_sentMidSide : midSide < leftRight) {
             m_midSide = true;
             l.coefs.swap(mid);
             r.coefs.swap(side);
@@ -245,7 +252,7 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
             c.exponents[b] = e;
             previous = e;
         }
-        setStepScales(c, unit);
+        setSteps(c, unit, size, size);
     }
     // A silent channel that must be coded (see mustCode) is coded as zeros.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
@@ -255,7 +262,7 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
         c.coded = true;
         c.exponents.assign(layout.exponentBands.size(), kLowestTop);
         c.exponentBits = exponentDeltaBits(kLowestTop - kFirstExponent) + int(c.exponents.size()) - 1;
-        setStepScales(c, unit);
+        setSteps(c, unit, size, size);
     }
     // Exponents are in 1/16 decade of amplitude, the gain in dB.
     const float gain = 1.25f * loudest - 20.0f * std::log10(unit);
@@ -267,11 +274,103 @@ float FrameCoder::shapeExponents(const BlockLayout &layout, int length, int size
 // exponent (10^((e+1)/16) in its table) is kept at most 2^17 of its units:
 // any 13-bit level times it fits 32 bits, and it keeps 17 bits of precision.
 // Lifting moves every exponent alike: the float decoders' output is the same.
-int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
+int FrameCoder::exponentShift(const Channel &c, int length, int totalGain) const
 {
     const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-    const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
-    return std::clamp(ideal - emax, 0, kMaxExponent - emax);
+    if (!m_layout.noiseCoding) {
+        const int ideal = int(std::ceil(0.8f * float(totalGain) - 16.0f * std::log10(float(length)))) - 1;
+        return std::clamp(ideal - emax, 0, kMaxExponent - emax);
+    }
+    // Under noise coding they scale levels by that quotient with 18 more bits
+    // dropped, and hold exponents to 16 bits after the point: the loudest
+    // exponent goes where the two roundings balance, the quotient (gain's
+    // step over loudest exponent) at most 16: a short block keeping the curve
+    // has 2^9 of room left for its shorter length and a coarser gain.
+    const float step = 0.05f * float(totalGain) + std::log10(2.0f / float(length)); // log10
+    const float top = std::max(8.0f * (step - std::log10(4.0f)), 16.0f * (step - std::log10(16.0f)));
+    const int emin = *std::min_element(c.exponents.begin(), c.exponents.end());
+    const int lowest = std::max(kMinExponent - emin, kFirstExponent - kMaxDelta - c.exponents[0]);
+    return std::clamp(int(std::lround(top)) - emax, lowest, kMaxExponent - emax);
+}
+
+// The coarsest gain a short block keeping the long block's curves may take
+// under noise coding: the quotient above stays 2^13 at most, a quarter of
+// what fixed-point decoders hold.
+int FrameCoder::keptCurveGainLimit(int length) const
+{
+    int limit = kMaxTotalGain;
+    for (const Channel &c : m_channels)
+        if (c.coded)
+            limit = std::min(limit, int(std::floor(20.0f * (std::log10(8192.0f * float(length) / 2.0f) +
+                                                            float(c.sentTop) / 16.0f))));
+    return limit;
+}
+
+// Under a kept curve a band's step can be far coarser than the block needs
+// there (a click on a held tone): where everything in it rounds to zero the
+// decoders' dither still plays, at 2% of the step. The gain stays where that
+// noise is within kDitherHeadroomDb of the coding noise asked for (`noiseDb`
+// over the threshold, never under it) and of what the band holds, in every
+// band the source has.
+int FrameCoder::ditherGainLimit(const BlockLayout &layout, float noiseDb) const
+{
+    const float headroom = std::pow(10.0f, kDitherHeadroomDb / 10.0f);
+    const float noise = std::pow(10.0f, std::max(0.0f, noiseDb) / 10.0f);
+    float limit = float(kMaxTotalGain);
+    for (const Channel &c : m_channels) {
+        const auto end = c.coefs.begin() + layout.codedEnd;
+        if (!c.coded || std::none_of(c.coefs.begin(), end, [](float v) { return std::abs(v) > kSilence; }))
+            continue;
+        int pos = 0;
+        for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
+            const int from = pos;
+            pos = std::min(pos + layout.exponentBands[b], layout.codedEnd);
+            float step = 0, energy = 0;
+            for (int i = from; i < pos; ++i) {
+                step = std::max(step, c.step[static_cast<size_t>(i)]);
+                energy += c.coefs[static_cast<size_t>(i)] * c.coefs[static_cast<size_t>(i)];
+            }
+            const float threshold = c.threshold[b];
+            const float allowed =
+                headroom * std::max(threshold, std::min(threshold * noise, energy / float(pos - from)));
+            limit = std::min(limit, 10.0f * std::log10(allowed + 1e-30f) -
+                                        20.0f * std::log10(kDecoderDither * step));
+        }
+    }
+    // Clamped as a float: the int conversion must not see an overflow.
+    return int(std::floor(std::clamp(limit, 1.0f, float(kMaxTotalGain))));
+}
+
+// Zeroes the highest values until the block's coefficients fit `budget`
+// bits; false if nothing fits (then every value is zero).
+bool FrameCoder::truncateToFit(const BlockLayout &layout, int totalGain, int budget)
+{
+    const int escapeBits = escapeLevelBits(totalGain);
+    m_kept.resize(m_channels.size());
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        m_kept[ch] = m_channels[ch].q;
+    const auto bitsBelow = [&](int end) {
+        int total = 0;
+        for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+            Channel &c = m_channels[ch];
+            if (!c.coded)
+                continue;
+            std::copy(m_kept[ch].begin(), m_kept[ch].begin() + end, c.q.begin());
+            std::fill(c.q.begin() + end, c.q.begin() + layout.codedEnd, 0);
+            total += m_codes[ch == 1 && m_midSide ? 1 : 0].cost(c.q.data(), layout.codedEnd, escapeBits) +
+                     c.exponentBits;
+        }
+        return total;
+    };
+    if (bitsBelow(0) > budget)
+        return false;
+    int lo = 0, hi = layout.codedEnd;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        (bitsBelow(mid) <= budget ? lo : hi) = mid;
+    }
+    bitsBelow(lo);
+    return true;
 }
 
 // Decoders differ on what an uncoded channel plays where its block overlaps
@@ -281,16 +380,44 @@ int FrameCoder::exponentShift(const Channel &c, int length, int totalGain)
 // coded, as zeros when it has nothing.
 bool FrameCoder::mustCode(size_t channel) const
 {
-    return !m_midSide || channel == 0;
+    // Under noise coding every channel needs a long block's curve for the
+    // short blocks to keep (keepsLongCurves).
+    return !m_midSide || channel == 0 ||
+           (m_layout.noiseCoding && m_blockSize == 0 && m_channels[channel].sentSize != 0);
 }
 
-// Each band's step relative to the total gain's: the loudest exponent's step is `unit`.
-void FrameCoder::setStepScales(Channel &c, float unit)
+// Each coefficient's step relative to the total gain's: the loudest
+// exponent's step is `unit`. The decoder reads a curve sent for blocks of
+// size `exponentSize` at index (i << size) >> exponentSize.
+void FrameCoder::setSteps(Channel &c, float unit, int size, int exponentSize) const
 {
     const int emax = *std::max_element(c.exponents.begin(), c.exponents.end());
-    c.stepScale.resize(c.exponents.size());
-    for (size_t b = 0; b < c.exponents.size(); ++b)
-        c.stepScale[b] = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+    const std::vector<int> &bands = m_layout.blocks[static_cast<size_t>(exponentSize)].exponentBands;
+    const int n = m_layout.blocks[static_cast<size_t>(size)].length;
+    c.step.resize(static_cast<size_t>(n));
+    size_t b = 0;
+    int end = bands[0];
+    float step = unit * std::pow(10.0f, float(c.exponents[0] - emax) / 16.0f);
+    for (int i = 0; i < n; ++i) {
+        const int k = (i << size) >> exponentSize;
+        if (k >= end) {
+            while (k >= end)
+                end += bands[++b];
+            step = unit * std::pow(10.0f, float(c.exponents[b] - emax) / 16.0f);
+        }
+        c.step[static_cast<size_t>(i)] = step;
+    }
+}
+
+// Under noise coding a short block keeps the curves of the last long block:
+// decoders disagree on where they read a short block's own curve above the
+// first noise band (fixed-point ones for players step through it at the long
+// block's stride), and agree on a long block's. Once every channel holds one.
+bool FrameCoder::keepsLongCurves(int size) const
+{
+    return m_layout.noiseCoding && size > 0 &&
+           std::all_of(m_channels.begin(), m_channels.end(),
+                       [](const Channel &c) { return c.sentSize == 0; });
 }
 
 // A short block may keep the exponents the decoder already has: when every
@@ -299,10 +426,13 @@ void FrameCoder::setStepScales(Channel &c, float unit)
 bool FrameCoder::reuseExponents(int size, float unit)
 {
     m_reuse = false;
-    if (size == 0 || m_midSide != m_sentMidSide)
+    const bool keepLong = keepsLongCurves(size);
+    if (!keepLong && (size == 0 || m_layout.noiseCoding || m_midSide != m_sentMidSide))
         return false;
     for (const Channel &c : m_channels) {
         if (!c.coded)
+            continue;
+        if (keepLong)
             continue;
         if (c.sentSize != size)
             return false;
@@ -320,7 +450,7 @@ bool FrameCoder::reuseExponents(int size, float unit)
             continue;
         c.exponents = c.sent;
         c.exponentBits = 0;
-        setStepScales(c, unit);
+        setSteps(c, unit, size, c.sentSize);
     }
     return true;
 }
@@ -334,8 +464,15 @@ float FrameCoder::reusedGain(const BlockLayout &layout) const
         if (!c.coded)
             continue;
         float sum = 0;
-        for (size_t b = 0; b < layout.exponentBands.size(); ++b)
-            sum += 10.0f * std::log10(12.0f * c.threshold[b]) - 20.0f * std::log10(c.stepScale[b]);
+        int pos = 0;
+        for (size_t b = 0; b < layout.exponentBands.size(); ++b) {
+            const int end = pos + layout.exponentBands[b];
+            float logStep = 0; // geometric mean over the band
+            for (int i = pos; i < end; ++i)
+                logStep += std::log10(c.step[static_cast<size_t>(i)]);
+            sum += 10.0f * std::log10(12.0f * c.threshold[b]) - 20.0f * logStep / float(end - pos);
+            pos = end;
+        }
         gain = std::max(gain, sum / float(layout.exponentBands.size()));
     }
     return gain;
@@ -345,30 +482,35 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
                           int minBits, int maxBits, BitWriter &out)
 {
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    m_blockSize = block.size;
     analyse(signal, block);
     const float gainAtMask = shapeExponents(layout, layout.length, block.size);
 
     // Past the gain at which every value rounds to zero nothing gets cheaper,
     // and the decoder's dither, proportional to the step, grows without end.
     float loudest = 0;
-    for (const Channel &c : m_channels) {
-        int pos = 0;
-        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i)
-                loudest = std::max(loudest, std::abs(c.coefs[static_cast<size_t>(i)]) / c.stepScale[b]);
-            pos = end;
-        }
-    }
+    for (const Channel &c : m_channels)
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            loudest = std::max(loudest, std::abs(c.coefs[i]) / c.step[i]);
     // Clamped as floats: an overflowed spectrum must not reach an int conversion.
-    const int silentGain =
-        int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1, 1.0f,
-                       float(kMaxTotalGain)));
+    int silentGain = int(std::clamp(std::ceil(20.0f * std::log10(loudest / (1.0f - m_rounding) + 1e-30f)) + 1,
+                                    1.0f, float(kMaxTotalGain)));
     // Below this gain the loudest value would not fit an escaped level.
     int finestGain = 1;
     while (finestGain < silentGain && loudest * std::pow(10.0f, -float(finestGain) / 20.0f) + m_rounding >
                                           float((1 << escapeLevelBits(finestGain)) - 1))
         ++finestGain;
+    // A kept curve allows only so coarse a gain: fixed-point decoders'
+    // range, and the decoders' dither where its steps are far coarser than
+    // the block needs (but never so fine that the loudest value overflows).
+    // Past what fits the frame at that gain the block is band-limited
+    // (truncateToFit) rather than given a curve of its own.
+    const bool keptCurve = m_reuse && m_layout.noiseCoding;
+    if (keptCurve) {
+        const int range = std::max(1, keptCurveGainLimit(layout.length));
+        finestGain = std::min(finestGain, range);
+        silentGain = std::min({silentGain, range, std::max(finestGain, ditherGainLimit(layout, noiseDb))});
+    }
     // The gain that puts the noise where asked; then the nearest that the limits allow.
     const float wanted = gainAtMask + noiseDb;
     int gain = std::isfinite(wanted)
@@ -396,7 +538,9 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     m_shiftGain = gain;
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
-    const bool fits = bitsAt(gain) <= maxBits;
+    bool fits = bitsAt(gain) <= maxBits;
+    if (!fits && keptCurve)
+        fits = truncateToFit(layout, gain, maxBits - headerBits(block, gain));
     // A channel with nothing left to code says so in one bit, where it may.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         Channel &c = m_channels[ch];
@@ -412,6 +556,8 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
         if (c.coded && !m_reuse) {
             c.sent = c.exponents;
             c.sentSize = block.size;
+            c.sentTop = *std::max_element(c.sent.begin(), c.sent.end()) +
+                        exponentShift(c, layout.length, m_shiftGain);
             m_sentMidSide = m_midSide;
         }
     return int(out.size() - before);
@@ -430,13 +576,8 @@ void FrameCoder::synthesise(const Block &block, int totalGain)
         const Channel &c = m_channels[ch];
         std::vector<float> &y = m_synthesis[ch];
         std::fill(coefs.begin(), coefs.end(), 0.0f);
-        int pos = 0;
-        for (size_t b = 0; c.coded && b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i)
-                coefs[static_cast<size_t>(i)] = -float(c.q[static_cast<size_t>(i)]) * gain * c.stepScale[b];
-            pos = end;
-        }
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            coefs[i] = -float(c.q[i]) * gain * c.step[i];
         m_mdcts[static_cast<size_t>(block.size)].inverse(coefs.data(), y.data());
         for (size_t i = 0; i < size_t(2 * n); ++i)
             y[i] *= (*m_window)[i];
@@ -528,6 +669,20 @@ float FrameCoder::peakAt(const Block &block, float scale, size_t count) const
     return peak;
 }
 
+// About the largest sample of the decoders' dither over the block: 2% of a
+// step (rms) on every coded value, summed over the output channels, at four
+// standard deviations.
+float FrameCoder::ditherPeak(const BlockLayout &layout, int totalGain) const
+{
+    const float gain = kDecoderDither * std::pow(10.0f, float(totalGain) / 20.0f);
+    double power = 0;
+    for (const Channel &c : m_channels)
+        for (size_t i = 0; c.coded && i < size_t(layout.codedEnd); ++i)
+            power += double(gain * c.step[i]) * double(gain * c.step[i]);
+    // An inverse transform of n values spreads their power over n samples.
+    return 4.0f * float(std::sqrt(power / double(layout.length)));
+}
+
 // Samples from the block's start that no later block changes: its first
 // half, and where a shorter block follows, the flat part of its second
 // half before that block's slope begins.
@@ -559,13 +714,20 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     // stays within, or as far as that helps where the block before already went over.
     // The cut looks at the first half only: checking the second half's flat
     // part too would turn whole blocks down for what the next block evens out.
+    // A block under a kept curve is checked whole: its coarse steps can leave
+    // a tail over full scale that the next block cannot take back.
+    // Its dither, which may pass what it codes, is counted at its likely peak.
     int cut = 0;
-    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, size_t(n)) > kFullScale) {
+    const bool kept = m_reuse && m_layout.noiseCoding;
+    const size_t checked = kept ? size_t(2 * n) : size_t(n);
+    const float dither = kept ? ditherPeak(layout, totalGain) : 0.0f;
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > kFullScale) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
         float peaks[kMaxClipCutDb + 1];
         int tried = 0;
         while (tried <= most) {
-            peaks[tried] = peakAt(block, std::pow(10.0f, -float(tried) / 20.0f), size_t(n));
+            const float scale = std::pow(10.0f, -float(tried) / 20.0f);
+            peaks[tried] = peakAt(block, scale, checked) + scale * dither;
             if (peaks[tried++] <= kFullScale)
                 break;
         }
@@ -590,17 +752,11 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
         Channel &c = m_channels[ch];
         if (!c.coded)
             continue;
-        int pos = 0;
-        for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
-            // The decoder's synthesis is negated: code the opposite sign.
-            const float inverse = -1.0f / (gain * c.stepScale[b]);
-            const int end = std::min(pos + layout.exponentBands[b], layout.codedEnd);
-            for (int i = pos; i < end; ++i) {
-                const float v = c.coefs[static_cast<size_t>(i)] * inverse;
-                const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
-                c.q[static_cast<size_t>(i)] = v < 0 ? -level : level;
-            }
-            pos = end;
+        // The decoder's synthesis is negated: code the opposite sign.
+        for (size_t i = 0; i < size_t(layout.codedEnd); ++i) {
+            const float v = c.coefs[i] * (-1.0f / (gain * c.step[i]));
+            const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
+            c.q[i] = v < 0 ? -level : level;
         }
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;

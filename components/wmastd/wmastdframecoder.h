@@ -38,11 +38,12 @@ private:
         std::vector<float> coefs;
         std::vector<float> threshold;
         std::vector<int> exponents;
-        std::vector<float> stepScale; // per band, relative to the total gain's step
+        std::vector<float> step; // per coefficient, relative to the total gain's step
         std::vector<int> q;
         int exponentBits = 0;
         std::vector<int> sent; // the exponents the decoder holds
         int sentSize = -1;     // for blocks of this size
+        int sentTop = 0;       // their loudest, as written
         bool coded = false;
     };
     struct Block {
@@ -59,8 +60,12 @@ private:
     float shapeExponents(const BlockLayout &layout, int length, int size);
     bool reuseExponents(int size, float unit);
     float reusedGain(const BlockLayout &layout) const;
-    static void setStepScales(Channel &c, float unit);
-    static int exponentShift(const Channel &c, int length, int totalGain);
+    void setSteps(Channel &c, float unit, int size, int exponentSize) const;
+    bool keepsLongCurves(int size) const;
+    int exponentShift(const Channel &c, int length, int totalGain) const;
+    int keptCurveGainLimit(int length) const;
+    int ditherGainLimit(const BlockLayout &layout, float noiseDb) const;
+    bool truncateToFit(const BlockLayout &layout, int totalGain, int budget);
     bool mustCode(size_t channel) const;
     int quantise(const BlockLayout &layout, int totalGain);
     int headerBits(const Block &block, int totalGain) const;
@@ -70,6 +75,7 @@ private:
     float peakAt(const Block &block, float scale,
                  size_t count) const; // over the block's first `count` samples
     size_t completed(const Block &block) const;
+    float ditherPeak(const BlockLayout &layout, int totalGain) const;
     void write(const Block &block, int totalGain, BitWriter &out) const;
 
     const StreamLayout &m_layout;
@@ -92,6 +98,7 @@ private:
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
+    int m_blockSize = 0;        // of the block being coded
     int m_shiftGain = 0;        // the gain the exponents are lifted for (before any clipping cut)
     float m_sourcePeak = 0;     // under the block being coded
     float m_rounding;           // of the quantiser, by the rate
