@@ -169,19 +169,19 @@ void takeTagInfo(const WMATagInfo &tag, AudioFileinfo &tags)
 }
 
 // `opened` says whether the library took the file: all that WriteWMATag returns.
-TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, quint16 disc,
-                        const CoverPicture &cover, bool &opened)
+Result<> writeTag(const QString &fileName, const WMATagInfo &tag, quint16 disc, const CoverPicture &cover,
+                  bool &opened)
 {
     opened = false;
     if (!WMASdkAvailable())
-        return {false, QStringLiteral("the WMA tag library (libwmaudsdk.so) could not be loaded")};
+        return Failure{QStringLiteral("the WMA tag library (libwmaudsdk.so) could not be loaded")};
     if (!isRegularFile(fileName))
-        return {false, QStringLiteral("it is not a regular file")};
+        return Failure{QStringLiteral("it is not a regular file")};
     const WmaWritableFile writable(fileName);
     qint32 status = WMA_S_OK;
     const InfoPointer info = openInfo(fileName, &status);
     if (!info)
-        return {false, wmaStatusText(status)};
+        return Failure{wmaStatusText(status)};
     opened = true;
     FirstFailure failure;
     failure << SetTextAttribute(info.get(), AuthorName, wmaFieldText(tag.Artist));
@@ -195,8 +195,8 @@ TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, quint16 
     // Whatever was accepted is stored even after a refused value.
     failure << info->Finish();
     if (failure.status != WMA_S_OK)
-        return {false, wmaStatusText(failure.status)};
-    return {true, {}};
+        return Failure{wmaStatusText(failure.status)};
+    return {};
 }
 
 // Reads into a 256-byte buffer: a longer text comes back cut short, any
@@ -321,7 +321,8 @@ int WriteWMATag(const QString &fileName, WMATagInfo tag)
 {
     try {
         bool opened = false;
-        writeTag(fileName, tag, 0, {}, opened);
+        // Its contract says only whether the library took the file, not why a write failed.
+        (void)writeTag(fileName, tag, 0, {}, opened);
         return opened ? -1 : 0;
     } catch (...) {
         return 0;
@@ -354,7 +355,7 @@ bool readWmaSource(const QString &fileName, AudioFileinfo &tags)
     }
 }
 
-TagWriteResult WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags)
+Result<> WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags)
 {
     try {
         WMATagInfo tag{};
@@ -368,9 +369,9 @@ TagWriteResult WriteWMATagChecked(const QString &fileName, const AudioFileinfo &
         bool opened = false;
         return writeTag(fileName, tag, tags.disc, tags.cover, opened);
     } catch (const std::bad_alloc &) {
-        return {false, QStringLiteral("not enough memory")};
+        return Failure{QStringLiteral("not enough memory")};
     } catch (...) {
-        return {false, QStringLiteral("an unexpected error")};
+        return Failure{QStringLiteral("an unexpected error")};
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "audiofileinfo.h"
 #include "coverpicture.h"
+#include "result.h"
 #include "wmataginfo.h"
 
 #include <QString>
@@ -21,19 +22,13 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag);
 // whose owner write bit is clear gets it for the write and its mode back after.
 int WriteWMATag(const QString &fileName, WMATagInfo tag);
 
-// The outcome of a tag write, for callers that tell the user: `reason` says
-// why the tags are not in the file ("No space left on device").
-struct TagWriteResult {
-    bool written = false;
-    QString reason;
-};
-
 // Writes the tag fields of `tags` as WriteWMATag writes a WMATagInfo (texts
 // cut to its field sizes; the year and track number included), then the
 // disc number ("WM/PartOfSet", as text, when not 0) and the cover
 // ("WM/Picture", when not empty), and stores them in the file; the file is
-// left as it was when that fails.
-TagWriteResult WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags);
+// left as it was when that fails, and the failure says why the tags are not
+// in the file ("No space left on device").
+Result<> WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags);
 
 // Reads a WMA source's tag once, as ReadWMATag does, into every tag field of
 // `tags`: the WMATagInfo fields, the disc number ("WM/PartOfSet") and the

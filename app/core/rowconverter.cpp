@@ -193,18 +193,16 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
 QString RowConverter::publish(const QString &partial)
 {
     while (!m_output.isEmpty()) {
-        QString reason;
-        switch (PlatformFiles::renameWithoutReplacing(partial, m_output, &reason)) {
-        case PlatformFiles::RenameResult::Done:
+        const Result<PlatformFiles::Renamed> renamed =
+            PlatformFiles::renameWithoutReplacing(partial, m_output);
+        if (!renamed)
+            throw std::runtime_error(QStringLiteral("Cannot name the output \"%1\": %2.")
+                                         .arg(m_output, renamed.reason())
+                                         .toStdString());
+        if (*renamed == PlatformFiles::Renamed::Done)
             return m_output;
-        case PlatformFiles::RenameResult::NameTaken:
-            m_refused.insert(m_output);
-            m_output = nextFreeName();
-            break;
-        case PlatformFiles::RenameResult::Failed:
-            throw std::runtime_error(
-                QStringLiteral("Cannot name the output \"%1\": %2.").arg(m_output, reason).toStdString());
-        }
+        m_refused.insert(m_output);
+        m_output = nextFreeName();
     }
     return {};
 }

@@ -69,8 +69,8 @@ QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
     // A cover goes where every player reads it, or is left out with a note.
     const FittedCover cover = fitCover(record.cover);
     carried.cover = cover.picture;
-    const TagWriteResult result = WriteWMATagChecked(outputPath, carried);
-    if (!result.written)
-        return result.reason;
+    const Result<> written = WriteWMATagChecked(outputPath, carried);
+    if (!written)
+        return written.reason();
     return record.cover.note.isEmpty() ? cover.note : record.cover.note;
 }

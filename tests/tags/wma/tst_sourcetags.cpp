@@ -34,7 +34,7 @@ QString text(const TagLib::String &value)
 }
 
 // The WMA output of a source, as the conversion writes it.
-TagWriteResult writeOutput(const QString &path, AudioFileinfo source)
+Result<> writeOutput(const QString &path, AudioFileinfo source)
 {
     source.comment.clear();
     return WriteWMATagChecked(path, source);
@@ -200,8 +200,8 @@ private slots:
 
         const QString output = makeWma(m_folder.path(), name + ".wma");
         QVERIFY(!output.isEmpty());
-        const TagWriteResult result = writeOutput(output, tag);
-        QVERIFY2(result.written, qPrintable(result.reason));
+        const Result<> result = writeOutput(output, tag);
+        QVERIFY2(result.ok(), qPrintable(result.reason()));
         TagLib::ASF::File file(QFile::encodeName(output).constData());
         QVERIFY(file.isValid());
         TagLib::ASF::Tag *written = file.tag();
@@ -254,7 +254,7 @@ private slots:
         const CoverPicture png{readAll(m_cover), "image/png", 3};
         if (program.isEmpty())
             QVERIFY(!makeWma(m_folder.path(), name).isEmpty() &&
-                    WriteWMATagChecked(source, {.disc = 2, .cover = png}).written);
+                    WriteWMATagChecked(source, {.disc = 2, .cover = png}).ok());
         else
             QVERIFY2(tool(program, arguments), qPrintable(program));
         AudioFileinfo more;
@@ -299,8 +299,8 @@ private slots:
         AudioFileinfo tag;
         tag.cover.data = QByteArray("\xFF\xD8\xFF\xE0") + QByteArray(500 * 1024, 'j');
         tag.cover.mimeType = "image/jpeg";
-        const TagWriteResult result = writeOutput(output, tag);
-        QVERIFY2(result.written, qPrintable(result.reason));
+        const Result<> result = writeOutput(output, tag);
+        QVERIFY2(result.ok(), qPrintable(result.reason()));
         const qint64 growth = QFileInfo(output).size() - before;
         QVERIFY2(growth >= tag.cover.data.size() && growth < tag.cover.data.size() + 2048,
                  qPrintable(QString::number(growth)));
@@ -329,12 +329,12 @@ private slots:
         rlimit limited = saved;
         limited.rlim_cur = rlim_t(before.size() + 64 * 1024);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-        const TagWriteResult result = writeOutput(output, tag);
+        const Result<> result = writeOutput(output, tag);
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
 
-        QVERIFY(!result.written);
-        QCOMPARE(result.reason, qt_error_string(EFBIG));
+        QVERIFY(!result.ok());
+        QCOMPARE(result.reason(), qt_error_string(EFBIG));
         QCOMPARE(readAll(output), before);
         QCOMPARE(QDir(m_folder.path()).entryList({".limited.wma.*"}, QDir::Hidden | QDir::Files),
                  QStringList());
@@ -342,7 +342,7 @@ private slots:
         WMATagInfo plain{};
         setWmaTagText(plain.Title, "Title");
         QCOMPARE(WriteWMATag(output, plain), -1);
-        QCOMPARE(WriteWMATagChecked(m_folder.filePath("missing.wma"), {.title = "Title"}).reason,
+        QCOMPARE(WriteWMATagChecked(m_folder.filePath("missing.wma"), {.title = "Title"}).reason(),
                  QString("it is not a regular file"));
     }
 };
