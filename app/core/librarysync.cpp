@@ -393,7 +393,7 @@ void LibrarySync::retag(Session &session, Work &item)
     QString problem;
     try {
         TagIntake(item.source.path, list, row);
-        problem = CarryTags(output, list.record(row));
+        problem = CarryTags(output, list.record(row)).reason();
     } catch (const std::exception &error) {
         problem = QString::fromUtf8(error.what());
     }

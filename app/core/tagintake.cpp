@@ -61,7 +61,7 @@ void TagIntake(const QString &path, FileListModel &list, int row)
     record = std::move(tags);
 }
 
-QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
+Result<> CarryTags(const QString &outputPath, const AudioFileinfo &record)
 {
     // Every output is WMA; its name does not say so while it is still partial.
     AudioFileinfo carried = record;
@@ -71,6 +71,7 @@ QString CarryTags(const QString &outputPath, const AudioFileinfo &record)
     carried.cover = cover.picture;
     const Result<> written = WriteWMATagChecked(outputPath, carried);
     if (!written)
-        return written.reason();
-    return record.cover.note.isEmpty() ? cover.note : record.cover.note;
+        return written;
+    const QString note = record.cover.note.isEmpty() ? cover.note : record.cover.note;
+    return note.isEmpty() ? Result<>() : Failure{note};
 }
