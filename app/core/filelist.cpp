@@ -143,10 +143,10 @@ void FileList::AddFolderFiles(const QString &folder)
         if (!hasFolderExtension(file.name))
             continue;
         pump();
-        if (file.path.isEmpty())
-            Messages::information(nameProblem(file.name, file.problem));
+        if (!file.path)
+            Messages::information(nameProblem(file.name, file.path.reason()));
         else
-            AddOneFile(file.path);
+            AddOneFile(*file.path);
     }
 }
 

@@ -128,10 +128,8 @@ QList<FolderFile> folderFiles(const QString &folder)
     for (const RawEntry &entry : rawEntries(raw)) {
         if (!entry.regular)
             continue;
-        const Result<QString> path = openablePath(raw + '/' + entry.name);
         files << FolderFile{.name = QString::fromUtf8(entry.name),
-                            .path = path ? *path : QString(),
-                            .problem = path.reason()};
+                            .path = openablePath(raw + '/' + entry.name)};
     }
     return files;
 }

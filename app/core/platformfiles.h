@@ -22,8 +22,7 @@ Result<Renamed> renameWithoutReplacing(const QString &from, const QString &to);
 // One file of a folder: its readable name and the path that opens it.
 struct FolderFile {
     QString name;
-    QString path;
-    QString problem; // why no path could be made; path is then empty
+    Result<QString> path; // fails with why no path could be made
 };
 // The regular files of `folder`, hidden ones included, not its subfolders.
 QList<FolderFile> folderFiles(const QString &folder);
