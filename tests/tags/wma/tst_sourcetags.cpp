@@ -268,6 +268,31 @@ private slots:
         QCOMPARE(more.cover, png);
     }
 
+    // Of several WM/Picture values the front cover is taken, wherever it stands.
+    void wmaFrontCoverAmongPictures()
+    {
+        const QString source = makeWma(m_folder.path(), "pictures.wma");
+        QVERIFY(!source.isEmpty());
+        {
+            TagLib::ASF::File file(QFile::encodeName(source).constData(), false);
+            QVERIFY(file.isValid());
+            TagLib::ASF::AttributeList pictures;
+            for (const auto type : {TagLib::ASF::Picture::Other, TagLib::ASF::Picture::FrontCover}) {
+                TagLib::ASF::Picture picture;
+                picture.setType(type);
+                picture.setMimeType("image/png");
+                const QByteArray bytes = type == TagLib::ASF::Picture::Other ? "other" : readAll(m_cover);
+                picture.setPicture(TagLib::ByteVector(bytes.constData(), unsigned(bytes.size())));
+                pictures.append(TagLib::ASF::Attribute(picture));
+            }
+            file.tag()->setAttribute("WM/Picture", pictures);
+            QVERIFY(file.save());
+        }
+        AudioFileinfo tags;
+        QVERIFY(readWmaSource(source, tags));
+        QCOMPARE(tags.cover, (CoverPicture{readAll(m_cover), "image/png", 3}));
+    }
+
     // What is not one of the kinds, whatever its name, leaves the record alone.
     void otherFilesLeaveTheRecord()
     {
