@@ -278,7 +278,10 @@ CoverPicture xiphCommentCover(const QList<XiphPictureField> &fields)
     TagLib::List<TagLib::FLAC::Picture *> pictures;
     pictures.setAutoDelete(true);
     for (const XiphPictureField &field : fields) {
-        const QByteArray bytes = QByteArray::fromBase64(field.base64);
+        // As TagLib decodes: whole groups of four, any stray character spoils the value.
+        const auto decoded =
+            QByteArray::fromBase64Encoding(field.base64, QByteArray::AbortOnBase64DecodingErrors);
+        const QByteArray bytes = decoded && field.base64.size() % 4 == 0 ? *decoded : QByteArray();
         if (bytes.isEmpty())
             continue;
         const TagLib::ByteVector data(bytes.constData(), unsigned(bytes.size()));
