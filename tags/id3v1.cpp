@@ -63,3 +63,18 @@ ID3TagKind ReadID3(const QString &fileName)
         return ID3TagKind::None;
     }
 }
+
+bool readId3Source(const QString &fileName, AudioFileinfo &tags)
+{
+    ReadID3(fileName);
+    tags.title = ID3Tag.Title;
+    tags.artist = ID3Tag.Artist;
+    tags.album = ID3Tag.Album;
+    tags.comment = ID3Tag.Comment;
+    tags.genre = ID3Tag.Genre;
+    tags.year = ID3Tag.Year;
+    tags.track = leadingNumber(ID3Tag.Track);
+    tags.disc = leadingNumber(ID3Tag.Disc);
+    tags.cover = sharedCover(ID3Tag.Cover);
+    return true;
+}

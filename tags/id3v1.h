@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audiofileinfo.h"
 #include "id3v2.h"
 
 class QByteArray;
@@ -17,3 +18,7 @@ enum class ID3TagKind { None, V2, V1 };
 // its ID3v1 trailer; a file with both is read from its ID3v2 tag only.
 // Never throws and never changes the file or its permissions.
 ID3TagKind ReadID3(const QString &fileName);
+
+// Reads the file as ReadID3 does and puts ID3Tag's values into every tag field
+// of `tags` (all empty when the file has no tag); always true.
+bool readId3Source(const QString &fileName, AudioFileinfo &tags);

@@ -1,6 +1,7 @@
 #include "oggcomments.h"
 
 #include "libraryfolder.h"
+#include "taglibtags.h"
 #include "tagtext.h"
 #include "vcedit.h"
 
@@ -9,6 +10,7 @@
 #include <QLibrary>
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -111,11 +113,15 @@ size_t StreamWriteCallback(const void *buffer, size_t size, size_t count, void *
     return static_cast<size_t>(written) / size;
 }
 
-void ReadOggComments(const QString &fileName, OGGTag &tag)
+namespace {
+
+// Every comment of the file through the comment library; none when the
+// library or one of its entry points is missing.
+std::optional<TStrComments> readComments(const QString &fileName)
 {
     QLibrary library(libraryPath(QStringLiteral("libvcedit.so")));
     if (!library.load())
-        return;
+        return std::nullopt;
     const std::unique_ptr<QLibrary, LibraryUnloader> unloadOnExit(&library);
     const auto newState = resolve<decltype(&vcedit_new_state)>(library, "vcedit_new_state");
     const auto openCallbacks = resolve<decltype(&vcedit_open_callbacks)>(library, "vcedit_open_callbacks");
@@ -123,7 +129,7 @@ void ReadOggComments(const QString &fileName, OGGTag &tag)
     const auto clear = resolve<decltype(&vcedit_clear)>(library, "vcedit_clear");
     // A library without its entry points is as good as none.
     if (!newState || !openCallbacks || !comments || !clear)
-        return;
+        return std::nullopt;
 
     // Opening a pipe would wait for a writer, and a device may never end.
     const QFileInfo info(fileName);
@@ -141,10 +147,14 @@ void ReadOggComments(const QString &fileName, OGGTag &tag)
             state->lasterror ? QString::fromUtf8(state->lasterror) : QStringLiteral("unknown error");
         throw OggReadError(QStringLiteral("Cannot open %1: %2").arg(fileName, reason));
     }
+    return std::move(*ParseComments(comments(state.get())));
+}
 
+// The last value of each of the seven names wins.
+OGGTag oggTagOf(const TStrComments &list)
+{
     std::array<QString, OggCommentKeys.size()> values;
-    const TStrCommentsPtr list = ParseComments(comments(state.get()));
-    for (const TStrComment &comment : *list) {
+    for (const TStrComment &comment : list) {
         const QString name = asciiLower(comment.Name);
         for (size_t i = 0; i < OggCommentKeys.size(); ++i) {
             if (name == QLatin1String(OggCommentKeys[i])) {
@@ -153,6 +163,45 @@ void ReadOggComments(const QString &fileName, OGGTag &tag)
             }
         }
     }
+    OGGTag tag;
     for (size_t i = 0; i < OggTagFields.size(); ++i)
         tag.*OggTagFields[i] = TrimControl(values[i]);
+    return tag;
+}
+
+} // namespace
+
+void ReadOggComments(const QString &fileName, OGGTag &tag)
+{
+    if (const std::optional<TStrComments> list = readComments(fileName))
+        tag = oggTagOf(*list);
+}
+
+bool readOggSource(const QString &fileName, AudioFileinfo &tags)
+{
+    const std::optional<TStrComments> list = readComments(fileName);
+    if (!list)
+        return false;
+    const OGGTag tag = oggTagOf(*list);
+    QString disc;
+    QList<XiphPictureField> pictures;
+    for (const TStrComment &comment : *list) {
+        const QString name = asciiLower(comment.Name);
+        if (name == QLatin1String("discnumber") &&
+            !comment.Value.isEmpty()) // as TagLib, which drops empty values
+            disc = comment.Value;
+        else if (name == QLatin1String("metadata_block_picture") || name == QLatin1String("coverart"))
+            pictures.append(
+                {.legacy = name.startsWith(QLatin1Char('c')), .base64 = comment.Value.toLatin1()});
+    }
+    tags.title = tag.Title;
+    tags.artist = tag.Artist;
+    tags.album = tag.Album;
+    tags.comment = tag.Comment;
+    tags.genre = tag.Genre;
+    tags.year = yearFromDate(tag.Date);
+    tags.track = leadingNumber(tag.TrackNumber);
+    tags.disc = leadingNumber(TrimControl(disc));
+    tags.cover = xiphCommentCover(pictures);
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audiofileinfo.h"
 #include "messageerror.h"
 
 #include <QList>
@@ -54,3 +55,10 @@ size_t StreamWriteCallback(const void *buffer, size_t size, size_t count, void *
 // when libvcedit.so (or one of its entry points) is missing; throws
 // OggReadError when the file or its stream cannot be opened.
 void ReadOggComments(const QString &fileName, OGGTag &tag);
+
+// Reads the file's comments once into every tag field of `tags`: the seven
+// fields above (the year from the date), DISCNUMBER and the front cover, else
+// the first picture (METADATA_BLOCK_PICTURE or COVERART). False, with `tags`
+// untouched, when libvcedit.so is missing; throws OggReadError as
+// ReadOggComments does.
+bool readOggSource(const QString &fileName, AudioFileinfo &tags);

@@ -1,14 +1,11 @@
 #include "taglibtags.h"
 
-#include "asfformat.h"
 #include "tagtext.h"
 
 #include <QFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
-#include <taglib/asffile.h>
-#include <taglib/asfpicture.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
@@ -23,7 +20,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -142,41 +138,6 @@ CoverPicture apePicture(const TagLib::APE::Tag *tag)
     return zero < 0 ? CoverPicture{} : picture(value.mid(unsigned(zero) + 1), {}, 3);
 }
 
-// The name an attribute is stored under, as TagLib takes it.
-TagLib::String asfName(asf::TagField field)
-{
-    return TagLib::String(QString::fromUtf16(asf::attributeName(field)).toStdString(), TagLib::String::UTF8);
-}
-
-// WM/Picture values: the front cover, else the first picture.
-CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
-{
-    const TagLib::String name = asfName(asf::TagField::Picture);
-    if (!tag || !tag->contains(name))
-        return {};
-    const TagLib::ASF::AttributeList values = tag->attribute(name);
-    std::optional<TagLib::ASF::Picture> chosen;
-    for (const TagLib::ASF::Attribute &value : values) {
-        if (value.type() != TagLib::ASF::Attribute::BytesType)
-            continue;
-        const TagLib::ASF::Picture candidate = value.toPicture();
-        if (candidate.isValid() && (!chosen || (candidate.type() == TagLib::ASF::Picture::FrontCover &&
-                                                chosen->type() != TagLib::ASF::Picture::FrontCover)))
-            chosen = candidate;
-    }
-    return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
-}
-
-QString asfText(const TagLib::ASF::Tag *tag, const TagLib::String &name)
-{
-    if (!tag || !tag->contains(name))
-        return {};
-    // attribute() hands out a copy of the list: hold it while its value is read.
-    const TagLib::ASF::AttributeList values = tag->attribute(name);
-    const TagLib::ASF::Attribute &value = values.front();
-    return value.type() == TagLib::ASF::Attribute::UnicodeType ? toQString(value.toString()) : QString();
-}
-
 // TagLib reads only the comment of FLAC in Ogg: its pictures are metadata
 // blocks of their own, one per packet after the first, until the last block.
 CoverPicture oggFlacPicture(TagLib::Ogg::FLAC::File &file)
@@ -284,78 +245,56 @@ QString TagLibContentKind(const QString &fileName)
     return {};
 }
 
-QString yearFromDate(const QString &date)
-{
-    const bool datePrefix =
-        date.size() >= 4 && std::all_of(date.begin(), date.begin() + 4, [](QChar c) { return c.isDigit(); });
-    return datePrefix ? date.left(4) : date;
-}
-
-quint16 leadingNumber(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    qsizetype digits = 0;
-    while (digits < trimmed.size() && digits < 6 && trimmed.at(digits).isDigit())
-        ++digits;
-    bool ok = false;
-    const uint value = trimmed.left(digits).toUInt(&ok);
-    return ok && value <= 0xFFFF ? quint16(value) : 0;
-}
-
-DiscAndCover ReadDiscAndCover(const QString &fileName)
-{
-    DiscAndCover result;
-    try {
-        QFile file;
-        if (!openRegularFile(fileName, file))
-            return result;
-        const QByteArray head = file.read(64);
-        file.close();
-        const QByteArray path = QFile::encodeName(fileName);
-        if (head.startsWith("OggS") && head.mid(28, 7) == "\x01vorbis") {
-            TagLib::Ogg::Vorbis::File vorbis(path.constData(), false);
-            if (!vorbis.isValid() || !vorbis.tag())
-                return result;
-            result.DiscNumber = leadingNumber(property(vorbis.properties(), "DISCNUMBER"));
-            result.Cover = chooseFlacPicture(vorbis.tag()->pictureList());
-        } else if (head.startsWith(QByteArrayView(asf::kHeaderObject))) {
-            TagLib::ASF::File wma(path.constData(), false);
-            if (!wma.isValid())
-                return result;
-            result.DiscNumber = leadingNumber(asfText(wma.tag(), asfName(asf::TagField::DiscNumber)));
-            result.Cover = asfPicture(wma.tag());
-        }
-        result.Cover = sharedCover(result.Cover);
-    } catch (...) {
-        result = {};
-    }
-    return result;
-}
-
-void ReadTagLibTag(const QString &fileName, TagLibTag &tag)
+bool readTagLibSource(const QString &fileName, AudioFileinfo &tags)
 {
     try {
         QFile file;
         if (!openRegularFile(fileName, file))
-            return;
+            return false;
         const Kind kind = kindOf(file);
         file.close();
         TagLib::PropertyMap properties;
         CoverPicture cover;
         if (kind == Kind::None || !readKind(kind, QFile::encodeName(fileName), properties, cover))
-            return;
-        TagLibTag work;
-        work.Title = property(properties, "TITLE");
-        work.Artist = property(properties, "ARTIST");
-        work.Album = property(properties, "ALBUM");
-        work.Year = yearFromDate(property(properties, "DATE"));
-        work.Comment = property(properties, "COMMENT");
-        work.Genre = property(properties, "GENRE");
-        work.TrackNumber = leadingNumber(property(properties, "TRACKNUMBER"));
-        work.DiscNumber = leadingNumber(property(properties, "DISCNUMBER"));
-        work.Cover = sharedCover(cover);
-        tag = work;
+            return false;
+        tags.title = property(properties, "TITLE");
+        tags.artist = property(properties, "ARTIST");
+        tags.album = property(properties, "ALBUM");
+        tags.year = yearFromDate(property(properties, "DATE"));
+        tags.comment = property(properties, "COMMENT");
+        tags.genre = property(properties, "GENRE");
+        tags.track = leadingNumber(property(properties, "TRACKNUMBER"));
+        tags.disc = leadingNumber(property(properties, "DISCNUMBER"));
+        tags.cover = sharedCover(cover);
+        return true;
     } catch (...) {
         // A tag that cannot be read leaves the record as it was.
+        return false;
     }
+}
+
+CoverPicture xiphCommentCover(const QList<XiphPictureField> &fields)
+{
+    TagLib::List<TagLib::FLAC::Picture *> pictures;
+    pictures.setAutoDelete(true);
+    for (const XiphPictureField &field : fields) {
+        // As TagLib decodes: whole groups of four, any stray character spoils the value.
+        const auto decoded =
+            QByteArray::fromBase64Encoding(field.base64, QByteArray::AbortOnBase64DecodingErrors);
+        const QByteArray bytes = decoded && field.base64.size() % 4 == 0 ? *decoded : QByteArray();
+        if (bytes.isEmpty())
+            continue;
+        const TagLib::ByteVector data(bytes.constData(), unsigned(bytes.size()));
+        auto picture = std::make_unique<TagLib::FLAC::Picture>();
+        if (field.legacy) {
+            // The old field holds the image itself, of no stated type.
+            picture->setData(data);
+            picture->setMimeType("image/");
+            picture->setType(TagLib::FLAC::Picture::Other);
+        } else if (!picture->parse(data)) {
+            continue;
+        }
+        pictures.append(picture.release());
+    }
+    return sharedCover(chooseFlacPicture(pictures));
 }

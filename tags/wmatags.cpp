@@ -2,6 +2,7 @@
 
 #include "asfformat.h"
 #include "libraryfolder.h"
+#include "tagtext.h"
 #include "wmaheaderreader.h"
 #include "wmaudsdk.h"
 #include "wmawritablefile.h"
@@ -77,38 +78,110 @@ struct FirstFailure {
     }
 };
 
-qint32 writeExtras(IWMAudioInfo *info, const WmaTagExtras &extras)
+// The second interface of an opened file, for values beyond 64 KiB; null
+// when the library is too old to have it.
+struct LongAttributes {
+    IWMAudioInfo2 *info = nullptr;
+    InfoPointer owner;
+    explicit LongAttributes(IWMAudioInfo *opened)
+    {
+        void *object = nullptr;
+        if (opened->QueryInterface(WMA_IID_AUDIOINFO2, &object) == WMA_S_OK && object) {
+            info = static_cast<IWMAudioInfo2 *>(object);
+            owner.reset(info);
+        }
+    }
+};
+
+qint32 writeDiscAndCover(IWMAudioInfo *info, quint16 disc, const CoverPicture &cover)
 {
     FirstFailure failure;
-    if (extras.DiscNumber != 0)
-        failure << SetTextAttribute(info, PartOfSetName, QString::number(extras.DiscNumber));
-    if (!extras.Picture.isEmpty()) {
-        void *object = nullptr;
-        if (info->QueryInterface(WMA_IID_AUDIOINFO2, &object) != WMA_S_OK || !object)
+    if (disc != 0)
+        failure << SetTextAttribute(info, PartOfSetName, QString::number(disc));
+    if (!cover.isEmpty()) {
+        const LongAttributes attributes(info);
+        if (!attributes.info)
             return WMA_E_NOINTERFACE;
-        const InfoPointer owner(static_cast<IWMAudioInfo2 *>(object));
-        const QByteArray value = wmaPictureValue(extras.Picture);
-        failure << static_cast<IWMAudioInfo2 *>(object)->WriteLongAttribute(
+        const QByteArray value = wmaPictureValue(cover);
+        failure << attributes.info->WriteLongAttribute(
             PictureName, WMA_TYPE_BINARY, reinterpret_cast<const std::uint8_t *>(value.constData()),
             std::uint32_t(value.size()));
     }
     return failure.status;
 }
 
+// WM/Picture values: the front cover, else the first picture.
+CoverPicture readCover(IWMAudioInfo *info)
+{
+    const LongAttributes attributes(info);
+    if (!attributes.info)
+        return {};
+    std::optional<CoverPicture> chosen;
+    for (std::uint32_t index = 0;; ++index) {
+        std::uint32_t type = 0;
+        std::uint32_t length = 0;
+        if (attributes.info->ReadLongAttribute(PictureName, index, &type, nullptr, &length) != WMA_S_OK)
+            break;
+        if (type != WMA_TYPE_BINARY)
+            continue;
+        QByteArray value(qsizetype(length), Qt::Uninitialized);
+        if (attributes.info->ReadLongAttribute(PictureName, index, &type,
+                                               reinterpret_cast<std::uint8_t *>(value.data()),
+                                               &length) != WMA_S_OK)
+            break;
+        const std::optional<CoverPicture> candidate = wmaPictureFromValue(value);
+        if (candidate && (!chosen || (candidate->type == 3 && chosen->type != 3)))
+            chosen = candidate;
+    }
+    if (!chosen)
+        return {};
+    if (chosen->data.size() > MaxCoverBytes)
+        return oversizedCover(chosen->data.size());
+    return carriedPicture(chosen->data, chosen->mimeType, chosen->type);
+}
+
+WMATagInfo readInfoTag(IWMAudioInfo *info)
+{
+    WMATagInfo work{};
+    work.Found = -1;
+    setWmaTagText(work.Title, GetTextAttribute(info, TitleName));
+    setWmaTagText(work.Artist, GetTextAttribute(info, AuthorName));
+    setWmaTagText(work.Album, GetTextAttribute(info, AlbumTitleName));
+    setWmaTagText(work.Year, GetTextAttribute(info, YearName));
+    work.TrackNumber =
+        wmaTrackNumber(GetTrackAttribute(info, TrackNumberName), GetTrackAttribute(info, TrackName));
+    setWmaTagText(work.Comment, GetTextAttribute(info, DescriptionName));
+    setWmaTagText(work.Genre, GetTextAttribute(info, GenreName));
+    return work;
+}
+
+void takeTagInfo(const WMATagInfo &tag, AudioFileinfo &tags)
+{
+    tags.title = wmaFieldText(tag.Title);
+    tags.artist = wmaFieldText(tag.Artist);
+    tags.album = wmaFieldText(tag.Album);
+    tags.comment = wmaFieldText(tag.Comment);
+    tags.genre = wmaFieldText(tag.Genre);
+    tags.year = wmaFieldText(tag.Year);
+    tags.track = tag.TrackNumber;
+    tags.disc = 0;
+    tags.cover = {};
+}
+
 // `opened` says whether the library took the file: all that WriteWMATag returns.
-TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras,
-                        bool &opened)
+Result<> writeTag(const QString &fileName, const WMATagInfo &tag, quint16 disc, const CoverPicture &cover,
+                  bool &opened)
 {
     opened = false;
     if (!WMASdkAvailable())
-        return {false, QStringLiteral("the WMA tag library (libwmaudsdk.so) could not be loaded")};
+        return Failure{QStringLiteral("the WMA tag library (libwmaudsdk.so) could not be loaded")};
     if (!isRegularFile(fileName))
-        return {false, QStringLiteral("it is not a regular file")};
+        return Failure{QStringLiteral("it is not a regular file")};
     const WmaWritableFile writable(fileName);
     qint32 status = WMA_S_OK;
     const InfoPointer info = openInfo(fileName, &status);
     if (!info)
-        return {false, wmaStatusText(status)};
+        return Failure{wmaStatusText(status)};
     opened = true;
     FirstFailure failure;
     failure << SetTextAttribute(info.get(), AuthorName, wmaFieldText(tag.Artist));
@@ -118,12 +191,12 @@ TagWriteResult writeTag(const QString &fileName, const WMATagInfo &tag, const Wm
     failure << SetTextAttribute(info.get(), DescriptionName, wmaFieldText(tag.Comment));
     failure << SetTextAttribute(info.get(), GenreName, wmaFieldText(tag.Genre));
     failure << SetNumberAttribute(info.get(), TrackNumberName, tag.TrackNumber);
-    failure << writeExtras(info.get(), extras);
+    failure << writeDiscAndCover(info.get(), disc, cover);
     // Whatever was accepted is stored even after a refused value.
     failure << info->Finish();
     if (failure.status != WMA_S_OK)
-        return {false, wmaStatusText(failure.status)};
-    return {true, {}};
+        return Failure{wmaStatusText(failure.status)};
+    return {};
 }
 
 // Reads into a 256-byte buffer: a longer text comes back cut short, any
@@ -233,16 +306,7 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag)
         if (!isRegularFile(fileName))
             return;
         if (const InfoPointer info = openInfo(fileName)) {
-            WMATagInfo work{};
-            work.Found = -1;
-            setWmaTagText(work.Title, GetTextAttribute(info.get(), TitleName));
-            setWmaTagText(work.Artist, GetTextAttribute(info.get(), AuthorName));
-            setWmaTagText(work.Album, GetTextAttribute(info.get(), AlbumTitleName));
-            setWmaTagText(work.Year, GetTextAttribute(info.get(), YearName));
-            work.TrackNumber = wmaTrackNumber(GetTrackAttribute(info.get(), TrackNumberName),
-                                              GetTrackAttribute(info.get(), TrackName));
-            setWmaTagText(work.Comment, GetTextAttribute(info.get(), DescriptionName));
-            setWmaTagText(work.Genre, GetTextAttribute(info.get(), GenreName));
+            const WMATagInfo work = readInfoTag(info.get());
             info->Finish();
             tag = work;
             return;
@@ -257,22 +321,57 @@ int WriteWMATag(const QString &fileName, WMATagInfo tag)
 {
     try {
         bool opened = false;
-        writeTag(fileName, tag, {}, opened);
+        // Its contract says only whether the library took the file, not why a write failed.
+        (void)writeTag(fileName, tag, 0, {}, opened);
         return opened ? -1 : 0;
     } catch (...) {
         return 0;
     }
 }
 
-TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag, const WmaTagExtras &extras)
+bool readWmaSource(const QString &fileName, AudioFileinfo &tags)
 {
     try {
-        bool opened = false;
-        return writeTag(fileName, tag, extras, opened);
-    } catch (const std::bad_alloc &) {
-        return {false, QStringLiteral("not enough memory")};
+        if (!isRegularFile(fileName))
+            return false;
+        if (const InfoPointer info = openInfo(fileName)) {
+            AudioFileinfo work;
+            takeTagInfo(readInfoTag(info.get()), work);
+            work.disc = leadingNumber(GetTextAttribute(info.get(), PartOfSetName));
+            work.cover = sharedCover(readCover(info.get()));
+            info->Finish();
+            work.duration = tags.duration;
+            tags = work;
+            return true;
+        }
+        WMATagInfo tag{};
+        if (!ReadWmaHeaderFile(fileName, tag))
+            return false;
+        takeTagInfo(tag, tags);
+        return true;
     } catch (...) {
-        return {false, QStringLiteral("an unexpected error")};
+        // A tag that cannot be read leaves the record as it was.
+        return false;
+    }
+}
+
+Result<> WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags)
+{
+    try {
+        WMATagInfo tag{};
+        setWmaTagText(tag.Title, tags.title);
+        setWmaTagText(tag.Artist, tags.artist);
+        setWmaTagText(tag.Album, tags.album);
+        setWmaTagText(tag.Year, tags.year);
+        setWmaTagText(tag.Comment, tags.comment);
+        setWmaTagText(tag.Genre, tags.genre);
+        tag.TrackNumber = tags.track;
+        bool opened = false;
+        return writeTag(fileName, tag, tags.disc, tags.cover, opened);
+    } catch (const std::bad_alloc &) {
+        return Failure{QStringLiteral("not enough memory")};
+    } catch (...) {
+        return Failure{QStringLiteral("an unexpected error")};
     }
 }
 
@@ -290,6 +389,36 @@ QByteArray wmaPictureValue(const CoverPicture &picture)
     appendLe(0, 2); // end of the MIME type
     appendLe(0, 2); // the empty description
     return value + picture.data;
+}
+
+std::optional<CoverPicture> wmaPictureFromValue(const QByteArray &value)
+{
+    if (value.size() < 9)
+        return std::nullopt;
+    const auto byte = [&value](qsizetype at) { return quint32(quint8(value[at])); };
+    const quint32 dataLength = byte(1) | (byte(2) << 8) | (byte(3) << 16) | (byte(4) << 24);
+    qsizetype at = 5;
+    // A zero-terminated UTF-16LE text at `at`, read in whole units.
+    const auto text = [&value, &at, &byte]() -> std::optional<QString> {
+        for (qsizetype end = at; end + 1 < value.size(); end += 2) {
+            if (byte(end) == 0 && byte(end + 1) == 0) {
+                QString read;
+                for (qsizetype i = at; i < end; i += 2)
+                    read.append(QChar(char16_t(byte(i) | (byte(i + 1) << 8))));
+                at = end + 2;
+                return read;
+            }
+        }
+        return std::nullopt;
+    };
+    const std::optional<QString> mimeType = text();
+    if (!mimeType || !text() || qint64(dataLength) + at > value.size())
+        return std::nullopt;
+    CoverPicture picture;
+    picture.type = quint8(byte(0));
+    picture.mimeType = *mimeType;
+    picture.data = value.mid(at, qsizetype(dataLength));
+    return picture;
 }
 
 QString wmaStatusText(qint32 status)

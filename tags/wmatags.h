@@ -1,6 +1,8 @@
 #pragma once
 
+#include "audiofileinfo.h"
 #include "coverpicture.h"
+#include "result.h"
 #include "wmataginfo.h"
 
 #include <QString>
@@ -20,27 +22,27 @@ void ReadWMATag(const QString &fileName, WMATagInfo &tag);
 // whose owner write bit is clear gets it for the write and its mode back after.
 int WriteWMATag(const QString &fileName, WMATagInfo tag);
 
-// What the WMA output gets beyond the fields of WMATagInfo.
-struct WmaTagExtras {
-    quint16 DiscNumber = 0; // "WM/PartOfSet", written as text when not 0
-    CoverPicture Picture;   // "WM/Picture", written when not empty
-};
+// Writes the tag fields of `tags` as WriteWMATag writes a WMATagInfo (texts
+// cut to its field sizes; the year and track number included), then the
+// disc number ("WM/PartOfSet", as text, when not 0) and the cover
+// ("WM/Picture", when not empty), and stores them in the file; the file is
+// left as it was when that fails, and the failure says why the tags are not
+// in the file ("No space left on device").
+Result<> WriteWMATagChecked(const QString &fileName, const AudioFileinfo &tags);
 
-// The outcome of a tag write, for callers that tell the user: `reason` says
-// why the tags are not in the file ("No space left on device").
-struct TagWriteResult {
-    bool written = false;
-    QString reason;
-};
-
-// Writes the record's fields as WriteWMATag does, then the extras, and stores
-// them in the file; the file is left as it was when that fails.
-TagWriteResult WriteWMATagChecked(const QString &fileName, const WMATagInfo &tag,
-                                  const WmaTagExtras &extras = {});
+// Reads a WMA source's tag once, as ReadWMATag does, into every tag field of
+// `tags`: the WMATagInfo fields, the disc number ("WM/PartOfSet") and the
+// front cover, else the first picture ("WM/Picture"). The header reader, used
+// when the library is missing or cannot open the file, takes no disc number
+// or cover. False, with `tags` untouched, when no tag was read.
+bool readWmaSource(const QString &fileName, AudioFileinfo &tags);
 
 // The WM/Picture value: picture type, data length, MIME type and an empty
 // description (both zero-terminated UTF-16LE), then the data.
 QByteArray wmaPictureValue(const CoverPicture &picture);
+// The picture a WM/Picture value holds (its data, MIME type as stored and
+// type); none when the value is cut short or a text lacks its terminator.
+std::optional<CoverPicture> wmaPictureFromValue(const QByteArray &value);
 // A library status as a reason that a user can read.
 QString wmaStatusText(qint32 status);
 

@@ -34,7 +34,7 @@
 
 namespace {
 
-enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+enum ExitCode { Success = 0, RowsFailed = 1, UsageError = 2 };
 
 // Set by a signal on whichever thread takes it, read by the run's thread:
 // a lock-free atomic, which a handler may use.
@@ -128,7 +128,7 @@ int runInfo(const QStringList &paths, CliMessages &messages)
         if (!accepted) {
             object.insert(QStringLiteral("path"), path);
             object.insert(QStringLiteral("error"), messages.last);
-            exitCode = Failure;
+            exitCode = RowsFailed;
         } else {
             const int row = session.list.count() - 1;
             const AudioFileinfo &record = session.list.record(row);
@@ -246,16 +246,16 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
     const auto addOne = [&](const QString &path) {
         try {
             if (!session.files.AddOneFile(path))
-                exitCode = Failure;
+                exitCode = RowsFailed;
         } catch (const std::exception &error) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(PlatformFiles::shownPath(path)), error.what());
-            exitCode = Failure;
+            exitCode = RowsFailed;
         }
     };
     for (const QString &given : inputs) {
         const QString input = FileList::locate(given);
         if (input.isEmpty()) {
-            exitCode = Failure;
+            exitCode = RowsFailed;
             continue;
         }
         const int before = session.list.count();
@@ -263,11 +263,11 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
             for (const PlatformFiles::FolderFile &file : FileList::folderEntries(input)) {
                 if (!FileList::hasFolderExtension(file.name))
                     continue;
-                if (file.path.isEmpty()) {
-                    std::fprintf(stderr, "%s: %s\n", qPrintable(file.name), qPrintable(file.problem));
-                    exitCode = Failure;
+                if (!file.path) {
+                    std::fprintf(stderr, "%s: %s\n", qPrintable(file.name), qPrintable(file.path.reason()));
+                    exitCode = RowsFailed;
                 } else {
-                    addOne(file.path);
+                    addOne(*file.path);
                 }
             }
             if (session.list.count() == before)
@@ -277,7 +277,7 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         }
     }
     if (session.list.count() == 0)
-        return Failure;
+        return RowsFailed;
 
     // One instance pair per job; never more jobs than rows.
     std::vector<std::unique_ptr<TAudioFile2>> instances;

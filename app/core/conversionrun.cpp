@@ -1,6 +1,7 @@
 #include "conversionrun.h"
 
 #include "filelistmodel.h"
+#include "messageerror.h"
 #include "messages.h"
 #include "profilefile.h"
 #include "taudiofile2.h"
@@ -34,19 +35,19 @@ struct ConversionRun::Job {
 namespace {
 
 // A component or any other failure as the user reads it.
-template <typename Body> std::optional<QString> failureOf(Body body)
+template <typename Body> Result<> attempt(Body body)
 {
     try {
         body();
-    } catch (const AudioFileError &error) {
-        return error.message();
+    } catch (const MessageError &error) {
+        return Failure{error.message()};
     } catch (const std::exception &error) {
         // Out of memory or any other failure ends the row the same way.
-        return QString::fromUtf8(error.what());
+        return Failure{QString::fromUtf8(error.what())};
     } catch (...) {
-        return QStringLiteral("An unknown error ended the conversion.");
+        return Failure{QStringLiteral("An unknown error ended the conversion.")};
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
@@ -102,17 +103,17 @@ void ConversionRun::ConvertAll()
         return;
     }
     m_active = true;
-    const std::optional<QString> failure = failureOf([this] {
+    const Result<> setUp = attempt([this] {
         SetUpEncoder();
         for (Job *job : m_jobs) {
             if (job->writer.IsOpen())
                 job->writer.Close();
         }
     });
-    if (failure) {
+    if (!setUp) {
         m_active = false;
         notify([](RunObserver &o) { o.runFinished(); });
-        Messages::error(*failure);
+        Messages::error(setUp.reason());
         return;
     }
     if (!QFileInfo(m_held.outputFolder).isDir())
@@ -154,7 +155,7 @@ void ConversionRun::convertOneByOne(const QString &folder)
     RowConverter converter(job.reader, job.writer, m_held, m_tagWriter);
     converter.setKeepStopped(m_keepStopped);
     int currentRow = -1;
-    const std::optional<QString> failure = failureOf([&] {
+    const Result<> run = attempt([&] {
         const int rows = m_list.count();
         for (int row = 0; row < rows; ++row) {
             pump();
@@ -183,17 +184,17 @@ void ConversionRun::convertOneByOne(const QString &folder)
             finishRow(row, result);
         }
     });
-    if (failure) {
+    if (!run) {
         // Nothing half done is left behind: both files closed, the partial
         // output removed, the row marked, the window idle again.
         converter.abandon();
         if (currentRow >= 0)
-            finishRow(currentRow, {RowResult::Failed, *failure, {}});
+            finishRow(currentRow, {RowResult::Failed, run.reason(), {}});
     }
     m_active = false;
     notify([](RunObserver &o) { o.runFinished(); });
-    if (failure)
-        Messages::error(*failure);
+    if (!run)
+        Messages::error(run.reason());
 }
 
 void ConversionRun::convertInJobs(const QString &folder)
@@ -210,7 +211,7 @@ void ConversionRun::convertInJobs(const QString &folder)
     });
     const TagWriter tagWriter = [this](const QString &path, const AudioFileinfo &record) {
         const std::lock_guard lock(m_tagMutex);
-        return m_tagWriter ? m_tagWriter(path, record) : QString();
+        return m_tagWriter ? m_tagWriter(path, record) : Result<>();
     };
     for (Job *job : m_jobs) {
         job->converter = std::make_unique<RowConverter>(job->reader, job->writer, m_held, tagWriter);
@@ -238,12 +239,12 @@ void ConversionRun::convertInJobs(const QString &folder)
         job->row = -1;
     };
 
-    const std::optional<QString> broken = failureOf([&] {
+    const Result<> run = attempt([&] {
         for (;;) {
-            if (const std::optional<QString> failed = failureOf([this] { pump(); })) {
+            if (const Result<> pumped = attempt([this] { pump(); }); !pumped) {
                 // The jobs still running finish their rows; nothing new starts.
                 if (failure.isEmpty())
-                    failure = *failed;
+                    failure = pumped.reason();
             }
             for (Job *job : m_jobs) {
                 if (job->row >= 0 && job->finished)
@@ -262,21 +263,21 @@ void ConversionRun::convertInJobs(const QString &folder)
                     const int row = next++;
                     notify([row](RunObserver &o) { o.rowStarted(row); });
                     std::optional<RowResult> skipped;
-                    std::optional<QString> failed = failureOf([&] {
+                    Result<> started = attempt([&] {
                         skipped = job->converter->start(rowOf(row), m_rowFolder ? m_rowFolder(row) : folder);
                     });
-                    if (!failed && !skipped) {
+                    if (started && !skipped) {
                         job->finished = false;
                         job->done = job->total = 0;
-                        failed = failureOf([&] {
+                        started = attempt([&] {
                             job->thread = std::thread(&ConversionRun::runJob, this, job, std::ref(mutex),
                                                       std::ref(changed));
                         });
                     }
-                    if (failed) {
+                    if (!started) {
                         job->converter->abandon();
-                        failure = *failed;
-                        results.insert(row, {RowResult::Failed, *failed, {}});
+                        failure = started.reason();
+                        results.insert(row, {RowResult::Failed, started.reason(), {}});
                     } else if (skipped) {
                         results.insert(row, *skipped);
                     } else {
@@ -293,12 +294,12 @@ void ConversionRun::convertInJobs(const QString &folder)
             changed.wait_for(lock, std::chrono::milliseconds(50));
         }
     });
-    if (broken) {
+    if (!run) {
         // This thread failed between the jobs' steps: the rows still running
         // stop, and the run ends with the failure as a job's would end it.
         m_active = false;
         if (failure.isEmpty())
-            failure = *broken;
+            failure = run.reason();
         for (Job *job : m_jobs) {
             if (job->row >= 0)
                 collect(job);
@@ -314,16 +315,16 @@ void ConversionRun::convertInJobs(const QString &folder)
 // A job's thread: transfers its row, then tells the run's thread.
 void ConversionRun::runJob(Job *job, std::mutex &mutex, std::condition_variable &changed)
 {
-    const std::optional<QString> error = failureOf([&] {
+    const Result<> transferred = attempt([&] {
         job->result = job->converter->transfer([this] { return m_active.load(); },
                                                [job](int done, int total) {
                                                    job->done = done;
                                                    job->total = total;
                                                });
     });
-    if (error) {
+    if (!transferred) {
         job->converter->abandon();
-        job->result = {RowResult::Failed, *error, {}};
+        job->result = {RowResult::Failed, transferred.reason(), {}};
     }
     const std::lock_guard lock(mutex);
     job->finished = true;

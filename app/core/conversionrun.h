@@ -28,7 +28,7 @@ class TAudioFile2;
 class ConversionRun {
 public:
     using Pump = std::function<void()>;
-    using TagWriter = RowConverter::TagWriter; // returns why it failed, or empty
+    using TagWriter = RowConverter::TagWriter;
 
     ConversionRun(FileListModel &list, TAudioFile2 &reader, TAudioFile2 &writer, AppSettings &held);
     ~ConversionRun();

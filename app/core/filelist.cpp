@@ -25,11 +25,12 @@ void FileList::pump() const
 
 QString FileList::locate(const QString &path)
 {
-    QString reason;
-    const QString found = PlatformFiles::findOnDisk(path, &reason);
-    if (found.isEmpty())
-        Messages::information(nameProblem(QFileInfo(path).fileName(), reason));
-    return found;
+    const Result<QString> found = PlatformFiles::findOnDisk(path);
+    if (!found) {
+        Messages::information(nameProblem(QFileInfo(path).fileName(), found.reason()));
+        return {};
+    }
+    return *found;
 }
 
 QString FileList::nameProblem(const QString &name, const QString &reason)
@@ -142,10 +143,10 @@ void FileList::AddFolderFiles(const QString &folder)
         if (!hasFolderExtension(file.name))
             continue;
         pump();
-        if (file.path.isEmpty())
-            Messages::information(nameProblem(file.name, file.problem));
+        if (!file.path)
+            Messages::information(nameProblem(file.name, file.path.reason()));
         else
-            AddOneFile(file.path);
+            AddOneFile(*file.path);
     }
 }
 

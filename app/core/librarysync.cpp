@@ -161,10 +161,12 @@ int LibrarySync::run(const QStringList &inputs)
     m_conversions = 0;
     m_notices.clear();
     Session session(m_options.outputFolder);
-    QString reason;
-    if ((!m_options.dryRun && !session.record.lockFolder(&reason)) ||
-        !session.record.open(m_options.dryRun, &reason)) {
-        m_notices << QStringLiteral("Cannot keep the record in %1: %2").arg(m_options.outputFolder, reason);
+    Result<> kept = m_options.dryRun ? Result<>() : session.record.lockFolder();
+    if (kept)
+        kept = session.record.open(m_options.dryRun);
+    if (!kept) {
+        m_notices
+            << QStringLiteral("Cannot keep the record in %1: %2").arg(m_options.outputFolder, kept.reason());
         return 1;
     }
     if (!session.record.problem().isEmpty())
@@ -391,7 +393,7 @@ void LibrarySync::retag(Session &session, Work &item)
     QString problem;
     try {
         TagIntake(item.source.path, list, row);
-        problem = CarryTags(output, list.record(row));
+        problem = CarryTags(output, list.record(row)).reason();
     } catch (const std::exception &error) {
         problem = QString::fromUtf8(error.what());
     }
@@ -487,8 +489,8 @@ void LibrarySync::finish(Session &session, Work &item, int row, const RowResult 
         const QFileInfo old(item.replaces);
         if (old.absolutePath() == QFileInfo(output).absolutePath() &&
             old.fileName() == outputFileName(session.list.caption(row), item.source.path) &&
-            PlatformFiles::renameWithoutReplacing(output, item.replaces, nullptr) ==
-                PlatformFiles::RenameResult::Done)
+            PlatformFiles::renameWithoutReplacing(output, item.replaces)
+                    .value_or(PlatformFiles::Renamed::NameTaken) == PlatformFiles::Renamed::Done)
             output = item.replaces;
     }
     const Stamp stamp = SyncPlan::stampOf(output);

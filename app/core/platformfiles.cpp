@@ -18,18 +18,18 @@
 
 namespace PlatformFiles {
 
-RenameResult renameWithoutReplacing(const QString &from, const QString &to, QString *reason)
+Result<Renamed> renameWithoutReplacing(const QString &from, const QString &to)
 {
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return RenameResult::Done;
+        return Renamed::Done;
     int error = errno;
     if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
         // File systems without the flag: a hard link refuses an existing name too.
         if (::link(source.constData(), target.constData()) == 0) {
             ::unlink(source.constData());
-            return RenameResult::Done;
+            return Renamed::Done;
         }
         error = errno;
         if (error != EEXIST) {
@@ -37,17 +37,15 @@ RenameResult renameWithoutReplacing(const QString &from, const QString &to, QStr
             // smallest gap this file system allows.
             struct stat status {};
             if (::lstat(target.constData(), &status) == 0)
-                return RenameResult::NameTaken;
+                return Renamed::NameTaken;
             if (::rename(source.constData(), target.constData()) == 0)
-                return RenameResult::Done;
+                return Renamed::Done;
             error = errno;
         }
     }
     if (error == EEXIST)
-        return RenameResult::NameTaken;
-    if (reason)
-        *reason = QString::fromLocal8Bit(std::strerror(error));
-    return RenameResult::Failed;
+        return Renamed::NameTaken;
+    return Failure{QString::fromLocal8Bit(std::strerror(error))};
 }
 
 namespace {
@@ -78,25 +76,21 @@ Aliases &aliases()
 }
 
 // `raw` is an absolute path in the file system's own bytes.
-QString openablePath(const QByteArray &raw, QString *reason)
+Result<QString> openablePath(const QByteArray &raw)
 {
     if (isUtf8(raw))
         return QString::fromUtf8(raw);
     Aliases &all = aliases();
     if (const auto it = all.byTarget.constFind(raw); it != all.byTarget.constEnd())
         return *it;
-    if (!all.folder.isValid()) {
-        *reason = all.folder.errorString();
-        return {};
-    }
+    if (!all.folder.isValid())
+        return Failure{all.folder.errorString()};
     // One subfolder per alias: two names may read alike once made readable.
     const QString folder = all.folder.filePath(QString::number(++all.count));
     const qsizetype slash = raw.lastIndexOf('/');
     const QString alias = folder + QLatin1Char('/') + QString::fromUtf8(raw.mid(slash + 1));
-    if (!QDir().mkdir(folder) || ::symlink(raw.constData(), QFile::encodeName(alias).constData()) != 0) {
-        *reason = reasonOf(errno);
-        return {};
-    }
+    if (!QDir().mkdir(folder) || ::symlink(raw.constData(), QFile::encodeName(alias).constData()) != 0)
+        return Failure{reasonOf(errno)};
     all.byTarget.insert(raw, alias);
     all.shown.insert(alias, QString::fromUtf8(raw));
     return alias;
@@ -134,14 +128,13 @@ QList<FolderFile> folderFiles(const QString &folder)
     for (const RawEntry &entry : rawEntries(raw)) {
         if (!entry.regular)
             continue;
-        FolderFile file{QString::fromUtf8(entry.name), {}, {}};
-        file.path = openablePath(raw + '/' + entry.name, &file.problem);
-        files << file;
+        files << FolderFile{.name = QString::fromUtf8(entry.name),
+                            .path = openablePath(raw + '/' + entry.name)};
     }
     return files;
 }
 
-QString findOnDisk(const QString &path, QString *reason)
+Result<QString> findOnDisk(const QString &path)
 {
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) == 0 ||
@@ -162,15 +155,14 @@ QString findOnDisk(const QString &path, QString *reason)
             if (QString::fromUtf8(entry.name) == part)
                 matches << entry.name;
         }
-        if (matches.size() != 1) {
-            *reason = matches.isEmpty()
-                          ? reasonOf(ENOENT)
-                          : QStringLiteral("%1 files have names that read like this one").arg(matches.size());
-            return {};
-        }
+        if (matches.size() != 1)
+            return Failure{
+                matches.isEmpty()
+                    ? reasonOf(ENOENT)
+                    : QStringLiteral("%1 files have names that read like this one").arg(matches.size())};
         raw += '/' + matches.first();
     }
-    return openablePath(raw, reason);
+    return openablePath(raw);
 }
 
 QString shownPath(const QString &path)

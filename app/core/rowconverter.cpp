@@ -1,5 +1,7 @@
 #include "rowconverter.h"
 
+#include "messageerror.h"
+
 #include "appsettings.h"
 #include "platformfiles.h"
 #include "rules.h"
@@ -9,7 +11,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
@@ -98,8 +99,7 @@ std::optional<RowResult> RowConverter::start(const Row &row, const QString &fold
             // the name is free again.
             m_writer.Close();
             if (++recreated > 3)
-                throw std::runtime_error(
-                    QStringLiteral("Cannot lock the partial output \"%1\".").arg(partial).toStdString());
+                throw MessageError(QStringLiteral("Cannot lock the partial output \"%1\".").arg(partial));
             continue;
         } catch (const AudioFileError &) {
             if (!pathTaken(partial))
@@ -146,7 +146,7 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
         if (upper < 0) {
             progress(0, sampleCount);
             if (framesDone < sampleCount)
-                throw std::runtime_error(endedEarly(framesDone, sampleCount).toStdString());
+                throw MessageError(endedEarly(framesDone, sampleCount));
             break;
         }
         // The array holds upper + 1 samples: dividing the upper bound would
@@ -171,19 +171,19 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
     }
     // Closed: a complete (or deliberately stopped) file, tagged before it
     // gets its final name.
-    const QString tagProblem = m_tagWriter ? m_tagWriter(m_partial, m_row.record) : QString();
+    const Result<> tagged = m_tagWriter ? m_tagWriter(m_partial, m_row.record) : Result<>();
     const QString output = publish(m_partial);
     if (output.isEmpty())
-        throw std::runtime_error(allTaken().toStdString());
+        throw MessageError(allTaken());
     m_partial.clear();
     m_lock.release();
     RowResult result{stopped ? RowResult::Stopped : RowResult::Converted, {}, output};
     result.audioDigest = m_digest.result();
-    if (!tagProblem.isEmpty()) {
+    if (!tagged) {
         // The audio is sound, so it stays; the user hears what is missing.
         result.message =
             QStringLiteral("The tags could not be written into %1: %2. The converted audio is kept.")
-                .arg(output, tagProblem);
+                .arg(output, tagged.reason());
     }
     return result;
 }
@@ -193,18 +193,15 @@ RowResult RowConverter::transfer(const KeepGoing &keepGoing, const Progress &pro
 QString RowConverter::publish(const QString &partial)
 {
     while (!m_output.isEmpty()) {
-        QString reason;
-        switch (PlatformFiles::renameWithoutReplacing(partial, m_output, &reason)) {
-        case PlatformFiles::RenameResult::Done:
+        const Result<PlatformFiles::Renamed> renamed =
+            PlatformFiles::renameWithoutReplacing(partial, m_output);
+        if (!renamed)
+            throw MessageError(
+                QStringLiteral("Cannot name the output \"%1\": %2.").arg(m_output, renamed.reason()));
+        if (*renamed == PlatformFiles::Renamed::Done)
             return m_output;
-        case PlatformFiles::RenameResult::NameTaken:
-            m_refused.insert(m_output);
-            m_output = nextFreeName();
-            break;
-        case PlatformFiles::RenameResult::Failed:
-            throw std::runtime_error(
-                QStringLiteral("Cannot name the output \"%1\": %2.").arg(m_output, reason).toStdString());
-        }
+        m_refused.insert(m_output);
+        m_output = nextFreeName();
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include "audiodigest.h"
 #include "audiofileinfo.h"
 #include "partialfile.h"
@@ -25,7 +27,8 @@ public:
         QString caption;
         AudioFileinfo record;
     };
-    using TagWriter = std::function<QString(const QString &outputPath, const AudioFileinfo &record)>;
+    // Fails with what is not in the output: the tags, or a part of them.
+    using TagWriter = std::function<Result<>(const QString &outputPath, const AudioFileinfo &record)>;
     using KeepGoing = std::function<bool()>; // asked before every read
     using Progress = std::function<void(int done, int total)>;
 

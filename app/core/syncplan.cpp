@@ -51,8 +51,8 @@ void walk(const QString &root, const QString &folder, const QString &skip, QList
     const QString relative = QDir(root).relativeFilePath(folder);
     const QString target = relative == QLatin1String(".") ? QString() : relative;
     for (const PlatformFiles::FolderFile &file : FileList::folderEntries(folder)) {
-        if (FileList::hasFolderExtension(file.name) && !file.path.isEmpty())
-            sources << Source{file.path, target};
+        if (FileList::hasFolderExtension(file.name) && file.path)
+            sources << Source{*file.path, target};
     }
     QStringList subfolders = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot |
                                                     QDir::NoSymLinks); // no hidden ones (a trash)

@@ -42,26 +42,21 @@ SyncRecord::~SyncRecord()
         ::close(m_lockFd);
 }
 
-bool SyncRecord::lockFolder(QString *reason)
+Result<> SyncRecord::lockFolder()
 {
     const QString folder = m_folder + QLatin1Char('/') + folderName();
-    if (!QDir().mkpath(folder)) {
-        *reason = QStringLiteral("cannot create %1").arg(folder);
-        return false;
-    }
+    if (!QDir().mkpath(folder))
+        return Failure{QStringLiteral("cannot create %1").arg(folder)};
     const QByteArray name = QFile::encodeName(folder + QStringLiteral("/lock"));
     m_lockFd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_lockFd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
+    if (m_lockFd < 0)
+        return Failure{QString::fromLocal8Bit(std::strerror(errno))};
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        *reason = QStringLiteral("another sync is writing into it");
         ::close(m_lockFd);
         m_lockFd = -1;
-        return false;
+        return Failure{QStringLiteral("another sync is writing into it")};
     }
-    return true;
+    return {};
 }
 
 QString SyncRecord::path() const
@@ -69,29 +64,25 @@ QString SyncRecord::path() const
     return m_folder + QLatin1Char('/') + folderName() + QStringLiteral("/record.db");
 }
 
-bool SyncRecord::open(bool readOnly, QString *reason)
+Result<> SyncRecord::open(bool readOnly)
 {
     m_readOnly = readOnly;
     m_entries.clear();
     m_problem.clear();
     const bool exists = QFileInfo::exists(path());
     if (readOnly && !exists)
-        return true;
-    if (!readOnly && !QDir().mkpath(QFileInfo(path()).path())) {
-        *reason = QStringLiteral("cannot create %1").arg(QFileInfo(path()).path());
-        return false;
-    }
+        return {};
+    if (!readOnly && !QDir().mkpath(QFileInfo(path()).path()))
+        return Failure{QStringLiteral("cannot create %1").arg(QFileInfo(path()).path())};
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    if (!db.isValid()) {
-        *reason = QStringLiteral("the SQLite driver of Qt is missing (libqt6sql6-sqlite)");
-        return false;
-    }
+    if (!db.isValid())
+        return Failure{QStringLiteral("the SQLite driver of Qt is missing (libqt6sql6-sqlite)")};
     db.setDatabaseName(path());
     if (readOnly)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (db.open() && tune() && (exists || create()) && load()) {
         m_open = !readOnly;
-        return true;
+        return {};
     }
     m_problem =
         QStringLiteral("The record %1 could not be read (%2); it is made again.")
@@ -99,22 +90,19 @@ bool SyncRecord::open(bool readOnly, QString *reason)
     db.close();
     m_entries.clear();
     if (readOnly)
-        return true;
+        return {};
     // Kept for whoever wants to look at it; never in the way of the new one.
     const QString aside =
         path() + QStringLiteral(".damaged-") + QString::number(QDateTime::currentSecsSinceEpoch());
     QFile::remove(aside);
-    if (!QFile::rename(path(), aside) && !QFile::remove(path())) {
-        *reason = QStringLiteral("cannot move the damaged record %1 aside").arg(path());
-        return false;
-    }
+    if (!QFile::rename(path(), aside) && !QFile::remove(path()))
+        return Failure{QStringLiteral("cannot move the damaged record %1 aside").arg(path())};
     QFile::remove(path() + QStringLiteral("-journal"));
     if (db.open() && tune() && create() && load()) {
         m_open = true;
-        return true;
+        return {};
     }
-    *reason = db.lastError().text();
-    return false;
+    return Failure{db.lastError().text()};
 }
 
 // Each finished output is written down at once, so writes must not wait for

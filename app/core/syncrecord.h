@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -37,11 +39,11 @@ public:
 
     // Opens (creating unless readOnly) the record; on a damaged one, moves
     // it aside and starts empty (readOnly: starts empty without writing).
-    // False, with the reason, only when no record can be kept at all.
-    bool open(bool readOnly, QString *reason);
-    // Keeps other syncs out of this output folder until destroyed; false,
-    // with the reason, when one is already at work there.
-    bool lockFolder(QString *reason);
+    // Fails only when no record can be kept at all.
+    Result<> open(bool readOnly);
+    // Keeps other syncs out of this output folder until destroyed; fails
+    // when one is already at work there.
+    Result<> lockFolder();
     // Set when open() found the record damaged or of another schema.
     QString problem() const { return m_problem; }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audiofileinfo.h"
+#include "result.h"
 #include "wmatags.h"
 
 #include <QString>
@@ -13,6 +14,6 @@ class FileListModel;
 void TagIntake(const QString &path, FileListModel &list, int row);
 
 // Writes a converted row's title, artist, album, year, genre, track and disc
-// numbers and cover into its WMA output; returns why it could not, or what
-// was left out (a cover too large or undecodable), or an empty text.
-QString CarryTags(const QString &outputPath, const AudioFileinfo &record);
+// numbers and cover into its WMA output; fails with why it could not, or
+// with what was left out (a cover too large or undecodable).
+Result<> CarryTags(const QString &outputPath, const AudioFileinfo &record);

@@ -5,25 +5,25 @@
 
 namespace DesktopLinks {
 
-QString outputFolderProblem(const QString &folder)
+Result<> outputFolderShowable(const QString &folder)
 {
     if (folder.isEmpty())
-        return QStringLiteral("Please choose an output folder!");
+        return Failure{QStringLiteral("Please choose an output folder!")};
     const QFileInfo info(folder);
     if (info.isDir())
         return {};
     const QString shown = QDir::toNativeSeparators(folder);
     if (info.exists() || info.isSymLink())
-        return QStringLiteral("The output folder %1 is not a folder.").arg(shown);
-    return QStringLiteral("The output folder %1 does not exist yet: the first conversion creates it.")
-        .arg(shown);
+        return Failure{QStringLiteral("The output folder %1 is not a folder.").arg(shown)};
+    return Failure{QStringLiteral("The output folder %1 does not exist yet: the first conversion creates it.")
+                       .arg(shown)};
 }
 
-QString helpPageProblem(const QString &page)
+Result<> helpPageShowable(const QString &page)
 {
     if (QFileInfo(page).isFile())
         return {};
-    return QStringLiteral("The help page %1 is missing.").arg(QDir::toNativeSeparators(page));
+    return Failure{QStringLiteral("The help page %1 is missing.").arg(QDir::toNativeSeparators(page))};
 }
 
 QString noLauncherMessage(const QString &path)

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
-// What stands in the way of showing a local file or folder on the desktop:
-// empty when it can be handed to the desktop's opener, otherwise the
-// message for the user. Nothing is created on the way.
+// Whether a local file or folder can be handed to the desktop's opener; the
+// failure is the message for the user. Nothing is created on the way.
 namespace DesktopLinks {
 
-QString outputFolderProblem(const QString &folder);
-QString helpPageProblem(const QString &page);
+Result<> outputFolderShowable(const QString &folder);
+Result<> helpPageShowable(const QString &page);
 // The desktop has no program that opens `path`.
 QString noLauncherMessage(const QString &path);
 

@@ -281,7 +281,7 @@ void Tfm_main::runCommand(Command command)
         m_run.ConvertAll();
         break;
     case Command::Help:
-        showOnDesktop(helpPage, DesktopLinks::helpPageProblem(helpPage));
+        showOnDesktop(helpPage, DesktopLinks::helpPageShowable(helpPage));
         break;
     case Command::Stop:
         m_run.stop();
@@ -290,7 +290,7 @@ void Tfm_main::runCommand(Command command)
         ClearList();
         break;
     case Command::Open:
-        showOnDesktop(m_held.outputFolder, DesktopLinks::outputFolderProblem(m_held.outputFolder));
+        showOnDesktop(m_held.outputFolder, DesktopLinks::outputFolderShowable(m_held.outputFolder));
         break;
     case Command::Id3:
         if (m_id3)
@@ -301,10 +301,10 @@ void Tfm_main::runCommand(Command command)
     }
 }
 
-void Tfm_main::showOnDesktop(const QString &path, const QString &problem)
+void Tfm_main::showOnDesktop(const QString &path, const Result<> &showable)
 {
-    if (!problem.isEmpty())
-        Messages::information(problem);
+    if (!showable)
+        Messages::information(showable.reason());
     else if (!openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())))
         Messages::information(DesktopLinks::noLauncherMessage(path));
 }

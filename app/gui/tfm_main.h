@@ -6,6 +6,7 @@
 #include "filelist.h"
 #include "filelistmodel.h"
 #include "iaudiofile2.h"
+#include "result.h"
 #include "skinprogress.h"
 #include "taudiofile2.h"
 
@@ -80,7 +81,7 @@ protected:
 private:
     void runCommand(Command command);
     // Hands a local file or folder to the desktop, or says why it cannot.
-    void showOnDesktop(const QString &path, const QString &problem);
+    void showOnDesktop(const QString &path, const Result<> &showable);
     bool refuseWhileConverting();
     void setUpFileListView();
     void setUpShortcuts();

@@ -72,9 +72,9 @@ int noop(int count, int rounds)
     }
     {
         SyncRecord record(out);
-        QString reason;
-        if (!record.open(false, &reason) || !record.putAll(entries)) {
-            std::fprintf(stderr, "cannot write the record: %s\n", qPrintable(reason));
+        const Result<> opened = record.open(false);
+        if (!opened || !record.putAll(entries)) {
+            std::fprintf(stderr, "cannot write the record: %s\n", qPrintable(opened.reason()));
             return 1;
         }
     }

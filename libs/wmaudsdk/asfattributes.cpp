@@ -105,15 +105,16 @@ void removeExtendedCopies(TagLib::ASF::Tag &tag, const TagLib::String &name)
         tag.removeItem(copy);
 }
 
-bool getExtendedAttribute(const TagLib::ASF::Tag &tag, const TagLib::String &key, AsfValue &value)
+bool getExtendedAttribute(const TagLib::ASF::Tag &tag, const TagLib::String &key, AsfValue &value,
+                          std::size_t index = 0)
 {
     using TagLib::ASF::Attribute;
     if (!tag.contains(key))
         return false;
     const TagLib::ASF::AttributeList list = tag.attribute(key);
-    if (list.isEmpty())
+    if (index >= list.size())
         return false;
-    const Attribute &attribute = list.front();
+    const Attribute &attribute = list[static_cast<unsigned>(index)];
     switch (attribute.type()) {
     case Attribute::UnicodeType:
         value = {WMA_TYPE_STRING, textBytes(attribute.toString())};
@@ -162,6 +163,14 @@ bool getAsfAttribute(const TagLib::ASF::Tag &tag, const std::u16string &name, As
         return true;
     }
     return getExtendedAttribute(tag, key, value);
+}
+
+bool getAsfAttributeAt(const TagLib::ASF::Tag &tag, const std::u16string &name, std::size_t index,
+                       AsfValue &value)
+{
+    if (descriptionField(name) != DescriptionField::None)
+        return index == 0 && getAsfAttribute(tag, name, value);
+    return getExtendedAttribute(tag, toTagString(name), value, index);
 }
 
 bool setAsfAttribute(TagLib::ASF::Tag &tag, const std::u16string &name, std::uint32_t type,

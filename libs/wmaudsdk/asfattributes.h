@@ -4,6 +4,7 @@
 // tag. "Title", "Author", "Copyright", "Description" and "Rating" live in the
 // content description object; every other name is an extended attribute.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ struct AsfValue {
 
 // False when the tag has no such attribute.
 bool getAsfAttribute(const TagLib::ASF::Tag &tag, const std::u16string &name, AsfValue &value);
+// The index-th value of a name stored several times (pictures are); false past the last.
+bool getAsfAttributeAt(const TagLib::ASF::Tag &tag, const std::u16string &name, std::size_t index,
+                       AsfValue &value);
 // False when the type is unknown or the value does not fit it.
 bool setAsfAttribute(TagLib::ASF::Tag &tag, const std::u16string &name, std::uint32_t type,
                      const std::vector<std::uint8_t> &bytes);

@@ -245,6 +245,29 @@ std::int32_t WMAudioInfo::WriteLongAttribute(const char16_t *name, std::uint32_t
     }
 }
 
+std::int32_t WMAudioInfo::ReadLongAttribute(const char16_t *name, std::uint32_t index, std::uint32_t *type,
+                                            std::uint8_t *value, std::uint32_t *length)
+{
+    if (!name || !type || !length)
+        return WMA_E_INVALIDARG;
+    try {
+        AsfValue found;
+        if (!getAsfAttributeAt(*m_file->tag(), nameFrom(name), index, found))
+            return WMA_E_NOTFOUND;
+        if (found.bytes.size() > UINT32_MAX)
+            return WMA_E_BUFFERTOOSMALL;
+        *type = found.type;
+        if (value && found.bytes.size() > *length)
+            return WMA_E_BUFFERTOOSMALL;
+        if (value && !found.bytes.empty())
+            std::memcpy(value, found.bytes.data(), found.bytes.size());
+        *length = static_cast<std::uint32_t>(found.bytes.size());
+        return WMA_S_OK;
+    } catch (...) {
+        return WMA_E_FAIL;
+    }
+}
+
 std::int32_t WMAudioInfo::Finish()
 {
     if (m_pending.empty())

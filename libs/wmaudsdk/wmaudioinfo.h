@@ -37,6 +37,8 @@ public:
     std::int32_t Finish() override;
     std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type, const std::uint8_t *value,
                                     std::uint32_t length) override;
+    std::int32_t ReadLongAttribute(const char16_t *name, std::uint32_t index, std::uint32_t *type,
+                                   std::uint8_t *value, std::uint32_t *length) override;
 
 private:
     WMAudioInfo(std::string path, std::unique_ptr<TagLib::ASF::File> file);

@@ -78,6 +78,11 @@ class IWMAudioInfo2 : public IWMAudioInfo {
 public:
     virtual std::int32_t WriteLongAttribute(const char16_t *name, std::uint32_t type,
                                             const std::uint8_t *value, std::uint32_t length) = 0;
+    // The index-th value stored under the name (0 the first), whole: *length
+    // is the buffer size in bytes, and a null value asks for the size.
+    // WMA_E_NOTFOUND past the last value.
+    virtual std::int32_t ReadLongAttribute(const char16_t *name, std::uint32_t index, std::uint32_t *type,
+                                           std::uint8_t *value, std::uint32_t *length) = 0;
 
 protected:
     ~IWMAudioInfo2() = default;

@@ -17,7 +17,7 @@
 
 namespace {
 
-struct Result {
+struct CliRun {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
@@ -62,7 +62,7 @@ class TestCli : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    Result cli(const QStringList &arguments)
+    CliRun cli(const QStringList &arguments)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -94,7 +94,7 @@ private slots:
 
     void infoPrintsWhatAddingShows()
     {
-        const Result r = cli({"info", path("src/a.mp3"), path("notes.mp3"), path("missing.wav")});
+        const CliRun r = cli({"info", path("src/a.mp3"), path("notes.mp3"), path("missing.wav")});
         QCOMPARE(r.exitCode, 1);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 3);
@@ -151,7 +151,7 @@ private slots:
                                               "3",
                                               path("covers/covered.mp3")}),
                  0);
-        const Result info = cli({"info", path("covers/covered.mp3")});
+        const CliRun info = cli({"info", path("covers/covered.mp3")});
         const QJsonObject shown = QJsonDocument::fromJson(info.out).object();
         QCOMPARE(shown["track"].toInt(), 3);
         QCOMPARE(shown["disc"].toInt(), 2);
@@ -177,7 +177,7 @@ private slots:
                   plain.readAll());
         big.close();
         QVERIFY(cli({"info", path("covers/huge-cover.mp3")}).out.contains("over the 16 MB"));
-        const Result run = cli({"convert", "--output", path("out-cover"), path("covers/huge-cover.mp3")});
+        const CliRun run = cli({"convert", "--output", path("out-cover"), path("covers/huge-cover.mp3")});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("over the 16 MB"), run.err);
         QVERIFY(QFile::exists(path("out-cover/huge-cover.wma")));
@@ -185,7 +185,7 @@ private slots:
 
     void profilesListsAllPositions()
     {
-        const Result r = cli({"profiles"});
+        const CliRun r = cli({"profiles"});
         QCOMPARE(r.exitCode, 0);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 48);
@@ -209,7 +209,7 @@ private slots:
     void convertWritesWhatTheWindowWrites()
     {
         const QString cliOut = path("out-cli");
-        const Result r = cli({"convert", "--output", cliOut, path("src")});
+        const CliRun r = cli({"convert", "--output", cliOut, path("src")});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.count('\n'), 5);
         QVERIFY(!QFile::exists(path("config/sonbrel.ini"))); // read, never written
@@ -392,7 +392,7 @@ private slots:
 
     void convertReportsRejectedFiles()
     {
-        const Result r = cli({"convert", "--output", path("out-bad"), path("src/c.wav"), path("notes.mp3")});
+        const CliRun r = cli({"convert", "--output", path("out-bad"), path("src/c.wav"), path("notes.mp3")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("notes.mp3 this File is not supported."));
         QVERIFY(

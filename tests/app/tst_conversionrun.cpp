@@ -83,7 +83,8 @@ private slots:
         });
         m_run->setTagWriter([this](const QString &path, const AudioFileinfo &rec) {
             m_tagged << QFileInfo(path).fileName() + "|" + rec.title;
-            return rec.comment; // a comment stands for the writer's failure
+            // a comment stands for the writer's failure
+            return rec.comment.isEmpty() ? Result<>() : Failure{rec.comment};
         });
     }
 

@@ -1,7 +1,9 @@
 // Arbitrary bytes behind the opening of each kind the TagLib reader takes
 // (the first byte picks it): reading must never crash, never change the file,
-// and leave the record alone when the content is none of its kinds.
+// and leave the record alone when the content is none of its kinds. The
+// picture parsers of Vorbis comments and WM/Picture values get the bytes too.
 #include "taglibtags.h"
+#include "wmatags.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,20 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
             return 0;
     }
-    TagLibTag tag;
-    tag.Title = QStringLiteral("untouched");
-    ReadTagLibTag(path, tag);
-    const DiscAndCover extra = ReadDiscAndCover(path);
-    if (TagLibContentKind(path).isEmpty() && tag.Title != QStringLiteral("untouched"))
+    AudioFileinfo tag{.title = QStringLiteral("untouched")};
+    readTagLibSource(path, tag);
+    // The same bytes as a Vorbis comment's picture and as a WM/Picture value.
+    const CoverPicture comment = xiphCommentCover({{.legacy = false, .base64 = bytes.toBase64()}});
+    const std::optional<CoverPicture> wmaPicture = wmaPictureFromValue(bytes);
+    if (TagLibContentKind(path).isEmpty() && tag.title != QStringLiteral("untouched"))
         __builtin_trap();
-    if (tag.Cover.data.size() > MaxCoverBytes || extra.Cover.data.size() > MaxCoverBytes)
+    if (tag.cover.data.size() > MaxCoverBytes || comment.data.size() > MaxCoverBytes)
+        __builtin_trap();
+    if (wmaPicture && wmaPicture->data.size() > bytes.size())
         __builtin_trap();
     if (fileBytes(path) != bytes)
         __builtin_trap();
     // Touch every text so a broken one is noticed by the sanitizers.
-    volatile qsizetype total = tag.Title.size() + tag.Artist.size() + tag.Album.size() + tag.Year.size() +
-                               tag.Comment.size() + tag.Genre.size() + tag.Cover.mimeType.size() +
-                               extra.Cover.mimeType.size();
+    volatile qsizetype total = tag.title.size() + tag.artist.size() + tag.album.size() + tag.year.size() +
+                               tag.comment.size() + tag.genre.size() + tag.cover.mimeType.size() +
+                               comment.mimeType.size() + (wmaPicture ? wmaPicture->mimeType.size() : 0);
     (void)total;
     return 0;
 }

@@ -169,6 +169,30 @@ private slots:
         QCOMPARE(tag.Genre[31], '\0');
     }
 
+    // A WM/Picture value read back gives the picture it was written from; a
+    // value cut short anywhere gives none.
+    void pictureValues_data()
+    {
+        QTest::addColumn<int>("cut"); // bytes taken off the end of the 31
+        QTest::addColumn<bool>("read");
+        QTest::newRow("whole") << 0 << true;
+        QTest::newRow("data cut short") << 1 << false;
+        QTest::newRow("no data, description cut") << 5 << false;
+        QTest::newRow("MIME type without terminator") << 9 << false;
+        QTest::newRow("under nine bytes") << 23 << false;
+    }
+    void pictureValues()
+    {
+        QFETCH(int, cut);
+        QFETCH(bool, read);
+        const CoverPicture picture{"\x89PNG", "image/png", 4};
+        const QByteArray value = wmaPictureValue(picture);
+        const std::optional<CoverPicture> back = wmaPictureFromValue(value.left(value.size() - cut));
+        QCOMPARE(back.has_value(), read);
+        if (read)
+            QCOMPARE(*back, picture);
+    }
+
     void unpairedSurrogatesBecomeReplacementCharacters()
     {
         const char16_t units[] = {u'a', 0xD800, u'b', 0xDC00, 0xD834, 0xDD1E, 0xD834};
