@@ -181,7 +181,7 @@ bool readOggSource(const QString &fileName, AudioFileinfo &tags)
 {
     const std::optional<TStrComments> list = readComments(fileName);
     if (!list)
-        return false;
+        return takeDiscAndCover(fileName, tags);
     const OGGTag tag = oggTagOf(*list);
     QString disc;
     QList<XiphPictureField> pictures;

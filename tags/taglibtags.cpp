@@ -1,11 +1,13 @@
 #include "taglibtags.h"
 
+#include "asfformat.h"
 #include "tagtext.h"
 
 #include <QFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
+#include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
@@ -20,10 +22,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
-enum class Kind { None, Flac, Opus, OggFlac, Vorbis, Mp4, Aiff, WavPack };
+enum class Kind { None, Flac, Opus, OggFlac, Vorbis, Mp4, Aiff, WavPack, Asf };
 
 QString toQString(const TagLib::String &text)
 {
@@ -69,6 +72,9 @@ Kind kindOf(QFile &file)
         return Kind::Aiff;
     if (head.startsWith("wvpk"))
         return Kind::WavPack;
+    if (head.size() >= 16 &&
+        asf::isGuid(reinterpret_cast<const uint8_t *>(head.constData()), asf::kHeaderObject))
+        return Kind::Asf;
     return Kind::None;
 }
 
@@ -122,6 +128,22 @@ CoverPicture mp4Picture(const TagLib::MP4::Tag *tag)
         return {};
     const TagLib::MP4::CoverArtList covers = tag->item("covr").toCoverArtList();
     return covers.isEmpty() ? CoverPicture{} : picture(covers.front().data(), {}, 3);
+}
+
+CoverPicture asfPicture(const TagLib::ASF::Tag *tag)
+{
+    if (!tag)
+        return {};
+    std::optional<TagLib::ASF::Picture> chosen;
+    for (const TagLib::ASF::Attribute &value : tag->attribute("WM/Picture")) {
+        if (value.type() != TagLib::ASF::Attribute::BytesType)
+            continue;
+        const TagLib::ASF::Picture candidate = value.toPicture();
+        if (candidate.isValid() && (!chosen || (candidate.type() == TagLib::ASF::Picture::FrontCover &&
+                                                chosen->type() != TagLib::ASF::Picture::FrontCover)))
+            chosen = candidate;
+    }
+    return chosen ? picture(chosen->picture(), chosen->mimeType(), chosen->type()) : CoverPicture{};
 }
 
 // An APE binary item: a file name, a zero byte, then the picture.
@@ -211,6 +233,9 @@ bool readKind(Kind kind, const QByteArray &path, TagLib::PropertyMap &properties
         return readFile<TagLib::WavPack::File>(name, properties, cover, [](TagLib::WavPack::File &file) {
             return apePicture(file.hasAPETag() ? file.APETag() : nullptr);
         });
+    case Kind::Asf:
+        return readFile<TagLib::ASF::File>(name, properties, cover,
+                                           [](TagLib::ASF::File &file) { return asfPicture(file.tag()); });
     case Kind::None:
         break;
     }
@@ -239,6 +264,7 @@ QString TagLibContentKind(const QString &fileName)
         return QStringLiteral("aiff");
     case Kind::WavPack:
         return QStringLiteral("wavpack");
+    case Kind::Asf: // read by the WMA reader; TagLib only stands in for it
     case Kind::None:
         break;
     }
@@ -271,6 +297,16 @@ bool readTagLibSource(const QString &fileName, AudioFileinfo &tags)
         // A tag that cannot be read leaves the record as it was.
         return false;
     }
+}
+
+bool takeDiscAndCover(const QString &fileName, AudioFileinfo &tags)
+{
+    AudioFileinfo found;
+    if (!readTagLibSource(fileName, found))
+        return false;
+    tags.disc = found.disc;
+    tags.cover = found.cover;
+    return true;
 }
 
 CoverPicture xiphCommentCover(const QList<XiphPictureField> &fields)

@@ -16,6 +16,11 @@
 // Never throws and never changes the file.
 bool readTagLibSource(const QString &fileName, AudioFileinfo &tags);
 
+// Where a kind's own reader is missing (its library is not installed), TagLib
+// still finds the disc number and cover: only those are taken. False when
+// TagLib cannot read the file either.
+bool takeDiscAndCover(const QString &fileName, AudioFileinfo &tags);
+
 // The kind the file's content shows: "flac", "opus", "oggflac" (FLAC in Ogg),
 // "vorbis", "mp4", "aiff", "wavpack", or empty for anything else (an MP3
 // named ".opus" included).

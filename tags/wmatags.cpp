@@ -2,6 +2,7 @@
 
 #include "asfformat.h"
 #include "libraryfolder.h"
+#include "taglibtags.h"
 #include "tagtext.h"
 #include "wmaheaderreader.h"
 #include "wmaudsdk.h"
@@ -348,6 +349,7 @@ bool readWmaSource(const QString &fileName, AudioFileinfo &tags)
         if (!ReadWmaHeaderFile(fileName, tag))
             return false;
         takeTagInfo(tag, tags);
+        takeDiscAndCover(fileName, tags);
         return true;
     } catch (...) {
         // A tag that cannot be read leaves the record as it was.

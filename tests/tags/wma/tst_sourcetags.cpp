@@ -1,4 +1,5 @@
 #include "id3v1.h"
+#include "libraryfolder.h"
 #include "oggcomments.h"
 #include "taglibtags.h"
 #include "wmatags.h"
@@ -266,6 +267,19 @@ private slots:
             QVERIFY(readWmaSource(source, more));
         QCOMPARE(int(more.disc), 2);
         QCOMPARE(more.cover, png);
+
+        // Without the kind's own library, TagLib still finds both.
+        if (name.endsWith(".mp3"))
+            return;
+        QTemporaryDir noLibraries;
+        setLibraryFolder(noLibraries.path());
+        AudioFileinfo fallback;
+        const bool read =
+            name.endsWith(".ogg") ? readOggSource(source, fallback) : readWmaSource(source, fallback);
+        setLibraryFolder({});
+        QVERIFY(read);
+        QCOMPARE(int(fallback.disc), 2);
+        QCOMPARE(fallback.cover, png);
     }
 
     // Of several WM/Picture values the front cover is taken, wherever it stands.
