@@ -9,6 +9,7 @@ extern "C" {
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -21,6 +22,11 @@ constexpr int kMaxDecodeErrors = 1000;
 // chunk swell 44100-fold on its way to the encoder, and its length in
 // milliseconds would not fit an int. From here up it always does.
 constexpr int kMinSampleRate = 1000;
+// How much of a WAV file's 16-bit PCM FFmpeg searches for another codec
+// stored under the PCM tag (MP3, AC-3). By default it searches 32 packets
+// again at each doubling, with every format's probe: more work than reading
+// the whole file. A mislabelled stream shows within its first 16 KiB.
+constexpr int64_t kWavPcmProbeBytes = 16384;
 
 using PacketSource = std::function<int(AVPacket *)>;
 
@@ -239,6 +245,9 @@ AudioStatus AudioReader::openDemuxer(InputFormatPtr &format, int &stream) const
     if (ret < 0)
         return failure(m_path, ffmpegErrorText(ret));
     format.reset(raw);
+    if (std::strcmp(raw->iformat->name, "wav") == 0 && raw->nb_streams > 0 &&
+        raw->streams[0]->codecpar->codec_id == AV_CODEC_ID_PCM_S16LE)
+        raw->probesize = std::min(raw->probesize, kWavPcmProbeBytes);
     ret = avformat_find_stream_info(format.get(), nullptr);
     if (ret < 0)
         return failure(m_path, ffmpegErrorText(ret));
