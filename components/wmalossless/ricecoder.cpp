@@ -14,15 +14,11 @@ uint32_t zigzag(int32_t value)
     return (static_cast<uint32_t>(value) << 1) ^ static_cast<uint32_t>(value >> 31);
 }
 
-int ceilLog2(uint32_t value)
-{
-    return value <= 1 ? 0 : 32 - std::countl_zero(value - 1);
-}
-
+// ceil(log2(mean)), 0 for a mean of 0 or 1.
 int remainderBits(uint32_t aveSum, int scaling)
 {
     const uint32_t mean = (aveSum + (1u << scaling)) >> (scaling + 1);
-    return mean <= 1 ? 0 : ceilLog2(mean);
+    return std::bit_width(mean - (mean != 0 ? 1u : 0u));
 }
 
 int escapeBits(uint32_t quotient)
@@ -37,7 +33,10 @@ int64_t quotientCost(uint32_t quotient)
     return EscapeQuotient + 1 + 5 + escapeBits(quotient);
 }
 
-void putQuotient(BitWriter &out, uint32_t quotient)
+// Most bits one residual can take: the escaped quotient and a full remainder.
+constexpr int MaxResidualBits = EscapeQuotient + 1 + 5 + 32 + 32;
+
+[[gnu::always_inline]] inline void putQuotient(BitWriter::Run &out, uint32_t quotient)
 {
     if (quotient < EscapeQuotient) {
         // Unary: ones closed by a zero, in chunks the writer takes at once.
@@ -50,7 +49,7 @@ void putQuotient(BitWriter &out, uint32_t quotient)
         return;
     }
     out.put(0xffffffffu, 32);
-    out.putBit(false);
+    out.put(0, 1);
     const int bits = escapeBits(quotient);
     out.put(static_cast<uint32_t>(bits - 1), 5);
     out.put(quotient - EscapeQuotient, bits);
@@ -88,30 +87,63 @@ int64_t riceCost(const RiceChannel &channel, int scaling, uint32_t aveSum)
     return bits;
 }
 
-void riceEncode(BitWriter &out, const RiceChannel &channel, int scaling, uint32_t &aveSum)
+void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings])
 {
-    out.putBit(false); // no transient: the decoder keeps the flag but nothing depends on it
+    // One pass for all scalings: each sample is read once, and with the
+    // scaling a constant in each unrolled step its shifts cost nothing.
+    uint32_t sums[RiceScalings] = {};
+    int64_t totals[RiceScalings] = {};
     int i = 0;
     if (channel.seekable && channel.count > 0) {
         const uint32_t mean = initialAverage(channel.residues + 1, channel.count - 1);
-        out.put(mean, 16);
-        aveSum = mean << (scaling + 1);
-        out.putSigned(channel.residues[0], channel.firstSampleBits);
+        for (int m = 0; m < RiceScalings; ++m) {
+            sums[m] = mean << (m + 1);
+            totals[m] = 16 + channel.firstSampleBits;
+        }
         i = 1;
     }
     for (; i < channel.count; ++i) {
         const uint32_t value = zigzag(channel.residues[i]);
-        const int rem = remainderBits(aveSum, scaling);
+#pragma GCC unroll 8
+        for (int m = 0; m < RiceScalings; ++m) {
+            const int rem = remainderBits(sums[m], m);
+            totals[m] += quotientCost(value >> rem) + rem;
+            sums[m] = value + sums[m] - (sums[m] >> m);
+        }
+    }
+    for (int m = 0; m < RiceScalings; ++m)
+        bits[m] = 1 + totals[m]; // and the transient flag
+}
+
+void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint32_t &aveSum)
+{
+    BitWriter::Run out = writer.beginRun(1 + 16 + 32 + int64_t{channel.count} * MaxResidualBits);
+    out.put(0, 1); // no transient: the decoder keeps the flag but nothing depends on it
+    int i = 0;
+    uint32_t sum = aveSum;
+    if (channel.seekable && channel.count > 0) {
+        const uint32_t mean = initialAverage(channel.residues + 1, channel.count - 1);
+        out.put(mean, 16);
+        sum = mean << (scaling + 1);
+        out.put(static_cast<uint32_t>(channel.residues[0]), channel.firstSampleBits);
+        i = 1;
+    }
+    for (; i < channel.count; ++i) {
+        const uint32_t value = zigzag(channel.residues[i]);
+        const int rem = remainderBits(sum, scaling);
         const uint32_t quotient = value >> rem;
-        if (quotient < 32 && quotient + 1 + rem <= 32) {
-            // The usual case in one go: the quotient's ones, their closing zero, the remainder.
-            const uint64_t code =
-                ((uint64_t{1} << quotient) - 1) << (rem + 1) | (value & ((uint64_t{1} << rem) - 1));
-            out.put(static_cast<uint32_t>(code), static_cast<int>(quotient) + 1 + rem);
+        if (quotient + rem <= 31) {
+            // The usual case in one go: the quotient's ones and their closing
+            // zero, 2^(q+1) - 2, above the remainder, value - (q << rem). The
+            // sum wraps modulo 2^32 into the code, which fits.
+            const uint32_t ones = (2u << quotient) - 2u - quotient;
+            out.putFitting(value + (ones << rem), static_cast<int>(quotient) + 1 + rem);
         } else {
             putQuotient(out, quotient);
             out.put(value, rem);
         }
-        aveSum = value + aveSum - (aveSum >> scaling);
+        sum = value + sum - (sum >> scaling);
     }
+    aveSum = sum;
+    writer.endRun(out);
 }

@@ -16,4 +16,7 @@ struct RiceChannel {
 
 uint32_t initialAverage(const int32_t *residues, int count);
 int64_t riceCost(const RiceChannel &channel, int moveAverageScaling, uint32_t aveSum);
+// riceCost() of a seekable channel for each averaging scaling 0 .. RiceScalings - 1.
+inline constexpr int RiceScalings = 8;
+void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings]);
 void riceEncode(BitWriter &out, const RiceChannel &channel, int moveAverageScaling, uint32_t &aveSum);

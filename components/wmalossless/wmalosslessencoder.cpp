@@ -81,12 +81,46 @@ qint64 WmaLosslessEncoder::bitRate() const
 
 std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
 {
+    return take(interleaved, frames, [](qint16 sample) { return int32_t{sample}; });
+}
+
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const float *interleaved, int frames)
+{
+    // Rounds to nearest even, as nearbyint does, in plain arithmetic the
+    // compiler turns into vector code: adding 1.5 * 2^23 leaves no fraction bits.
+    return take(interleaved, frames, [](float sample) {
+        constexpr float Round = 12582912.0f;
+        float scaled = sample == sample ? sample * 32768.0f : 0.0f;
+        scaled = scaled < 32767.0f ? scaled : 32767.0f;
+        scaled = scaled > -32768.0f ? scaled : -32768.0f;
+        return static_cast<int32_t>((scaled + Round) - Round);
+    });
+}
+
+template <typename Sample, typename ToPcm>
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::take(const Sample *interleaved, int frames, ToPcm toPcm)
+{
     if (m_flushed || !interleaved || frames <= 0)
         return {};
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < m_channels; ++c)
-            m_pending[c][m_pendingCount] = interleaved[qint64{i} * m_channels + c];
-        if (++m_pendingCount == m_frameSize)
+    // A frame's worth at a time, each channel's samples gathered in one pass.
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, m_frameSize - m_pendingCount);
+        const Sample *in = interleaved + qint64{done} * m_channels;
+        if (m_channels == 2) {
+            int32_t *left = m_pending[0].data() + m_pendingCount;
+            int32_t *right = m_pending[1].data() + m_pendingCount;
+            for (int i = 0; i < n; ++i) {
+                left[i] = toPcm(in[2 * i]);
+                right[i] = toPcm(in[2 * i + 1]);
+            }
+        } else {
+            int32_t *mono = m_pending[0].data() + m_pendingCount;
+            for (int i = 0; i < n; ++i)
+                mono[i] = toPcm(in[i]);
+        }
+        done += n;
+        m_pendingCount += n;
+        if (m_pendingCount == m_frameSize)
             codeFrame(m_frameSize);
     }
     m_samplesIn += frames;
@@ -116,13 +150,13 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     ++m_sinceSeekable;
     bool seekable = m_seekableOwed || m_sinceSeekable >= MaxSeekableInterval ||
                     (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
-    BitWriter frame;
+    m_frame.clear();
     const bool wanted = seekable;
-    seekable = m_coder->encode(m_pending, validSamples, seekable, frame);
+    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame);
     m_seekableOwed = wanted && !seekable;
     if (seekable)
         m_sinceSeekable = 0;
-    m_packetizer->hold(frame, m_frameIndex * m_frameSize, seekable);
+    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, seekable);
     ++m_frameIndex;
     m_pendingCount = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bitwriter.h"
 #include "wmalosslesspacket.h"
 #include "wmalosslesssettings.h"
 
@@ -36,6 +37,8 @@ public:
 
     // Interleaved samples in; complete packets out, times in samples.
     std::vector<WmaLosslessPacket> encode(const qint16 *interleaved, int frames);
+    // Float samples, rounded to 16 bits: beyond full scale clipped, NaN as silence.
+    std::vector<WmaLosslessPacket> encode(const float *interleaved, int frames);
     // Codes what is left (the last frame trimmed by an end skip) and pads the last packet.
     std::vector<WmaLosslessPacket> flush();
 
@@ -46,6 +49,8 @@ public:
     std::vector<qint64> exactPacketEnds() const;
 
 private:
+    template <typename Sample, typename ToPcm>
+    std::vector<WmaLosslessPacket> take(const Sample *interleaved, int frames, ToPcm toPcm);
     void codeFrame(int validSamples);
 
     int m_sampleRate;
@@ -56,6 +61,7 @@ private:
     int m_blockAlign;
     std::unique_ptr<WmaLosslessFrameCoder> m_coder;
     std::unique_ptr<WmaLosslessPacketizer> m_packetizer;
+    BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
     int m_pendingCount = 0;
     qint64 m_samplesIn = 0;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int BitsPerSample = 16;
 constexpr int MaxMoveAverageScaling = 7;
+static_assert(RiceScalings == MaxMoveAverageScaling + 1);
 constexpr int ScalingProbe = 512;
 
 int log2Floor(int value)
@@ -91,29 +92,35 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         }
     }
 
-    BitWriter body;
+    const int64_t mark = out.bitCount();
     const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * BitsPerSample;
-    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, body);
+    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, out);
     if (coded) {
         ++m_codedTiles;
-    } else {
-        // Raw samples decode anywhere: the reset waits for the next coded tile.
-        if (seekable) {
-            m_state = beforeReset;
-            m_acOn = acBefore;
-            m_decorrelate = decorrelateBefore;
-            seekable = false;
-        }
-        body.clear();
-        writeRaw(planar, body);
-        ++m_rawTiles;
+        return seekable;
     }
+    // Raw samples decode anywhere: the reset waits for the next coded tile.
+    if (seekable) {
+        m_state = beforeReset;
+        m_acOn = acBefore;
+        m_decorrelate = decorrelateBefore;
+    }
+    out.truncate(mark);
+    out.putBit(false);
+    writeRaw(planar, out);
+    ++m_rawTiles;
+    return false;
+}
 
+// Writes the seekable flag, the seekable header where there is one, and the coded body.
+int64_t WmaLosslessFrameCoder::writeTile(bool seekable, BitWriter &out)
+{
     out.putBit(seekable);
     if (seekable)
         writeSeekableHeader(out);
-    out.append(body);
-    return seekable;
+    const int64_t start = out.bitCount();
+    writeCoded(out);
+    return out.bitCount() - start;
 }
 
 // A seekable tile may change the filter cascade and whether the channels go
@@ -121,7 +128,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
 // (with the state it leaves) stays, for this tile and the next ones. False
 // when no choice beats raw samples; the state is then as it came in.
 bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
-                                     int64_t rawBits, BitWriter &body)
+                                     int64_t rawBits, BitWriter &out)
 {
     const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
     m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
@@ -129,11 +136,8 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
         // One way to code it: the state goes back only if raw samples win.
         const std::vector<ChannelState> saved = m_state;
         const int savedScaling = m_moveAverageScaling;
-        if (predict(planar, seekable)) {
-            writeCoded(body);
-            if (body.bitCount() < rawBits)
-                return true;
-        }
+        if (predict(planar, seekable) && writeTile(seekable, out) < rawBits)
+            return true;
         m_state = saved;
         m_moveAverageScaling = savedScaling;
         return false;
@@ -189,7 +193,7 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
     m_rice = std::move(bestRice);
     m_cascade = chosen.cascade;
     m_decorrelate = chosen.decorrelate;
-    writeCoded(body);
+    writeTile(seekable, out);
     return true;
 }
 
@@ -199,11 +203,16 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
 bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
 {
     int64_t plain = 0, difference = 0;
-    for (const std::vector<int32_t> &x : planar) {
+    for (const std::vector<int32_t> &channel : planar) {
+        // 16-bit samples: a frame's sums fit 32 bits, and the loop vectorises.
+        const int32_t *x = channel.data();
+        int32_t p = 0, d = 0;
         for (int i = 1; i < count; ++i) {
-            plain += std::abs(x[i]);
-            difference += std::abs(x[i] - x[i - 1]);
+            p += std::abs(x[i]);
+            d += std::abs(x[i] - x[i - 1]);
         }
+        plain += p;
+        difference += d;
     }
     return difference <= plain;
 }
@@ -319,20 +328,19 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
         if (m_settings.moveAverageScaling >= 0) {
             m_moveAverageScaling = std::min(m_settings.moveAverageScaling, MaxMoveAverageScaling);
         } else {
-            int64_t best = -1;
-            for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
-                int64_t bits = 0;
-                for (int c = 0; c < m_channels; ++c) {
-                    // The tile's start tells the averaging length well enough, at a quarter of the cost.
-                    RiceChannel probe = m_rice[c];
-                    probe.count = std::min(probe.count, ScalingProbe);
-                    bits += m_channelCoded[c] ? riceCost(probe, m, 0) : 0;
-                }
-                if (best < 0 || bits < best) {
-                    best = bits;
-                    m_moveAverageScaling = m;
-                }
+            // The tile's start tells the averaging length well enough, at a quarter of the cost.
+            int64_t bits[RiceScalings] = {};
+            for (int c = 0; c < m_channels; ++c) {
+                if (!m_channelCoded[c])
+                    continue;
+                RiceChannel probe = m_rice[c];
+                probe.count = std::min(probe.count, ScalingProbe);
+                int64_t channelBits[RiceScalings];
+                riceCostsByScaling(probe, channelBits);
+                for (int m = 0; m < RiceScalings; ++m)
+                    bits[m] += channelBits[m];
             }
+            m_moveAverageScaling = static_cast<int>(std::min_element(bits, bits + RiceScalings) - bits);
         }
     }
 
@@ -378,7 +386,9 @@ void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &pl
     if (wasted > 0)
         body.put(static_cast<uint32_t>(wasted), 5);
     const int bits = BitsPerSample - wasted;
+    BitWriter::Run run = body.beginRun(int64_t{m_channels} * m_frameSize * bits);
     for (const std::vector<int32_t> &channel : planar)
         for (int i = 0; i < m_frameSize; ++i)
-            body.putSigned(channel[i] >> wasted, bits);
+            run.put(static_cast<uint32_t>(channel[i] >> wasted), bits);
+    body.endRun(run);
 }

@@ -45,6 +45,7 @@ private:
     bool predict(const std::vector<std::vector<int32_t>> &planar, bool seekable);
     int64_t codedBits() const;
     void writeCoded(BitWriter &body);
+    int64_t writeTile(bool seekable, BitWriter &out);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
     int m_channels;

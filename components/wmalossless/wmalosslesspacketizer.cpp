@@ -28,8 +28,17 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
         std::memcpy(d, s, static_cast<size_t>(whole));
     } else {
         // Each byte takes the end of one source byte and the start of the next,
-        // which still lies within the range.
-        for (int64_t i = 0; i < whole; ++i)
+        // which still lies within the range: eight at a time, then one by one.
+        int64_t i = 0;
+        for (; i + 8 <= whole; i += 8) {
+            uint64_t word = 0;
+            for (int k = 0; k < 8; ++k)
+                word = word << 8 | s[i + k];
+            word = word << shift | s[i + 8] >> (8 - shift);
+            for (int k = 7; k >= 0; --k, word >>= 8)
+                d[i + k] = static_cast<uint8_t>(word);
+        }
+        for (; i < whole; ++i)
             d[i] = static_cast<uint8_t>(s[i] << shift | s[i + 1] >> (8 - shift));
     }
     const int tail = static_cast<int>(bits % 8);
@@ -61,7 +70,7 @@ void WmaLosslessPacketizer::placeHeld()
 void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
 {
     placeHeld();
-    m_held = frame.bytes();
+    frame.copyBytes(m_held);
     m_held.push_back(0); // room for the trailer bit
     m_heldBits = frame.bitCount();
     m_heldStart = startSample;
