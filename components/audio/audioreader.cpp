@@ -25,8 +25,8 @@ constexpr int kMinSampleRate = 1000;
 // How much of a WAV file's 16-bit PCM FFmpeg searches for another codec
 // stored under the PCM tag (MP3, AC-3). By default it searches 32 packets
 // again at each doubling, with every format's probe: more work than reading
-// the whole file. A mislabelled stream shows within its first 16 KiB.
-constexpr int64_t kWavPcmProbeBytes = 16384;
+// the whole file. A mislabelled stream shows in its first packet (4 KiB).
+constexpr int64_t kWavPcmProbeBytes = 4096;
 
 using PacketSource = std::function<int(AVPacket *)>;
 
