@@ -125,12 +125,15 @@ int64_t WmaLosslessFrameCoder::writeTile(bool seekable, BitWriter &out)
 
 // A seekable tile may change the filter cascade and whether the channels go
 // as mid and side: now and then each choice codes the tile, and the shortest
-// (with the state it leaves) stays, for this tile and the next ones. False
-// when no choice beats raw samples; the state is then as it came in.
+// (with the state it leaves) stays, for this tile and the next ones. A trial
+// that keeps the choice makes the next one wait twice as long (music keeps
+// its choice for minutes); one that changes it brings them back to the
+// shortest wait. False when no choice beats raw samples; the state is then
+// as it came in.
 bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
                                      int64_t rawBits, BitWriter &out)
 {
-    const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
+    const bool trying = seekable && m_framesSinceTrial >= m_trialInterval;
     m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
     if (!trying) {
         // One way to code it: the state goes back only if raw samples win.
@@ -182,6 +185,8 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
     if (coded && m_settings.interChannel && m_channels == 2)
         tryChoice({chosen.cascade, !decorrelateBefore});
     m_moveAverageScaling = bestScaling;
+    const bool kept = chosen.cascade == m_cascade && chosen.decorrelate == decorrelateBefore;
+    m_trialInterval = kept ? std::min(m_trialInterval * 2, MaxTrialInterval) : MinTrialInterval;
     if (!coded) {
         m_state = saved;
         m_decorrelate = decorrelateBefore;

@@ -55,10 +55,12 @@ private:
     bool m_acOn = false;
     int m_moveAverageScaling = 0;
     // Frames between trials of every cascade; the seekable tiles in between keep the last choice.
-    static constexpr int TrialInterval = 8;
+    static constexpr int MinTrialInterval = 8;
+    static constexpr int MaxTrialInterval = 64;
+    int m_trialInterval = MinTrialInterval;
     std::vector<std::vector<WmaLosslessLmsStage>> m_lmsCandidates;
     std::size_t m_cascade = 0;
-    int m_framesSinceTrial = TrialInterval;
+    int m_framesSinceTrial = MinTrialInterval;
     std::vector<ChannelState> m_state;
     std::vector<std::vector<int32_t>> m_work;
     std::vector<bool> m_channelCoded;
