@@ -115,21 +115,22 @@ void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings
         bits[m] = 1 + totals[m]; // and the transient flag
 }
 
-void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint32_t &aveSum)
+namespace {
+
+struct Residuals {
+    BitWriter::Run out;
+    uint32_t sum;
+};
+
+// The adaptive codes of residues[begin .. count), in a form each instruction
+// set below compiles on its own.
+[[gnu::always_inline]] inline Residuals encodeResiduals(Residuals state, const int32_t *residues, int begin,
+                                                        int count, int scaling)
 {
-    BitWriter::Run out = writer.beginRun(1 + 16 + 32 + int64_t{channel.count} * MaxResidualBits);
-    out.put(0, 1); // no transient: the decoder keeps the flag but nothing depends on it
-    int i = 0;
-    uint32_t sum = aveSum;
-    if (channel.seekable && channel.count > 0) {
-        const uint32_t mean = initialAverage(channel.residues + 1, channel.count - 1);
-        out.put(mean, 16);
-        sum = mean << (scaling + 1);
-        out.put(static_cast<uint32_t>(channel.residues[0]), channel.firstSampleBits);
-        i = 1;
-    }
-    for (; i < channel.count; ++i) {
-        const uint32_t value = zigzag(channel.residues[i]);
+    BitWriter::Run out = state.out;
+    uint32_t sum = state.sum;
+    for (int i = begin; i < count; ++i) {
+        const uint32_t value = zigzag(residues[i]);
         const int rem = remainderBits(sum, scaling);
         const uint32_t quotient = value >> rem;
         if (quotient + rem <= 31) {
@@ -144,6 +145,46 @@ void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint
         }
         sum = value + sum - (sum >> scaling);
     }
-    aveSum = sum;
-    writer.endRun(out);
+    return {out, sum};
+}
+
+Residuals encodeResidualsPlain(Residuals state, const int32_t *residues, int begin, int count, int scaling)
+{
+    return encodeResiduals(state, residues, begin, count, scaling);
+}
+
+#if defined(__x86_64__)
+// Shifts by a register without moving the count to CL first: a fifth fewer instructions.
+__attribute__((target("bmi2"))) Residuals encodeResidualsBmi2(Residuals state, const int32_t *residues,
+                                                              int begin, int count, int scaling)
+{
+    return encodeResiduals(state, residues, begin, count, scaling);
+}
+#endif
+
+} // namespace
+
+void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint32_t &aveSum)
+{
+    BitWriter::Run out = writer.beginRun(1 + 16 + 32 + int64_t{channel.count} * MaxResidualBits);
+    out.put(0, 1); // no transient: the decoder keeps the flag but nothing depends on it
+    int begin = 0;
+    uint32_t sum = aveSum;
+    if (channel.seekable && channel.count > 0) {
+        const uint32_t mean = initialAverage(channel.residues + 1, channel.count - 1);
+        out.put(mean, 16);
+        sum = mean << (scaling + 1);
+        out.put(static_cast<uint32_t>(channel.residues[0]), channel.firstSampleBits);
+        begin = 1;
+    }
+#if defined(__x86_64__)
+    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    const Residuals done =
+        bmi2 ? encodeResidualsBmi2({out, sum}, channel.residues, begin, channel.count, scaling)
+             : encodeResidualsPlain({out, sum}, channel.residues, begin, channel.count, scaling);
+#else
+    const Residuals done = encodeResidualsPlain({out, sum}, channel.residues, begin, channel.count, scaling);
+#endif
+    aveSum = done.sum;
+    writer.endRun(done.out);
 }

@@ -10,6 +10,14 @@ namespace {
 
 constexpr int SequenceBits = 4;
 
+// Swaps a word read from memory into big-endian order (or back).
+uint64_t bigEndian64(uint64_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return __builtin_bswap64(word);
+    return word;
+}
+
 // Copies `bits` bits from `src` at `srcPos` to `dst` at `dstPos`. The
 // destination bytes past the first are written whole: nothing after the
 // range is kept there.
@@ -32,11 +40,10 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
         int64_t i = 0;
         for (; i + 8 <= whole; i += 8) {
             uint64_t word = 0;
-            for (int k = 0; k < 8; ++k)
-                word = word << 8 | s[i + k];
-            word = word << shift | s[i + 8] >> (8 - shift);
-            for (int k = 7; k >= 0; --k, word >>= 8)
-                d[i + k] = static_cast<uint8_t>(word);
+            std::memcpy(&word, s + i, 8);
+            word = bigEndian64(word) << shift | s[i + 8] >> (8 - shift);
+            word = bigEndian64(word);
+            std::memcpy(d + i, &word, 8);
         }
         for (; i < whole; ++i)
             d[i] = static_cast<uint8_t>(s[i] << shift | s[i + 1] >> (8 - shift));
