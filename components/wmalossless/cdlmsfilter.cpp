@@ -138,6 +138,19 @@ __attribute__((target("avx2,bmi2"))) inline __m256i shiftIn(__m256i window, __m2
     return _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
 }
 
+// One value in every 32-bit lane, and saturated to 16 bits in every 16-bit
+// lane: the saturated value has the value's sign, all an update needs, and
+// is the value clamped as the history keeps it.
+struct Lanes {
+    __m128i wide;
+    __m256i narrow;
+
+    __attribute__((target("avx2,bmi2"))) static Lanes of(__m128i wide)
+    {
+        return {wide, _mm256_broadcastsi128_si256(_mm_packs_epi32(wide, wide))};
+    }
+};
+
 // The window of one stage of order 16 * Registers, held in registers.
 template <int Registers> class Window {
 public:
@@ -225,8 +238,10 @@ public:
             m_w[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(weights + 16 * k));
     }
 
-    // step() once every lane came in at one speed during this block.
-    __attribute__((target("avx2,bmi2"))) int32_t settledStep(int32_t input)
+    // step() once every lane came in at one speed during this block, on a
+    // value held in vector lanes: a stage's residual goes on to the next
+    // stage without a trip through a scalar register.
+    __attribute__((target("avx2,bmi2"))) Lanes settledStep(Lanes input)
     {
         __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
@@ -234,17 +249,22 @@ public:
         __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
-        const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
-        const int32_t residue = static_cast<int32_t>(
-            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
-        const __m256i wide = _mm256_set1_epi32(residue);
-        const __m256i direction = _mm256_packs_epi32(wide, wide);
+        const __m128i pred =
+            _mm_sra_epi32(_mm_add_epi32(total, _mm_set1_epi32(static_cast<int32_t>(m_round))),
+                          _mm_cvtsi32_si128(m_scaling));
+        const Lanes residue = Lanes::of(_mm_sub_epi32(input.wide, pred));
         for (int k = 0; k < Registers; ++k)
-            m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), direction));
+            m_c[k] =
+                _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), residue.narrow));
         for (int k = Registers - 1; k > 0; --k)
             p_[k] = shiftIn(p_[k], p_[k - 1]);
-        p_[0] = shiftIn(p_[0], _mm256_set1_epi16(static_cast<int16_t>(std::clamp(input, -32768, 32767))));
+        p_[0] = shiftIn(p_[0], input.narrow);
         return residue;
+    }
+
+    __attribute__((target("avx2,bmi2"))) int32_t settledStep(int32_t input)
+    {
+        return _mm_cvtsi128_si32(settledStep(Lanes::of(_mm_set1_epi32(input))).wide);
     }
 
 private:
@@ -301,13 +321,17 @@ __attribute__((target("avx2,bmi2"))) void runCascade(Window<First> first, Window
     int n = 0;
     for (const int warm = std::min(count, Settled); n < warm; ++n)
         cascadeStep(first, second, third, samples, count, n, updateSpeed, toSecond, toThird);
-    for (; n < count; ++n) {
-        const int32_t out3 = third.settledStep(toThird);
-        const int32_t out2 = second.settledStep(toSecond);
-        const int32_t out1 = first.settledStep(samples[n]);
-        samples[n - 2] = out3;
-        toThird = out2;
-        toSecond = out1;
+    if (n < count) {
+        Lanes intoThird = Lanes::of(_mm_set1_epi32(toThird)),
+              intoSecond = Lanes::of(_mm_set1_epi32(toSecond));
+        for (; n < count; ++n) {
+            const Lanes out3 = third.settledStep(intoThird);
+            intoThird = second.settledStep(intoSecond);
+            intoSecond = first.settledStep(Lanes::of(_mm_set1_epi32(samples[n])));
+            samples[n - 2] = _mm_cvtsi128_si32(out3.wide);
+        }
+        toThird = _mm_cvtsi128_si32(intoThird.wide);
+        toSecond = _mm_cvtsi128_si32(intoSecond.wide);
     }
     for (; n < count + 2; ++n)
         cascadeStep(first, second, third, samples, count, n, updateSpeed, toSecond, toThird);
