@@ -231,7 +231,7 @@ void AudioReader::close()
     m_packet.reset();
     m_flushed = m_decoderDone = false;
     std::vector<float>().swap(m_pending);
-    m_pendingPos = 0;
+    m_pendingPos = m_pendingEnd = 0;
     m_frameCount = m_delivered = m_mismatch = 0;
     m_openedSize = 0;
     m_openedModified = {};
@@ -388,7 +388,7 @@ bool AudioReader::changedSinceOpen() const
 
 qint64 AudioReader::pendingFrames() const
 {
-    return static_cast<qint64>(m_pending.size() - m_pendingPos) / m_channels;
+    return static_cast<qint64>(m_pendingEnd - m_pendingPos) / m_channels;
 }
 
 bool AudioReader::appendConverted(const AVFrame *frame)
@@ -413,15 +413,19 @@ bool AudioReader::appendConverted(const AVFrame *frame)
     if (room <= 0)
         return true;
     // Drop what has been handed out before growing the buffer.
-    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos));
+    // The buffer only grows, so that its zero fill is paid once, not per frame.
+    std::copy(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos),
+              m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingEnd), m_pending.begin());
+    m_pendingEnd -= m_pendingPos;
     m_pendingPos = 0;
-    const size_t used = m_pending.size();
-    m_pending.resize(used + static_cast<size_t>(room) * static_cast<size_t>(m_channels));
+    const size_t used = m_pendingEnd;
+    m_pending.resize(
+        std::max(m_pending.size(), used + static_cast<size_t>(room) * static_cast<size_t>(m_channels)));
     auto *out = reinterpret_cast<uint8_t *>(m_pending.data() + used);
     const int got =
         swr_convert(m_swr.get(), &out, room,
                     frame ? const_cast<const uint8_t **>(frame->extended_data) : nullptr, inFrames);
-    m_pending.resize(used + static_cast<size_t>(std::max(got, 0)) * static_cast<size_t>(m_channels));
+    m_pendingEnd = used + static_cast<size_t>(std::max(got, 0)) * static_cast<size_t>(m_channels);
     return got >= 0;
 }
 
@@ -478,12 +482,10 @@ AudioStatus AudioReader::read(int frames, std::vector<float> &samples)
         // Anything the decoder still has beyond the count is dropped, but noted.
         do {
             m_mismatch += pendingFrames();
-            m_pending.clear();
-            m_pendingPos = 0;
+            m_pendingPos = m_pendingEnd = 0;
         } while (decodeMore());
         m_mismatch += pendingFrames();
-        m_pending.clear();
-        m_pendingPos = 0;
+        m_pendingPos = m_pendingEnd = 0;
     }
     return {};
 }

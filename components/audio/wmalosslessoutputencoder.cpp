@@ -14,7 +14,8 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
 {
     for (WmaLosslessPacket &packet : from) {
         EncodedPacket out;
-        out.data.assign(packet.data.cbegin(), packet.data.cend());
+        const auto *bytes = reinterpret_cast<const uint8_t *>(packet.data.constData());
+        out.data.assign(bytes, bytes + packet.data.size()); // pointers of one type: a memcpy
         out.duration = packet.duration;
         // A decoder started here drops the frame begun before and gives the
         // first one begun here once the next packet comes, at that packet's
