@@ -49,8 +49,7 @@ public:
     std::vector<qint64> exactPacketEnds() const;
 
 private:
-    template <typename Sample, typename ToPcm>
-    std::vector<WmaLosslessPacket> take(const Sample *interleaved, int frames, ToPcm toPcm);
+    template <typename Sample> std::vector<WmaLosslessPacket> take(const Sample *interleaved, int frames);
     void codeFrame(int validSamples);
 
     int m_sampleRate;
