@@ -289,8 +289,12 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
         }
         if (acOrder == 1 && ac[0] == 1 << shift) {
             // The first difference, the usual filter, in a loop the compiler vectorises.
-            for (int i = 1; i < m_frameSize; ++i)
-                r[i] = static_cast<int32_t>(static_cast<uint32_t>(x[i]) - static_cast<uint32_t>(x[i - 1]));
+            const int32_t *__restrict in = x.data();
+            int32_t *__restrict out = r.data();
+            const int n = m_frameSize; // a local bound: the stores could be taken to change a member
+            for (int i = 1; i < n; ++i)
+                out[i] =
+                    static_cast<int32_t>(static_cast<uint32_t>(in[i]) - static_cast<uint32_t>(in[i - 1]));
         } else {
             for (int i = head; i < m_frameSize; ++i) {
                 uint32_t pred = 0;
@@ -304,9 +308,10 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
     }
 
     if (m_decorrelate) {
-        int32_t *mid = m_work[0].data();
-        int32_t *side = m_work[1].data();
-        for (int i = 0; i < m_frameSize; ++i) {
+        int32_t *__restrict mid = m_work[0].data();
+        int32_t *__restrict side = m_work[1].data();
+        const int n = m_frameSize;
+        for (int i = 0; i < n; ++i) {
             const int32_t s = side[i] - mid[i];
             mid[i] += s >> 1;
             side[i] = s;
