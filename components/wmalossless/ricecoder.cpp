@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <bit>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr int EscapeQuotient = 32;
@@ -87,6 +91,59 @@ int64_t riceCost(const RiceChannel &channel, int scaling, uint32_t aveSum)
     return bits;
 }
 
+namespace {
+
+#if defined(__x86_64__)
+// std::bit_width of each lane, exactly: a float holds 16 bits without rounding.
+__attribute__((target("avx2"))) __m256i bitWidths(__m256i x)
+{
+    const __m256i high = _mm256_srli_epi32(x, 16);
+    const __m256i highSet =
+        _mm256_xor_si256(_mm256_cmpeq_epi32(high, _mm256_setzero_si256()), _mm256_set1_epi32(-1));
+    const __m256i part = _mm256_blendv_epi8(x, high, highSet);
+    const __m256i exponent = _mm256_srli_epi32(
+        _mm256_castps_si256(_mm256_cvtepi32_ps(_mm256_and_si256(part, _mm256_set1_epi32(0xffff)))), 23);
+    const __m256i width =
+        _mm256_max_epi32(_mm256_sub_epi32(exponent, _mm256_set1_epi32(126)), _mm256_setzero_si256());
+    return _mm256_add_epi32(width, _mm256_and_si256(highSet, _mm256_set1_epi32(16)));
+}
+
+// The loop below with scaling m in lane m.
+__attribute__((target("avx2"))) void costsByScalingAvx2(const int32_t *residues, int begin, int count,
+                                                        const uint32_t (&sums)[RiceScalings],
+                                                        int64_t (&totals)[RiceScalings])
+{
+    static_assert(RiceScalings == 8);
+    const __m256i scaling = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i half = _mm256_sllv_epi32(one, scaling);
+    const __m256i meanShift = _mm256_add_epi32(scaling, one);
+    const __m256i escape = _mm256_set1_epi32(EscapeQuotient);
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sums));
+    __m256i bits = _mm256_setzero_si256(); // at most 102 bits a residual: no lane overflows
+    for (int i = begin; i < count; ++i) {
+        const __m256i value = _mm256_set1_epi32(static_cast<int32_t>(zigzag(residues[i])));
+        const __m256i mean = _mm256_srlv_epi32(_mm256_add_epi32(sum, half), meanShift);
+        const __m256i nonZero = _mm256_andnot_si256(_mm256_cmpeq_epi32(mean, _mm256_setzero_si256()), one);
+        const __m256i rem = bitWidths(_mm256_sub_epi32(mean, nonZero));
+        const __m256i quotient = _mm256_srlv_epi32(value, rem);
+        const __m256i escaped = _mm256_cmpeq_epi32(_mm256_min_epu32(quotient, escape), escape);
+        const __m256i plain = _mm256_add_epi32(quotient, one);
+        const __m256i long_ =
+            _mm256_add_epi32(_mm256_set1_epi32(EscapeQuotient + 1 + 5),
+                             _mm256_max_epi32(one, bitWidths(_mm256_sub_epi32(quotient, escape))));
+        bits = _mm256_add_epi32(bits, _mm256_add_epi32(_mm256_blendv_epi8(plain, long_, escaped), rem));
+        sum = _mm256_sub_epi32(_mm256_add_epi32(value, sum), _mm256_srlv_epi32(sum, scaling));
+    }
+    alignas(32) uint32_t lanes[RiceScalings];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), bits);
+    for (int m = 0; m < RiceScalings; ++m)
+        totals[m] += lanes[m];
+}
+#endif
+
+} // namespace
+
 void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings])
 {
     // One pass for all scalings: each sample is read once, and with the
@@ -102,6 +159,14 @@ void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings
         }
         i = 1;
     }
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    // A lane's count of bits stays below 2^32 for up to 2^25 residuals.
+    if (avx2 && channel.count <= (1 << 25)) {
+        costsByScalingAvx2(channel.residues, i, channel.count, sums, totals);
+        i = channel.count;
+    }
+#endif
     for (; i < channel.count; ++i) {
         const uint32_t value = zigzag(channel.residues[i]);
 #pragma GCC unroll 8
