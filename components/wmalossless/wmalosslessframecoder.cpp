@@ -397,8 +397,16 @@ void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &pl
         body.put(static_cast<uint32_t>(wasted), 5);
     const int bits = BitsPerSample - wasted;
     BitWriter::Run run = body.beginRun(int64_t{m_channels} * m_frameSize * bits);
-    for (const std::vector<int32_t> &channel : planar)
-        for (int i = 0; i < m_frameSize; ++i)
-            run.put(static_cast<uint32_t>(channel[i] >> wasted), bits);
+    const int n = m_frameSize;
+    for (const std::vector<int32_t> &channel : planar) {
+        const int32_t *x = channel.data();
+        int i = 0;
+        if (bits == BitsPerSample) // full-scale noise: two samples a word
+            for (; i + 2 <= n; i += 2)
+                run.putFitting(static_cast<uint32_t>(x[i]) << 16 | (static_cast<uint32_t>(x[i + 1]) & 0xffff),
+                               32);
+        for (; i < n; ++i)
+            run.put(static_cast<uint32_t>(x[i] >> wasted), bits);
+    }
     body.endRun(run);
 }
