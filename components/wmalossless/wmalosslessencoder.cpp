@@ -199,16 +199,6 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     m_pendingCount = 0;
 }
 
-qint64 WmaLosslessEncoder::rawTiles() const
-{
-    return m_coder->rawTiles();
-}
-
-qint64 WmaLosslessEncoder::codedTiles() const
-{
-    return m_coder->codedTiles();
-}
-
 std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const
 {
     const std::vector<int64_t> &ends = m_packetizer->exactPacketEnds();

@@ -43,8 +43,6 @@ public:
     std::vector<WmaLosslessPacket> flush();
 
     qint64 samplesIn() const { return m_samplesIn; }
-    qint64 rawTiles() const;
-    qint64 codedTiles() const;
     // End samples of the frames that finished exactly on a packet's last bit.
     std::vector<qint64> exactPacketEnds() const;
 

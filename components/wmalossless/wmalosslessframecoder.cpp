@@ -95,10 +95,8 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     const int64_t mark = out.bitCount();
     const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * BitsPerSample;
     const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, out);
-    if (coded) {
-        ++m_codedTiles;
+    if (coded)
         return seekable;
-    }
     // Raw samples decode anywhere: the reset waits for the next coded tile.
     if (seekable) {
         m_state = beforeReset;
@@ -108,7 +106,6 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     out.truncate(mark);
     out.putBit(false);
     writeRaw(planar, out);
-    ++m_rawTiles;
     return false;
 }
 

@@ -22,8 +22,6 @@ public:
     bool encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
                 BitWriter &out);
 
-    int64_t rawTiles() const { return m_rawTiles; }
-    int64_t codedTiles() const { return m_codedTiles; }
     static int64_t maxFrameBits(int channels, int frameSize);
 
 private:
@@ -65,6 +63,4 @@ private:
     std::vector<std::vector<int32_t>> m_work;
     std::vector<bool> m_channelCoded;
     std::vector<RiceChannel> m_rice;
-    int64_t m_rawTiles = 0;
-    int64_t m_codedTiles = 0;
 };

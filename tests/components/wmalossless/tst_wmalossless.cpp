@@ -317,7 +317,6 @@ void TestWmaLossless::compressesMusic()
         for (const WmaLosslessPacket &p : encoder.flush())
             bytes += p.data.size();
         QVERIFY2(bytes < qint64(frames) * 4 * ratio, qPrintable(QString::number(bytes)));
-        QVERIFY(encoder.codedTiles() > encoder.rawTiles());
     }
 }
 
