@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace wmalossless {
+
 void BitWriter::append(const BitWriter &other)
 {
     // The other's buffer holds whole words only.
@@ -102,3 +104,5 @@ void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits)
     for (int i = bytes - 1; i >= 0; --i, word >>= 8)
         p[i] = static_cast<uint8_t>(word);
 }
+
+} // namespace wmalossless

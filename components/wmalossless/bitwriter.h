@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace wmalossless {
+
 // Most-significant-bit-first writer, the order the WMA bit readers use.
 class BitWriter {
 public:
@@ -98,3 +100,5 @@ private:
 uint32_t readBits(const uint8_t *data, int64_t pos, int bits);
 // Writes into a zeroed or previously written buffer; bits outside the range are kept.
 void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits);
+
+} // namespace wmalossless

@@ -8,6 +8,8 @@
 #include <immintrin.h>
 #endif
 
+namespace wmalossless {
+
 void CdlmsFilter::configure(int order, int scaling)
 {
     m_order = std::clamp(order / 16 * 16, 16, MaxOrder);
@@ -418,3 +420,5 @@ void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *sa
     for (int i = 0; i < stageCount; ++i)
         stages[i].encode(samples, count, updateSpeed);
 }
+
+} // namespace wmalossless

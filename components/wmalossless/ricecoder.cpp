@@ -9,9 +9,11 @@
 #include <immintrin.h>
 #endif
 
+namespace wmalossless {
+
 namespace {
 
-constexpr int EscapeQuotient = 32;
+constexpr int kEscapeQuotient = 32;
 
 uint32_t zigzag(int32_t value)
 {
@@ -27,22 +29,22 @@ int remainderBits(uint32_t aveSum, int scaling)
 
 int escapeBits(uint32_t quotient)
 {
-    return std::max(1, 32 - std::countl_zero(quotient - EscapeQuotient));
+    return std::max(1, 32 - std::countl_zero(quotient - kEscapeQuotient));
 }
 
 int64_t quotientCost(uint32_t quotient)
 {
-    if (quotient < EscapeQuotient)
+    if (quotient < kEscapeQuotient)
         return quotient + 1;
-    return EscapeQuotient + 1 + 5 + escapeBits(quotient);
+    return kEscapeQuotient + 1 + 5 + escapeBits(quotient);
 }
 
 // Most bits one residual can take: the escaped quotient and a full remainder.
-constexpr int MaxResidualBits = EscapeQuotient + 1 + 5 + 32 + 32;
+constexpr int kMaxResidualBits = kEscapeQuotient + 1 + 5 + 32 + 32;
 
 [[gnu::always_inline]] inline void putQuotient(BitWriter::Run &out, uint32_t quotient)
 {
-    if (quotient < EscapeQuotient) {
+    if (quotient < kEscapeQuotient) {
         // Unary: ones closed by a zero, in chunks the writer takes at once.
         uint32_t left = quotient;
         while (left >= 31) {
@@ -56,7 +58,7 @@ constexpr int MaxResidualBits = EscapeQuotient + 1 + 5 + 32 + 32;
     out.put(0, 1);
     const int bits = escapeBits(quotient);
     out.put(static_cast<uint32_t>(bits - 1), 5);
-    out.put(quotient - EscapeQuotient, bits);
+    out.put(quotient - kEscapeQuotient, bits);
 }
 
 } // namespace
@@ -110,15 +112,15 @@ __attribute__((target("avx2"))) __m256i bitWidths(__m256i x)
 
 // The loop below with scaling m in lane m.
 __attribute__((target("avx2"))) void costsByScalingAvx2(const int32_t *residues, int begin, int count,
-                                                        const uint32_t (&sums)[RiceScalings],
-                                                        int64_t (&totals)[RiceScalings])
+                                                        const uint32_t (&sums)[kRiceScalings],
+                                                        int64_t (&totals)[kRiceScalings])
 {
-    static_assert(RiceScalings == 8);
+    static_assert(kRiceScalings == 8);
     const __m256i scaling = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i half = _mm256_sllv_epi32(one, scaling);
     const __m256i meanShift = _mm256_add_epi32(scaling, one);
-    const __m256i escape = _mm256_set1_epi32(EscapeQuotient);
+    const __m256i escape = _mm256_set1_epi32(kEscapeQuotient);
     __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sums));
     __m256i bits = _mm256_setzero_si256(); // at most 102 bits a residual: no lane overflows
     for (int i = begin; i < count; ++i) {
@@ -130,30 +132,30 @@ __attribute__((target("avx2"))) void costsByScalingAvx2(const int32_t *residues,
         const __m256i escaped = _mm256_cmpeq_epi32(_mm256_min_epu32(quotient, escape), escape);
         const __m256i plain = _mm256_add_epi32(quotient, one);
         const __m256i long_ =
-            _mm256_add_epi32(_mm256_set1_epi32(EscapeQuotient + 1 + 5),
+            _mm256_add_epi32(_mm256_set1_epi32(kEscapeQuotient + 1 + 5),
                              _mm256_max_epi32(one, bitWidths(_mm256_sub_epi32(quotient, escape))));
         bits = _mm256_add_epi32(bits, _mm256_add_epi32(_mm256_blendv_epi8(plain, long_, escaped), rem));
         sum = _mm256_sub_epi32(_mm256_add_epi32(value, sum), _mm256_srlv_epi32(sum, scaling));
     }
-    alignas(32) uint32_t lanes[RiceScalings];
+    alignas(32) uint32_t lanes[kRiceScalings];
     _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), bits);
-    for (int m = 0; m < RiceScalings; ++m)
+    for (int m = 0; m < kRiceScalings; ++m)
         totals[m] += lanes[m];
 }
 #endif
 
 } // namespace
 
-void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings])
+void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[kRiceScalings])
 {
     // One pass for all scalings: each sample is read once, and with the
     // scaling a constant in each unrolled step its shifts cost nothing.
-    uint32_t sums[RiceScalings] = {};
-    int64_t totals[RiceScalings] = {};
+    uint32_t sums[kRiceScalings] = {};
+    int64_t totals[kRiceScalings] = {};
     int i = 0;
     if (channel.seekable && channel.count > 0) {
         const uint32_t mean = initialAverage(channel.residues + 1, channel.count - 1);
-        for (int m = 0; m < RiceScalings; ++m) {
+        for (int m = 0; m < kRiceScalings; ++m) {
             sums[m] = mean << (m + 1);
             totals[m] = 16 + channel.firstSampleBits;
         }
@@ -170,13 +172,13 @@ void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[RiceScalings
     for (; i < channel.count; ++i) {
         const uint32_t value = zigzag(channel.residues[i]);
 #pragma GCC unroll 8
-        for (int m = 0; m < RiceScalings; ++m) {
+        for (int m = 0; m < kRiceScalings; ++m) {
             const int rem = remainderBits(sums[m], m);
             totals[m] += quotientCost(value >> rem) + rem;
             sums[m] = value + sums[m] - (sums[m] >> m);
         }
     }
-    for (int m = 0; m < RiceScalings; ++m)
+    for (int m = 0; m < kRiceScalings; ++m)
         bits[m] = 1 + totals[m]; // and the transient flag
 }
 
@@ -231,7 +233,7 @@ __attribute__((target("bmi2"))) Residuals encodeResidualsBmi2(Residuals state, c
 
 void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint32_t &aveSum)
 {
-    BitWriter::Run out = writer.beginRun(1 + 16 + 32 + int64_t{channel.count} * MaxResidualBits);
+    BitWriter::Run out = writer.beginRun(1 + 16 + 32 + int64_t{channel.count} * kMaxResidualBits);
     out.put(0, 1); // no transient: the decoder keeps the flag but nothing depends on it
     int begin = 0;
     uint32_t sum = aveSum;
@@ -253,3 +255,5 @@ void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint
     aveSum = done.sum;
     writer.endRun(done.out);
 }
+
+} // namespace wmalossless

@@ -32,7 +32,7 @@ int frameSizeFor(int sampleRate)
 // the first stands for some samples: room for the largest frame and a bit more.
 int blockAlignFor(int channels, int frameSize, int requested)
 {
-    const int64_t frameBits = WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1;
+    const int64_t frameBits = wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1;
     int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
     align = (align + 255) / 256 * 256;
     return std::max(align, requested);
@@ -40,15 +40,15 @@ int blockAlignFor(int channels, int frameSize, int requested)
 
 // The decoder keeps the rest of a packet (a frame's start and whatever
 // follows) and adds the next packet's part of the frame: both must fit its
-// buffer of MaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
+// buffer of kMaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
 // incompressible ones would not, so the frames keep their usual length there.
 bool longFramesFit(int sampleRate, int channels, const WmaLosslessSettings &settings)
 {
-    constexpr int64_t MaxFrameBytes = 32768;
+    constexpr int64_t kMaxFrameBytes = 32768;
     const int frameSize = frameSizeFor(sampleRate) * 2;
-    const int64_t frameBytes = (WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
+    const int64_t frameBytes = (wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
     return blockAlignFor(channels, frameSize, settings.blockAlign) + frameBytes + 2 <=
-           MaxFrameBytes * channels;
+           kMaxFrameBytes * channels;
 }
 
 int32_t toPcm16(qint16 sample)
@@ -58,13 +58,13 @@ int32_t toPcm16(qint16 sample)
 
 // Rounds to nearest even, as nearbyint does, in plain arithmetic: adding
 // 1.5 * 2^23 leaves no fraction bits. Clipped at full scale, NaN as silence.
-constexpr float Round = 12582912.0f;
+constexpr float kRound = 12582912.0f;
 int32_t toPcm16(float sample)
 {
     float scaled = sample == sample ? sample * 32768.0f : 0.0f;
     scaled = scaled < 32767.0f ? scaled : 32767.0f;
     scaled = scaled > -32768.0f ? scaled : -32768.0f;
-    return static_cast<int32_t>((scaled + Round) - Round);
+    return static_cast<int32_t>((scaled + kRound) - kRound);
 }
 
 void splitStereo(const qint16 *in, int frames, int32_t *left, int32_t *right)
@@ -82,7 +82,7 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
     // toPcm16() four frames at a time: the compiler leaves its comparisons
     // as branches, which it does not vectorise.
     const __m128 scale = _mm_set1_ps(32768.0f), high = _mm_set1_ps(32767.0f), low = _mm_set1_ps(-32768.0f),
-                 round = _mm_set1_ps(Round);
+                 round = _mm_set1_ps(kRound);
     auto convert = [&](__m128 v) {
         __m128 scaled = _mm_and_ps(_mm_mul_ps(v, scale), _mm_cmpord_ps(v, v)); // NaN to 0
         scaled = _mm_max_ps(_mm_min_ps(scaled, high), low);
@@ -108,8 +108,8 @@ WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLo
       m_longFrames(settings.longFrames && longFramesFit(m_sampleRate, m_channels, settings)),
       m_frameSize(frameSizeFor(m_sampleRate) * (m_longFrames ? 2 : 1)),
       m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
-      m_coder(std::make_unique<WmaLosslessFrameCoder>(m_channels, m_frameSize, m_settings)),
-      m_packetizer(std::make_unique<WmaLosslessPacketizer>(m_blockAlign, m_frameSize)),
+      m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
+      m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
       m_pending(m_channels, std::vector<int32_t>(m_frameSize))
 {
 }

@@ -10,8 +10,10 @@
 #include <memory>
 #include <vector>
 
-class WmaLosslessFrameCoder;
-class WmaLosslessPacketizer;
+namespace wmalossless {
+class FrameCoder;
+class Packetizer;
+} // namespace wmalossless
 
 // Encodes 16-bit PCM into the lossless WMA bitstream (format tag 0x0163),
 // cut into packets of at most blockAlign() bytes (nearly all of exactly that) for an ASF stream.
@@ -56,9 +58,9 @@ private:
     bool m_longFrames;
     int m_frameSize;
     int m_blockAlign;
-    std::unique_ptr<WmaLosslessFrameCoder> m_coder;
-    std::unique_ptr<WmaLosslessPacketizer> m_packetizer;
-    BitWriter m_frame;
+    std::unique_ptr<wmalossless::FrameCoder> m_coder;
+    std::unique_ptr<wmalossless::Packetizer> m_packetizer;
+    wmalossless::BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
     int m_pendingCount = 0;
     qint64 m_samplesIn = 0;

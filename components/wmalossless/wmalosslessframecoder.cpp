@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <bit>
 
+namespace wmalossless {
+
 namespace {
 
-constexpr int BitsPerSample = 16;
-constexpr int MaxMoveAverageScaling = 7;
-static_assert(RiceScalings == MaxMoveAverageScaling + 1);
-constexpr int ScalingProbe = 512;
+constexpr int kBitsPerSample = 16;
+constexpr int kMaxMoveAverageScaling = 7;
+static_assert(kRiceScalings == kMaxMoveAverageScaling + 1);
+constexpr int kScalingProbe = 512;
 
 int log2Floor(int value)
 {
@@ -26,7 +28,7 @@ bool fitsSigned(int32_t value, int bits)
 
 } // namespace
 
-WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
+FrameCoder::FrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
     : m_channels(channels), m_frameSize(frameSize), m_settings(settings),
       m_decorrelate(settings.interChannel && channels == 2), m_state(channels),
       m_work(channels, std::vector<int32_t>(frameSize)), m_channelCoded(channels), m_rice(channels)
@@ -48,10 +50,10 @@ WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const 
             stages.resize(8);
     }
     configureLms(m_lmsCandidates.front());
-    m_moveAverageScaling = std::clamp(m_settings.moveAverageScaling, 0, MaxMoveAverageScaling);
+    m_moveAverageScaling = std::clamp(m_settings.moveAverageScaling, 0, kMaxMoveAverageScaling);
 }
 
-void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
+void FrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
 {
     for (ChannelState &state : m_state) {
         state.lms.resize(stages.size());
@@ -61,14 +63,14 @@ void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> 
     }
 }
 
-int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
+int64_t FrameCoder::maxFrameBits(int channels, int frameSize)
 {
     // Raw samples plus the largest frame, tile and seekable headers and the trailer bit.
-    return int64_t{channels} * frameSize * BitsPerSample + 512 + 128 * channels;
+    return int64_t{channels} * frameSize * kBitsPerSample + 512 + 128 * channels;
 }
 
-bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
-                                   bool seekable, BitWriter &out)
+bool FrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
+                        BitWriter &out)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
     if (validSamples < m_frameSize) {
@@ -93,7 +95,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
     }
 
     const int64_t mark = out.bitCount();
-    const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * BitsPerSample;
+    const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * kBitsPerSample;
     const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, out);
     if (coded)
         return seekable;
@@ -110,7 +112,7 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
 }
 
 // Writes the seekable flag, the seekable header where there is one, and the coded body.
-int64_t WmaLosslessFrameCoder::writeTile(bool seekable, BitWriter &out)
+int64_t FrameCoder::writeTile(bool seekable, BitWriter &out)
 {
     out.putBit(seekable);
     if (seekable)
@@ -127,8 +129,8 @@ int64_t WmaLosslessFrameCoder::writeTile(bool seekable, BitWriter &out)
 // its choice for minutes); one that changes it brings them back to the
 // shortest wait. False when no choice beats raw samples; the state is then
 // as it came in.
-bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
-                                     int64_t rawBits, BitWriter &out)
+bool FrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits,
+                          BitWriter &out)
 {
     const bool trying = seekable && m_framesSinceTrial >= m_trialInterval;
     m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
@@ -202,7 +204,7 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
 // The fixed filter takes first differences: a gain for anything whose energy
 // lies low, a loss for white noise. The seekable tile that sets it decides,
 // from its own samples, as FLAC's encoder estimates its fixed predictors.
-bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
+bool FrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
 {
     int64_t plain = 0, difference = 0;
     for (const std::vector<int32_t> &channel : planar) {
@@ -219,7 +221,7 @@ bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_
     return difference <= plain;
 }
 
-void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
+void FrameCoder::writeSeekableHeader(BitWriter &out) const
 {
     const bool acFilter = m_acOn;
     out.putBit(false); // arithmetic coding: not decodable by libavcodec
@@ -245,7 +247,7 @@ void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
     out.put(0, 8); // quantiser step 1: lossless
 }
 
-void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
+void FrameCoder::setUpdateSpeed(ChannelState &state, int speed)
 {
     if (state.updateSpeed == speed)
         return;
@@ -258,7 +260,7 @@ void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
     state.updateSpeed = speed;
 }
 
-bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &planar, bool seekable)
+bool FrameCoder::predict(const std::vector<std::vector<int32_t>> &planar, bool seekable)
 {
     const std::vector<int> &ac = m_settings.acCoefs;
     const int acOrder = m_acOn ? static_cast<int>(ac.size()) : 0;
@@ -315,7 +317,7 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
         }
     }
 
-    const int firstBits = BitsPerSample + (m_decorrelate ? 1 : 0);
+    const int firstBits = kBitsPerSample + (m_decorrelate ? 1 : 0);
     for (int c = 0; c < m_channels; ++c) {
         std::vector<int32_t> &r = m_work[c];
         m_channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
@@ -333,21 +335,21 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
 
     if (seekable) {
         if (m_settings.moveAverageScaling >= 0) {
-            m_moveAverageScaling = std::min(m_settings.moveAverageScaling, MaxMoveAverageScaling);
+            m_moveAverageScaling = std::min(m_settings.moveAverageScaling, kMaxMoveAverageScaling);
         } else {
             // The tile's start tells the averaging length well enough, at a quarter of the cost.
-            int64_t bits[RiceScalings] = {};
+            int64_t bits[kRiceScalings] = {};
             for (int c = 0; c < m_channels; ++c) {
                 if (!m_channelCoded[c])
                     continue;
                 RiceChannel probe = m_rice[c];
-                probe.count = std::min(probe.count, ScalingProbe);
-                int64_t channelBits[RiceScalings];
+                probe.count = std::min(probe.count, kScalingProbe);
+                int64_t channelBits[kRiceScalings];
                 riceCostsByScaling(probe, channelBits);
-                for (int m = 0; m < RiceScalings; ++m)
+                for (int m = 0; m < kRiceScalings; ++m)
                     bits[m] += channelBits[m];
             }
-            m_moveAverageScaling = static_cast<int>(std::min_element(bits, bits + RiceScalings) - bits);
+            m_moveAverageScaling = static_cast<int>(std::min_element(bits, bits + kRiceScalings) - bits);
         }
     }
 
@@ -355,7 +357,7 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
 }
 
 // Bits of the body predict() left: its flags and each coded channel's residuals.
-int64_t WmaLosslessFrameCoder::codedBits() const
+int64_t FrameCoder::codedBits() const
 {
     int64_t bits = 2 + m_channels;
     for (int c = 0; c < m_channels; ++c) {
@@ -365,7 +367,7 @@ int64_t WmaLosslessFrameCoder::codedBits() const
     return bits;
 }
 
-void WmaLosslessFrameCoder::writeCoded(BitWriter &body)
+void FrameCoder::writeCoded(BitWriter &body)
 {
     body.putBit(false); // not raw
     for (int c = 0; c < m_channels; ++c)
@@ -379,26 +381,26 @@ void WmaLosslessFrameCoder::writeCoded(BitWriter &body)
     }
 }
 
-void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const
+void FrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const
 {
     // Low bits that are zero in every sample are left out (all but one for silence).
     uint32_t used = 0;
     for (const std::vector<int32_t> &channel : planar)
         for (int32_t v : channel)
             used |= static_cast<uint32_t>(v);
-    const int wasted = used == 0 ? BitsPerSample - 1 : std::min(std::countr_zero(used), BitsPerSample - 1);
+    const int wasted = used == 0 ? kBitsPerSample - 1 : std::min(std::countr_zero(used), kBitsPerSample - 1);
 
     body.putBit(true); // raw
     body.putBit(wasted > 0);
     if (wasted > 0)
         body.put(static_cast<uint32_t>(wasted), 5);
-    const int bits = BitsPerSample - wasted;
+    const int bits = kBitsPerSample - wasted;
     BitWriter::Run run = body.beginRun(int64_t{m_channels} * m_frameSize * bits);
     const int n = m_frameSize;
     for (const std::vector<int32_t> &channel : planar) {
         const int32_t *x = channel.data();
         int i = 0;
-        if (bits == BitsPerSample) // full-scale noise: two samples a word
+        if (bits == kBitsPerSample) // full-scale noise: two samples a word
             for (; i + 2 <= n; i += 2)
                 run.putFitting(static_cast<uint32_t>(x[i]) << 16 | (static_cast<uint32_t>(x[i + 1]) & 0xffff),
                                32);
@@ -407,3 +409,5 @@ void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &pl
     }
     body.endRun(run);
 }
+
+} // namespace wmalossless

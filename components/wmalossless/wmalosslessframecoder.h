@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <vector>
 
+namespace wmalossless {
+
 class BitWriter;
 
 // Codes one frame (a single tile per channel) and keeps the predictor state
 // exactly as the decoder will have it after that frame.
-class WmaLosslessFrameCoder {
+class FrameCoder {
 public:
-    WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings);
+    FrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings);
 
     // `planar` holds frameSize samples per channel; only the first
     // `validSamples` are kept by the decoder (the last frame's end skip).
@@ -64,3 +66,5 @@ private:
     std::vector<bool> m_channelCoded;
     std::vector<RiceChannel> m_rice;
 };
+
+} // namespace wmalossless

@@ -6,9 +6,11 @@
 #include <bit>
 #include <cstring>
 
+namespace wmalossless {
+
 namespace {
 
-constexpr int SequenceBits = 4;
+constexpr int kSequenceBits = 4;
 
 // Swaps a word read from memory into big-endian order (or back).
 uint64_t bigEndian64(uint64_t word)
@@ -54,27 +56,27 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
 
 } // namespace
 
-WmaLosslessPacketizer::WmaLosslessPacketizer(int blockAlign, int frameSize)
+Packetizer::Packetizer(int blockAlign, int frameSize)
     : m_blockAlign(blockAlign), m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)),
       m_packetBits(int64_t{blockAlign} * 8), m_packet(blockAlign)
 {
 }
 
-int WmaLosslessPacketizer::headerBits(int blockAlign)
+int Packetizer::headerBits(int blockAlign)
 {
     // Sequence number, seekable-frame flag, splice flag, continuation length.
     const int lengthBits = 31 - std::countl_zero(static_cast<uint32_t>(blockAlign)) + 4;
-    return SequenceBits + 2 + lengthBits;
+    return kSequenceBits + 2 + lengthBits;
 }
 
-void WmaLosslessPacketizer::placeHeld()
+void Packetizer::placeHeld()
 {
     if (m_holding)
         place(false);
     m_holding = false;
 }
 
-void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
+void Packetizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
 {
     placeHeld();
     frame.copyBytes(m_held);
@@ -85,7 +87,7 @@ void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bo
     m_holding = true;
 }
 
-void WmaLosslessPacketizer::finish(int64_t totalSamples)
+void Packetizer::finish(int64_t totalSamples)
 {
     if (m_holding)
         place(true);
@@ -98,7 +100,7 @@ void WmaLosslessPacketizer::finish(int64_t totalSamples)
     m_finished = true;
 }
 
-std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
+std::vector<WmaLosslessPacket> Packetizer::takePackets()
 {
     // The newest packet stays until the next one, in case it turns out to be the last.
     std::vector<WmaLosslessPacket> out;
@@ -108,12 +110,12 @@ std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
     return out;
 }
 
-void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
+void Packetizer::startPacket(uint32_t continuationBits)
 {
     std::fill(m_packet.begin(), m_packet.end(), 0);
-    writeBits(m_packet.data(), 0, m_sequence & 0xf, SequenceBits);
+    writeBits(m_packet.data(), 0, m_sequence & 0xf, kSequenceBits);
     m_sequence = (m_sequence + 1) & 0xf;
-    writeBits(m_packet.data(), SequenceBits + 2, continuationBits, m_headerBits - SequenceBits - 2);
+    writeBits(m_packet.data(), kSequenceBits + 2, continuationBits, m_headerBits - kSequenceBits - 2);
     m_pos = m_headerBits;
     m_firstStart = -1;
     m_trailerPos = -1;
@@ -125,7 +127,7 @@ void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 // in has arrived: a packet's samples are those of the frames that started in
 // the packet before it (none for the first one; the last packet's own frames
 // come out when the decoder is drained).
-void WmaLosslessPacketizer::emitPacket(int64_t bits)
+void Packetizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
     packet.data =
@@ -137,17 +139,17 @@ void WmaLosslessPacketizer::emitPacket(int64_t bits)
     m_open = false;
 }
 
-void WmaLosslessPacketizer::begin()
+void Packetizer::begin()
 {
     if (m_heldSeekable)
-        writeBits(m_packet.data(), SequenceBits, 1, 1);
+        writeBits(m_packet.data(), kSequenceBits, 1, 1);
     if (m_framesStarted++ == 0)
         m_firstStart = m_heldStart;
 }
 
 // Copies the held frame from `from` on and closes the packet when it fills.
 // The frame's trailer says whether another frame follows it in this packet.
-void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
+void Packetizer::copyHeld(int64_t from, bool another)
 {
     writeBits(m_held.data(), m_heldBits, another ? 1 : 0, 1);
     const int64_t need = m_heldBits + 1 - from;
@@ -162,7 +164,7 @@ void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
     }
 }
 
-void WmaLosslessPacketizer::place(bool final)
+void Packetizer::place(bool final)
 {
     const int64_t need = m_heldBits + 1;
     if (!m_open)
@@ -210,3 +212,5 @@ void WmaLosslessPacketizer::place(bool final)
     if (final && m_open)
         emitPacket(bits);
 }
+
+} // namespace wmalossless
