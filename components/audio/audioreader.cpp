@@ -412,8 +412,8 @@ bool AudioReader::appendConverted(const AVFrame *frame)
     const int room = swr_get_out_samples(m_swr.get(), inFrames);
     if (room <= 0)
         return true;
-    // Drop what has been handed out before growing the buffer.
-    // The buffer only grows, so that its zero fill is paid once, not per frame.
+    // Drop what has been handed out, then grow the buffer if it must: it never
+    // shrinks, so that its zero fill is paid once, not for every frame.
     std::copy(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos),
               m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingEnd), m_pending.begin());
     m_pendingEnd -= m_pendingPos;
