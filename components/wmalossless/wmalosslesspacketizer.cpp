@@ -57,8 +57,8 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
 } // namespace
 
 Packetizer::Packetizer(int blockAlign, int frameSize)
-    : m_blockAlign(blockAlign), m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)),
-      m_packetBits(int64_t{blockAlign} * 8), m_packet(blockAlign)
+    : m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)), m_packetBits(int64_t{blockAlign} * 8),
+      m_packet(blockAlign)
 {
 }
 

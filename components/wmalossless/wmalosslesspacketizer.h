@@ -41,7 +41,6 @@ private:
     void begin();
     void copyHeld(int64_t from, bool another);
 
-    int m_blockAlign;
     int m_frameSize;
     int m_headerBits;
     int64_t m_packetBits;
