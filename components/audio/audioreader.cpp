@@ -9,6 +9,7 @@ extern "C" {
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -21,6 +22,11 @@ constexpr int kMaxDecodeErrors = 1000;
 // chunk swell 44100-fold on its way to the encoder, and its length in
 // milliseconds would not fit an int. From here up it always does.
 constexpr int kMinSampleRate = 1000;
+// How much of a WAV file's 16-bit PCM FFmpeg searches for another codec
+// stored under the PCM tag (MP3, AC-3). By default it searches 32 packets
+// again at each doubling, with every format's probe: more work than reading
+// the whole file. A mislabelled stream shows in its first packet (4 KiB).
+constexpr int64_t kWavPcmProbeBytes = 4096;
 
 using PacketSource = std::function<int(AVPacket *)>;
 
@@ -225,7 +231,7 @@ void AudioReader::close()
     m_packet.reset();
     m_flushed = m_decoderDone = false;
     std::vector<float>().swap(m_pending);
-    m_pendingPos = 0;
+    m_pendingPos = m_pendingEnd = 0;
     m_frameCount = m_delivered = m_mismatch = 0;
     m_openedSize = 0;
     m_openedModified = {};
@@ -239,6 +245,9 @@ AudioStatus AudioReader::openDemuxer(InputFormatPtr &format, int &stream) const
     if (ret < 0)
         return failure(m_path, ffmpegErrorText(ret));
     format.reset(raw);
+    if (std::strcmp(raw->iformat->name, "wav") == 0 && raw->nb_streams > 0 &&
+        raw->streams[0]->codecpar->codec_id == AV_CODEC_ID_PCM_S16LE)
+        raw->probesize = std::min(raw->probesize, kWavPcmProbeBytes);
     ret = avformat_find_stream_info(format.get(), nullptr);
     if (ret < 0)
         return failure(m_path, ffmpegErrorText(ret));
@@ -379,7 +388,7 @@ bool AudioReader::changedSinceOpen() const
 
 qint64 AudioReader::pendingFrames() const
 {
-    return static_cast<qint64>(m_pending.size() - m_pendingPos) / m_channels;
+    return static_cast<qint64>(m_pendingEnd - m_pendingPos) / m_channels;
 }
 
 bool AudioReader::appendConverted(const AVFrame *frame)
@@ -403,16 +412,20 @@ bool AudioReader::appendConverted(const AVFrame *frame)
     const int room = swr_get_out_samples(m_swr.get(), inFrames);
     if (room <= 0)
         return true;
-    // Drop what has been handed out before growing the buffer.
-    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos));
+    // Drop what has been handed out, then grow the buffer if it must: it never
+    // shrinks, so that its zero fill is paid once, not for every frame.
+    std::copy(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos),
+              m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingEnd), m_pending.begin());
+    m_pendingEnd -= m_pendingPos;
     m_pendingPos = 0;
-    const size_t used = m_pending.size();
-    m_pending.resize(used + static_cast<size_t>(room) * static_cast<size_t>(m_channels));
+    const size_t used = m_pendingEnd;
+    m_pending.resize(
+        std::max(m_pending.size(), used + static_cast<size_t>(room) * static_cast<size_t>(m_channels)));
     auto *out = reinterpret_cast<uint8_t *>(m_pending.data() + used);
     const int got =
         swr_convert(m_swr.get(), &out, room,
                     frame ? const_cast<const uint8_t **>(frame->extended_data) : nullptr, inFrames);
-    m_pending.resize(used + static_cast<size_t>(std::max(got, 0)) * static_cast<size_t>(m_channels));
+    m_pendingEnd = used + static_cast<size_t>(std::max(got, 0)) * static_cast<size_t>(m_channels);
     return got >= 0;
 }
 
@@ -469,12 +482,10 @@ AudioStatus AudioReader::read(int frames, std::vector<float> &samples)
         // Anything the decoder still has beyond the count is dropped, but noted.
         do {
             m_mismatch += pendingFrames();
-            m_pending.clear();
-            m_pendingPos = 0;
+            m_pendingPos = m_pendingEnd = 0;
         } while (decodeMore());
         m_mismatch += pendingFrames();
-        m_pending.clear();
-        m_pendingPos = 0;
+        m_pendingPos = m_pendingEnd = 0;
     }
     return {};
 }

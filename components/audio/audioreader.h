@@ -62,8 +62,9 @@ private:
     PacketPtr m_packet;
     bool m_flushed = false;
     bool m_decoderDone = false;
-    std::vector<float> m_pending;
+    std::vector<float> m_pending; // samples [m_pendingPos, m_pendingEnd) are decoded, not yet read
     size_t m_pendingPos = 0;
+    size_t m_pendingEnd = 0;
     qint64 m_frameCount = 0;
     qint64 m_delivered = 0;
     qint64 m_mismatch = 0;

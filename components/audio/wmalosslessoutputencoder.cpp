@@ -14,7 +14,8 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
 {
     for (WmaLosslessPacket &packet : from) {
         EncodedPacket out;
-        out.data.assign(packet.data.cbegin(), packet.data.cend());
+        const auto *bytes = reinterpret_cast<const uint8_t *>(packet.data.constData());
+        out.data.assign(bytes, bytes + packet.data.size()); // pointers of one type: a memcpy
         out.duration = packet.duration;
         // A decoder started here drops the frame begun before and gives the
         // first one begun here once the next packet comes, at that packet's
@@ -23,17 +24,6 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
         out.resumeAfter = seekable ? out.duration : -1;
         to.push_back(std::move(out));
     }
-}
-
-// Round to nearest even, as nearbyint does, but in plain arithmetic the
-// compiler turns into vector code: adding 1.5 * 2^23 leaves no fraction bits.
-// Brought within full scale first (NaN to silence), so that the sum stays exact.
-qint16 toPcm16(float sample)
-{
-    constexpr float Round = 12582912.0f;
-    float scaled = withinFullScale(sample) * 32768.0f;
-    scaled = scaled < 32767.0f ? scaled : 32767.0f;
-    return static_cast<qint16>(static_cast<int>((scaled + Round) - Round));
 }
 
 } // namespace
@@ -66,10 +56,7 @@ AudioStatus WmaLosslessOutputEncoder::encode(const float *samples, int frames,
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
     if (frames <= 0)
         return {};
-    const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(m_encoder->channels());
-    m_pcm.resize(count);
-    std::transform(samples, samples + count, m_pcm.begin(), toPcm16);
-    appendPackets(m_encoder->encode(m_pcm.data(), frames), packets);
+    appendPackets(m_encoder->encode(samples, frames), packets);
     return {};
 }
 

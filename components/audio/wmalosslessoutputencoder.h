@@ -20,5 +20,4 @@ public:
 
 private:
     std::unique_ptr<WmaLosslessEncoder> m_encoder;
-    std::vector<qint16> m_pcm;
 };

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace wmalossless {
+
 void BitWriter::append(const BitWriter &other)
 {
     // The other's buffer holds whole words only.
@@ -20,12 +22,55 @@ void BitWriter::clear()
     m_accBits = 0;
 }
 
+void BitWriter::truncate(int64_t bits)
+{
+    if (bits >= bitCount())
+        return;
+    const auto flushed = static_cast<int64_t>(m_used) * 8;
+    if (bits >= flushed) {
+        const int keep = static_cast<int>(bits - flushed);
+        m_acc >>= m_accBits - keep;
+        m_accBits = keep;
+        return;
+    }
+    // The words past the new end are still in the buffer.
+    const int64_t words = bits / 32;
+    m_accBits = static_cast<int>(bits % 32);
+    m_acc = readBits(m_bytes.data(), words * 32, m_accBits);
+    m_used = static_cast<std::size_t>(words) * 4;
+}
+
+BitWriter::Run BitWriter::beginRun(int64_t maxBits)
+{
+    const std::size_t need = m_used + static_cast<std::size_t>((maxBits + m_accBits) / 32 + 1) * 4;
+    if (need > m_bytes.size())
+        m_bytes.resize(std::max(need, m_bytes.size() * 2));
+    Run run;
+    run.m_at = m_bytes.data() + m_used;
+    run.m_acc = m_acc;
+    run.m_accBits = m_accBits;
+    return run;
+}
+
+void BitWriter::endRun(Run run)
+{
+    m_used = static_cast<std::size_t>(run.m_at - m_bytes.data());
+    m_accBits = run.m_accBits;
+    m_acc = run.m_acc & ((uint64_t{1} << m_accBits) - 1);
+}
+
 std::vector<uint8_t> BitWriter::bytes() const
 {
-    std::vector<uint8_t> out(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_used));
+    std::vector<uint8_t> out;
+    copyBytes(out);
+    return out;
+}
+
+void BitWriter::copyBytes(std::vector<uint8_t> &out) const
+{
+    out.assign(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_used));
     for (int left = m_accBits; left > 0; left -= 8)
         out.push_back(static_cast<uint8_t>(left >= 8 ? m_acc >> (left - 8) : m_acc << (8 - left)));
-    return out;
 }
 
 uint32_t readBits(const uint8_t *data, int64_t pos, int bits)
@@ -59,3 +104,5 @@ void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits)
     for (int i = bytes - 1; i >= 0; --i, word >>= 8)
         p[i] = static_cast<uint8_t>(word);
 }
+
+} // namespace wmalossless

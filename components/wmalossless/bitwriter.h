@@ -1,9 +1,13 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+namespace wmalossless {
 
 // Most-significant-bit-first writer, the order the WMA bit readers use.
 class BitWriter {
@@ -25,10 +29,52 @@ public:
     void putBit(bool bit) { put(bit ? 1u : 0u, 1); }
     void append(const BitWriter &other);
     void clear();
+    // Drops every bit from `bits` on.
+    void truncate(int64_t bits);
+
+    // The writer's state as a local value, for hot loops: the compiler keeps
+    // it in registers, where the buffer's byte stores would make it reload
+    // members after every word (so it is passed by value, never by address).
+    // Room for `maxBits` bits is made up front.
+    class Run {
+    public:
+        void put(uint32_t value, int bits)
+        {
+            if (bits > 0)
+                putFitting(value & (0xffffffffu >> (32 - bits)), bits);
+        }
+        // `value` below 2^bits, `bits` 1 .. 32.
+        void putFitting(uint32_t value, int bits)
+        {
+            m_acc = (m_acc << bits) | value;
+            m_accBits += bits;
+            if (m_accBits >= 32) {
+                m_accBits -= 32;
+                const uint32_t word = bigEndian(static_cast<uint32_t>(m_acc >> m_accBits));
+                std::memcpy(m_at, &word, 4);
+                m_at += 4;
+            }
+        }
+
+    private:
+        friend class BitWriter;
+        static uint32_t bigEndian(uint32_t word)
+        {
+            if constexpr (std::endian::native == std::endian::little)
+                return __builtin_bswap32(word);
+            return word;
+        }
+        uint8_t *m_at = nullptr;
+        uint64_t m_acc = 0; // bits above m_accBits are stale
+        int m_accBits = 0;
+    };
+    Run beginRun(int64_t maxBits);
+    void endRun(Run run);
 
     int64_t bitCount() const { return static_cast<int64_t>(m_used) * 8 + m_accBits; }
     // The bits written so far, zero-padded to a whole byte.
     std::vector<uint8_t> bytes() const;
+    void copyBytes(std::vector<uint8_t> &out) const;
 
 private:
     void putWord(uint32_t word)
@@ -54,3 +100,5 @@ private:
 uint32_t readBits(const uint8_t *data, int64_t pos, int bits);
 // Writes into a zeroed or previously written buffer; bits outside the range are kept.
 void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits);
+
+} // namespace wmalossless

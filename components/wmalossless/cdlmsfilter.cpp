@@ -8,6 +8,8 @@
 #include <immintrin.h>
 #endif
 
+namespace wmalossless {
+
 void CdlmsFilter::configure(int order, int scaling)
 {
     m_order = std::clamp(order / 16 * 16, 16, MaxOrder);
@@ -102,7 +104,8 @@ struct Sse2 {
 };
 
 struct Avx2 {
-    __attribute__((target("avx2"))) static uint32_t dot(const int16_t *coefs, const int16_t *prev, int order)
+    __attribute__((target("avx2,bmi2"))) static uint32_t dot(const int16_t *coefs, const int16_t *prev,
+                                                             int order)
     {
         __m256i sum = _mm256_setzero_si256();
         for (int i = 0; i < order; i += 16) {
@@ -115,8 +118,8 @@ struct Avx2 {
         half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xb1));
         return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
     }
-    __attribute__((target("avx2"))) static void step(int16_t *coefs, const int16_t *updates, int order,
-                                                     bool up)
+    __attribute__((target("avx2,bmi2"))) static void step(int16_t *coefs, const int16_t *updates, int order,
+                                                          bool up)
     {
         for (int i = 0; i < order; i += 16) {
             auto *c = reinterpret_cast<__m256i *>(coefs + i);
@@ -132,17 +135,30 @@ struct Avx2 {
 // sample, as the decoder's buffer moves down; the buffer is written back at
 // the block's end, where the window sits at `recent`.
 // `below` supplies the int16 that enters at lane 0: its own top one (lane 15).
-__attribute__((target("avx2"))) inline __m256i shiftIn(__m256i window, __m256i below)
+__attribute__((target("avx2,bmi2"))) inline __m256i shiftIn(__m256i window, __m256i below)
 {
     return _mm256_alignr_epi8(window, _mm256_permute2x128_si256(window, below, 0x03), 14);
 }
+
+// One value in every 32-bit lane, and saturated to 16 bits in every 16-bit
+// lane: the saturated value has the value's sign, all an update needs, and
+// is the value clamped as the history keeps it.
+struct Lanes {
+    __m128i wide;
+    __m256i narrow;
+
+    __attribute__((target("avx2,bmi2"))) static Lanes of(__m128i wide)
+    {
+        return {wide, _mm256_broadcastsi128_si256(_mm_packs_epi32(wide, wide))};
+    }
+};
 
 // The window of one stage of order 16 * Registers, held in registers.
 template <int Registers> class Window {
 public:
     static constexpr int Order = 16 * Registers;
 
-    __attribute__((target("avx2")))
+    __attribute__((target("avx2,bmi2")))
     Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
         : m_coefs(coefs), m_prev(prev), m_updates(updates), m_recent(recent), m_scaling(scaling),
           m_round((1u << scaling) >> 1)
@@ -161,7 +177,7 @@ public:
 
     // The buffers get the window back where the decoder's would have it,
     // after `steps` samples (each moves the window down one place).
-    __attribute__((target("avx2"))) void store(int steps)
+    __attribute__((target("avx2,bmi2"))) void store(int steps)
     {
         if (steps > 0)
             m_recent = ((m_recent - steps) % Order + Order) % Order;
@@ -174,7 +190,7 @@ public:
         }
     }
 
-    __attribute__((target("avx2"))) int32_t step(int32_t input, int updateSpeed)
+    __attribute__((target("avx2,bmi2"))) int32_t step(int32_t input, int updateSpeed)
     {
         if (m_steps >= Order)
             return settledStep(input);
@@ -209,12 +225,11 @@ public:
         return residue;
     }
 
-private:
     // Once every lane came in during this block, at one speed, each update is
     // the speed with the sign of the sample beside it, scaled by its lane
     // (a quarter from lane Order / 16 on, an eighth from Order / 8 on): the
     // updates need not be kept, only these weights.
-    __attribute__((target("avx2"))) void settle(int updateSpeed)
+    __attribute__((target("avx2,bmi2"))) void settle(int updateSpeed)
     {
         alignas(32) int16_t weights[Order];
         for (int lane = 0; lane < Order; ++lane)
@@ -225,7 +240,10 @@ private:
             m_w[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(weights + 16 * k));
     }
 
-    __attribute__((target("avx2"))) int32_t settledStep(int32_t input)
+    // step() once every lane came in at one speed during this block, on a
+    // value held in vector lanes: a stage's residual goes on to the next
+    // stage without a trip through a scalar register.
+    __attribute__((target("avx2,bmi2"))) Lanes settledStep(Lanes input)
     {
         __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
@@ -233,19 +251,25 @@ private:
         __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
         total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
-        const uint32_t pred = m_round + static_cast<uint32_t>(_mm_cvtsi128_si32(total));
-        const int32_t residue = static_cast<int32_t>(
-            static_cast<uint32_t>(input) - static_cast<uint32_t>(static_cast<int32_t>(pred) >> m_scaling));
-        const __m256i wide = _mm256_set1_epi32(residue);
-        const __m256i direction = _mm256_packs_epi32(wide, wide);
+        const __m128i pred =
+            _mm_sra_epi32(_mm_add_epi32(total, _mm_set1_epi32(static_cast<int32_t>(m_round))),
+                          _mm_cvtsi32_si128(m_scaling));
+        const Lanes residue = Lanes::of(_mm_sub_epi32(input.wide, pred));
         for (int k = 0; k < Registers; ++k)
-            m_c[k] = _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), direction));
+            m_c[k] =
+                _mm256_add_epi16(m_c[k], _mm256_sign_epi16(_mm256_sign_epi16(m_w[k], p_[k]), residue.narrow));
         for (int k = Registers - 1; k > 0; --k)
             p_[k] = shiftIn(p_[k], p_[k - 1]);
-        p_[0] = shiftIn(p_[0], _mm256_set1_epi16(static_cast<int16_t>(std::clamp(input, -32768, 32767))));
+        p_[0] = shiftIn(p_[0], input.narrow);
         return residue;
     }
 
+    __attribute__((target("avx2,bmi2"))) int32_t settledStep(int32_t input)
+    {
+        return _mm_cvtsi128_si32(settledStep(Lanes::of(_mm_set1_epi32(input))).wide);
+    }
+
+private:
     int16_t *m_coefs;
     int16_t *m_prev;
     int16_t *m_updates;
@@ -259,32 +283,60 @@ private:
 };
 
 template <int Registers>
-__attribute__((target("avx2"))) void runInRegisters(Window<Registers> window, int32_t *samples, int count,
-                                                    int updateSpeed)
+__attribute__((target("avx2,bmi2"))) void runInRegisters(Window<Registers> window, int32_t *samples,
+                                                         int count, int updateSpeed)
 {
-    for (int n = 0; n < count; ++n)
+    int n = 0;
+    for (const int warm = std::min(count, Window<Registers>::Order); n < warm; ++n)
         samples[n] = window.step(samples[n], updateSpeed);
+    for (; n < count; ++n)
+        samples[n] = window.settledStep(samples[n]);
     window.store(count);
+}
+
+// Sample n enters the first stage while n - 1 goes through the second and n - 2 through the third.
+template <int First, int Second, int Third>
+__attribute__((target("avx2,bmi2"), always_inline)) inline void
+cascadeStep(Window<First> &first, Window<Second> &second, Window<Third> &third, int32_t *samples, int count,
+            int n, int updateSpeed, int32_t &toSecond, int32_t &toThird)
+{
+    const int32_t out3 = n >= 2 ? third.step(toThird, updateSpeed) : 0;
+    const int32_t out2 = n >= 1 && n <= count ? second.step(toSecond, updateSpeed) : 0;
+    const int32_t out1 = n < count ? first.step(samples[n], updateSpeed) : 0;
+    if (n >= 2)
+        samples[n - 2] = out3;
+    toThird = out2;
+    toSecond = out1;
 }
 
 // Three stages in step: each sample goes through the first stage while the
 // one before it goes through the second and the one before that through the
-// third, so the three stages' chains of dependent steps overlap.
+// third, so the three stages' chains of dependent steps overlap. Once every
+// stage has settled, and until the pipeline drains, the steps need no checks.
 template <int First, int Second, int Third>
-__attribute__((target("avx2"))) void runCascade(Window<First> first, Window<Second> second,
-                                                Window<Third> third, int32_t *samples, int count,
-                                                int updateSpeed)
+__attribute__((target("avx2,bmi2"))) void runCascade(Window<First> first, Window<Second> second,
+                                                     Window<Third> third, int32_t *samples, int count,
+                                                     int updateSpeed)
 {
+    constexpr int Settled = std::max({Window<First>::Order, Window<Second>::Order, Window<Third>::Order}) + 2;
     int32_t toSecond = 0, toThird = 0;
-    for (int n = 0; n < count + 2; ++n) {
-        const int32_t out3 = n >= 2 ? third.step(toThird, updateSpeed) : 0;
-        const int32_t out2 = n >= 1 && n <= count ? second.step(toSecond, updateSpeed) : 0;
-        const int32_t out1 = n < count ? first.step(samples[n], updateSpeed) : 0;
-        if (n >= 2)
-            samples[n - 2] = out3;
-        toThird = out2;
-        toSecond = out1;
+    int n = 0;
+    for (const int warm = std::min(count, Settled); n < warm; ++n)
+        cascadeStep(first, second, third, samples, count, n, updateSpeed, toSecond, toThird);
+    if (n < count) {
+        Lanes intoThird = Lanes::of(_mm_set1_epi32(toThird)),
+              intoSecond = Lanes::of(_mm_set1_epi32(toSecond));
+        for (; n < count; ++n) {
+            const Lanes out3 = third.settledStep(intoThird);
+            intoThird = second.settledStep(intoSecond);
+            intoSecond = first.settledStep(Lanes::of(_mm_set1_epi32(samples[n])));
+            samples[n - 2] = _mm_cvtsi128_si32(out3.wide);
+        }
+        toThird = _mm_cvtsi128_si32(intoThird.wide);
+        toSecond = _mm_cvtsi128_si32(intoSecond.wide);
     }
+    for (; n < count + 2; ++n)
+        cascadeStep(first, second, third, samples, count, n, updateSpeed, toSecond, toThird);
     first.store(count);
     second.store(count);
     third.store(count);
@@ -310,7 +362,8 @@ template <typename Kernel>
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, int count, int updateSpeed)
+__attribute__((target("avx2,bmi2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, int count,
+                                                                  int updateSpeed)
 {
     if (m_order == 16)
         runInRegisters(Window<1>(m_coefs, m_prev, m_updates, m_recent, m_scaling), samples, count,
@@ -322,8 +375,8 @@ __attribute__((target("avx2"))) void CdlmsFilter::encodeAvx2(int32_t *samples, i
         run<Avx2>(samples, count, updateSpeed);
 }
 
-__attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples,
-                                                                    int count, int updateSpeed)
+__attribute__((target("avx2,bmi2"))) bool
+CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count, int updateSpeed)
 {
     auto window = [](CdlmsFilter &f, auto registers) {
         return Window<decltype(registers)::value>(f.m_coefs, f.m_prev, f.m_updates, f.m_recent, f.m_scaling);
@@ -346,7 +399,7 @@ __attribute__((target("avx2"))) bool CdlmsFilter::encodeCascadeAvx2(CdlmsFilter 
 void CdlmsFilter::encode(int32_t *samples, int count, int updateSpeed)
 {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     if (avx2)
         encodeAvx2(samples, count, updateSpeed);
     else
@@ -360,10 +413,12 @@ void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *sa
                                 int updateSpeed)
 {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     if (avx2 && stageCount == 3 && encodeCascadeAvx2(stages, samples, count, updateSpeed))
         return;
 #endif
     for (int i = 0; i < stageCount; ++i)
         stages[i].encode(samples, count, updateSpeed);
 }
+
+} // namespace wmalossless

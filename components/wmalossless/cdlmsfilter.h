@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace wmalossless {
+
 // One stage of the sign-sign LMS cascade. The decoder rebuilds the same state
 // sample by sample, so its buffer layout and integer wrap-arounds are kept as
 // they are there: a different history layout would drift after the first
@@ -38,3 +40,5 @@ private:
     alignas(32) int16_t m_prev[MaxOrder * 2 + 16] = {};
     alignas(32) int16_t m_updates[MaxOrder * 2 + 16] = {};
 };
+
+} // namespace wmalossless

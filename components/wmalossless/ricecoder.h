@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace wmalossless {
+
 class BitWriter;
 
 // Adaptive Rice coding of one channel's residuals in a tile. The parameter
@@ -16,4 +18,9 @@ struct RiceChannel {
 
 uint32_t initialAverage(const int32_t *residues, int count);
 int64_t riceCost(const RiceChannel &channel, int moveAverageScaling, uint32_t aveSum);
+// riceCost() of a seekable channel for each averaging scaling 0 .. kRiceScalings - 1.
+inline constexpr int kRiceScalings = 8;
+void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[kRiceScalings]);
 void riceEncode(BitWriter &out, const RiceChannel &channel, int moveAverageScaling, uint32_t &aveSum);
+
+} // namespace wmalossless

@@ -6,6 +6,10 @@
 
 #include <QtEndian>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 
 namespace {
@@ -28,7 +32,7 @@ int frameSizeFor(int sampleRate)
 // the first stands for some samples: room for the largest frame and a bit more.
 int blockAlignFor(int channels, int frameSize, int requested)
 {
-    const int64_t frameBits = WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1;
+    const int64_t frameBits = wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1;
     int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
     align = (align + 255) / 256 * 256;
     return std::max(align, requested);
@@ -36,15 +40,64 @@ int blockAlignFor(int channels, int frameSize, int requested)
 
 // The decoder keeps the rest of a packet (a frame's start and whatever
 // follows) and adds the next packet's part of the frame: both must fit its
-// buffer of MaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
+// buffer of kMaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
 // incompressible ones would not, so the frames keep their usual length there.
 bool longFramesFit(int sampleRate, int channels, const WmaLosslessSettings &settings)
 {
-    constexpr int64_t MaxFrameBytes = 32768;
+    constexpr int64_t kMaxFrameBytes = 32768;
     const int frameSize = frameSizeFor(sampleRate) * 2;
-    const int64_t frameBytes = (WmaLosslessFrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
+    const int64_t frameBytes = (wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
     return blockAlignFor(channels, frameSize, settings.blockAlign) + frameBytes + 2 <=
-           MaxFrameBytes * channels;
+           kMaxFrameBytes * channels;
+}
+
+int32_t toPcm16(qint16 sample)
+{
+    return sample;
+}
+
+// Rounds to nearest even, as nearbyint does, in plain arithmetic: adding
+// 1.5 * 2^23 leaves no fraction bits. Clipped at full scale, NaN as silence.
+constexpr float kRound = 12582912.0f;
+int32_t toPcm16(float sample)
+{
+    float scaled = sample == sample ? sample * 32768.0f : 0.0f;
+    scaled = scaled < 32767.0f ? scaled : 32767.0f;
+    scaled = scaled > -32768.0f ? scaled : -32768.0f;
+    return static_cast<int32_t>((scaled + kRound) - kRound);
+}
+
+void splitStereo(const qint16 *in, int frames, int32_t *left, int32_t *right)
+{
+    for (int i = 0; i < frames; ++i) {
+        left[i] = in[2 * i];
+        right[i] = in[2 * i + 1];
+    }
+}
+
+void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    // toPcm16() four frames at a time: the compiler leaves its comparisons
+    // as branches, which it does not vectorise.
+    const __m128 scale = _mm_set1_ps(32768.0f), high = _mm_set1_ps(32767.0f), low = _mm_set1_ps(-32768.0f),
+                 round = _mm_set1_ps(kRound);
+    auto convert = [&](__m128 v) {
+        __m128 scaled = _mm_and_ps(_mm_mul_ps(v, scale), _mm_cmpord_ps(v, v)); // NaN to 0
+        scaled = _mm_max_ps(_mm_min_ps(scaled, high), low);
+        return _mm_cvttps_epi32(_mm_sub_ps(_mm_add_ps(scaled, round), round));
+    };
+    for (; i + 4 <= frames; i += 4) {
+        const __m128 a = _mm_loadu_ps(in + 2 * i), b = _mm_loadu_ps(in + 2 * i + 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(left + i), convert(_mm_shuffle_ps(a, b, 0x88)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(right + i), convert(_mm_shuffle_ps(a, b, 0xdd)));
+    }
+#endif
+    for (; i < frames; ++i) {
+        left[i] = toPcm16(in[2 * i]);
+        right[i] = toPcm16(in[2 * i + 1]);
+    }
 }
 
 } // namespace
@@ -55,8 +108,8 @@ WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLo
       m_longFrames(settings.longFrames && longFramesFit(m_sampleRate, m_channels, settings)),
       m_frameSize(frameSizeFor(m_sampleRate) * (m_longFrames ? 2 : 1)),
       m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
-      m_coder(std::make_unique<WmaLosslessFrameCoder>(m_channels, m_frameSize, m_settings)),
-      m_packetizer(std::make_unique<WmaLosslessPacketizer>(m_blockAlign, m_frameSize)),
+      m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
+      m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
       m_pending(m_channels, std::vector<int32_t>(m_frameSize))
 {
 }
@@ -81,12 +134,31 @@ qint64 WmaLosslessEncoder::bitRate() const
 
 std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
 {
+    return take(interleaved, frames);
+}
+
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const float *interleaved, int frames)
+{
+    return take(interleaved, frames);
+}
+
+template <typename Sample>
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::take(const Sample *interleaved, int frames)
+{
     if (m_flushed || !interleaved || frames <= 0)
         return {};
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < m_channels; ++c)
-            m_pending[c][m_pendingCount] = interleaved[qint64{i} * m_channels + c];
-        if (++m_pendingCount == m_frameSize)
+    // A frame's worth at a time, each channel's samples gathered in one pass.
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, m_frameSize - m_pendingCount);
+        const Sample *in = interleaved + qint64{done} * m_channels;
+        if (m_channels == 2)
+            splitStereo(in, n, m_pending[0].data() + m_pendingCount, m_pending[1].data() + m_pendingCount);
+        else
+            std::transform(in, in + n, m_pending[0].data() + m_pendingCount,
+                           [](Sample v) { return toPcm16(v); });
+        done += n;
+        m_pendingCount += n;
+        if (m_pendingCount == m_frameSize)
             codeFrame(m_frameSize);
     }
     m_samplesIn += frames;
@@ -116,25 +188,15 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     ++m_sinceSeekable;
     bool seekable = m_seekableOwed || m_sinceSeekable >= MaxSeekableInterval ||
                     (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
-    BitWriter frame;
+    m_frame.clear();
     const bool wanted = seekable;
-    seekable = m_coder->encode(m_pending, validSamples, seekable, frame);
+    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame);
     m_seekableOwed = wanted && !seekable;
     if (seekable)
         m_sinceSeekable = 0;
-    m_packetizer->hold(frame, m_frameIndex * m_frameSize, seekable);
+    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, seekable);
     ++m_frameIndex;
     m_pendingCount = 0;
-}
-
-qint64 WmaLosslessEncoder::rawTiles() const
-{
-    return m_coder->rawTiles();
-}
-
-qint64 WmaLosslessEncoder::codedTiles() const
-{
-    return m_coder->codedTiles();
 }
 
 std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bitwriter.h"
 #include "wmalosslesspacket.h"
 #include "wmalosslesssettings.h"
 
@@ -9,8 +10,10 @@
 #include <memory>
 #include <vector>
 
-class WmaLosslessFrameCoder;
-class WmaLosslessPacketizer;
+namespace wmalossless {
+class FrameCoder;
+class Packetizer;
+} // namespace wmalossless
 
 // Encodes 16-bit PCM into the lossless WMA bitstream (format tag 0x0163),
 // cut into packets of at most blockAlign() bytes (nearly all of exactly that) for an ASF stream.
@@ -36,16 +39,17 @@ public:
 
     // Interleaved samples in; complete packets out, times in samples.
     std::vector<WmaLosslessPacket> encode(const qint16 *interleaved, int frames);
+    // Float samples, rounded to 16 bits: beyond full scale clipped, NaN as silence.
+    std::vector<WmaLosslessPacket> encode(const float *interleaved, int frames);
     // Codes what is left (the last frame trimmed by an end skip) and pads the last packet.
     std::vector<WmaLosslessPacket> flush();
 
     qint64 samplesIn() const { return m_samplesIn; }
-    qint64 rawTiles() const;
-    qint64 codedTiles() const;
     // End samples of the frames that finished exactly on a packet's last bit.
     std::vector<qint64> exactPacketEnds() const;
 
 private:
+    template <typename Sample> std::vector<WmaLosslessPacket> take(const Sample *interleaved, int frames);
     void codeFrame(int validSamples);
 
     int m_sampleRate;
@@ -54,8 +58,9 @@ private:
     bool m_longFrames;
     int m_frameSize;
     int m_blockAlign;
-    std::unique_ptr<WmaLosslessFrameCoder> m_coder;
-    std::unique_ptr<WmaLosslessPacketizer> m_packetizer;
+    std::unique_ptr<wmalossless::FrameCoder> m_coder;
+    std::unique_ptr<wmalossless::Packetizer> m_packetizer;
+    wmalossless::BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
     int m_pendingCount = 0;
     qint64 m_samplesIn = 0;

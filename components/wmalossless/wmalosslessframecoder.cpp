@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <bit>
 
+namespace wmalossless {
+
 namespace {
 
-constexpr int BitsPerSample = 16;
-constexpr int MaxMoveAverageScaling = 7;
-constexpr int ScalingProbe = 512;
+constexpr int kBitsPerSample = 16;
+constexpr int kMaxMoveAverageScaling = 7;
+static_assert(kRiceScalings == kMaxMoveAverageScaling + 1);
+constexpr int kScalingProbe = 512;
 
 int log2Floor(int value)
 {
@@ -25,7 +28,7 @@ bool fitsSigned(int32_t value, int bits)
 
 } // namespace
 
-WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
+FrameCoder::FrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings)
     : m_channels(channels), m_frameSize(frameSize), m_settings(settings),
       m_decorrelate(settings.interChannel && channels == 2), m_state(channels),
       m_work(channels, std::vector<int32_t>(frameSize)), m_channelCoded(channels), m_rice(channels)
@@ -47,10 +50,10 @@ WmaLosslessFrameCoder::WmaLosslessFrameCoder(int channels, int frameSize, const 
             stages.resize(8);
     }
     configureLms(m_lmsCandidates.front());
-    m_moveAverageScaling = std::clamp(m_settings.moveAverageScaling, 0, MaxMoveAverageScaling);
+    m_moveAverageScaling = std::clamp(m_settings.moveAverageScaling, 0, kMaxMoveAverageScaling);
 }
 
-void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
+void FrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> &stages)
 {
     for (ChannelState &state : m_state) {
         state.lms.resize(stages.size());
@@ -60,14 +63,14 @@ void WmaLosslessFrameCoder::configureLms(const std::vector<WmaLosslessLmsStage> 
     }
 }
 
-int64_t WmaLosslessFrameCoder::maxFrameBits(int channels, int frameSize)
+int64_t FrameCoder::maxFrameBits(int channels, int frameSize)
 {
     // Raw samples plus the largest frame, tile and seekable headers and the trailer bit.
-    return int64_t{channels} * frameSize * BitsPerSample + 512 + 128 * channels;
+    return int64_t{channels} * frameSize * kBitsPerSample + 512 + 128 * channels;
 }
 
-bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples,
-                                   bool seekable, BitWriter &out)
+bool FrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
+                        BitWriter &out)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
     if (validSamples < m_frameSize) {
@@ -91,49 +94,52 @@ bool WmaLosslessFrameCoder::encode(const std::vector<std::vector<int32_t>> &plan
         }
     }
 
-    BitWriter body;
-    const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * BitsPerSample;
-    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, body);
-    if (coded) {
-        ++m_codedTiles;
-    } else {
-        // Raw samples decode anywhere: the reset waits for the next coded tile.
-        if (seekable) {
-            m_state = beforeReset;
-            m_acOn = acBefore;
-            m_decorrelate = decorrelateBefore;
-            seekable = false;
-        }
-        body.clear();
-        writeRaw(planar, body);
-        ++m_rawTiles;
+    const int64_t mark = out.bitCount();
+    const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * kBitsPerSample;
+    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, out);
+    if (coded)
+        return seekable;
+    // Raw samples decode anywhere: the reset waits for the next coded tile.
+    if (seekable) {
+        m_state = beforeReset;
+        m_acOn = acBefore;
+        m_decorrelate = decorrelateBefore;
     }
+    out.truncate(mark);
+    out.putBit(false);
+    writeRaw(planar, out);
+    return false;
+}
 
+// Writes the seekable flag, the seekable header where there is one, and the coded body.
+int64_t FrameCoder::writeTile(bool seekable, BitWriter &out)
+{
     out.putBit(seekable);
     if (seekable)
         writeSeekableHeader(out);
-    out.append(body);
-    return seekable;
+    const int64_t start = out.bitCount();
+    writeCoded(out);
+    return out.bitCount() - start;
 }
 
 // A seekable tile may change the filter cascade and whether the channels go
 // as mid and side: now and then each choice codes the tile, and the shortest
-// (with the state it leaves) stays, for this tile and the next ones. False
-// when no choice beats raw samples; the state is then as it came in.
-bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable,
-                                     int64_t rawBits, BitWriter &body)
+// (with the state it leaves) stays, for this tile and the next ones. A trial
+// that keeps the choice makes the next one wait twice as long (music keeps
+// its choice for minutes); one that changes it brings them back to the
+// shortest wait. False when no choice beats raw samples; the state is then
+// as it came in.
+bool FrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool seekable, int64_t rawBits,
+                          BitWriter &out)
 {
-    const bool trying = seekable && m_framesSinceTrial >= TrialInterval;
+    const bool trying = seekable && m_framesSinceTrial >= m_trialInterval;
     m_framesSinceTrial = trying ? 0 : m_framesSinceTrial + 1;
     if (!trying) {
         // One way to code it: the state goes back only if raw samples win.
         const std::vector<ChannelState> saved = m_state;
         const int savedScaling = m_moveAverageScaling;
-        if (predict(planar, seekable)) {
-            writeCoded(body);
-            if (body.bitCount() < rawBits)
-                return true;
-        }
+        if (predict(planar, seekable) && writeTile(seekable, out) < rawBits)
+            return true;
         m_state = saved;
         m_moveAverageScaling = savedScaling;
         return false;
@@ -178,6 +184,8 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
     if (coded && m_settings.interChannel && m_channels == 2)
         tryChoice({chosen.cascade, !decorrelateBefore});
     m_moveAverageScaling = bestScaling;
+    const bool kept = chosen.cascade == m_cascade && chosen.decorrelate == decorrelateBefore;
+    m_trialInterval = kept ? std::min(m_trialInterval * 2, MaxTrialInterval) : MinTrialInterval;
     if (!coded) {
         m_state = saved;
         m_decorrelate = decorrelateBefore;
@@ -189,26 +197,31 @@ bool WmaLosslessFrameCoder::codeBest(const std::vector<std::vector<int32_t>> &pl
     m_rice = std::move(bestRice);
     m_cascade = chosen.cascade;
     m_decorrelate = chosen.decorrelate;
-    writeCoded(body);
+    writeTile(seekable, out);
     return true;
 }
 
 // The fixed filter takes first differences: a gain for anything whose energy
 // lies low, a loss for white noise. The seekable tile that sets it decides,
 // from its own samples, as FLAC's encoder estimates its fixed predictors.
-bool WmaLosslessFrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
+bool FrameCoder::differenceHelps(const std::vector<std::vector<int32_t>> &planar, int count) const
 {
     int64_t plain = 0, difference = 0;
-    for (const std::vector<int32_t> &x : planar) {
+    for (const std::vector<int32_t> &channel : planar) {
+        // 16-bit samples: a frame's sums fit 32 bits, and the loop vectorises.
+        const int32_t *x = channel.data();
+        int32_t p = 0, d = 0;
         for (int i = 1; i < count; ++i) {
-            plain += std::abs(x[i]);
-            difference += std::abs(x[i] - x[i - 1]);
+            p += std::abs(x[i]);
+            d += std::abs(x[i] - x[i - 1]);
         }
+        plain += p;
+        difference += d;
     }
     return difference <= plain;
 }
 
-void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
+void FrameCoder::writeSeekableHeader(BitWriter &out) const
 {
     const bool acFilter = m_acOn;
     out.putBit(false); // arithmetic coding: not decodable by libavcodec
@@ -234,7 +247,7 @@ void WmaLosslessFrameCoder::writeSeekableHeader(BitWriter &out) const
     out.put(0, 8); // quantiser step 1: lossless
 }
 
-void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
+void FrameCoder::setUpdateSpeed(ChannelState &state, int speed)
 {
     if (state.updateSpeed == speed)
         return;
@@ -247,7 +260,7 @@ void WmaLosslessFrameCoder::setUpdateSpeed(ChannelState &state, int speed)
     state.updateSpeed = speed;
 }
 
-bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &planar, bool seekable)
+bool FrameCoder::predict(const std::vector<std::vector<int32_t>> &planar, bool seekable)
 {
     const std::vector<int> &ac = m_settings.acCoefs;
     const int acOrder = m_acOn ? static_cast<int>(ac.size()) : 0;
@@ -275,8 +288,12 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
         }
         if (acOrder == 1 && ac[0] == 1 << shift) {
             // The first difference, the usual filter, in a loop the compiler vectorises.
-            for (int i = 1; i < m_frameSize; ++i)
-                r[i] = static_cast<int32_t>(static_cast<uint32_t>(x[i]) - static_cast<uint32_t>(x[i - 1]));
+            const int32_t *__restrict in = x.data();
+            int32_t *__restrict out = r.data();
+            const int n = m_frameSize; // a local bound: the stores could be taken to change a member
+            for (int i = 1; i < n; ++i)
+                out[i] =
+                    static_cast<int32_t>(static_cast<uint32_t>(in[i]) - static_cast<uint32_t>(in[i - 1]));
         } else {
             for (int i = head; i < m_frameSize; ++i) {
                 uint32_t pred = 0;
@@ -290,16 +307,17 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
     }
 
     if (m_decorrelate) {
-        int32_t *mid = m_work[0].data();
-        int32_t *side = m_work[1].data();
-        for (int i = 0; i < m_frameSize; ++i) {
+        int32_t *__restrict mid = m_work[0].data();
+        int32_t *__restrict side = m_work[1].data();
+        const int n = m_frameSize;
+        for (int i = 0; i < n; ++i) {
             const int32_t s = side[i] - mid[i];
             mid[i] += s >> 1;
             side[i] = s;
         }
     }
 
-    const int firstBits = BitsPerSample + (m_decorrelate ? 1 : 0);
+    const int firstBits = kBitsPerSample + (m_decorrelate ? 1 : 0);
     for (int c = 0; c < m_channels; ++c) {
         std::vector<int32_t> &r = m_work[c];
         m_channelCoded[c] = std::any_of(r.begin(), r.end(), [](int32_t v) { return v != 0; });
@@ -317,22 +335,21 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
 
     if (seekable) {
         if (m_settings.moveAverageScaling >= 0) {
-            m_moveAverageScaling = std::min(m_settings.moveAverageScaling, MaxMoveAverageScaling);
+            m_moveAverageScaling = std::min(m_settings.moveAverageScaling, kMaxMoveAverageScaling);
         } else {
-            int64_t best = -1;
-            for (int m = 0; m <= MaxMoveAverageScaling; ++m) {
-                int64_t bits = 0;
-                for (int c = 0; c < m_channels; ++c) {
-                    // The tile's start tells the averaging length well enough, at a quarter of the cost.
-                    RiceChannel probe = m_rice[c];
-                    probe.count = std::min(probe.count, ScalingProbe);
-                    bits += m_channelCoded[c] ? riceCost(probe, m, 0) : 0;
-                }
-                if (best < 0 || bits < best) {
-                    best = bits;
-                    m_moveAverageScaling = m;
-                }
+            // The tile's start tells the averaging length well enough, at a quarter of the cost.
+            int64_t bits[kRiceScalings] = {};
+            for (int c = 0; c < m_channels; ++c) {
+                if (!m_channelCoded[c])
+                    continue;
+                RiceChannel probe = m_rice[c];
+                probe.count = std::min(probe.count, kScalingProbe);
+                int64_t channelBits[kRiceScalings];
+                riceCostsByScaling(probe, channelBits);
+                for (int m = 0; m < kRiceScalings; ++m)
+                    bits[m] += channelBits[m];
             }
+            m_moveAverageScaling = static_cast<int>(std::min_element(bits, bits + kRiceScalings) - bits);
         }
     }
 
@@ -340,7 +357,7 @@ bool WmaLosslessFrameCoder::predict(const std::vector<std::vector<int32_t>> &pla
 }
 
 // Bits of the body predict() left: its flags and each coded channel's residuals.
-int64_t WmaLosslessFrameCoder::codedBits() const
+int64_t FrameCoder::codedBits() const
 {
     int64_t bits = 2 + m_channels;
     for (int c = 0; c < m_channels; ++c) {
@@ -350,7 +367,7 @@ int64_t WmaLosslessFrameCoder::codedBits() const
     return bits;
 }
 
-void WmaLosslessFrameCoder::writeCoded(BitWriter &body)
+void FrameCoder::writeCoded(BitWriter &body)
 {
     body.putBit(false); // not raw
     for (int c = 0; c < m_channels; ++c)
@@ -364,21 +381,33 @@ void WmaLosslessFrameCoder::writeCoded(BitWriter &body)
     }
 }
 
-void WmaLosslessFrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const
+void FrameCoder::writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const
 {
     // Low bits that are zero in every sample are left out (all but one for silence).
     uint32_t used = 0;
     for (const std::vector<int32_t> &channel : planar)
         for (int32_t v : channel)
             used |= static_cast<uint32_t>(v);
-    const int wasted = used == 0 ? BitsPerSample - 1 : std::min(std::countr_zero(used), BitsPerSample - 1);
+    const int wasted = used == 0 ? kBitsPerSample - 1 : std::min(std::countr_zero(used), kBitsPerSample - 1);
 
     body.putBit(true); // raw
     body.putBit(wasted > 0);
     if (wasted > 0)
         body.put(static_cast<uint32_t>(wasted), 5);
-    const int bits = BitsPerSample - wasted;
-    for (const std::vector<int32_t> &channel : planar)
-        for (int i = 0; i < m_frameSize; ++i)
-            body.putSigned(channel[i] >> wasted, bits);
+    const int bits = kBitsPerSample - wasted;
+    BitWriter::Run run = body.beginRun(int64_t{m_channels} * m_frameSize * bits);
+    const int n = m_frameSize;
+    for (const std::vector<int32_t> &channel : planar) {
+        const int32_t *x = channel.data();
+        int i = 0;
+        if (bits == kBitsPerSample) // full-scale noise: two samples a word
+            for (; i + 2 <= n; i += 2)
+                run.putFitting(static_cast<uint32_t>(x[i]) << 16 | (static_cast<uint32_t>(x[i + 1]) & 0xffff),
+                               32);
+        for (; i < n; ++i)
+            run.put(static_cast<uint32_t>(x[i] >> wasted), bits);
+    }
+    body.endRun(run);
 }
+
+} // namespace wmalossless

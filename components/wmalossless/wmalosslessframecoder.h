@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <vector>
 
+namespace wmalossless {
+
 class BitWriter;
 
 // Codes one frame (a single tile per channel) and keeps the predictor state
 // exactly as the decoder will have it after that frame.
-class WmaLosslessFrameCoder {
+class FrameCoder {
 public:
-    WmaLosslessFrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings);
+    FrameCoder(int channels, int frameSize, const WmaLosslessSettings &settings);
 
     // `planar` holds frameSize samples per channel; only the first
     // `validSamples` are kept by the decoder (the last frame's end skip).
@@ -22,8 +24,6 @@ public:
     bool encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
                 BitWriter &out);
 
-    int64_t rawTiles() const { return m_rawTiles; }
-    int64_t codedTiles() const { return m_codedTiles; }
     static int64_t maxFrameBits(int channels, int frameSize);
 
 private:
@@ -45,6 +45,7 @@ private:
     bool predict(const std::vector<std::vector<int32_t>> &planar, bool seekable);
     int64_t codedBits() const;
     void writeCoded(BitWriter &body);
+    int64_t writeTile(bool seekable, BitWriter &out);
     void writeRaw(const std::vector<std::vector<int32_t>> &planar, BitWriter &body) const;
 
     int m_channels;
@@ -54,14 +55,16 @@ private:
     bool m_acOn = false;
     int m_moveAverageScaling = 0;
     // Frames between trials of every cascade; the seekable tiles in between keep the last choice.
-    static constexpr int TrialInterval = 8;
+    static constexpr int MinTrialInterval = 8;
+    static constexpr int MaxTrialInterval = 64;
+    int m_trialInterval = MinTrialInterval;
     std::vector<std::vector<WmaLosslessLmsStage>> m_lmsCandidates;
     std::size_t m_cascade = 0;
-    int m_framesSinceTrial = TrialInterval;
+    int m_framesSinceTrial = MinTrialInterval;
     std::vector<ChannelState> m_state;
     std::vector<std::vector<int32_t>> m_work;
     std::vector<bool> m_channelCoded;
     std::vector<RiceChannel> m_rice;
-    int64_t m_rawTiles = 0;
-    int64_t m_codedTiles = 0;
 };
+
+} // namespace wmalossless

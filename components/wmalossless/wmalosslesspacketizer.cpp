@@ -6,9 +6,19 @@
 #include <bit>
 #include <cstring>
 
+namespace wmalossless {
+
 namespace {
 
-constexpr int SequenceBits = 4;
+constexpr int kSequenceBits = 4;
+
+// Swaps a word read from memory into big-endian order (or back).
+uint64_t bigEndian64(uint64_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return __builtin_bswap64(word);
+    return word;
+}
 
 // Copies `bits` bits from `src` at `srcPos` to `dst` at `dstPos`. The
 // destination bytes past the first are written whole: nothing after the
@@ -28,8 +38,16 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
         std::memcpy(d, s, static_cast<size_t>(whole));
     } else {
         // Each byte takes the end of one source byte and the start of the next,
-        // which still lies within the range.
-        for (int64_t i = 0; i < whole; ++i)
+        // which still lies within the range: eight at a time, then one by one.
+        int64_t i = 0;
+        for (; i + 8 <= whole; i += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, s + i, 8);
+            word = bigEndian64(word) << shift | s[i + 8] >> (8 - shift);
+            word = bigEndian64(word);
+            std::memcpy(d + i, &word, 8);
+        }
+        for (; i < whole; ++i)
             d[i] = static_cast<uint8_t>(s[i] << shift | s[i + 1] >> (8 - shift));
     }
     const int tail = static_cast<int>(bits % 8);
@@ -38,30 +56,30 @@ void copyBits(uint8_t *dst, int64_t dstPos, const uint8_t *src, int64_t srcPos, 
 
 } // namespace
 
-WmaLosslessPacketizer::WmaLosslessPacketizer(int blockAlign, int frameSize)
-    : m_blockAlign(blockAlign), m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)),
-      m_packetBits(int64_t{blockAlign} * 8), m_packet(blockAlign)
+Packetizer::Packetizer(int blockAlign, int frameSize)
+    : m_frameSize(frameSize), m_headerBits(headerBits(blockAlign)), m_packetBits(int64_t{blockAlign} * 8),
+      m_packet(blockAlign)
 {
 }
 
-int WmaLosslessPacketizer::headerBits(int blockAlign)
+int Packetizer::headerBits(int blockAlign)
 {
     // Sequence number, seekable-frame flag, splice flag, continuation length.
     const int lengthBits = 31 - std::countl_zero(static_cast<uint32_t>(blockAlign)) + 4;
-    return SequenceBits + 2 + lengthBits;
+    return kSequenceBits + 2 + lengthBits;
 }
 
-void WmaLosslessPacketizer::placeHeld()
+void Packetizer::placeHeld()
 {
     if (m_holding)
         place(false);
     m_holding = false;
 }
 
-void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
+void Packetizer::hold(const BitWriter &frame, int64_t startSample, bool seekable)
 {
     placeHeld();
-    m_held = frame.bytes();
+    frame.copyBytes(m_held);
     m_held.push_back(0); // room for the trailer bit
     m_heldBits = frame.bitCount();
     m_heldStart = startSample;
@@ -69,7 +87,7 @@ void WmaLosslessPacketizer::hold(const BitWriter &frame, int64_t startSample, bo
     m_holding = true;
 }
 
-void WmaLosslessPacketizer::finish(int64_t totalSamples)
+void Packetizer::finish(int64_t totalSamples)
 {
     if (m_holding)
         place(true);
@@ -92,7 +110,7 @@ void WmaLosslessPacketizer::finish(int64_t totalSamples)
     m_finished = true;
 }
 
-std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
+std::vector<WmaLosslessPacket> Packetizer::takePackets()
 {
     // The newest packet stays until the next one, in case it turns out to be the last.
     std::vector<WmaLosslessPacket> out;
@@ -102,12 +120,12 @@ std::vector<WmaLosslessPacket> WmaLosslessPacketizer::takePackets()
     return out;
 }
 
-void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
+void Packetizer::startPacket(uint32_t continuationBits)
 {
     std::fill(m_packet.begin(), m_packet.end(), 0);
-    writeBits(m_packet.data(), 0, m_sequence & 0xf, SequenceBits);
+    writeBits(m_packet.data(), 0, m_sequence & 0xf, kSequenceBits);
     m_sequence = (m_sequence + 1) & 0xf;
-    writeBits(m_packet.data(), SequenceBits + 2, continuationBits, m_headerBits - SequenceBits - 2);
+    writeBits(m_packet.data(), kSequenceBits + 2, continuationBits, m_headerBits - kSequenceBits - 2);
     m_pos = m_headerBits;
     m_firstStart = -1;
     m_trailerPos = -1;
@@ -119,7 +137,7 @@ void WmaLosslessPacketizer::startPacket(uint32_t continuationBits)
 // in has arrived: a packet's samples are those of the frames that started in
 // the packet before it (none for the first one; the last packet's own frames
 // come out when the decoder is drained).
-void WmaLosslessPacketizer::emitPacket(int64_t bits)
+void Packetizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
     packet.data =
@@ -131,17 +149,17 @@ void WmaLosslessPacketizer::emitPacket(int64_t bits)
     m_open = false;
 }
 
-void WmaLosslessPacketizer::begin()
+void Packetizer::begin()
 {
     if (m_heldSeekable)
-        writeBits(m_packet.data(), SequenceBits, 1, 1);
+        writeBits(m_packet.data(), kSequenceBits, 1, 1);
     if (m_framesStarted++ == 0)
         m_firstStart = m_heldStart;
 }
 
 // Copies the held frame from `from` on and closes the packet when it fills.
 // The frame's trailer says whether another frame follows it in this packet.
-void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
+void Packetizer::copyHeld(int64_t from, bool another)
 {
     writeBits(m_held.data(), m_heldBits, another ? 1 : 0, 1);
     const int64_t need = m_heldBits + 1 - from;
@@ -156,7 +174,7 @@ void WmaLosslessPacketizer::copyHeld(int64_t from, bool another)
     }
 }
 
-void WmaLosslessPacketizer::place(bool final)
+void Packetizer::place(bool final)
 {
     const int64_t need = m_heldBits + 1;
     if (!m_open)
@@ -204,3 +222,5 @@ void WmaLosslessPacketizer::place(bool final)
     if (final && m_open)
         emitPacket(bits);
 }
+
+} // namespace wmalossless

@@ -5,17 +5,19 @@
 #include <cstdint>
 #include <vector>
 
+namespace wmalossless {
+
 class BitWriter;
 
 // Lays frames into packets of blockAlign bytes (shorter after a run of tiny
 // frames, and at the end). Each packet header says how many of
 // its bits finish the frame begun in the previous packet; each frame ends
 // with a bit telling whether another frame starts in the packet it started in.
-class WmaLosslessPacketizer {
+class Packetizer {
 public:
     static constexpr int MaxFramesPerPacket = 16;
 
-    WmaLosslessPacketizer(int blockAlign, int frameSize);
+    Packetizer(int blockAlign, int frameSize);
 
     // A frame is held back until placeHeld() or finish(), because only the
     // last frame is placed differently.
@@ -39,7 +41,6 @@ private:
     void begin();
     void copyHeld(int64_t from, bool another);
 
-    int m_blockAlign;
     int m_frameSize;
     int m_headerBits;
     int64_t m_packetBits;
@@ -60,3 +61,5 @@ private:
     std::vector<WmaLosslessPacket> m_ready;
     bool m_finished = false;
 };
+
+} // namespace wmalossless
