@@ -1,5 +1,7 @@
 #include "cdlmsfilter.h"
 
+#include "vectorpaths.h"
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -399,8 +401,7 @@ CdlmsFilter::encodeCascadeAvx2(CdlmsFilter *stages, int32_t *samples, int count,
 void CdlmsFilter::encode(int32_t *samples, int count, int updateSpeed)
 {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-    if (avx2)
+    if (avx2Paths())
         encodeAvx2(samples, count, updateSpeed);
     else
         run<Sse2>(samples, count, updateSpeed);
@@ -413,8 +414,7 @@ void CdlmsFilter::encodeCascade(CdlmsFilter *stages, int stageCount, int32_t *sa
                                 int updateSpeed)
 {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-    if (avx2 && stageCount == 3 && encodeCascadeAvx2(stages, samples, count, updateSpeed))
+    if (avx2Paths() && stageCount == 3 && encodeCascadeAvx2(stages, samples, count, updateSpeed))
         return;
 #endif
     for (int i = 0; i < stageCount; ++i)

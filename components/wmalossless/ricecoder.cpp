@@ -1,6 +1,7 @@
 #include "ricecoder.h"
 
 #include "bitwriter.h"
+#include "vectorpaths.h"
 
 #include <algorithm>
 #include <bit>
@@ -162,7 +163,7 @@ void riceCostsByScaling(const RiceChannel &channel, int64_t (&bits)[kRiceScaling
         i = 1;
     }
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool avx2 = avx2Paths();
     // A lane's count of bits stays below 2^32 for up to 2^25 residuals.
     if (avx2 && channel.count <= (1 << 25)) {
         costsByScalingAvx2(channel.residues, i, channel.count, sums, totals);
@@ -245,7 +246,7 @@ void riceEncode(BitWriter &writer, const RiceChannel &channel, int scaling, uint
         begin = 1;
     }
 #if defined(__x86_64__)
-    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    const bool bmi2 = bmi2Paths();
     const Residuals done =
         bmi2 ? encodeResidualsBmi2({out, sum}, channel.residues, begin, channel.count, scaling)
              : encodeResidualsPlain({out, sum}, channel.residues, begin, channel.count, scaling);

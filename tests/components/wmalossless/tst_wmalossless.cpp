@@ -1,4 +1,5 @@
 #include "pcmdecoder.h"
+#include "vectorpaths.h"
 #include "wmalosslessasf.h"
 #include "wmalosslessencoder.h"
 
@@ -128,6 +129,7 @@ private slots:
     void floatInputCodesAsItsPcm16();
     void incompressibleFramesStayDecodable_data();
     void incompressibleFramesStayDecodable();
+    void baselinePathsGiveTheSameBits();
 
 private:
     QTemporaryDir m_dir;
@@ -424,4 +426,28 @@ void TestWmaLossless::floatInputCodesAsItsPcm16()
 }
 
 QTEST_GUILESS_MAIN(TestWmaLossless)
+// Processors without AVX2 or BMI2 take the baseline loops: they must write
+// the very bits the wide ones do.
+void TestWmaLossless::baselinePathsGiveTheSameBits()
+{
+    for (const Signal kind : {Signal::Music, Signal::NoiseSilenceSweep}) {
+        const int frames = 100000;
+        const QVector<qint16> pcm = makeSignal(kind, frames);
+        QByteArray bytes[2];
+        for (const bool wide : {true, false}) {
+            wmalossless::allowWideVectorPaths(wide);
+            const QString path = m_dir.filePath(QStringLiteral("paths-%1-%2.wma").arg(int(kind)).arg(wide));
+            QString error;
+            const bool written = writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, &error);
+            wmalossless::allowWideVectorPaths(true);
+            QVERIFY2(written, qPrintable(error));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            bytes[wide] = file.readAll();
+        }
+        QVERIFY(!bytes[0].isEmpty());
+        QVERIFY(bytes[0] == bytes[1]);
+    }
+}
+
 #include "tst_wmalossless.moc"
