@@ -608,6 +608,7 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
     m_correction.resize(static_cast<size_t>(n));
     const float target = limit * kPullTarget;
     float boost = 1.0f;
+    float whole = peakAt(block, 1.0f, size_t(2 * n));
     for (int round = 0; round < kPullRounds; ++round) {
         for (size_t ch = 0; ch < m_channels.size(); ++ch) {
             std::vector<float> &over = m_over[ch];
@@ -647,10 +648,19 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
             moved = m_channels[ch].q != m_kept[ch];
         if (bits > maxBits || (moved && now >= peak))
             break;
-        if (!moved) {
+        // Near full scale it would fight the cut that follows: not there.
+        if (!moved && limit * kPeakAllowance < kFullScale) {
             boost *= 2.0f;
             continue;
         }
+        if (!moved)
+            break;
+        // A boosted correction must not push the peaks into the half the
+        // next block completes.
+        const float all = peakAt(block, 1.0f, size_t(2 * n));
+        if (boost > 1.0f && all > std::max(whole, limit))
+            break;
+        whole = all;
         peak = now;
         for (size_t ch = 0; ch < m_channels.size(); ++ch)
             m_kept[ch] = m_channels[ch].q;
