@@ -54,7 +54,7 @@ constexpr float kQuiet = 0.05f;         // blocks this far under full scale are 
 constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
-constexpr int kPullRounds = 4;
+constexpr int kPullRounds = 8;
 // The decoders add noise to every coded value, uniform with this rms in
 // quantiser steps. Under a kept curve it may pass the coding noise asked
 // for by this much (where coding noise sits at the threshold it is 23 dB
@@ -607,6 +607,8 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
     m_over.resize(m_channels.size());
     m_correction.resize(static_cast<size_t>(n));
     const float target = limit * kPullTarget;
+    float boost = 1.0f;
+    float whole = peakAt(block, 1.0f, size_t(2 * n));
     for (int round = 0; round < kPullRounds; ++round) {
         for (size_t ch = 0; ch < m_channels.size(); ++ch) {
             std::vector<float> &over = m_over[ch];
@@ -634,13 +636,31 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
             // bands' fine steps the correction would cost more than the block.
             for (size_t i = 0; i < size_t(layout.codedEnd); ++i)
                 if (m_kept[ch][i] != 0)
-                    c.coefs[i] -= m_correction[i];
+                    c.coefs[i] -= boost * m_correction[i];
         }
         const int bits = quantise(layout, totalGain) + headerBits(block, totalGain);
         synthesise(block, totalGain);
         const float now = peakAt(block, 1.0f, completed(block));
-        if (bits > maxBits || now >= peak)
+        // Under coarse steps one round's correction may round back to the
+        // same values: it then adds up, doubled each round, until some move.
+        bool moved = false;
+        for (size_t ch = 0; ch < m_channels.size() && !moved; ++ch)
+            moved = m_channels[ch].q != m_kept[ch];
+        if (bits > maxBits || (moved && now >= peak))
             break;
+        // Near full scale it would fight the cut that follows: not there.
+        if (!moved && limit * kPeakAllowance < kFullScale) {
+            boost *= 2.0f;
+            continue;
+        }
+        if (!moved)
+            break;
+        // A boosted correction must not push the peaks into the half the
+        // next block completes.
+        const float all = peakAt(block, 1.0f, size_t(2 * n));
+        if (boost > 1.0f && all > std::max(whole, limit))
+            break;
+        whole = all;
         peak = now;
         for (size_t ch = 0; ch < m_channels.size(); ++ch)
             m_kept[ch] = m_channels[ch].q;
