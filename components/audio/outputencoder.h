@@ -31,7 +31,8 @@ struct EncoderSetup {
     int64_t bitRate = 0;
     int frameSize = 0;          // frames per encode() call; the last call may hold fewer
     int bitsPerCodedSample = 0; // 0 where the codec states none
-    int delay = 0; // samples the decoder drops before its first output; the first packet starts that early
+    int delay =
+        0; // samples the decoder gives before the source's first (its lead-in); stamps count them from zero
 };
 
 struct EncodedPacket {
