@@ -31,8 +31,9 @@ struct EncoderSetup {
     int64_t bitRate = 0;
     int frameSize = 0;          // frames per encode() call; the last call may hold fewer
     int bitsPerCodedSample = 0; // 0 where the codec states none
-    int delay =
-        0; // samples the decoder gives before the source's first (its lead-in); stamps count them from zero
+    // Samples the decoder gives before the source's first (its lead-in);
+    // stamps count them from zero.
+    int delay = 0;
 };
 
 struct EncodedPacket {
