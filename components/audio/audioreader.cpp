@@ -35,6 +35,15 @@ AudioStatus failure(const QString &path, const QString &what)
     return AudioStatus::failure(QStringLiteral("Cannot open \"%1\": %2").arg(path, what));
 }
 
+// FFmpeg says "Invalid argument" or "Invalid data" of a file whose content it
+// cannot make sense of; a user needs to hear what that means for the file.
+QString demuxerErrorText(int error)
+{
+    if (error == AVERROR_INVALIDDATA || error == AVERROR(EINVAL))
+        return QStringLiteral("it is damaged or not a sound file (%1)").arg(ffmpegErrorText(error));
+    return ffmpegErrorText(error);
+}
+
 // The next decoded frame, feeding packets from `next` as the decoder asks;
 // AVERROR_EOF once the decoder is drained. Broken packets are skipped.
 int receiveFrame(AVCodecContext *decoder, AVFrame *frame, AVPacket *packet, bool &flushed,
@@ -243,14 +252,14 @@ AudioStatus AudioReader::openDemuxer(InputFormatPtr &format, int &stream) const
     AVFormatContext *raw = nullptr;
     int ret = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), nullptr, nullptr);
     if (ret < 0)
-        return failure(m_path, ffmpegErrorText(ret));
+        return failure(m_path, demuxerErrorText(ret));
     format.reset(raw);
     if (std::strcmp(raw->iformat->name, "wav") == 0 && raw->nb_streams > 0 &&
         raw->streams[0]->codecpar->codec_id == AV_CODEC_ID_PCM_S16LE)
         raw->probesize = std::min(raw->probesize, kWavPcmProbeBytes);
     ret = avformat_find_stream_info(format.get(), nullptr);
     if (ret < 0)
-        return failure(m_path, ffmpegErrorText(ret));
+        return failure(m_path, demuxerErrorText(ret));
     stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (stream < 0)
         return failure(m_path, QStringLiteral("it holds no audio stream"));

@@ -1200,6 +1200,8 @@ void TestAudioFile::unreadableFilesSayWhy_data()
                                    << "No such file or directory (its symbolic link leads to ";
     QTest::newRow("link loop") << "loop.wav"
                                << "Too many levels of symbolic links";
+    QTest::newRow("not sound") << "notes.txt"
+                               << "it is damaged or not a sound file (";
 }
 
 void TestAudioFile::unreadableFilesSayWhy()
@@ -1210,6 +1212,9 @@ void TestAudioFile::unreadableFilesSayWhy()
     QFile::remove(file);
     if (!link.isEmpty())
         QVERIFY(QFile::link(path(link), file));
+    QFile notes(path("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("Track list\n1. Overture\n") > 0);
+    notes.close();
     const AudioStatus status = FfmpegAudioFile().Open(file, 0, 1);
     QVERIFY2(status.message.startsWith(QStringLiteral("Cannot open \"%1\": %2").arg(file, reason)),
              qPrintable(status.message));
