@@ -253,11 +253,13 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
         }
     };
     for (const QString &given : inputs) {
-        const QString input = FileList::locate(given);
-        if (input.isEmpty()) {
+        const Result<QString> located = FileList::locate(given);
+        if (!located) {
+            Messages::information(located.reason());
             exitCode = RowsFailed;
             continue;
         }
+        const QString &input = *located;
         const int before = session.list.count();
         if (QFileInfo(input).isDir()) {
             for (const PlatformFiles::FolderFile &file : FileList::folderEntries(input)) {

@@ -13,6 +13,15 @@
 
 #include <algorithm>
 
+namespace {
+
+QString nameProblem(const QString &name, const QString &reason)
+{
+    return QStringLiteral("%1 cannot be opened: its name is not valid UTF-8 (%2).").arg(name, reason);
+}
+
+} // namespace
+
 FileList::FileList(FileListModel &list, TAudioFile2 &reader) : m_list(list), m_reader(reader) {}
 
 void FileList::pump() const
@@ -23,26 +32,22 @@ void FileList::pump() const
         QCoreApplication::processEvents();
 }
 
-QString FileList::locate(const QString &path)
+Result<QString> FileList::locate(const QString &path)
 {
     const Result<QString> found = PlatformFiles::findOnDisk(path);
-    if (!found) {
-        Messages::information(nameProblem(QFileInfo(path).fileName(), found.reason()));
-        return {};
-    }
-    return *found;
-}
-
-QString FileList::nameProblem(const QString &name, const QString &reason)
-{
-    return QStringLiteral("%1 cannot be opened: its name is not valid UTF-8 (%2).").arg(name, reason);
+    if (found)
+        return found;
+    return Failure{nameProblem(QFileInfo(path).fileName(), found.reason())};
 }
 
 bool FileList::AddOneFile(const QString &givenPath)
 {
-    const QString path = locate(givenPath);
-    if (path.isEmpty())
+    const Result<QString> located = locate(givenPath);
+    if (!located) {
+        Messages::information(located.reason());
         return false;
+    }
+    const QString &path = *located;
     const int row = m_list.appendRow(QFileInfo(path).fileName());
     m_list.UpdateTitleColumnWidth();
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platformfiles.h"
+#include "result.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,8 +33,8 @@ public:
     // gone again and the message has been shown).
     bool AddOneFile(const QString &givenPath);
     // A path that opens what `path` names, also when the name on disk is not
-    // valid UTF-8; empty after a message naming the file and the reason.
-    static QString locate(const QString &path);
+    // valid UTF-8; fails with a message naming the file and the reason.
+    static Result<QString> locate(const QString &path);
     // The files the open-file dialog returned, in its order.
     void AddPaths(const QStringList &paths);
     // Every file of `folder` (not its subfolders) with a supported extension.
@@ -48,7 +49,6 @@ public:
     static QList<PlatformFiles::FolderFile> folderEntries(const QString &folder);
 
 private:
-    static QString nameProblem(const QString &name, const QString &reason);
     void pump() const;
 
     FileListModel &m_list;

@@ -194,12 +194,14 @@ int LibrarySync::run(const QStringList &inputs)
 // Looks at every source; what needs converting or re-tagging ends in `work`.
 void LibrarySync::plan(Session &session, const QStringList &inputs, QList<Work> &work)
 {
-    QStringList problems;
-    const QList<SyncPlan::Source> sources =
-        SyncPlan::collectSources(inputs, m_options.outputFolder, &problems);
-    for (const QString &problem : std::as_const(problems))
-        report(Outcome::Failed, problem.section(QLatin1String(": "), 0, 0), {},
-               problem.section(QLatin1String(": "), 1));
+    QList<SyncPlan::Source> sources;
+    for (const QString &input : inputs) {
+        const Result<QList<SyncPlan::Source>> found = SyncPlan::sourcesOf(input, m_options.outputFolder);
+        if (found)
+            sources << *found;
+        else
+            report(Outcome::Failed, input, {}, found.reason());
+    }
     const QHash<QString, SyncRecord::Entry> &entries = session.record.entries();
     for (const SyncPlan::Source &source : sources) {
         const Stamp stamp = SyncPlan::stampOf(source.path);

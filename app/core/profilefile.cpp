@@ -135,6 +135,23 @@ std::optional<QString> lookup(const QString &path, const QString &section, const
     return valueOf(lines[place.entry].text);
 }
 
+// An integer entry's text: decimal, or hexadecimal after "0x" (read as
+// 32 bits, so 0xFFFFFFFF is -1).
+std::optional<int> parseInteger(const QString &text)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    if (t.size() > 2 && (t.startsWith(QLatin1String("0x")) || t.startsWith(QLatin1String("0X")))) {
+        const QString digits = t.mid(2);
+        if (digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')))
+            return std::nullopt;
+        const uint parsed = digits.toUInt(&ok, 16);
+        return ok ? std::optional<int>(static_cast<int>(parsed)) : std::nullopt;
+    }
+    const int parsed = t.toInt(&ok, 10);
+    return ok ? std::optional<int>(parsed) : std::nullopt;
+}
+
 } // namespace
 
 ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
@@ -151,32 +168,10 @@ QString ProfileFile::ReadString(const QString &section, const QString &key, cons
     return (value ? *value : defaultValue).left(kMaxTextLength);
 }
 
-bool parseProfileInteger(const QString &text, int *value)
-{
-    const QString t = text.trimmed();
-    bool ok = false;
-    if (t.size() > 2 && (t.startsWith(QLatin1String("0x")) || t.startsWith(QLatin1String("0X")))) {
-        const QString digits = t.mid(2);
-        if (digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')))
-            return false;
-        const uint parsed = digits.toUInt(&ok, 16);
-        if (ok)
-            *value = static_cast<int>(parsed); // 0xFFFFFFFF reads as -1: 32-bit wrap
-        return ok;
-    }
-    const int parsed = t.toInt(&ok, 10);
-    if (ok)
-        *value = parsed;
-    return ok;
-}
-
 int ProfileFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
 {
     const auto text = lookup(m_path, section, key);
-    int value = defaultValue;
-    if (text && parseProfileInteger(*text, &value))
-        return value;
-    return defaultValue;
+    return text ? parseInteger(*text).value_or(defaultValue) : defaultValue;
 }
 
 bool ProfileFile::ReadBool(const QString &section, const QString &key, bool defaultValue) const

@@ -42,6 +42,3 @@ public:
 private:
     QString m_path;
 };
-
-// Parses an integer entry's text the way the settings file does.
-bool parseProfileInteger(const QString &text, int *value);

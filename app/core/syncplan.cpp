@@ -64,20 +64,16 @@ void walk(const QString &root, const QString &folder, const QString &skip, QList
 
 } // namespace
 
-QList<Source> collectSources(const QStringList &inputs, const QString &outputFolder, QStringList *problems)
+Result<QList<Source>> sourcesOf(const QString &input, const QString &outputFolder)
 {
-    const QString skip = QDir::cleanPath(QFileInfo(outputFolder).absoluteFilePath());
+    const QFileInfo info(input);
+    const QString path = QDir::cleanPath(info.absoluteFilePath());
+    if (info.isFile())
+        return QList<Source>{{path, {}}};
+    if (!info.isDir())
+        return Failure{QStringLiteral("no such file or folder")};
     QList<Source> sources;
-    for (const QString &input : inputs) {
-        const QFileInfo info(input);
-        const QString path = QDir::cleanPath(info.absoluteFilePath());
-        if (info.isDir())
-            walk(path, path, skip, sources);
-        else if (info.isFile())
-            sources << Source{path, {}};
-        else if (problems)
-            *problems << QStringLiteral("%1: no such file or folder").arg(input);
-    }
+    walk(path, path, QDir::cleanPath(QFileInfo(outputFolder).absoluteFilePath()), sources);
     return sources;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "result.h"
 #include "syncrecord.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 struct AudioFileinfo;
 
@@ -40,11 +40,10 @@ struct Source {
     QString folder; // where its output goes, relative to the output folder ("" for its top)
 };
 
-// The audio files under `inputs` (folders walked down, leaving out hidden
-// folders and links to folders; files given directly go to the top), in name order,
-// leaving out `outputFolder`'s own tree. `problems` gets one line per input
-// that could not be read.
-QList<Source> collectSources(const QStringList &inputs, const QString &outputFolder, QStringList *problems);
+// The audio files `input` names: a folder walked down (leaving out hidden
+// folders, links to folders and `outputFolder`'s own tree), in name order, or
+// the file itself, whose output goes to the top. Fails when it names neither.
+Result<QList<Source>> sourcesOf(const QString &input, const QString &outputFolder);
 
 // The hidden partial outputs under `folder` that no live run holds, removed.
 int removeStalePartials(const QString &folder);

@@ -344,9 +344,12 @@ void Tfm_main::AddPaths(const QStringList &paths)
         return;
     try {
         for (const QString &given : paths) {
-            const QString path = FileList::locate(given);
-            if (path.isEmpty())
+            const Result<QString> located = FileList::locate(given);
+            if (!located) {
+                Messages::information(located.reason());
                 continue;
+            }
+            const QString &path = *located;
             if (QFileInfo(path).isDir())
                 m_files.AddFolderFiles(path);
             else

@@ -8,6 +8,7 @@
 #include "audiowriter.h"
 #include "wmaprofiles.h"
 #include "wmastdencoder.h"
+#include "wmastdoutputencoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -234,10 +235,10 @@ void speed(const Audio &a, int runs)
     for (int r = 0; r < runs; ++r) {
         QElapsedTimer timer;
         timer.start();
-        WmaStdEncoder encoder(44100, 2, 128000);
+        const auto encoder = WmaStdEncoder::create(wmaStdParams({44100, 2, 128000, 0})).encoder;
         for (size_t pos = 0; pos < a.samples.size(); pos += 8192)
-            encoder.encode(a.samples.data() + pos, int(std::min<size_t>(8192, a.samples.size() - pos) / 2));
-        encoder.flush();
+            encoder->encode(a.samples.data() + pos, int(std::min<size_t>(8192, a.samples.size() - pos) / 2));
+        encoder->flush();
         ours.push_back(a.seconds() / (double(timer.nsecsElapsed()) * 1e-9));
 
         timer.restart();

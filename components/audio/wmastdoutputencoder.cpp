@@ -1,10 +1,16 @@
 #include "wmastdoutputencoder.h"
 
+#include "asfpacketsize.h"
 #include "wmastdencoder.h"
 
 #include <algorithm>
 
 namespace {
+
+// What the writer's muxer puts before the first packet, for one audio
+// stream before the tags go in: 394 bytes (444 with the data object's own
+// header); the rate counts 400.
+constexpr int kAsfHeaderBytes = 400;
 
 // A decoder started at a superframe other than the first loses the frame
 // begun in the superframe before, and then drops two frames of output, which
@@ -35,20 +41,31 @@ void WmaStdOutputEncoder::appendPackets(std::vector<WmaStdPacket> &&from, std::v
     }
 }
 
+WmaStdParams wmaStdParams(const EncoderParams &params)
+{
+    WmaStdParams p;
+    p.sampleRate = params.sampleRate;
+    p.channels = params.channels;
+    p.bitRate = params.bitRate;
+    p.quality = params.quality;
+    // Each packet holds one superframe under its headers.
+    p.superframeOverhead = kAsfSinglePayloadOverhead;
+    p.headerBytes = kAsfHeaderBytes;
+    return p;
+}
+
 WmaStdOutputEncoder::WmaStdOutputEncoder() = default;
 WmaStdOutputEncoder::~WmaStdOutputEncoder() = default;
 
 AudioStatus WmaStdOutputEncoder::open(const EncoderParams &params, EncoderSetup &setup)
 {
-    if (params.channels < 1 || params.channels > 2 || params.sampleRate < 8000 || params.sampleRate > 48000 ||
-        (params.bitRate <= 0 && params.quality <= 0))
-        return AudioStatus::failure(
-            QStringLiteral("The WMA encoder takes one or two channels at 8 to 48 kHz."));
+    WmaStdEncoder::Created created = WmaStdEncoder::create(wmaStdParams(params));
+    if (!created.encoder)
+        return AudioStatus::failure(QString::fromUtf8(WmaStdEncoder::describe(created.setup)));
+    m_encoder = std::move(created.encoder);
     m_constantQuality = params.quality > 0;
     m_channels = params.channels;
     m_packetsOut = 0;
-    m_encoder =
-        std::make_unique<WmaStdEncoder>(params.sampleRate, params.channels, params.bitRate, params.quality);
     setup.codecId = AV_CODEC_ID_WMAV2;
     setup.extradata = m_encoder->extradata();
     setup.blockAlign = m_encoder->blockAlign();

@@ -7,6 +7,11 @@
 
 class WmaStdEncoder;
 struct WmaStdPacket;
+struct WmaStdParams;
+
+// The WMA 9 Standard encoder's parameters for a file the writer makes: the
+// container's overheads are the writer's.
+WmaStdParams wmaStdParams(const EncoderParams &params);
 
 // Our WMA 9 Standard encoder behind the writer's seam.
 class WmaStdOutputEncoder : public OutputEncoder {

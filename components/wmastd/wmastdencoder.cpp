@@ -8,20 +8,26 @@
 #include <cmath>
 
 namespace {
-// Container bytes each superframe costs in the file: the writer's ASF
-// packets hold one superframe each, under an 11-byte packet header and a
-// 15-byte payload header. The coded rate leaves room for them.
-constexpr double kContainerBytesPerSuperframe = 11.0 + 15.0;
+// What set-up takes: the rates and channel counts the stream layouts are made for.
+constexpr int kMinSampleRate = 8000;
+constexpr int kMaxSampleRate = 48000;
+constexpr int kMaxChannels = 2;
+constexpr int kMaxQuality = 100;
+// The least a frame's share of a superframe may be: below it frames
+// overrun the rate (on loud noise 8 kHz mono needed about 6 bytes, 48 kHz
+// stereo about 12).
+constexpr int kMinFrameBytes = 16;
+// The stream header states a superframe's size in 16 bits.
+constexpr int kMaxBlockAlign = 65535;
 // Superframes of about this many bytes; more frames per superframe waste
 // less on headers, fewer keep seeking fine.
 constexpr double kTargetSuperframeBytes = 800.0;
-// What a file costs beyond its superframes' share of the rate: the ASF
-// header (without tags), and at the end the partly filled superframe, the
+// What a file costs beyond its superframes' share of the rate: the
+// container's header, and at the end the partly filled superframe, the
 // one that releases the last frame and the padding of the last packet
 // (about two superframes), and the frames of lead-in and overlap. At low
 // rates that is several percent of a minute; superframes pay it back by
 // holding one frame more than the rate's count in each so many, early on.
-constexpr double kAsfHeaderBytes = 400.0;
 constexpr int kClosingSuperframes = 2;
 constexpr int kExtraCodedFrames = 3;
 constexpr int64_t kPaybackEvery = 12; // frames per frame paid back
@@ -63,6 +69,31 @@ double qualityNoiseDb(int quality)
     return 10.0 - 0.2 * quality;
 }
 
+// The rate the stream header states.
+int headerBitRate(const WmaStdParams &params)
+{
+    return params.quality > 0 && params.bitRate <= 0 ? nominalBitRate(params.channels, params.quality)
+                                                     : params.bitRate;
+}
+
+// How the coded stream is cut: superframes of about kTargetSuperframeBytes
+// in the file, each that many bytes less what the container adds to it.
+struct Superframing {
+    double bytesPerFrame = 0; // the rate's share of one frame
+    int frames = 0;           // frames per superframe at the rate
+    int blockAlign = 0;       // bytes per superframe
+};
+
+Superframing superframing(const WmaStdParams &params, int bitRate, int frameLength)
+{
+    Superframing s;
+    s.bytesPerFrame = double(bitRate) * frameLength / (8.0 * params.sampleRate);
+    s.frames =
+        std::clamp(int(std::lround(kTargetSuperframeBytes / s.bytesPerFrame)), 2, kMaxFramesPerSuperframe);
+    s.blockAlign = int(s.bytesPerFrame * s.frames - double(params.superframeOverhead));
+    return s;
+}
+
 bool configuresAlike(const wmastd::StreamLayout &a, const wmastd::StreamLayout &b)
 {
     if (a.noiseCoding != b.noiseCoding || a.coefTable != b.coefTable ||
@@ -76,27 +107,71 @@ bool configuresAlike(const wmastd::StreamLayout &a, const wmastd::StreamLayout &
 
 } // namespace
 
-WmaStdEncoder::WmaStdEncoder(int sampleRate, int channels, int bitRate, int quality)
-    : m_sampleRate(sampleRate), m_channels(channels),
-      m_bitRate(quality > 0 && bitRate <= 0 ? nominalBitRate(channels, quality) : bitRate),
-      m_quality(quality), m_layout(std::make_unique<wmastd::StreamLayout>(
-                              wmastd::makeStreamLayout(sampleRate, channels, m_bitRate))),
-      m_coder(std::make_unique<wmastd::FrameCoder>(*m_layout)), m_signal(static_cast<size_t>(channels))
+WmaStdEncoder::Setup WmaStdEncoder::check(const WmaStdParams &params)
+{
+    if (params.channels < 1 || params.channels > kMaxChannels)
+        return Setup::InvalidChannelCount;
+    if (params.sampleRate < kMinSampleRate || params.sampleRate > kMaxSampleRate)
+        return Setup::InvalidSampleRate;
+    if (params.quality < 0 || params.quality > kMaxQuality)
+        return Setup::InvalidQuality;
+    if (params.superframeOverhead < 0 || params.headerBytes < 0)
+        return Setup::InvalidContainerOverhead;
+    const int bitRate = headerBitRate(params);
+    if (bitRate <= 0)
+        return Setup::InvalidBitRate;
+    const int frameLength = wmastd::makeStreamLayout(params.sampleRate, params.channels, bitRate).frameLength;
+    const Superframing cut = superframing(params, bitRate, frameLength);
+    if (cut.blockAlign < kMinFrameBytes * cut.frames || cut.blockAlign > kMaxBlockAlign)
+        return Setup::InvalidBitRate;
+    return Setup::Ok;
+}
+
+const char *WmaStdEncoder::describe(Setup setup)
+{
+    switch (setup) {
+    case Setup::Ok:
+        break;
+    case Setup::InvalidChannelCount:
+        return "The WMA encoder takes one or two channels.";
+    case Setup::InvalidSampleRate:
+        return "The WMA encoder takes 8 to 48 kHz.";
+    case Setup::InvalidQuality:
+        return "The WMA encoder's quality runs from 1 to 100.";
+    case Setup::InvalidBitRate:
+        return "The WMA encoder cannot code at this bit rate.";
+    case Setup::InvalidContainerOverhead:
+        return "The WMA encoder was given a negative container overhead.";
+    }
+    return "";
+}
+
+WmaStdEncoder::Created WmaStdEncoder::create(const WmaStdParams &params)
+{
+    const Setup setup = check(params);
+    if (setup != Setup::Ok)
+        return {setup, nullptr};
+    return {Setup::Ok, std::unique_ptr<WmaStdEncoder>(new WmaStdEncoder(params))};
+}
+
+WmaStdEncoder::WmaStdEncoder(const WmaStdParams &params)
+    : m_sampleRate(params.sampleRate), m_channels(params.channels), m_bitRate(headerBitRate(params)),
+      m_quality(params.quality), m_layout(std::make_unique<wmastd::StreamLayout>(
+                                     wmastd::makeStreamLayout(m_sampleRate, m_channels, m_bitRate))),
+      m_coder(std::make_unique<wmastd::FrameCoder>(*m_layout)), m_signal(static_cast<size_t>(m_channels))
 {
     const int n = m_layout->frameLength;
-    const double bytesPerFrame = double(m_bitRate) * n / (8.0 * sampleRate);
-    const int perSuperframe =
-        std::clamp(int(std::lround(kTargetSuperframeBytes / bytesPerFrame)), 2, kMaxFramesPerSuperframe);
-    m_blockAlign = int(bytesPerFrame * perSuperframe - kContainerBytesPerSuperframe);
+    const Superframing cut = superframing(params, m_bitRate, n);
+    m_blockAlign = cut.blockAlign;
     // At a constant quality frames pack as tightly as they come.
     m_framer = std::make_unique<wmastd::Superframer>(m_blockAlign, m_layout->byteOffsetBits,
-                                                     m_quality > 0 ? 0 : perSuperframe);
-    m_frameBits = double(m_framer->capacity()) / perSuperframe;
+                                                     m_quality > 0 ? 0 : cut.frames);
+    m_frameBits = double(m_framer->capacity()) / cut.frames;
     if (m_quality <= 0)
         m_fixedCostFrames =
-            int(std::ceil(
-                (kAsfHeaderBytes + kClosingSuperframes * (m_blockAlign + kContainerBytesPerSuperframe)) /
-                bytesPerFrame)) +
+            int(std::ceil((double(params.headerBytes) +
+                           kClosingSuperframes * (m_blockAlign + double(params.superframeOverhead))) /
+                          cut.bytesPerFrame)) +
             kExtraCodedFrames;
     m_maxFrameBits = std::min(m_framer->capacity() - 8, m_framer->maxTail());
     if (m_quality <= 0)

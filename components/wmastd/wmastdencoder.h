@@ -10,6 +10,18 @@ class Superframer;
 struct StreamLayout;
 } // namespace wmastd
 
+// What the encoder is set up with.
+struct WmaStdParams {
+    int sampleRate = 0; // 8000..48000 Hz
+    int channels = 0;   // one or two
+    int bitRate = 0;    // bits per second; 0 at a constant quality picks the header's rate from it
+    int quality = 0;    // 1..100 codes at that quality, 0 at the constant bit rate
+    // What the container adds to the coded stream, in bytes: the coded
+    // rate leaves room for it, so the file keeps the rate it states.
+    int superframeOverhead = 0; // around each superframe
+    int headerBytes = 0;        // once, before the first (without tags)
+};
+
 struct WmaStdPacket {
     std::vector<uint8_t> data; // exactly blockAlign() bytes
     int64_t duration = 0;      // samples the decoder outputs for it, per channel
@@ -24,9 +36,25 @@ class WmaStdEncoder {
 public:
     static constexpr int FormatTag = 0x0161;
 
-    // `quality` 1..100 codes at that quality, `bitRate` 0 then picks the
-    // rate the stream header states to configure the decoder.
-    WmaStdEncoder(int sampleRate, int channels, int bitRate, int quality = 0);
+    // Why set-up refuses its parameters.
+    enum class Setup {
+        Ok,
+        InvalidChannelCount,
+        InvalidSampleRate,
+        InvalidQuality,
+        InvalidBitRate, // none at a constant bit rate, or too low or too high for its superframes
+        InvalidContainerOverhead,
+    };
+    // Ok, or the first parameter set-up refuses.
+    static Setup check(const WmaStdParams &params);
+    // What a refusal means, as a user reads it.
+    static const char *describe(Setup setup);
+    struct Created {
+        Setup setup = Setup::Ok;
+        std::unique_ptr<WmaStdEncoder> encoder; // set when setup is Ok
+    };
+    static Created create(const WmaStdParams &params);
+
     ~WmaStdEncoder();
     WmaStdEncoder(const WmaStdEncoder &) = delete;
     WmaStdEncoder &operator=(const WmaStdEncoder &) = delete;
@@ -49,6 +77,8 @@ public:
     std::vector<WmaStdPacket> flush();
 
 private:
+    explicit WmaStdEncoder(const WmaStdParams &params);
+
     void codeFrames(int64_t available);
     bool hasAttack(int64_t frame) const;
     bool hasOnset(int64_t frame) const; // where hasAttack misses one under a loud low note

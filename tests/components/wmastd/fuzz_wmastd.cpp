@@ -5,6 +5,7 @@
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
 #include "wmastdencoder.h"
+#include "wmastdoutputencoder.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -64,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<float> source =
         samplesOf(kind, data + 4, size - 4, size_t(frames) * size_t(p.channels));
 
-    WmaStdEncoder encoder(p.sampleRate, p.channels, p.bitRateKbps * 1000, p.quality);
+    const auto owned =
+        WmaStdEncoder::create(wmaStdParams({p.sampleRate, p.channels, p.bitRateKbps * 1000, p.quality}))
+            .encoder;
+    WmaStdEncoder &encoder = *owned;
     std::vector<std::vector<uint8_t>> packets;
     int64_t duration = 0;
     const auto keep = [&](std::vector<WmaStdPacket> &&out) {
