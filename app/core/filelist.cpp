@@ -84,6 +84,8 @@ bool FileList::AddOneFile(const QString &givenPath)
         sampleRate = m_reader.SampleRate();
         channels = m_reader.Channels();
         probed = duration != 0;
+        if (!probed)
+            reason = QStringLiteral("\"%1\" holds no sound.").arg(path);
     } catch (const AudioFileError &error) {
         probed = false;
         reason = error.message();

@@ -94,10 +94,14 @@ private slots:
 
     void infoPrintsWhatAddingShows()
     {
-        const CliRun r = cli({"info", path("src/a.mp3"), path("notes.mp3"), path("missing.wav")});
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "anullsrc", "-t", "0",
+                                              path("empty.wav")}),
+                 0);
+        const CliRun r =
+            cli({"info", path("src/a.mp3"), path("notes.mp3"), path("missing.wav"), path("empty.wav")});
         QCOMPARE(r.exitCode, 1);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), 4);
         const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
         QCOMPARE(first["caption"].toString(), QStringLiteral("First One"));
         QCOMPARE(first["title"].toString(), QStringLiteral("First One"));
@@ -118,6 +122,9 @@ private slots:
                  QStringLiteral("missing.wav this File is not supported. Cannot open \"%1\": No such file or "
                                 "directory")
                      .arg(path("missing.wav")));
+        QCOMPARE(QJsonDocument::fromJson(lines[3]).object()["error"].toString(),
+                 QStringLiteral("empty.wav this File is not supported. \"%1\" holds no sound.")
+                     .arg(path("empty.wav")));
         QCOMPARE(cli({"info", path("src/b.ogg")}).exitCode, 0);
     }
 
