@@ -38,6 +38,7 @@ constexpr int kSegments = 16;
 // spread before the attack.
 constexpr float kAttackRatio = 10.0f;
 constexpr float kAttackFloor = 1e-6f; // energy per sample below which nothing counts as an attack
+constexpr int kShortBeforeAttack = 3; // size index of the longest block before one in its frame
 // An onset: a stretch in one channel with this much more energy in its
 // second difference than the stretches before it.
 constexpr size_t kOnsetHistory = 4;
@@ -229,7 +230,7 @@ void WmaStdEncoder::markOnsets(int64_t frame, std::vector<bool> &marks) const
 // no block's noise reaches more than two of them ahead of the attack: a
 // longer block before them ends its window half a shortest block into
 // the first. Elsewhere in the frame blocks are as long as fits, each at a
-// multiple of its length; after an attack they grow back one size at a time.
+// multiple of its length: after an attack they grow back one size at a time.
 std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
 {
     const int shortest = m_layout->blockSizes - 1;
@@ -251,9 +252,13 @@ std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
     }
     if (std::none_of(fine.begin(), fine.end(), [](bool f) { return f; }))
         return {0};
+    // Before the first attack blocks stay at most an eighth of the frame: a
+    // note often swells for a few milliseconds before the stretch that
+    // trips the test, and a long block would spread its noise over all of it.
+    const auto firstFine = std::find(fine.begin(), fine.end(), true) - fine.begin();
     std::vector<int> sizes;
     for (int pos = 0; pos < units;) {
-        int size = 0;
+        int size = pos < firstFine ? std::min(kShortBeforeAttack, shortest) : 0;
         for (; size < shortest; ++size) {
             const int length = units >> size;
             if (pos % length == 0 && pos + length <= units &&
