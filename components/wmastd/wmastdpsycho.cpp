@@ -43,9 +43,10 @@ float quietPower(float hz)
 // The outer and middle ear pass a sound on by about this share of its
 // power: a deep tone reaches the inner ear far weaker than its level says,
 // so it masks less, above all at the higher frequencies it spreads to.
+// Taken as even from 1 kHz up, where the masking offsets were set.
 float hearing(float hz)
 {
-    return std::pow(10.0f, -0.06f * quietDb(hz));
+    return std::pow(10.0f, -0.06f * quietDb(std::min(hz, 1000.0f)));
 }
 
 } // namespace
