@@ -44,9 +44,12 @@ void TestWmaStdTransients::noiseStaysOffTheSilence()
         clicks.push_back(spacing * int(clicks.size() + 1) + offset * rate / 44100);
     std::vector<float> source(size_t(spacing) * 10);
     uint32_t seed = 3;
-    const auto noise = [&seed] { return float((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f - 0.5f; };
+    const auto noise = [&seed] {
+        return float((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f - 0.5f;
+    };
     for (size_t i = 0; i < source.size(); ++i)
-        source[i] = hz > 0 ? float(0.5 * std::sin(2 * std::numbers::pi * hz * double(i) / rate)) : 0.001f * noise();
+        source[i] =
+            hz > 0 ? float(0.5 * std::sin(2 * std::numbers::pi * hz * double(i) / rate)) : 0.001f * noise();
     for (int at : clicks)
         for (int i = 0; hz == 0 && i < rate / 30; ++i)
             source[size_t(at + i)] += 0.7f * float(std::exp(-200.0 * i / rate)) * noise();
@@ -59,8 +62,8 @@ void TestWmaStdTransients::noiseStaysOffTheSilence()
     for (auto list : {encoder.encode(interleaved.data(), int(source.size())), encoder.flush()})
         for (WmaStdPacket &packet : list)
             packets.push_back(std::move(packet.data));
-    const DecodeResult decoded = decodeWma(packets, encoder.extradata(), rate, p.channels, encoder.bitRate(),
-                                           encoder.blockAlign());
+    const DecodeResult decoded =
+        decodeWma(packets, encoder.extradata(), rate, p.channels, encoder.bitRate(), encoder.blockAlign());
     QVERIFY(decoded.samples.size() >= interleaved.size());
     const auto error = [&](size_t i) { return double(decoded.samples[i * size_t(p.channels)]) - source[i]; };
     if (hz > 0) { // over the steady part, relative to the tone
@@ -73,7 +76,8 @@ void TestWmaStdTransients::noiseStaysOffTheSilence()
         double peak = 1e-9;
         for (int i = at - rate / 50; hz == 0 && i < at - rate / 200; ++i)
             peak = std::max(peak, std::abs(error(size_t(i))));
-        QVERIFY2(20 * std::log10(peak) <= limitDb, qPrintable(QStringLiteral("%1: %2").arg(at).arg(20 * std::log10(peak))));
+        QVERIFY2(20 * std::log10(peak) <= limitDb,
+                 qPrintable(QStringLiteral("%1: %2").arg(at).arg(20 * std::log10(peak))));
     }
 }
 
