@@ -37,14 +37,16 @@ constexpr int kMaxFramesPerSuperframe = 8;
 // spent over or under the average: in proportion and, slowly, integrated.
 constexpr double kProportionalDb = 0.3; // per average frame of debt
 constexpr double kIntegralDb = 0.02;
-// An attack: a stretch of 1/16 frame with this much more high-passed
-// energy than the three before it. Such a frame is coded in short blocks
-// so that its noise cannot spread before the attack.
+// Attacks and onsets are looked for in stretches of 1/16 frame.
+constexpr int kSegments = 16;
+// An attack: a stretch with this much more high-passed energy than the
+// three before it. It is coded in short blocks so that its noise cannot
+// spread before the attack.
 constexpr float kAttackRatio = 10.0f;
 constexpr float kAttackFloor = 1e-6f; // energy per sample below which nothing counts as an attack
-// An onset: a stretch of 1/16 frame in one channel with this much more
-// energy in its second difference than the stretches before it.
-constexpr int kOnsetSegments = 16;
+constexpr int kShortBeforeAttack = 3; // size index of the longest block before one in its frame
+// An onset: a stretch in one channel with this much more energy in its
+// second difference than the stretches before it.
 constexpr size_t kOnsetHistory = 4;
 constexpr float kOnsetRatio = 8.0f;
 constexpr float kOnsetFloor = 1e-7f;     // per sample
@@ -236,14 +238,14 @@ std::vector<WmaStdPacket> WmaStdEncoder::flush()
     return take();
 }
 
-bool WmaStdEncoder::hasAttack(int64_t frame) const
+void WmaStdEncoder::markAttacks(int64_t frame, std::vector<bool> &marks) const
 {
     const int n = m_layout->frameLength;
-    const int segment = n / 16;
-    // Segments from the frame's start to the end of its middle half, where
-    // its blocks sit: the energy as it is and high-passed (a sharp attack
-    // stands out there even under loud low notes).
-    std::vector<float> plain(24, 0.0f), sharp(24, 0.0f);
+    const int segment = n / kSegments;
+    // Segments from the frame's start to past the end of its middle half,
+    // where its blocks sit: the energy as it is and high-passed (a sharp
+    // attack stands out there even under loud low notes).
+    std::vector<float> plain(marks.size(), 0.0f), sharp(marks.size(), 0.0f);
     const size_t base = static_cast<size_t>(frame * n - m_signalStart);
     for (const std::vector<float> &s : m_signal)
         for (size_t k = 0; k < plain.size(); ++k) {
@@ -265,21 +267,20 @@ bool WmaStdEncoder::hasAttack(int64_t frame) const
         const float before = (e[k - 1] + e[k - 2] + e[k - 3]) / 3.0f;
         return e[k] > kAttackFloor * float(segment) && e[k] > kAttackRatio * before;
     };
-    for (size_t k = 8; k < plain.size(); ++k)
+    for (size_t k = kSegments / 2; k < plain.size(); ++k)
         if (rises(sharp, k) || rises(plain, k))
-            return true;
-    return false;
+            marks[k] = true;
 }
 
-bool WmaStdEncoder::hasOnset(int64_t frame) const
+void WmaStdEncoder::markOnsets(int64_t frame, std::vector<bool> &marks) const
 {
     // Per channel, on the second difference (it all but removes a bass
     // line, which would otherwise hide a note starting above it, and a
     // steady noise in one channel cannot hide an onset in the other).
     const int n = m_layout->frameLength;
-    const int segment = n / kOnsetSegments;
+    const int segment = n / kSegments;
     const size_t base = static_cast<size_t>(frame * n - m_signalStart);
-    std::vector<float> energy(size_t(kOnsetSegments) * 3 / 2);
+    std::vector<float> energy(marks.size());
     for (const std::vector<float> &s : m_signal) {
         for (size_t k = 0; k < energy.size(); ++k) {
             float sum = 0;
@@ -289,24 +290,60 @@ bool WmaStdEncoder::hasOnset(int64_t frame) const
             }
             energy[k] = sum;
         }
-        for (size_t k = size_t(kOnsetSegments) / 2; k < energy.size(); ++k) {
+        for (size_t k = kSegments / 2; k < energy.size(); ++k) {
             float before = 0;
             for (size_t j = k - kOnsetHistory; j < k; ++j)
                 before += energy[j];
             if (energy[k] > kOnsetFloor * float(segment) &&
                 energy[k] * float(kOnsetHistory) > kOnsetRatio * before)
-                return true;
+                marks[k] = true;
         }
     }
-    return false;
 }
 
+// The shortest blocks go where an attack is and just before it, so that
+// no block's noise reaches more than two of them ahead of the attack: a
+// longer block before them ends its window half a shortest block into
+// the first. Elsewhere in the frame blocks are as long as fits, each at a
+// multiple of its length: after an attack they grow back one size at a time.
 std::vector<int> WmaStdEncoder::blockSizes(int64_t frame) const
 {
-    if (!hasAttack(frame) && !hasOnset(frame))
+    const int shortest = m_layout->blockSizes - 1;
+    const int units = 1 << shortest; // shortest blocks per frame
+    const int perUnit = std::max(1, kSegments / units);
+    // The frame's middle half, and the next frame's first unit: an attack
+    // there needs this frame's last block short.
+    std::vector<bool> marks(size_t(kSegments * 3 / 2 + perUnit), false);
+    markAttacks(frame, marks);
+    markOnsets(frame, marks);
+    std::vector<bool> fine(size_t(units), false);
+    for (size_t k = kSegments / 2; k < marks.size(); ++k) {
+        if (!marks[k])
+            continue;
+        const int unit = int(k - kSegments / 2) / perUnit;
+        for (int u : {unit - 1, unit})
+            if (u >= 0 && u < units)
+                fine[size_t(u)] = true;
+    }
+    if (std::none_of(fine.begin(), fine.end(), [](bool f) { return f; }))
         return {0};
-    const int shortSize = std::min(3, m_layout->blockSizes - 1);
-    return std::vector<int>(size_t(1) << shortSize, shortSize);
+    // Before the first attack blocks stay at most an eighth of the frame: a
+    // note often swells for a few milliseconds before the stretch that
+    // trips the test, and a long block would spread its noise over all of it.
+    const auto firstFine = std::find(fine.begin(), fine.end(), true) - fine.begin();
+    std::vector<int> sizes;
+    for (int pos = 0; pos < units;) {
+        int size = pos < firstFine ? std::min(kShortBeforeAttack, shortest) : 0;
+        for (; size < shortest; ++size) {
+            const int length = units >> size;
+            if (pos % length == 0 && pos + length <= units &&
+                std::none_of(fine.begin() + pos, fine.begin() + pos + length, [](bool f) { return f; }))
+                break;
+        }
+        sizes.push_back(size);
+        pos += units >> size;
+    }
+    return sizes;
 }
 
 void WmaStdEncoder::codeFrames(int64_t available)

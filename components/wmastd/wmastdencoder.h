@@ -80,8 +80,10 @@ private:
     explicit WmaStdEncoder(const WmaStdParams &params);
 
     void codeFrames(int64_t available);
-    bool hasAttack(int64_t frame) const;
-    bool hasOnset(int64_t frame) const; // where hasAttack misses one under a loud low note
+    // Per stretch of 1/16 frame from the frame's start: where one begins.
+    // Onsets are what the attack test misses under a loud low note.
+    void markAttacks(int64_t frame, std::vector<bool> &marks) const;
+    void markOnsets(int64_t frame, std::vector<bool> &marks) const;
     std::vector<int> blockSizes(int64_t frame) const;
     std::vector<WmaStdPacket> take();
 
