@@ -2,6 +2,7 @@
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
 #include "wmastdencoder.h"
+#include "wmastdoutputencoder.h"
 
 #include <QtTest>
 
@@ -54,7 +55,10 @@ void TestWmaStdTransients::noiseStaysOffTheSilence()
         for (int i = 0; hz == 0 && i < rate / 30; ++i)
             source[size_t(at + i)] += 0.7f * float(std::exp(-200.0 * i / rate)) * noise();
 
-    WmaStdEncoder encoder(rate, p.channels, p.bitRateKbps * 1000, p.quality);
+    const auto owned =
+        WmaStdEncoder::create(wmaStdParams({rate, p.channels, p.bitRateKbps * 1000, p.quality})).encoder;
+    QVERIFY(owned);
+    WmaStdEncoder &encoder = *owned;
     std::vector<float> interleaved;
     for (float v : source)
         interleaved.insert(interleaved.end(), size_t(p.channels), v);
