@@ -1,6 +1,7 @@
 #include "wmalosslessoutputencoder.h"
 
 #include "wmalosslessencoder.h"
+#include "wmalosslesslayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,11 @@ namespace {
 
 // Bit 4 of a packet's header: a frame that resets the predictors starts in it.
 constexpr uint8_t kSeekableFrameFlag = 0x08;
+// Seconds of the source looked at before the layout is fixed (held as
+// floats: 32 MB at 44.1 kHz stereo), and how many times that a source
+// that goes on is taken to last.
+constexpr double kLookAheadSeconds = 90;
+constexpr int64_t kLongSourceFactor = 4;
 
 void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
 {
@@ -38,7 +44,16 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
     if (params.sampleRate < 1 || params.sampleRate > WmaLosslessEncoder::MaxSampleRate)
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.")
                                         .arg(WmaLosslessEncoder::MaxSampleRate));
-    m_encoder = std::make_unique<WmaLosslessEncoder>(params.sampleRate, params.channels);
+    m_sampleRate = params.sampleRate;
+    m_channels = params.channels;
+    start(WmaLosslessSettings(), setup);
+    setup.lookAheadFrames = static_cast<int>(kLookAheadSeconds * params.sampleRate);
+    return {};
+}
+
+void WmaLosslessOutputEncoder::start(const WmaLosslessSettings &settings, EncoderSetup &setup)
+{
+    m_encoder = std::make_unique<WmaLosslessEncoder>(m_sampleRate, m_channels, settings);
     const QByteArray extradata = m_encoder->extradata();
     setup.codecId = AV_CODEC_ID_WMALOSSLESS;
     setup.extradata.assign(extradata.cbegin(), extradata.cend());
@@ -46,6 +61,24 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
     setup.bitRate = m_encoder->bitRate();
     setup.frameSize = m_encoder->frameSize();
     setup.bitsPerCodedSample = 16;
+}
+
+// The packet size (and with it the frame length) suits the source: small
+// for a short or nearly silent one, whose file is mostly its one padded
+// last packet; larger for a long or noisy one, whose file pays a header per
+// packet. A source longer than the look-ahead is taken as a few times as long.
+AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t frames, bool whole,
+                                                EncoderSetup &setup)
+{
+    if (!m_encoder)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
+    const double bits = wmalossless::roughBitsPerSample(samples, frames, m_channels);
+    const int64_t length = whole ? frames : frames * kLongSourceFactor;
+    const wmalossless::StreamLayout layout = wmalossless::layoutFor(m_sampleRate, m_channels, length, bits);
+    WmaLosslessSettings settings;
+    settings.longFrames = layout.longFrames;
+    settings.blockAlign = layout.blockAlign;
+    start(settings, setup);
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "bitwriter.h"
 #include "wmalosslessframecoder.h"
+#include "wmalosslesslayout.h"
 #include "wmalosslesspacketizer.h"
 
 #include <QtEndian>
@@ -13,43 +14,6 @@
 #include <algorithm>
 
 namespace {
-
-// Samples per frame the decoder derives from the sample rate (no frame-length flags set).
-int frameSizeFor(int sampleRate)
-{
-    if (sampleRate <= 16000)
-        return 512;
-    if (sampleRate <= 22050)
-        return 1024;
-    if (sampleRate <= 48000)
-        return 2048;
-    if (sampleRate <= 96000)
-        return 4096;
-    return 8192;
-}
-
-// A full packet always holds the start of a frame, so that every packet but
-// the first stands for some samples: room for the largest frame and a bit more.
-int blockAlignFor(int channels, int frameSize, int requested)
-{
-    const int64_t frameBits = wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1;
-    int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
-    align = (align + 255) / 256 * 256;
-    return std::max(align, requested);
-}
-
-// The decoder keeps the rest of a packet (a frame's start and whatever
-// follows) and adds the next packet's part of the frame: both must fit its
-// buffer of kMaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
-// incompressible ones would not, so the frames keep their usual length there.
-bool longFramesFit(int sampleRate, int channels, const WmaLosslessSettings &settings)
-{
-    constexpr int64_t kMaxFrameBytes = 32768;
-    const int frameSize = frameSizeFor(sampleRate) * 2;
-    const int64_t frameBytes = (wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
-    return blockAlignFor(channels, frameSize, settings.blockAlign) + frameBytes + 2 <=
-           kMaxFrameBytes * channels;
-}
 
 int32_t toPcm16(qint16 sample)
 {
@@ -105,9 +69,10 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : m_sampleRate(std::clamp(sampleRate, 1, MaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
       m_settings(settings),
-      m_longFrames(settings.longFrames && longFramesFit(m_sampleRate, m_channels, settings)),
-      m_frameSize(frameSizeFor(m_sampleRate) * (m_longFrames ? 2 : 1)),
-      m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
+      m_longFrames(settings.longFrames &&
+                   wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign)),
+      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_longFrames)),
+      m_blockAlign(std::max(wmalossless::minBlockAlign(m_channels, m_frameSize), settings.blockAlign)),
       m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
       m_pending(m_channels, std::vector<int32_t>(m_frameSize))
