@@ -9,6 +9,7 @@ extern "C" {
 
 #include <QFile>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,12 +204,30 @@ AudioStatus AudioWriter::create(const QString &path)
     AudioStatus status = m_packet ? openConverter() : fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
     if (status.ok && m_setup.lookAheadFrames <= 0)
         status = startStream(false);
+    else if (status.ok)
+        reserveLookAhead();
     if (!status.ok) {
         // Nobody has seen this file yet: it was created here, so it goes.
         release();
         QFile::remove(path);
     }
     return status;
+}
+
+// The look-ahead fills tens of megabytes once: one allocation, not a copy
+// at each doubling, in huge pages where the system gives them, not a page
+// fault every 4 KB.
+void AudioWriter::reserveLookAhead()
+{
+    const size_t floats =
+        (static_cast<size_t>(m_setup.lookAheadFrames) + kDefaultFrameSize) * m_profile->channels;
+    m_buffer.reserve(floats);
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<uintptr_t>(m_buffer.data());
+    const uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t to = (start + floats * sizeof(float)) & ~(kHugePage - 1);
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE); // only advice
 }
 
 // Fixes the stream's layout (after the encoder's look-ahead, where it has

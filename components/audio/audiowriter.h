@@ -40,6 +40,7 @@ private:
 
     AudioStatus openMuxer();
     AudioStatus startStream(bool final);
+    void reserveLookAhead();
     AudioStatus openConverter();
     AudioStatus convert(const float *samples, int frames);
     AudioStatus encodeBuffered(bool final);

@@ -44,7 +44,8 @@ int64_t rawFrameBits(int channels, int frameSize)
 bool fits(int channels, int frameSize, int blockAlign)
 {
     const int64_t frameBytes = (rawFrameBits(channels, frameSize) + 7) / 8;
-    return std::max(blockAlign, minBlockAlign(channels, frameSize)) + frameBytes + 2 <= kMaxFrameBytes * channels;
+    return std::max(blockAlign, minBlockAlign(channels, frameSize)) + frameBytes + 2 <=
+           kMaxFrameBytes * channels;
 }
 
 } // namespace
@@ -91,7 +92,8 @@ double roughBitsPerSample(const float *interleaved, int64_t frames, int channels
                 sum += std::fabs(interleaved[i * channels + c] - interleaved[(i - 1) * channels + c]);
             // A Rice code of residuals of mean size m takes about log2(m) + 1.5 bits each.
             const double mean = double(sum) * 32768.0 / double(end - start - 1);
-            bits += double(end - start - 1) * (mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0));
+            bits +=
+                double(end - start - 1) * (mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0));
             counted += end - start - 1;
         }
     }
