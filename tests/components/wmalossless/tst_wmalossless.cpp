@@ -2,6 +2,7 @@
 #include "vectorpaths.h"
 #include "wmalosslessasf.h"
 #include "wmalosslessencoder.h"
+#include "wmalosslesslayout.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -121,6 +122,8 @@ private slots:
     void containerReportsSourceDuration();
     void decoderResumesAfterSeek();
     void noiseStaysNearRawSize();
+    void layoutSuitsTheSource_data();
+    void layoutSuitsTheSource();
     void compressesMusic();
     void ffmpegCommandLineDecodesIt_data();
     void ffmpegCommandLineDecodesIt();
@@ -298,10 +301,67 @@ void TestWmaLossless::noiseStaysNearRawSize()
     const int frames = 44100 * 60;
     const QVector<qint16> pcm = makeSignal(Signal::Noise, frames);
     const QString path = m_dir.filePath(QStringLiteral("noise.wma"));
-    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2));
+    // Packets sized for it: few headers, and the last one filled.
+    std::vector<float> samples(pcm.begin(), pcm.end());
+    for (float &v : samples)
+        v /= 32768.0f;
+    const wmalossless::StreamLayout layout =
+        wmalossless::layoutFor(44100, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
+    WmaLosslessSettings settings;
+    settings.longFrames = layout.longFrames;
+    settings.blockAlign = layout.blockAlign;
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, nullptr, settings));
     const qint64 rawBytes = qint64(frames) * 4;
     const qint64 size = QFileInfo(path).size();
-    QVERIFY2(size <= rawBytes * 1005 / 1000, qPrintable(QStringLiteral("%1 vs %2").arg(size).arg(rawBytes)));
+    QVERIFY2(size <= rawBytes * 10015 / 10000,
+             qPrintable(QStringLiteral("%1 vs %2").arg(size).arg(rawBytes)));
+}
+
+// Silence gets the smallest packets (its file is one padded packet), a long
+// incompressible stream large ones, each within what the decoder's buffer
+// takes at its rate and channel count.
+void TestWmaLossless::layoutSuitsTheSource_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<double>("bits");
+    QTest::addColumn<int>("least");
+    QTest::addColumn<int>("most");
+    QTest::newRow("10 s silence") << 44100 << 2 << 10 << 0.0 << 0 << 9000;
+    QTest::newRow("10 min silence") << 44100 << 2 << 600 << 0.0 << 0 << 9000;
+    QTest::newRow("10 s noise") << 44100 << 2 << 10 << 16.0 << 16000 << 32768;
+    QTest::newRow("10 min noise") << 44100 << 2 << 600 << 16.0 << 30000 << 32768;
+    QTest::newRow("10 min noise, mono") << 44100 << 1 << 600 << 16.0 << 16000 << 32768;
+    QTest::newRow("10 min noise, 96 kHz") << 96000 << 2 << 600 << 16.0 << 30000 << 32768;
+}
+
+void TestWmaLossless::layoutSuitsTheSource()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, seconds);
+    QFETCH(double, bits);
+    QFETCH(int, least);
+    QFETCH(int, most);
+    const wmalossless::StreamLayout layout =
+        wmalossless::layoutFor(rate, channels, qint64(seconds) * rate, bits);
+    QVERIFY2(layout.blockAlign >= least && layout.blockAlign <= most,
+             qPrintable(QString::number(layout.blockAlign)));
+    QVERIFY(!layout.longFrames || wmalossless::longFramesFit(rate, channels, layout.blockAlign));
+    // The largest packets of incompressible frames still decode.
+    const int frames = rate / 2;
+    const QVector<qint16> pcm =
+        makeSignal(bits > 8 ? Signal::Noise : Signal::Silence, frames, channels, rate);
+    WmaLosslessSettings settings;
+    settings.longFrames = layout.longFrames;
+    settings.blockAlign = layout.blockAlign;
+    const QString path = m_dir.filePath(QStringLiteral("layout.wma"));
+    QFile::remove(path);
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels, nullptr, settings));
+    const DecodedAudio decoded = decodeWithLibav(path);
+    QVERIFY2(decoded.ok, qPrintable(decoded.error));
+    QVERIFY(decoded.samples == pcm);
 }
 
 void TestWmaLossless::compressesMusic()
