@@ -39,11 +39,8 @@ WmaLosslessOutputEncoder::~WmaLosslessOutputEncoder() = default;
 
 AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderSetup &setup)
 {
-    if (params.channels < 1 || params.channels > 2)
-        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes one or two channels."));
-    if (params.sampleRate < 1 || params.sampleRate > WmaLosslessEncoder::MaxSampleRate)
-        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.")
-                                        .arg(WmaLosslessEncoder::MaxSampleRate));
+    if (const Result<> input = WmaLosslessEncoder::checkInput(params.sampleRate, params.channels); !input)
+        return AudioStatus::failure(input.reason());
     m_sampleRate = params.sampleRate;
     m_channels = params.channels;
     start(WmaLosslessSettings(), setup);

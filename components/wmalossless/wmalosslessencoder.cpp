@@ -81,6 +81,18 @@ WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLo
 
 WmaLosslessEncoder::~WmaLosslessEncoder() = default;
 
+Result<> WmaLosslessEncoder::checkInput(int sampleRate, int channels, int bitsPerSample)
+{
+    if (channels < 1 || channels > 2)
+        return Failure{QStringLiteral("The lossless WMA encoder takes one or two channels.")};
+    if (sampleRate < 1 || sampleRate > MaxSampleRate)
+        return Failure{
+            QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.").arg(MaxSampleRate)};
+    if (bitsPerSample != 16)
+        return Failure{QStringLiteral("The lossless WMA encoder takes 16-bit samples.")};
+    return {};
+}
+
 QByteArray WmaLosslessEncoder::extradata() const
 {
     QByteArray data(18, '\0');

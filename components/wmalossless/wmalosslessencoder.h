@@ -4,6 +4,8 @@
 #include "wmalosslesspacket.h"
 #include "wmalosslesssettings.h"
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -23,6 +25,11 @@ public:
     // Above this a packet would outgrow the 16-bit block alignment of the stream header.
     static constexpr int MaxSampleRate = 96000;
     static constexpr int MaxSeekableInterval = 256;
+
+    // Whether the encoder takes a stream of this rate, channel count and
+    // sample size, with the reason where not. The constructor clamps what it
+    // is given into range: callers check first.
+    static Result<> checkInput(int sampleRate, int channels, int bitsPerSample = 16);
 
     explicit WmaLosslessEncoder(int sampleRate = 44100, int channels = 2,
                                 const WmaLosslessSettings &settings = WmaLosslessSettings());

@@ -176,10 +176,9 @@ void TestWmaLossless::roundTrip()
     const QVector<qint16> pcm = makeSignal(Signal(signal), frames);
     const QString path =
         m_dir.filePath(QStringLiteral("rt-%1-%2-%3.wma").arg(signal).arg(frames).arg(compress));
-    QString error;
-    QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, &error,
-                                 compress ? WmaLosslessSettings() : rawOnly()),
-             qPrintable(error));
+    const Result<> written = writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2,
+                                                 compress ? WmaLosslessSettings() : rawOnly());
+    QVERIFY2(written, qPrintable(written.reason()));
     const DecodedAudio decoded = decodeWithLibav(path);
     QVERIFY2(decoded.ok, qPrintable(decoded.error));
     QCOMPARE(decoded.codecName, QStringLiteral("wmalossless"));
@@ -224,9 +223,8 @@ void TestWmaLossless::endsExactlyOnPacketBoundary()
         QVERIFY(!ends.empty());
         QCOMPARE(ends.front(), end);
         const QString path = m_dir.filePath(QStringLiteral("boundary-%1.wma").arg(length));
-        QString error;
-        QVERIFY2(writeWmaLosslessAsf(path, faint.constData(), length, rate, 1, &error, settings),
-                 qPrintable(error));
+        const Result<> written = writeWmaLosslessAsf(path, faint.constData(), length, rate, 1, settings);
+        QVERIFY2(written, qPrintable(written.reason()));
         const DecodedAudio decoded = decodeWithLibav(path);
         QVERIFY2(decoded.ok, qPrintable(decoded.error));
         QCOMPARE(decoded.samples.size(), qsizetype(length));
@@ -310,7 +308,7 @@ void TestWmaLossless::noiseStaysNearRawSize()
     WmaLosslessSettings settings;
     settings.longFrames = layout.longFrames;
     settings.blockAlign = layout.blockAlign;
-    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, nullptr, settings));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, settings));
     const qint64 rawBytes = qint64(frames) * 4;
     const qint64 size = QFileInfo(path).size();
     QVERIFY2(size <= rawBytes * 10015 / 10000,
@@ -358,7 +356,7 @@ void TestWmaLossless::layoutSuitsTheSource()
     settings.blockAlign = layout.blockAlign;
     const QString path = m_dir.filePath(QStringLiteral("layout.wma"));
     QFile::remove(path);
-    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels, nullptr, settings));
+    QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels, settings));
     const DecodedAudio decoded = decodeWithLibav(path);
     QVERIFY2(decoded.ok, qPrintable(decoded.error));
     QVERIFY(decoded.samples == pcm);
@@ -416,10 +414,11 @@ void TestWmaLossless::ffmpegCommandLineDecodesIt()
 void TestWmaLossless::rejectsUnsupportedInput()
 {
     const QVector<qint16> pcm(300, 0);
-    QString error;
-    QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad.wma"), pcm.constData(), 100, 44100, 3, &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad2.wma"), nullptr, 100, 44100, 2, &error));
+    const Result<> threeChannels =
+        writeWmaLosslessAsf(m_dir.filePath("bad.wma"), pcm.constData(), 100, 44100, 3);
+    QVERIFY(!threeChannels);
+    QVERIFY(!threeChannels.reason().isEmpty());
+    QVERIFY(!writeWmaLosslessAsf(m_dir.filePath("bad2.wma"), nullptr, 100, 44100, 2));
 }
 
 // Noise leaves every frame raw: at the highest rates a frame must still fit
@@ -440,8 +439,8 @@ void TestWmaLossless::incompressibleFramesStayDecodable()
     const int frames = rate / 2;
     const QVector<qint16> pcm = makeSignal(Signal::Noise, frames, channels, rate);
     const QString path = m_dir.filePath(QStringLiteral("noise-%1-%2.wma").arg(rate).arg(channels));
-    QString error;
-    QVERIFY2(writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels, &error), qPrintable(error));
+    const Result<> written = writeWmaLosslessAsf(path, pcm.constData(), frames, rate, channels);
+    QVERIFY2(written, qPrintable(written.reason()));
     const DecodedAudio decoded = decodeWithLibav(path);
     QVERIFY2(decoded.ok, qPrintable(decoded.error));
     QCOMPARE(decoded.sampleRate, rate);
@@ -497,10 +496,9 @@ void TestWmaLossless::baselinePathsGiveTheSameBits()
         for (const bool wide : {true, false}) {
             wmalossless::allowWideVectorPaths(wide);
             const QString path = m_dir.filePath(QStringLiteral("paths-%1-%2.wma").arg(int(kind)).arg(wide));
-            QString error;
-            const bool written = writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, &error);
+            const Result<> written = writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2);
             wmalossless::allowWideVectorPaths(true);
-            QVERIFY2(written, qPrintable(error));
+            QVERIFY2(written, qPrintable(written.reason()));
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             bytes[wide] = file.readAll();

@@ -87,18 +87,15 @@ int writeWmaLosslessPacket(AVFormatContext *format, AVStream *stream, const WmaL
     return av_write_frame(format, pkt.get());
 }
 
-bool writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
-                         int channels, QString *error, const WmaLosslessSettings &settings)
+Result<> writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
+                             int channels, const WmaLosslessSettings &settings)
 {
-    auto fail = [error](const QString &text) {
-        if (error)
-            *error = text;
-        return false;
-    };
+    auto fail = [](const QString &text) { return Failure{text}; };
 
-    if (channels < 1 || channels > 2 || sampleRate <= 0 || sampleRate > WmaLosslessEncoder::MaxSampleRate ||
-        frames < 0 || (frames > 0 && !interleaved))
-        return fail(QStringLiteral("unsupported input: %1 channels at %2 Hz").arg(channels).arg(sampleRate));
+    if (const Result<> input = WmaLosslessEncoder::checkInput(sampleRate, channels); !input)
+        return input;
+    if (frames < 0 || (frames > 0 && !interleaved))
+        return fail(QStringLiteral("no samples"));
     WmaLosslessEncoder encoder(sampleRate, channels, settings);
     AVFormatContext *raw = nullptr;
     const QByteArray file = path.toUtf8();
@@ -138,5 +135,5 @@ bool writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 
         return fail(averror(ret));
     if ((ret = av_write_trailer(format.get())) < 0)
         return fail(averror(ret));
-    return true;
+    return {};
 }
