@@ -25,10 +25,12 @@ constexpr int64_t kEndRoomBytes = 64;
 // A raw frame's bits besides its samples (a few frame and tile header bits,
 // the trailer), rounded up.
 constexpr int64_t kRawFrameHeaderBits = 12;
-// The largest packet: a seek lands within one, and the filter cascade is
-// chosen anew only at its start (a sweep loses with fewer choices). Within
-// the container's 16-bit block alignment.
-constexpr int kMostBlockAlign = 32768;
+// The largest packet: a seek lands within one, and the filter cascade, the
+// pre-filter and mid/side are chosen anew only where a packet starts, so a
+// source that changes character (a mix of noise, silence and a sweep; a
+// tracker module) loses with larger ones. Large enough for noise to pay
+// fewer packet headers than FLAC pays frame headers.
+constexpr int kMostBlockAlign = 24576;
 // Frames looked at in each stretch, and one stretch in this many.
 constexpr int64_t kStretch = 1024;
 constexpr int64_t kStretchEvery = 4;

@@ -328,10 +328,10 @@ void TestWmaLossless::layoutSuitsTheSource_data()
     QTest::addColumn<int>("most");
     QTest::newRow("10 s silence") << 44100 << 2 << 10 << 0.0 << 0 << 9000;
     QTest::newRow("10 min silence") << 44100 << 2 << 600 << 0.0 << 0 << 9000;
-    QTest::newRow("10 s noise") << 44100 << 2 << 10 << 16.0 << 16000 << 32768;
-    QTest::newRow("10 min noise") << 44100 << 2 << 600 << 16.0 << 30000 << 32768;
-    QTest::newRow("10 min noise, mono") << 44100 << 1 << 600 << 16.0 << 16000 << 32768;
-    QTest::newRow("10 min noise, 96 kHz") << 96000 << 2 << 600 << 16.0 << 30000 << 32768;
+    QTest::newRow("10 s noise") << 44100 << 2 << 10 << 16.0 << 16000 << 24576;
+    QTest::newRow("10 min noise") << 44100 << 2 << 600 << 16.0 << 20000 << 24576;
+    QTest::newRow("10 min noise, mono") << 44100 << 1 << 600 << 16.0 << 16000 << 24576;
+    QTest::newRow("10 min noise, 96 kHz") << 96000 << 2 << 600 << 16.0 << 20000 << 24576;
 }
 
 void TestWmaLossless::layoutSuitsTheSource()
