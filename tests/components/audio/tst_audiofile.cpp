@@ -669,9 +669,18 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
         }
         return offset;
     };
+    // Silent stretches match any offset: only sounding windows are placed.
+    const auto sounds = [&](int at) {
+        for (int i = 0; i < kWindow; ++i)
+            if (whole[static_cast<size_t>(at + i) * channels] != 0.0f)
+                return true;
+        return false;
+    };
     QList<int> offsets;
     for (const int at : {0, 2048, 22050, 44100, 88200, 132300, kFrames - kWindow})
-        offsets << offsetOf(at);
+        if (sounds(at))
+            offsets << offsetOf(at);
+    QVERIFY(offsets.size() >= 3);
     QEXPECT_FAIL(
         "lossless, silent start",
         "a first block that gives nothing leaves GStreamer timing each block's output by the block before",
