@@ -147,6 +147,7 @@ void Packetizer::emitPacket(int64_t bits)
     m_previousFirstStart = m_firstStart;
     m_ready.push_back(std::move(packet));
     m_open = false;
+    m_firstPacket = false;
 }
 
 void Packetizer::begin()
@@ -183,7 +184,7 @@ void Packetizer::place(bool final)
     // Silent frames take a few bits each. Rather than let one packet stand for
     // minutes, it ends (on a byte, the rest of that byte holding the start of
     // this frame) once MaxFramesPerPacket frames have begun in it.
-    if (!final && m_framesStarted >= MaxFramesPerPacket) {
+    if (!final && m_framesStarted >= frameLimit()) {
         const int64_t head = (8 - m_pos % 8) % 8;
         if (head == 0) {
             writeBits(m_packet.data(), m_trailerPos, 0, 1);
