@@ -324,6 +324,8 @@ AudioStatus AudioWriter::encodeBuffered(bool final)
             status = mux();
     }
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (m_buffer.capacity() > 4 * step && m_buffer.size() < step)
+        m_buffer.shrink_to_fit(); // the look-ahead's room, once it is coded
     return status;
 }
 
