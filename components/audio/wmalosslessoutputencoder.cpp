@@ -20,8 +20,7 @@ void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPac
 {
     for (WmaLosslessPacket &packet : from) {
         EncodedPacket out;
-        const auto *bytes = reinterpret_cast<const uint8_t *>(packet.data.constData());
-        out.data.assign(bytes, bytes + packet.data.size()); // pointers of one type: a memcpy
+        out.data = std::move(packet.data);
         out.duration = packet.duration;
         // A decoder started here drops the frame begun before and gives the
         // first one begun here once the next packet comes, at that packet's
@@ -51,9 +50,8 @@ AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderS
 void WmaLosslessOutputEncoder::start(const WmaLosslessSettings &settings, EncoderSetup &setup)
 {
     m_encoder = std::make_unique<WmaLosslessEncoder>(m_sampleRate, m_channels, settings);
-    const QByteArray extradata = m_encoder->extradata();
     setup.codecId = AV_CODEC_ID_WMALOSSLESS;
-    setup.extradata.assign(extradata.cbegin(), extradata.cend());
+    setup.extradata = m_encoder->extradata();
     setup.blockAlign = m_encoder->blockAlign();
     setup.bitRate = m_encoder->bitRate();
     setup.frameSize = m_encoder->frameSize();

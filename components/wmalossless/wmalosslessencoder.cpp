@@ -5,8 +5,6 @@
 #include "wmalosslesslayout.h"
 #include "wmalosslesspacketizer.h"
 
-#include <QtEndian>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,7 +13,7 @@
 
 namespace {
 
-int32_t toPcm16(qint16 sample)
+int32_t toPcm16(int16_t sample)
 {
     return sample;
 }
@@ -31,7 +29,7 @@ int32_t toPcm16(float sample)
     return static_cast<int32_t>((scaled + kRound) - kRound);
 }
 
-void splitStereo(const qint16 *in, int frames, int32_t *left, int32_t *right)
+void splitStereo(const int16_t *in, int frames, int32_t *left, int32_t *right)
 {
     for (int i = 0; i < frames; ++i) {
         left[i] = in[2 * i];
@@ -93,23 +91,22 @@ Result<> WmaLosslessEncoder::checkInput(int sampleRate, int channels, int bitsPe
     return {};
 }
 
-QByteArray WmaLosslessEncoder::extradata() const
+std::vector<uint8_t> WmaLosslessEncoder::extradata() const
 {
-    QByteArray data(18, '\0');
-    auto *p = reinterpret_cast<uchar *>(data.data());
-    qToLittleEndian<quint16>(16, p);                              // bits per sample
-    qToLittleEndian<quint32>(m_channels == 1 ? 0x4 : 0x3, p + 2); // speaker mask
-    // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    qToLittleEndian<quint16>(m_longFrames ? 0x2 : 0, p + 14);
+    std::vector<uint8_t> data(18, 0);
+    data[0] = 16;                          // bits per sample (16-bit little-endian)
+    data[2] = m_channels == 1 ? 0x4 : 0x3; // speaker mask (32-bit)
+    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
+    data[14] = m_longFrames ? 0x2 : 0;
     return data;
 }
 
-qint64 WmaLosslessEncoder::bitRate() const
+int64_t WmaLosslessEncoder::bitRate() const
 {
-    return qint64{m_sampleRate} * m_channels * 16;
+    return int64_t{m_sampleRate} * m_channels * 16;
 }
 
-std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const int16_t *interleaved, int frames)
 {
     return take(interleaved, frames);
 }
@@ -127,7 +124,7 @@ std::vector<WmaLosslessPacket> WmaLosslessEncoder::take(const Sample *interleave
     // A frame's worth at a time, each channel's samples gathered in one pass.
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, m_frameSize - m_pendingCount);
-        const Sample *in = interleaved + qint64{done} * m_channels;
+        const Sample *in = interleaved + int64_t{done} * m_channels;
         if (m_channels == 2)
             splitStereo(in, n, m_pending[0].data() + m_pendingCount, m_pending[1].data() + m_pendingCount);
         else
@@ -176,8 +173,7 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     m_pendingCount = 0;
 }
 
-std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const
+const std::vector<int64_t> &WmaLosslessEncoder::exactPacketEnds() const
 {
-    const std::vector<int64_t> &ends = m_packetizer->exactPacketEnds();
-    return {ends.begin(), ends.end()};
+    return m_packetizer->exactPacketEnds();
 }

@@ -140,8 +140,7 @@ void Packetizer::startPacket(uint32_t continuationBits)
 void Packetizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
-    packet.data =
-        QByteArray(reinterpret_cast<const char *>(m_packet.data()), static_cast<int>((bits + 7) / 8));
+    packet.data.assign(m_packet.begin(), m_packet.begin() + static_cast<std::ptrdiff_t>((bits + 7) / 8));
     packet.pts = m_previousFirstStart < 0 ? 0 : m_previousFirstStart;
     packet.duration = m_previousFirstStart < 0 ? 0 : m_firstStart - m_previousFirstStart;
     m_previousFirstStart = m_firstStart;

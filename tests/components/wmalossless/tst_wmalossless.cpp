@@ -89,9 +89,9 @@ template <typename Sample> QByteArray encodedBytes(const Sample *interleaved, in
     WmaLosslessEncoder encoder;
     QByteArray out;
     for (const WmaLosslessPacket &packet : encoder.encode(interleaved, frames))
-        out += packet.data;
+        out.append(reinterpret_cast<const char *>(packet.data.data()), qsizetype(packet.data.size()));
     for (const WmaLosslessPacket &packet : encoder.flush())
-        out += packet.data;
+        out.append(reinterpret_cast<const char *>(packet.data.data()), qsizetype(packet.data.size()));
     return out;
 }
 
@@ -219,7 +219,7 @@ void TestWmaLossless::endsExactlyOnPacketBoundary()
         WmaLosslessEncoder encoder(rate, 1, settings);
         encoder.encode(faint.constData(), int(length));
         encoder.flush();
-        const std::vector<qint64> ends = encoder.exactPacketEnds();
+        const std::vector<int64_t> ends = encoder.exactPacketEnds();
         QVERIFY(!ends.empty());
         QCOMPARE(ends.front(), end);
         const QString path = m_dir.filePath(QStringLiteral("boundary-%1.wma").arg(length));
@@ -243,7 +243,7 @@ void TestWmaLossless::packetsAreFixedSizeAndTimed()
     QVERIFY(!packets.empty());
     qint64 expectedPts = 0;
     for (const WmaLosslessPacket &packet : packets) {
-        QVERIFY(packet.data.size() <= encoder.blockAlign());
+        QVERIFY(packet.data.size() <= size_t(encoder.blockAlign()));
         QCOMPARE(packet.pts, expectedPts);
         QVERIFY(packet.duration > 0 || &packet == &packets.front()); // the first comes out with the second
         expectedPts += packet.duration;

@@ -46,11 +46,11 @@ int wmaLosslessAsfPacketSize(int blockAlign)
 
 bool setWmaLosslessCodecParameters(AVCodecParameters *par, const WmaLosslessEncoder &encoder)
 {
-    const QByteArray extra = encoder.extradata();
+    const std::vector<uint8_t> extra = encoder.extradata();
     uint8_t *data = static_cast<uint8_t *>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!data)
         return false;
-    std::memcpy(data, extra.constData(), extra.size());
+    std::memcpy(data, extra.data(), extra.size());
     av_freep(&par->extradata);
     par->extradata = data;
     par->extradata_size = static_cast<int>(extra.size());
@@ -78,7 +78,7 @@ int writeWmaLosslessPacket(AVFormatContext *format, AVStream *stream, const WmaL
     int ret = av_new_packet(pkt.get(), static_cast<int>(packet.data.size()));
     if (ret < 0)
         return ret;
-    std::memcpy(pkt->data, packet.data.constData(), packet.data.size());
+    std::memcpy(pkt->data, packet.data.data(), packet.data.size());
     const AVRational samples{1, sampleRate};
     pkt->pts = av_rescale_q(packet.pts, samples, stream->time_base);
     pkt->dts = pkt->pts;
