@@ -11,6 +11,7 @@
 // on the machine does not count.
 #include "wmalosslessasf.h"
 #include "wmalosslessencoder.h"
+#include "wmalosslesslayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -264,11 +265,22 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         return;
     rawFile.close();
 
+    // The packet size the program would choose for this row (unless one was given).
+    WmaLosslessSettings chosen = settings;
+    if (chosen.blockAlign == 0) {
+        std::vector<float> samples(row.pcm.begin(), row.pcm.end());
+        for (float &v : samples)
+            v /= 32768.0f;
+        const wmalossless::StreamLayout layout = wmalossless::layoutFor(
+            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
+        chosen.longFrames = layout.longFrames;
+        chosen.blockAlign = layout.blockAlign;
+    }
     std::vector<double> ours, peer;
     for (int i = 0; i < runs; ++i) {
         QFile::remove(asf);
         const double start = ownCpuSeconds();
-        writeWmaLosslessAsf(asf, row.pcm.constData(), frames, Rate, 2, nullptr, settings);
+        (void)writeWmaLosslessAsf(asf, row.pcm.constData(), frames, Rate, 2, chosen);
         ours.push_back(ownCpuSeconds() - start);
         peer.push_back(runFlac(QStringLiteral("-5"), raw, flac5));
     }
@@ -318,6 +330,8 @@ int main(int argc, char **argv)
             recordings << args[i + 1];
         else if (args[i] == "--cli")
             cli = args[i + 1];
+        else if (args[i] == "--block-align") // bytes; 0 (default): as the program chooses
+            settings.blockAlign = args[i + 1].toInt();
         else if (args[i] == "--seekable")
             settings.seekableInterval = args[i + 1].toInt();
         else if (args[i] == "--ac" && args[i + 1] == "off")

@@ -9,6 +9,7 @@ extern "C" {
 
 #include <QFile>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,13 +190,6 @@ AudioStatus AudioWriter::create(const QString &path)
         m_encoder.reset();
         return status;
     }
-    m_layout = asfPayloadLayout(m_setup.blockAlign);
-    m_pairBlocks = m_setup.codecId == AV_CODEC_ID_WMALOSSLESS && m_setup.blockAlign > 0;
-    // GStreamer takes a first packet at zero followed by one over a second
-    // later for a broken stamp and times the file from that one; two blocks
-    // of quiet audio last that long: the stamps start a millisecond in.
-    m_stampOffset = m_pairBlocks ? 1 : 0;
-    m_pts = -m_setup.delay;
 
     m_file = std::make_unique<QFile>(path);
     // Read as well as written: the seek index is made from the finished file.
@@ -207,14 +201,56 @@ AudioStatus AudioWriter::create(const QString &path)
         return AudioStatus::failure(QStringLiteral("Cannot create \"%1\": %2.").arg(path, reason));
     }
     m_packet.reset(av_packet_alloc());
-    AudioStatus status = m_packet ? openMuxer() : fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
-    if (status.ok)
-        status = openConverter();
+    AudioStatus status = m_packet ? openConverter() : fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    if (status.ok && m_setup.lookAheadFrames <= 0)
+        status = startStream(false);
+    else if (status.ok)
+        reserveLookAhead();
     if (!status.ok) {
         // Nobody has seen this file yet: it was created here, so it goes.
         release();
         QFile::remove(path);
     }
+    return status;
+}
+
+// The look-ahead fills tens of megabytes once: one allocation, not a copy
+// at each doubling, in huge pages where the system gives them, not a page
+// fault every 4 KB.
+void AudioWriter::reserveLookAhead()
+{
+    const size_t floats =
+        (static_cast<size_t>(m_setup.lookAheadFrames) + kDefaultFrameSize) * m_profile->channels;
+    m_buffer.reserve(floats);
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<uintptr_t>(m_buffer.data());
+    const uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t to = (start + floats * sizeof(float)) & ~(kHugePage - 1);
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE); // only advice
+}
+
+// Fixes the stream's layout (after the encoder's look-ahead, where it has
+// one) and writes the container's header.
+AudioStatus AudioWriter::startStream(bool final)
+{
+    if (m_setup.lookAheadFrames > 0) {
+        const auto frames = static_cast<int64_t>(m_buffer.size() / static_cast<size_t>(m_profile->channels));
+        const int64_t seen = std::min<int64_t>(frames, m_setup.lookAheadFrames);
+        if (AudioStatus status =
+                m_encoder->lookAhead(m_buffer.data(), seen, final && frames == seen, m_setup);
+            !status.ok)
+            return status;
+    }
+    m_layout = asfPayloadLayout(m_setup.blockAlign);
+    m_pairBlocks = m_setup.codecId == AV_CODEC_ID_WMALOSSLESS && m_setup.blockAlign > 0;
+    // GStreamer takes a first packet at zero followed by one over a second
+    // later for a broken stamp and times the file from that one; two blocks
+    // of quiet audio last that long: the stamps start a millisecond in.
+    m_stampOffset = m_pairBlocks ? 1 : 0;
+    m_pts = -m_setup.delay;
+    AudioStatus status = openMuxer();
+    m_headerWritten = status.ok;
     return status;
 }
 
@@ -262,6 +298,14 @@ AudioStatus AudioWriter::write(const std::vector<float> &samples)
 AudioStatus AudioWriter::encodeBuffered(bool final)
 {
     const int channels = m_profile->channels;
+    if (!m_headerWritten) {
+        // The encoder first sees its look-ahead, or the whole source where that is shorter.
+        if (!final &&
+            m_buffer.size() / static_cast<size_t>(channels) < static_cast<size_t>(m_setup.lookAheadFrames))
+            return {};
+        if (AudioStatus status = startStream(final); !status.ok)
+            return status;
+    }
     const int frameSize = m_setup.frameSize > 0 ? m_setup.frameSize : kDefaultFrameSize;
     const size_t step = static_cast<size_t>(frameSize) * static_cast<size_t>(channels);
     size_t pos = 0;
@@ -280,6 +324,8 @@ AudioStatus AudioWriter::encodeBuffered(bool final)
             status = mux();
     }
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (m_buffer.capacity() > 4 * step && m_buffer.size() < step)
+        m_buffer.shrink_to_fit(); // the look-ahead's room, once it is coded
     return status;
 }
 
@@ -462,4 +508,5 @@ void AudioWriter::release()
     m_lastStamp = INT64_MIN;
     m_framesIn = 0;
     m_converted = 0;
+    m_headerWritten = false;
 }

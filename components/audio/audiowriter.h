@@ -31,7 +31,7 @@ public:
     AudioStatus write(const std::vector<float> &samples);
     // Finishes the file; the handles are released whatever happens.
     AudioStatus close();
-    bool isOpen() const { return m_format != nullptr; }
+    bool isOpen() const { return m_file != nullptr; }
 
 private:
     struct OutputFormatDeleter {
@@ -39,6 +39,8 @@ private:
     };
 
     AudioStatus openMuxer();
+    AudioStatus startStream(bool final);
+    void reserveLookAhead();
     AudioStatus openConverter();
     AudioStatus convert(const float *samples, int frames);
     AudioStatus encodeBuffered(bool final);
@@ -66,6 +68,7 @@ private:
     PacketPtr m_packet;
     std::vector<float> m_buffer; // converted frames waiting for a whole encoder frame
     std::vector<EncodedPacket> m_packets;
+    bool m_headerWritten = false;       // the encoder's setup is final and the muxer open
     bool m_pairBlocks = false;          // lossless: a whole block and the next share a media object
     EncodedPacket m_pending;            // a whole block waiting for the next
     std::vector<int64_t> m_resumeTimes; // per object written: where a reader may start (see EncodedPacket)

@@ -34,6 +34,9 @@ struct EncoderSetup {
     // Samples the decoder gives before the source's first (its lead-in);
     // stamps count them from zero.
     int delay = 0;
+    // Frames the encoder looks at before it fixes the stream's layout (see
+    // OutputEncoder::lookAhead); 0: none, the setup is final at open.
+    int lookAheadFrames = 0;
 };
 
 struct EncodedPacket {
@@ -64,6 +67,11 @@ public:
     // packets that came out are appended.
     virtual AudioStatus encode(const float *samples, int frames, std::vector<EncodedPacket> &packets) = 0;
     virtual AudioStatus flush(std::vector<EncodedPacket> &packets) = 0;
+    // Before the first encode() where setup.lookAheadFrames > 0: the first
+    // frames (all of them when `whole`, the source being no longer), from
+    // which the encoder may complete the setup (block size, frame size,
+    // extradata) before the container's header is written.
+    virtual AudioStatus lookAhead(const float *, int64_t, bool, EncoderSetup &) { return {}; }
     // After flush: the bit rate the header states from now on, 0 for the one given at open.
     virtual int64_t finalBitRate() const { return 0; }
 };

@@ -1,6 +1,7 @@
 #include "wmalosslessoutputencoder.h"
 
 #include "wmalosslessencoder.h"
+#include "wmalosslesslayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,13 +10,17 @@ namespace {
 
 // Bit 4 of a packet's header: a frame that resets the predictors starts in it.
 constexpr uint8_t kSeekableFrameFlag = 0x08;
+// Seconds of the source looked at before the layout is fixed (held as
+// floats: 32 MB at 44.1 kHz stereo), and how many times that a source
+// that goes on is taken to last.
+constexpr double kLookAheadSeconds = 90;
+constexpr int64_t kLongSourceFactor = 4;
 
 void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
 {
     for (WmaLosslessPacket &packet : from) {
         EncodedPacket out;
-        const auto *bytes = reinterpret_cast<const uint8_t *>(packet.data.constData());
-        out.data.assign(bytes, bytes + packet.data.size()); // pointers of one type: a memcpy
+        out.data = std::move(packet.data);
         out.duration = packet.duration;
         // A decoder started here drops the frame begun before and gives the
         // first one begun here once the next packet comes, at that packet's
@@ -33,19 +38,42 @@ WmaLosslessOutputEncoder::~WmaLosslessOutputEncoder() = default;
 
 AudioStatus WmaLosslessOutputEncoder::open(const EncoderParams &params, EncoderSetup &setup)
 {
-    if (params.channels < 1 || params.channels > 2)
-        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes one or two channels."));
-    if (params.sampleRate < 1 || params.sampleRate > WmaLosslessEncoder::MaxSampleRate)
-        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.")
-                                        .arg(WmaLosslessEncoder::MaxSampleRate));
-    m_encoder = std::make_unique<WmaLosslessEncoder>(params.sampleRate, params.channels);
-    const QByteArray extradata = m_encoder->extradata();
+    if (const Result<> input = WmaLosslessEncoder::checkInput(params.sampleRate, params.channels); !input)
+        return AudioStatus::failure(input.reason());
+    m_sampleRate = params.sampleRate;
+    m_channels = params.channels;
+    start(WmaLosslessSettings(), setup);
+    setup.lookAheadFrames = static_cast<int>(kLookAheadSeconds * params.sampleRate);
+    return {};
+}
+
+void WmaLosslessOutputEncoder::start(const WmaLosslessSettings &settings, EncoderSetup &setup)
+{
+    m_encoder = std::make_unique<WmaLosslessEncoder>(m_sampleRate, m_channels, settings);
     setup.codecId = AV_CODEC_ID_WMALOSSLESS;
-    setup.extradata.assign(extradata.cbegin(), extradata.cend());
+    setup.extradata = m_encoder->extradata();
     setup.blockAlign = m_encoder->blockAlign();
     setup.bitRate = m_encoder->bitRate();
     setup.frameSize = m_encoder->frameSize();
     setup.bitsPerCodedSample = 16;
+}
+
+// The packet size (and with it the frame length) suits the source: small
+// for a short or nearly silent one, whose file is mostly its one padded
+// last packet; larger for a long or noisy one, whose file pays a header per
+// packet. A source longer than the look-ahead is taken as a few times as long.
+AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t frames, bool whole,
+                                                EncoderSetup &setup)
+{
+    if (!m_encoder)
+        return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
+    const double bits = wmalossless::roughBitsPerSample(samples, frames, m_channels);
+    const int64_t length = whole ? frames : frames * kLongSourceFactor;
+    const wmalossless::StreamLayout layout = wmalossless::layoutFor(m_sampleRate, m_channels, length, bits);
+    WmaLosslessSettings settings;
+    settings.longFrames = layout.longFrames;
+    settings.blockAlign = layout.blockAlign;
+    start(settings, setup);
     return {};
 }
 

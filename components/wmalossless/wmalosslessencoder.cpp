@@ -2,9 +2,8 @@
 
 #include "bitwriter.h"
 #include "wmalosslessframecoder.h"
+#include "wmalosslesslayout.h"
 #include "wmalosslesspacketizer.h"
-
-#include <QtEndian>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,44 +13,7 @@
 
 namespace {
 
-// Samples per frame the decoder derives from the sample rate (no frame-length flags set).
-int frameSizeFor(int sampleRate)
-{
-    if (sampleRate <= 16000)
-        return 512;
-    if (sampleRate <= 22050)
-        return 1024;
-    if (sampleRate <= 48000)
-        return 2048;
-    if (sampleRate <= 96000)
-        return 4096;
-    return 8192;
-}
-
-// A full packet always holds the start of a frame, so that every packet but
-// the first stands for some samples: room for the largest frame and a bit more.
-int blockAlignFor(int channels, int frameSize, int requested)
-{
-    const int64_t frameBits = wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1;
-    int align = static_cast<int>((frameBits + 64 + 8 + 7) / 8);
-    align = (align + 255) / 256 * 256;
-    return std::max(align, requested);
-}
-
-// The decoder keeps the rest of a packet (a frame's start and whatever
-// follows) and adds the next packet's part of the frame: both must fit its
-// buffer of kMaxFrameBytes per channel. Long frames fit up to 48 kHz; above,
-// incompressible ones would not, so the frames keep their usual length there.
-bool longFramesFit(int sampleRate, int channels, const WmaLosslessSettings &settings)
-{
-    constexpr int64_t kMaxFrameBytes = 32768;
-    const int frameSize = frameSizeFor(sampleRate) * 2;
-    const int64_t frameBytes = (wmalossless::FrameCoder::maxFrameBits(channels, frameSize) + 1 + 7) / 8;
-    return blockAlignFor(channels, frameSize, settings.blockAlign) + frameBytes + 2 <=
-           kMaxFrameBytes * channels;
-}
-
-int32_t toPcm16(qint16 sample)
+int32_t toPcm16(int16_t sample)
 {
     return sample;
 }
@@ -67,7 +29,7 @@ int32_t toPcm16(float sample)
     return static_cast<int32_t>((scaled + kRound) - kRound);
 }
 
-void splitStereo(const qint16 *in, int frames, int32_t *left, int32_t *right)
+void splitStereo(const int16_t *in, int frames, int32_t *left, int32_t *right)
 {
     for (int i = 0; i < frames; ++i) {
         left[i] = in[2 * i];
@@ -105,9 +67,10 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : m_sampleRate(std::clamp(sampleRate, 1, MaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
       m_settings(settings),
-      m_longFrames(settings.longFrames && longFramesFit(m_sampleRate, m_channels, settings)),
-      m_frameSize(frameSizeFor(m_sampleRate) * (m_longFrames ? 2 : 1)),
-      m_blockAlign(blockAlignFor(m_channels, m_frameSize, settings.blockAlign)),
+      m_longFrames(settings.longFrames &&
+                   wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign)),
+      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_longFrames)),
+      m_blockAlign(std::max(wmalossless::minBlockAlign(m_channels, m_frameSize), settings.blockAlign)),
       m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
       m_pending(m_channels, std::vector<int32_t>(m_frameSize))
@@ -116,23 +79,34 @@ WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLo
 
 WmaLosslessEncoder::~WmaLosslessEncoder() = default;
 
-QByteArray WmaLosslessEncoder::extradata() const
+Result<> WmaLosslessEncoder::checkInput(int sampleRate, int channels, int bitsPerSample)
 {
-    QByteArray data(18, '\0');
-    auto *p = reinterpret_cast<uchar *>(data.data());
-    qToLittleEndian<quint16>(16, p);                              // bits per sample
-    qToLittleEndian<quint32>(m_channels == 1 ? 0x4 : 0x3, p + 2); // speaker mask
-    // Flags: one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    qToLittleEndian<quint16>(m_longFrames ? 0x2 : 0, p + 14);
+    if (channels < 1 || channels > 2)
+        return Failure{QStringLiteral("The lossless WMA encoder takes one or two channels.")};
+    if (sampleRate < 1 || sampleRate > MaxSampleRate)
+        return Failure{
+            QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.").arg(MaxSampleRate)};
+    if (bitsPerSample != 16)
+        return Failure{QStringLiteral("The lossless WMA encoder takes 16-bit samples.")};
+    return {};
+}
+
+std::vector<uint8_t> WmaLosslessEncoder::extradata() const
+{
+    std::vector<uint8_t> data(18, 0);
+    data[0] = 16;                          // bits per sample (16-bit little-endian)
+    data[2] = m_channels == 1 ? 0x4 : 0x3; // speaker mask (32-bit)
+    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
+    data[14] = m_longFrames ? 0x2 : 0;
     return data;
 }
 
-qint64 WmaLosslessEncoder::bitRate() const
+int64_t WmaLosslessEncoder::bitRate() const
 {
-    return qint64{m_sampleRate} * m_channels * 16;
+    return int64_t{m_sampleRate} * m_channels * 16;
 }
 
-std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const qint16 *interleaved, int frames)
+std::vector<WmaLosslessPacket> WmaLosslessEncoder::encode(const int16_t *interleaved, int frames)
 {
     return take(interleaved, frames);
 }
@@ -150,7 +124,7 @@ std::vector<WmaLosslessPacket> WmaLosslessEncoder::take(const Sample *interleave
     // A frame's worth at a time, each channel's samples gathered in one pass.
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, m_frameSize - m_pendingCount);
-        const Sample *in = interleaved + qint64{done} * m_channels;
+        const Sample *in = interleaved + int64_t{done} * m_channels;
         if (m_channels == 2)
             splitStereo(in, n, m_pending[0].data() + m_pendingCount, m_pending[1].data() + m_pendingCount);
         else
@@ -199,8 +173,7 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     m_pendingCount = 0;
 }
 
-std::vector<qint64> WmaLosslessEncoder::exactPacketEnds() const
+const std::vector<int64_t> &WmaLosslessEncoder::exactPacketEnds() const
 {
-    const std::vector<int64_t> &ends = m_packetizer->exactPacketEnds();
-    return {ends.begin(), ends.end()};
+    return m_packetizer->exactPacketEnds();
 }

@@ -4,9 +4,9 @@
 #include "wmalosslesspacket.h"
 #include "wmalosslesssettings.h"
 
-#include <QByteArray>
-#include <QtGlobal>
+#include "result.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,6 +24,11 @@ public:
     static constexpr int MaxSampleRate = 96000;
     static constexpr int MaxSeekableInterval = 256;
 
+    // Whether the encoder takes a stream of this rate, channel count and
+    // sample size, with the reason where not. The constructor clamps what it
+    // is given into range: callers check first.
+    static Result<> checkInput(int sampleRate, int channels, int bitsPerSample = 16);
+
     explicit WmaLosslessEncoder(int sampleRate = 44100, int channels = 2,
                                 const WmaLosslessSettings &settings = WmaLosslessSettings());
     ~WmaLosslessEncoder();
@@ -32,21 +37,21 @@ public:
 
     int sampleRate() const { return m_sampleRate; }
     int channels() const { return m_channels; }
-    QByteArray extradata() const; // the 18 bytes after the WAVEFORMATEX header
+    std::vector<uint8_t> extradata() const; // the 18 bytes after the WAVEFORMATEX header
     int blockAlign() const { return m_blockAlign; }
     int frameSize() const { return m_frameSize; }
-    qint64 bitRate() const;
+    int64_t bitRate() const;
 
     // Interleaved samples in; complete packets out, times in samples.
-    std::vector<WmaLosslessPacket> encode(const qint16 *interleaved, int frames);
+    std::vector<WmaLosslessPacket> encode(const int16_t *interleaved, int frames);
     // Float samples, rounded to 16 bits: beyond full scale clipped, NaN as silence.
     std::vector<WmaLosslessPacket> encode(const float *interleaved, int frames);
     // Codes what is left (the last frame trimmed by an end skip) and pads the last packet.
     std::vector<WmaLosslessPacket> flush();
 
-    qint64 samplesIn() const { return m_samplesIn; }
+    int64_t samplesIn() const { return m_samplesIn; }
     // End samples of the frames that finished exactly on a packet's last bit.
-    std::vector<qint64> exactPacketEnds() const;
+    const std::vector<int64_t> &exactPacketEnds() const;
 
 private:
     template <typename Sample> std::vector<WmaLosslessPacket> take(const Sample *interleaved, int frames);
@@ -63,8 +68,8 @@ private:
     wmalossless::BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
     int m_pendingCount = 0;
-    qint64 m_samplesIn = 0;
-    qint64 m_frameIndex = 0;
+    int64_t m_samplesIn = 0;
+    int64_t m_frameIndex = 0;
     int m_sinceSeekable = 0;
     bool m_seekableOwed = true; // the first coded tile resets the predictors
     bool m_flushed = false;

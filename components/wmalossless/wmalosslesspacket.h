@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QtGlobal>
+#include <cstdint>
+#include <vector>
 
 // One stream packet; times are in samples per channel, and stand for the
 // samples the decoder gives out once it has the packet.
 struct WmaLosslessPacket {
-    QByteArray data;
-    qint64 pts = 0;
-    qint64 duration = 0;
+    std::vector<uint8_t> data;
+    int64_t pts = 0;
+    int64_t duration = 0;
 };

@@ -140,13 +140,13 @@ void Packetizer::startPacket(uint32_t continuationBits)
 void Packetizer::emitPacket(int64_t bits)
 {
     WmaLosslessPacket packet;
-    packet.data =
-        QByteArray(reinterpret_cast<const char *>(m_packet.data()), static_cast<int>((bits + 7) / 8));
+    packet.data.assign(m_packet.begin(), m_packet.begin() + static_cast<std::ptrdiff_t>((bits + 7) / 8));
     packet.pts = m_previousFirstStart < 0 ? 0 : m_previousFirstStart;
     packet.duration = m_previousFirstStart < 0 ? 0 : m_firstStart - m_previousFirstStart;
     m_previousFirstStart = m_firstStart;
     m_ready.push_back(std::move(packet));
     m_open = false;
+    m_firstPacket = false;
 }
 
 void Packetizer::begin()
@@ -183,7 +183,7 @@ void Packetizer::place(bool final)
     // Silent frames take a few bits each. Rather than let one packet stand for
     // minutes, it ends (on a byte, the rest of that byte holding the start of
     // this frame) once MaxFramesPerPacket frames have begun in it.
-    if (!final && m_framesStarted >= MaxFramesPerPacket) {
+    if (!final && m_framesStarted >= frameLimit()) {
         const int64_t head = (8 - m_pos % 8) % 8;
         if (head == 0) {
             writeBits(m_packet.data(), m_trailerPos, 0, 1);

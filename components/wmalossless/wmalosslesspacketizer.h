@@ -16,6 +16,11 @@ class BitWriter;
 class Packetizer {
 public:
     static constexpr int MaxFramesPerPacket = 16;
+    // The first packet takes more, so that a quiet start (up to 64 frames,
+    // 3 to 6 s at 44.1 kHz) still fills it: a reader can then be given it
+    // with the next in one object, which gives output at once. Not so many
+    // that the ffmpeg tool warns of frames piling up from one packet.
+    static constexpr int MaxFramesInFirstPacket = 64;
 
     Packetizer(int blockAlign, int frameSize);
 
@@ -27,7 +32,7 @@ public:
     // After a seek the decoder only resumes at the first frame that starts in a packet.
     bool nextFrameOpensPacket() const
     {
-        return !m_open || m_framesStarted == 0 || (m_framesStarted >= MaxFramesPerPacket && m_pos % 8 == 0);
+        return !m_open || m_framesStarted == 0 || (m_framesStarted >= frameLimit() && m_pos % 8 == 0);
     }
     std::vector<WmaLosslessPacket> takePackets();
 
@@ -35,6 +40,7 @@ public:
     const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }
 
 private:
+    int frameLimit() const { return m_firstPacket ? MaxFramesInFirstPacket : MaxFramesPerPacket; }
     void place(bool final);
     void startPacket(uint32_t continuationBits);
     void emitPacket(int64_t bits);
@@ -60,6 +66,7 @@ private:
     std::vector<int64_t> m_exactPacketEnds;
     std::vector<WmaLosslessPacket> m_ready;
     bool m_finished = false;
+    bool m_firstPacket = true;
 };
 
 } // namespace wmalossless

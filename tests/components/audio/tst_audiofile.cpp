@@ -142,6 +142,8 @@ private slots:
     void nonFiniteSamplesBecomeSilence();
     void losslessProfileKeepsEverySample_data();
     void losslessProfileKeepsEverySample();
+    void losslessPacketsSuitTheSource_data();
+    void losslessPacketsSuitTheSource();
     void downmixKeepsTheLevel_data();
     void downmixKeepsTheLevel();
     void writeFailureGivesTheSystemReason();
@@ -612,7 +614,7 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce_data()
     QTest::newRow("lossless") << 47 << noise;
     // Its first blocks hold over a second of audio.
     QTest::newRow("lossless, quiet start") << 47 << "if(lt(t,1.5),0.0002,1)*(random(0)-0.5)";
-    // Its first block is cut short of a whole one.
+    // Two seconds of digital silence fill only part of the first block.
     QTest::newRow("lossless, silent start") << 47 << "if(lt(t,2),0,random(0)-0.5)";
 }
 
@@ -667,13 +669,18 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
         }
         return offset;
     };
+    // Silent stretches match any offset: only sounding windows are placed.
+    const auto sounds = [&](int at) {
+        for (int i = 0; i < kWindow; ++i)
+            if (whole[static_cast<size_t>(at + i) * channels] != 0.0f)
+                return true;
+        return false;
+    };
     QList<int> offsets;
     for (const int at : {0, 2048, 22050, 44100, 88200, 132300, kFrames - kWindow})
-        offsets << offsetOf(at);
-    QEXPECT_FAIL(
-        "lossless, silent start",
-        "a first block that gives nothing leaves GStreamer timing each block's output by the block before",
-        Abort);
+        if (sounds(at))
+            offsets << offsetOf(at);
+    QVERIFY(offsets.size() >= 3);
     QCOMPARE(offsets, QList<int>(offsets.size(), offsets.front()));
 }
 
@@ -850,6 +857,35 @@ void TestAudioFile::losslessProfileKeepsEverySample_data()
     // Lengths around the read size (2034) and the encoder's blocks (2048).
     for (int frames : {1, 99, 2034, 2049, 2084, 4096, 4097})
         QTest::addRow("%d frames", frames) << 2 << frames;
+}
+
+// The writer lets the encoder see the source before the header fixes the
+// packet size: silence takes one small packet, noise few packet headers and
+// a filled last packet (both below what flac -5 makes of them).
+void TestAudioFile::losslessPacketsSuitTheSource_data()
+{
+    QTest::addColumn<QString>("signal");
+    QTest::addColumn<double>("bytesPerRawByte");
+    QTest::addColumn<int>("extraBytes");
+    QTest::newRow("10 s silence") << "0" << 0.0 << 9500;
+    QTest::newRow("10 s noise") << "2*random(0)-1|2*random(1)-1" << 1.0053 << 0;
+}
+
+void TestAudioFile::losslessPacketsSuitTheSource()
+{
+    QFETCH(QString, signal);
+    QFETCH(double, bytesPerRawByte);
+    QFETCH(int, extraBytes);
+    const QString source = path("suit.wav");
+    const QString output = path(QString("suit-%1.wma").arg(QTest::currentDataTag()).replace(' ', '_'));
+    QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                           QString("aevalsrc=exprs='%1':s=44100:d=10:c=stereo").arg(signal), "-c:a",
+                           "pcm_s16le", source}));
+    const QString error = convert(source, output, 47);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const qint64 size = QFileInfo(output).size();
+    const qint64 raw = qint64(10) * 44100 * 4;
+    QVERIFY2(size <= qint64(raw * bytesPerRawByte) + extraBytes, qPrintable(QString::number(size)));
 }
 
 void TestAudioFile::losslessProfileKeepsEverySample()

@@ -73,7 +73,7 @@ bool decode(const WmaLosslessEncoder &encoder, const std::vector<WmaLosslessPack
     for (const WmaLosslessPacket &p : packets) {
         if (av_new_packet(packet.get(), int(p.data.size())) != 0)
             return false;
-        std::memcpy(packet->data, p.data.constData(), size_t(p.data.size()));
+        std::memcpy(packet->data, p.data.data(), p.data.size());
         packet->pts = p.pts;
         packet->duration = p.duration;
         ok = ok && avcodec_send_packet(ctx.get(), packet.get()) == 0;
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<WmaLosslessPacket> packets;
     const auto keep = [&](std::vector<WmaLosslessPacket> &&out) {
         for (WmaLosslessPacket &packet : out) {
-            if (packet.data.size() > encoder.blockAlign())
+            if (packet.data.size() > size_t(encoder.blockAlign()))
                 __builtin_trap();
             packets.push_back(std::move(packet));
         }

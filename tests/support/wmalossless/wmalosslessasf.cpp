@@ -46,11 +46,11 @@ int wmaLosslessAsfPacketSize(int blockAlign)
 
 bool setWmaLosslessCodecParameters(AVCodecParameters *par, const WmaLosslessEncoder &encoder)
 {
-    const QByteArray extra = encoder.extradata();
+    const std::vector<uint8_t> extra = encoder.extradata();
     uint8_t *data = static_cast<uint8_t *>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!data)
         return false;
-    std::memcpy(data, extra.constData(), extra.size());
+    std::memcpy(data, extra.data(), extra.size());
     av_freep(&par->extradata);
     par->extradata = data;
     par->extradata_size = static_cast<int>(extra.size());
@@ -78,7 +78,7 @@ int writeWmaLosslessPacket(AVFormatContext *format, AVStream *stream, const WmaL
     int ret = av_new_packet(pkt.get(), static_cast<int>(packet.data.size()));
     if (ret < 0)
         return ret;
-    std::memcpy(pkt->data, packet.data.constData(), packet.data.size());
+    std::memcpy(pkt->data, packet.data.data(), packet.data.size());
     const AVRational samples{1, sampleRate};
     pkt->pts = av_rescale_q(packet.pts, samples, stream->time_base);
     pkt->dts = pkt->pts;
@@ -87,18 +87,15 @@ int writeWmaLosslessPacket(AVFormatContext *format, AVStream *stream, const WmaL
     return av_write_frame(format, pkt.get());
 }
 
-bool writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
-                         int channels, QString *error, const WmaLosslessSettings &settings)
+Result<> writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
+                             int channels, const WmaLosslessSettings &settings)
 {
-    auto fail = [error](const QString &text) {
-        if (error)
-            *error = text;
-        return false;
-    };
+    auto fail = [](const QString &text) { return Failure{text}; };
 
-    if (channels < 1 || channels > 2 || sampleRate <= 0 || sampleRate > WmaLosslessEncoder::MaxSampleRate ||
-        frames < 0 || (frames > 0 && !interleaved))
-        return fail(QStringLiteral("unsupported input: %1 channels at %2 Hz").arg(channels).arg(sampleRate));
+    if (const Result<> input = WmaLosslessEncoder::checkInput(sampleRate, channels); !input)
+        return input;
+    if (frames < 0 || (frames > 0 && !interleaved))
+        return fail(QStringLiteral("no samples"));
     WmaLosslessEncoder encoder(sampleRate, channels, settings);
     AVFormatContext *raw = nullptr;
     const QByteArray file = path.toUtf8();
@@ -138,5 +135,5 @@ bool writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 
         return fail(averror(ret));
     if ((ret = av_write_trailer(format.get())) < 0)
         return fail(averror(ret));
-    return true;
+    return {};
 }

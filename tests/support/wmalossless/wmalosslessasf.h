@@ -1,5 +1,6 @@
 #pragma once
 
+#include "result.h"
 #include "wmalosslesssettings.h"
 
 #include <QString>
@@ -24,6 +25,5 @@ int writeWmaLosslessPacket(AVFormatContext *format, AVStream *stream, const WmaL
                            int sampleRate);
 
 // Encodes interleaved 16-bit PCM into a complete ASF file at `path`.
-bool writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
-                         int channels, QString *error = nullptr,
-                         const WmaLosslessSettings &settings = WmaLosslessSettings());
+Result<> writeWmaLosslessAsf(const QString &path, const qint16 *interleaved, qint64 frames, int sampleRate,
+                             int channels, const WmaLosslessSettings &settings = WmaLosslessSettings());

@@ -1,0 +1,132 @@
+#include "wmalosslesslayout.h"
+
+#include "wmalosslessframecoder.h"
+#include "wmalosslesspacketizer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace wmalossless {
+
+namespace {
+
+// The decoder's frame buffer, per channel.
+constexpr int64_t kMaxFrameBytes = 32768;
+// Bytes each packet adds beyond its stream bits: the container's packet and
+// payload headers (26) and our packet header.
+constexpr int kPacketCost = 30;
+// The share of a packet the last one is expected to waste: little, since a
+// stream near incompressible is fitted to its packets and a compressible one
+// gains more from larger packets (fewer predictor resets) than it pads.
+constexpr double kTailShare = 1.0 / 8;
+// Room left in the last packet of an incompressible stream for what follows
+// its last frame (the packet that stands for the drained frames).
+constexpr int64_t kEndRoomBytes = 64;
+// A raw frame's bits besides its samples (a few frame and tile header bits,
+// the trailer), rounded up.
+constexpr int64_t kRawFrameHeaderBits = 12;
+// The largest packet: a seek lands within one, and the filter cascade, the
+// pre-filter and mid/side are chosen anew only where a packet starts, so a
+// source that changes character (a mix of noise, silence and a sweep; a
+// tracker module) loses with larger ones. Large enough for noise to pay
+// fewer packet headers than FLAC pays frame headers.
+constexpr int kMostBlockAlign = 24576;
+// Frames looked at in each stretch, and one stretch in this many.
+constexpr int64_t kStretch = 1024;
+constexpr int64_t kStretchEvery = 4;
+
+int64_t rawFrameBits(int channels, int frameSize)
+{
+    return FrameCoder::maxFrameBits(channels, frameSize) + 1; // and the trailer bit
+}
+
+// The decoder keeps the rest of a packet (a frame's start and whatever
+// follows) and adds the next packet's part of the frame: both must fit its
+// buffer.
+bool fits(int channels, int frameSize, int blockAlign)
+{
+    const int64_t frameBytes = (rawFrameBits(channels, frameSize) + 7) / 8;
+    return std::max(blockAlign, minBlockAlign(channels, frameSize)) + frameBytes + 2 <=
+           kMaxFrameBytes * channels;
+}
+
+} // namespace
+
+int frameSizeFor(int sampleRate, bool longFrames)
+{
+    int size = 8192;
+    if (sampleRate <= 16000)
+        size = 512;
+    else if (sampleRate <= 22050)
+        size = 1024;
+    else if (sampleRate <= 48000)
+        size = 2048;
+    else if (sampleRate <= 96000)
+        size = 4096;
+    return longFrames ? size * 2 : size;
+}
+
+// A full packet always holds the start of a frame, so that every packet but
+// the first stands for some samples.
+int minBlockAlign(int channels, int frameSize)
+{
+    const int align = static_cast<int>((rawFrameBits(channels, frameSize) + 64 + 8 + 7) / 8);
+    return (align + 255) / 256 * 256;
+}
+
+// Long frames fit up to 48 kHz; above, incompressible ones would not.
+bool longFramesFit(int sampleRate, int channels, int blockAlign)
+{
+    return fits(channels, frameSizeFor(sampleRate, true), blockAlign);
+}
+
+double roughBitsPerSample(const float *interleaved, int64_t frames, int channels)
+{
+    if (!interleaved || frames < 2 || channels < 1)
+        return 16.0;
+    double bits = 0;
+    int64_t counted = 0;
+    for (int64_t start = 0; start + 1 < frames; start += kStretch * kStretchEvery) {
+        const int64_t end = std::min(frames, start + kStretch);
+        for (int c = 0; c < channels; ++c) {
+            float sum = 0;
+            for (int64_t i = start + 1; i < end; ++i)
+                sum += std::fabs(interleaved[i * channels + c] - interleaved[(i - 1) * channels + c]);
+            // A Rice code of residuals of mean size m takes about log2(m) + 1.5 bits each.
+            const double mean = double(sum) * 32768.0 / double(end - start - 1);
+            bits +=
+                double(end - start - 1) * (mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0));
+            counted += end - start - 1;
+        }
+    }
+    return counted > 0 ? bits / double(counted) : 16.0;
+}
+
+StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bitsPerSample)
+{
+    const double bytes = double(std::max<int64_t>(frames, 0)) * channels * std::max(bitsPerSample, 0.0) / 8;
+    const double best = std::sqrt(kPacketCost * bytes / kTailShare);
+    const int longSize = frameSizeFor(sampleRate, true);
+    StreamLayout layout;
+    layout.longFrames = best >= minBlockAlign(channels, longSize) && longFramesFit(sampleRate, channels, 0);
+    const int frameSize = frameSizeFor(sampleRate, layout.longFrames);
+    const int least = minBlockAlign(channels, frameSize);
+    // Within the decoder's buffer too.
+    int most = kMostBlockAlign;
+    while (most > least && !fits(channels, frameSize, most))
+        most -= 256;
+    const int target = std::clamp(static_cast<int>(best), least, std::max(least, most));
+
+    // As many packets as the target size gives for an incompressible stream,
+    // each just large enough for that stream to fill them.
+    const int64_t streamBits = (std::max<int64_t>(frames, 1) + frameSize - 1) / frameSize *
+                                   (int64_t{channels} * frameSize * 16 + kRawFrameHeaderBits) +
+                               kEndRoomBytes * 8;
+    const int header = Packetizer::headerBits(target);
+    const int64_t packets = (streamBits + int64_t{target} * 8 - header - 1) / (int64_t{target} * 8 - header);
+    const int64_t fitted = (streamBits / packets + header + 8) / 8;
+    layout.blockAlign = static_cast<int>(std::clamp<int64_t>(fitted, least, target));
+    return layout;
+}
+
+} // namespace wmalossless

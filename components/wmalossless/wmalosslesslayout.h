@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+namespace wmalossless {
+
+// How a stream is cut, fixed in the header before the first sample is coded:
+// the frame length and the packet size.
+struct StreamLayout {
+    bool longFrames = true; // twice the frame length the sample rate implies
+    int blockAlign = 0;     // bytes per packet
+};
+
+// Samples per frame the decoder derives from the sample rate, doubled for long frames.
+int frameSizeFor(int sampleRate, bool longFrames);
+// The smallest packet that holds a whole raw frame, and a bit more.
+int minBlockAlign(int channels, int frameSize);
+// Whether the decoder's frame buffer takes long frames in packets of `blockAlign` bytes.
+bool longFramesFit(int sampleRate, int channels, int blockAlign);
+
+// Rough coded bits per sample of float PCM at 16 bits, from the size of its
+// first differences in a sample of short stretches: silence comes out near 0,
+// independent full-scale noise at 16.
+double roughBitsPerSample(const float *interleaved, int64_t frames, int channels);
+
+// The layout for a stream of `frames` samples per channel expected to take
+// `bitsPerSample` each. Every packet costs the container a header (about 30
+// bytes) and the last one is padded to full size, half of it on average: the
+// packet size that makes the two least grows with the root of the stream's
+// size. Then it is trimmed so that an incompressible stream of that length
+// fills its last packet.
+StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bitsPerSample);
+
+} // namespace wmalossless
