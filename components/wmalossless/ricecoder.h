@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-namespace wmalossless {
-
 class BitWriter;
+
+namespace wmalossless {
 
 // Adaptive Rice coding of one channel's residuals in a tile. The parameter
 // follows a moving average of past magnitudes kept in `aveSum`, which

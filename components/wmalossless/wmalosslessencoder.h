@@ -65,7 +65,7 @@ private:
     int m_blockAlign;
     std::unique_ptr<wmalossless::FrameCoder> m_coder;
     std::unique_ptr<wmalossless::Packetizer> m_packetizer;
-    wmalossless::BitWriter m_frame;
+    BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
     int m_pendingCount = 0;
     int64_t m_samplesIn = 0;

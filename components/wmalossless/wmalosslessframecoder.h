@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace wmalossless {
-
 class BitWriter;
+
+namespace wmalossless {
 
 // Codes one frame (a single tile per channel) and keeps the predictor state
 // exactly as the decoder will have it after that frame.

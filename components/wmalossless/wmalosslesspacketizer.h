@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace wmalossless {
-
 class BitWriter;
+
+namespace wmalossless {
 
 // Lays frames into packets of blockAlign bytes (shorter after a run of tiny
 // frames, and at the end). Each packet header says how many of

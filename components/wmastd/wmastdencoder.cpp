@@ -361,7 +361,7 @@ void WmaStdEncoder::codeFrames(int64_t available)
         m_nextSizes = blockSizes(m_framesCoded + 1);
         plan.next = m_nextSizes.front();
         m_previousSize = plan.sizes.back();
-        wmastd::BitWriter bits;
+        BitWriter bits;
         if (m_quality > 0) {
             m_coder->code(block, plan, m_framer->nextStartsRun(), float(qualityNoiseDb(m_quality)), 0,
                           m_maxFrameBits, bits);
@@ -388,7 +388,7 @@ void WmaStdEncoder::codeFrames(int64_t available)
             const double codedDebt = m_codedBits - target;
             const double noiseDb = m_noiseBaseDb + kProportionalDb * codedDebt / m_frameBits;
             m_coder->code(block, plan, m_framer->nextStartsRun(), float(noiseDb), minBits, maxBits, bits);
-            m_codedBits += double(bits.size());
+            m_codedBits += double(bits.bitCount());
             m_noiseBaseDb = std::clamp(m_noiseBaseDb + kIntegralDb * codedDebt / m_frameBits, -40.0, 60.0);
         }
         m_framer->add(bits);

@@ -107,7 +107,7 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
                      float noiseDb, int minBits, int maxBits, BitWriter &out)
 {
     const int blocks = int(plan.sizes.size());
-    const int64_t start = out.size();
+    const int64_t start = out.bitCount();
     int position = 0;
     for (int j = 0; j < blocks; ++j) {
         Block block;
@@ -117,7 +117,7 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
         block.position = position;
         block.restate = restateSizes && j == 0;
         // Each block may spend its share of what the frame has left.
-        const int64_t used = out.size() - start;
+        const int64_t used = out.bitCount() - start;
         const int left = blocks - j;
         codeBlock(signal, block, noiseDb, int((minBits - used) / left), int((maxBits - used) / left), out);
         position += m_layout.blocks[static_cast<size_t>(block.size)].length;
@@ -127,7 +127,7 @@ int FrameCoder::code(const std::vector<const float *> &signal, const FramePlan &
         std::copy(o.begin() + n, o.end(), o.begin());
         std::fill(o.begin() + n, o.end(), 0.0f);
     }
-    return int(out.size() - start);
+    return int(out.bitCount() - start);
 }
 
 void FrameCoder::analyse(const std::vector<const float *> &signal, const Block &block)
@@ -550,7 +550,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
                                                           [](int v) { return v != 0; }));
     }
     gain = limitClipping(block, gain, maxBits);
-    const int64_t before = out.size();
+    const int64_t before = out.bitCount();
     write(block, gain, out);
     for (Channel &c : m_channels)
         if (c.coded && !m_reuse) {
@@ -560,7 +560,7 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
                         exponentShift(c, layout.length, m_shiftGain);
             m_sentMidSide = m_midSide;
         }
-    return int(out.size() - before);
+    return int(out.bitCount() - before);
 }
 
 // The block as the decoder will synthesise it (without its small dither),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wmastdbitwriter.h"
+#include "bitwriter.h"
 #include "wmastdcoefcode.h"
 #include "wmastdlayout.h"
 #include "wmastdmdct.h"

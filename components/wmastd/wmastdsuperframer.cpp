@@ -13,23 +13,23 @@ Superframer::Superframer(int blockAlign, int byteOffsetBits, int framesPerSuperf
 
 void Superframer::add(const BitWriter &frame)
 {
-    const int64_t room = m_capacity - m_payload.size();
+    const int64_t room = m_capacity - m_payload.bitCount();
     m_startsRun = false;
     ++m_starts;
     ++m_framesBegun;
     const bool onTime =
         m_framesPerSuperframe > 0 && m_framesBegun >= (m_emitted + 1) * m_framesPerSuperframe + m_extraFrames;
-    if (frame.size() < room && m_starts < kMaxFramesPerSuperframe && !onTime) {
+    if (frame.bitCount() < room && m_starts < kMaxFramesPerSuperframe && !onTime) {
         m_payload.append(frame);
         return;
     }
     // This frame goes on into the next superframe (or is padded there when
     // the count is full): it is the one the decoder keeps pending.
-    const int64_t here = std::min<int64_t>(room, frame.size());
+    const int64_t here = std::min<int64_t>(room, frame.bitCount());
     frame.copyTo(m_payload, 0, here);
     emit(m_first ? m_starts - 1 : m_starts);
-    frame.copyTo(m_payload, here, frame.size() - here);
-    m_tail = int(frame.size() - here);
+    frame.copyTo(m_payload, here, frame.bitCount() - here);
+    m_tail = int(frame.bitCount() - here);
     m_startsRun = true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wmastdbitwriter.h"
+#include "bitwriter.h"
 
 #include <cstdint>
 #include <vector>
@@ -31,7 +31,7 @@ public:
     // True when the next frame starts a superframe's run of new frames (the
     // decoder then expects the block sizes restated).
     bool nextStartsRun() const { return m_startsRun; }
-    int64_t bitsOut() const { return m_emitted * m_capacity + m_payload.size(); }
+    int64_t bitsOut() const { return m_emitted * m_capacity + m_payload.bitCount(); }
     // Frames, over the whole stream so far, that superframes hold beyond
     // the rate's count: each closes that much later. The file's fixed
     // costs are paid back this way.

@@ -1,7 +1,7 @@
 #include "audiowriter.h"
 #include "wmadecoder.h"
 #include "wmaprofiles.h"
-#include "wmastdbitwriter.h"
+#include "bitwriter.h"
 #include "wmastdencoder.h"
 #include "wmastdmdct.h"
 #include "wmastdoutputencoder.h"
@@ -123,7 +123,7 @@ void TestWmaStd::bitWriterKeepsEveryBit()
             bytes[i / 8] |= uint8_t(bits[i] ? 0x80u >> (i % 8) : 0u);
         return bytes;
     };
-    const auto put = [&](wmastd::BitWriter &writer, std::vector<bool> &bits) {
+    const auto put = [&](BitWriter &writer, std::vector<bool> &bits) {
         const int width = int(next() % 33);
         const uint32_t value = next();
         writer.put(value, width);
@@ -131,7 +131,7 @@ void TestWmaStd::bitWriterKeepsEveryBit()
             bits.push_back((value >> k) & 1u);
     };
     for (int round = 0; round < 40; ++round) {
-        wmastd::BitWriter a, b;
+        BitWriter a, b;
         std::vector<bool> bitsA, bitsB;
         for (int i = 0, n = int(next() % 300); i < n; ++i) {
             put(a, bitsA);
@@ -146,7 +146,7 @@ void TestWmaStd::bitWriterKeepsEveryBit()
         bitsB.insert(bitsB.end(), bitsA.begin() + std::ptrdiff_t(from),
                      bitsA.begin() + std::ptrdiff_t(from + count));
         put(b, bitsB);
-        QCOMPARE(b.size(), int64_t(bitsB.size()));
+        QCOMPARE(b.bitCount(), int64_t(bitsB.size()));
         QCOMPARE(b.bytes(), packed(bitsB));
     }
 }

@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace wmalossless {
-
-// Most-significant-bit-first writer, the order the WMA bit readers use.
+// Most-significant-bit-first writer, the order the WMA bit readers use; both
+// encoders write their streams with it.
 class BitWriter {
 public:
     // At most 32 bits; whole 32-bit words go to the buffer at once.
@@ -28,6 +27,8 @@ public:
     void putSigned(int32_t value, int bits) { put(static_cast<uint32_t>(value), bits); }
     void putBit(bool bit) { put(bit ? 1u : 0u, 1); }
     void append(const BitWriter &other);
+    // Bits [from, from + count) of this string, appended to `out`.
+    void copyTo(BitWriter &out, int64_t from, int64_t count) const;
     void clear();
     // Drops every bit from `bits` on.
     void truncate(int64_t bits);
@@ -77,6 +78,8 @@ public:
     void copyBytes(std::vector<uint8_t> &out) const;
 
 private:
+    // `count` (at most 32) bits from `pos`, below bitCount().
+    uint32_t bitsAt(int64_t pos, int count) const;
     void putWord(uint32_t word)
     {
         // The buffer grows ahead of the words, so that a word costs a store.
@@ -100,5 +103,3 @@ private:
 uint32_t readBits(const uint8_t *data, int64_t pos, int bits);
 // Writes into a zeroed or previously written buffer; bits outside the range are kept.
 void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits);
-
-} // namespace wmalossless

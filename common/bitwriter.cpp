@@ -1,8 +1,7 @@
 #include "bitwriter.h"
 
+#include <algorithm>
 #include <cstddef>
-
-namespace wmalossless {
 
 void BitWriter::append(const BitWriter &other)
 {
@@ -13,6 +12,30 @@ void BitWriter::append(const BitWriter &other)
                 words[i + 3],
             32);
     put(static_cast<uint32_t>(other.m_acc), other.m_accBits);
+}
+
+void BitWriter::copyTo(BitWriter &out, int64_t from, int64_t count) const
+{
+    for (int64_t pos = from, end = from + count; pos < end;) {
+        const int take = static_cast<int>(std::min<int64_t>(32, end - pos));
+        out.put(bitsAt(pos, take), take);
+        pos += take;
+    }
+}
+
+uint32_t BitWriter::bitsAt(int64_t pos, int count) const
+{
+    // Whole words are in the buffer, the rest in the accumulator.
+    const auto flushed = static_cast<int64_t>(m_used) * 8;
+    if (pos + count <= flushed)
+        return readBits(m_bytes.data(), pos, count);
+    if (pos >= flushed) {
+        const int shift = m_accBits - static_cast<int>(pos - flushed) - count;
+        return static_cast<uint32_t>((m_acc >> shift) & ((uint64_t{1} << count) - 1));
+    }
+    const int head = static_cast<int>(flushed - pos);
+    return static_cast<uint32_t>(uint64_t{bitsAt(pos, head)} << (count - head)) |
+           bitsAt(flushed, count - head);
 }
 
 void BitWriter::clear()
@@ -104,5 +127,3 @@ void writeBits(uint8_t *data, int64_t pos, uint32_t value, int bits)
     for (int i = bytes - 1; i >= 0; --i, word >>= 8)
         p[i] = static_cast<uint8_t>(word);
 }
-
-} // namespace wmalossless
