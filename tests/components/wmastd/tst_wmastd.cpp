@@ -68,6 +68,14 @@ std::vector<float> makeSignal(Signal kind, int frames, int channels, int rate)
 }
 
 // Correlation of the first channel at a lag, normalised.
+double energy(const std::vector<float> &samples)
+{
+    double sum = 0;
+    for (float v : samples)
+        sum += double(v) * double(v);
+    return sum;
+}
+
 double correlation(const std::vector<float> &a, const std::vector<float> &b, int channels, int lag,
                    int ca = 0, int cb = 0)
 {
@@ -262,12 +270,17 @@ void TestWmaStd::roundTrip()
         QCOMPARE(peak, 0.0f);
         break;
     case Signal::Square: {
-        // Band limiting overshoots the edges of a full-scale square; the
-        // encoder turns such blocks down; a few samples at the edges of the burst still clip.
-        const auto clipped = std::count_if(decoded.samples.begin(), decoded.samples.end(),
-                                           [](float s) { return std::abs(s) > 1.0f; });
-        QVERIFY2(peak > 0.9f, qPrintable(QString::number(peak)));
-        QVERIFY2(clipped * 20 < int64_t(decoded.samples.size()), qPrintable(QString::number(clipped)));
+        // Band limiting overshoots the edges of a full-scale square: the
+        // output may pass full scale by about 1 dB at a few samples, but
+        // its level must hold where the rate carries it (no block turned
+        // down for it).
+        const auto over = std::count_if(decoded.samples.begin(), decoded.samples.end(),
+                                        [](float s) { return std::abs(s) > 1.122f; });
+        QVERIFY2(over * 50 < int64_t(decoded.samples.size()), qPrintable(QString::number(over)));
+        const double level = energy(decoded.samples) / energy(source);
+        if (p.bitRateKbps >= 64)
+            QVERIFY2(std::abs(10 * std::log10(level)) < 0.5,
+                     qPrintable(QString::number(10 * std::log10(level))));
         break;
     }
     case Signal::Click: {
