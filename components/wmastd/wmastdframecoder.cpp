@@ -732,14 +732,13 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
         peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
     // What still passes: turn the block down in whole dB until it stays
     // within, or as far as that helps where the block before already went over.
-    // The cut looks at the first half only: checking the second half's flat
-    // part too would turn whole blocks down for what the next block evens out.
-    // A block under a kept curve is checked whole: its coarse steps can leave
-    // a tail over the limit that the next block cannot take back.
-    // Its dither, which may pass what it codes, is counted at its likely peak.
+    // The cut looks at the whole block: the next block's pulling rarely
+    // takes back a tail left over the limit, and with the limit at the
+    // source's own peak a cut is rare and small. A block under a kept curve
+    // counts its dither, which may pass what it codes, at its likely peak.
     int cut = 0;
     const bool kept = m_reuse && m_layout.noiseCoding;
-    const size_t checked = kept ? size_t(2 * n) : size_t(n);
+    const size_t checked = size_t(2 * n);
     const float dither = kept ? ditherPeak(layout, totalGain) : 0.0f;
     if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > limit) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
