@@ -31,6 +31,7 @@ constexpr float kLowRateBitsPerSample = 1.5f;
 constexpr float kEnergyKept = 0.8f;
 constexpr float kMostRounding = 0.45f;
 constexpr float kRoundingStep = 0.05f;
+constexpr double kBandFloor = 0.25; // mean square value in steps
 // How far on average (in exponent steps per band) a short block's curve
 // may be from the one the decoder holds for it to be kept: a new curve
 // costs a large share of a short block at low rates.
@@ -765,6 +766,9 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
 // little down: at low rates a band comes out several dB quieter than its
 // source. Where it would, the band's rounding rises towards a half (the
 // least squared error) until the coded band holds the source's energy.
+// Only in long blocks, and only in bands that reach half a step (rms):
+// lifted there, a short block's or a near-silent band's values add noise
+// where little masks it (clicks over silence lost 1 dB of noise-to-mask).
 void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gain, int maxLevel) const
 {
     int pos = 0;
@@ -778,6 +782,8 @@ void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gai
             source += double(v) * double(v);
             coded += double(c.q[i]) * double(c.q[i]);
         }
+        if (source < double(to - from) * kBandFloor)
+            continue;
         for (float r = m_rounding + kRoundingStep; coded < kEnergyKept * source && r <= kMostRounding + 1e-3f;
              r += kRoundingStep) {
             coded = 0;
@@ -807,7 +813,8 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
             c.q[i] = v < 0 ? -level : level;
         }
-        keepBandEnergy(c, layout, gain, maxLevel);
+        if (m_blockSize == 0)
+            keepBandEnergy(c, layout, gain, maxLevel);
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;
     }
