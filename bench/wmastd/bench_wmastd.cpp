@@ -306,6 +306,14 @@ Audio stressSignal(const QString &kind, double seconds)
     return a;
 }
 
+Audio mono(const Audio &stereo)
+{
+    Audio m{stereo.rate, 1, std::vector<float>(stereo.samples.size() / 2)};
+    for (size_t i = 0; i < m.samples.size(); ++i)
+        m.samples[i] = 0.5f * (stereo.samples[2 * i] + stereo.samples[2 * i + 1]);
+    return m;
+}
+
 double energyDb(double energy)
 {
     return 10 * std::log10(energy + 1e-30);
@@ -379,7 +387,10 @@ void levels(const std::vector<int> &profiles, double seconds)
             if (!keepDir.isEmpty() || !QFile::exists(srcPath))
                 writeWav(srcPath, sources[k]);
             Audio ref, decoded;
-            readAudio(srcPath, p.sampleRate, p.channels, ref);
+            readAudio(srcPath, p.sampleRate, 2, ref);
+            if (p.channels ==
+                1) // the mean of the sides, as the converter mixes them (ffmpeg's own lifts by 3 dB)
+                ref = mono(ref);
             const QString path = folder + QStringLiteral("/stress%1-%2.wma").arg(number).arg(k);
             QString report = "fails";
             if (encodeOurs(ref, number, path) && readAudio(path, p.sampleRate, p.channels, decoded))

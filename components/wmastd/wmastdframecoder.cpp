@@ -26,6 +26,12 @@ constexpr int kMaxTotalGain = 250;
 constexpr float kRounding = 0.40f;
 constexpr float kLowRateRounding = 0.30f;
 constexpr float kLowRateBitsPerSample = 1.5f;
+// How much of a band's energy the coded band keeps at least, where a
+// rounding up to kMostRounding allows.
+constexpr float kEnergyKept = 0.8f;
+constexpr float kMostRounding = 0.45f;
+constexpr float kRoundingStep = 0.05f;
+constexpr double kBandFloor = 0.25; // mean square value in steps
 // How far on average (in exponent steps per band) a short block's curve
 // may be from the one the decoder holds for it to be kept: a new curve
 // costs a large share of a short block at low rates.
@@ -45,12 +51,12 @@ float bitsPerSample(const StreamLayout &layout)
 }
 // Silence below this coefficient magnitude leaves a channel uncoded.
 constexpr float kSilence = 1e-7f;
-// Full scale, and how far a block may be turned down to stay under it:
-// coarse quantisation and band limiting overshoot a loud source's peaks.
-// The limit sits 1% under full scale, the most a block may be left over it.
-constexpr float kFullScale = 0.99f;
+// Coarse quantisation and band limiting overshoot a loud source's peaks
+// (a clipped one's square edges most): the output may pass the block's own
+// peak by about 1 dB. Where taking the overshoot off the coefficients does
+// not bring it within, the block is turned down, at most this far.
 constexpr int kMaxClipCutDb = 6;
-constexpr float kQuiet = 0.05f;         // blocks this far under full scale are not checked
+constexpr float kQuiet = 0.05f;         // blocks this quiet are not checked
 constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
 constexpr float kPullTarget = 0.97f;    // what is over the limit is taken down to a little under it
@@ -648,13 +654,10 @@ float FrameCoder::pullPeaksIn(const Block &block, int totalGain, int maxBits, fl
             moved = m_channels[ch].q != m_kept[ch];
         if (bits > maxBits || (moved && now >= peak))
             break;
-        // Near full scale it would fight the cut that follows: not there.
-        if (!moved && limit * kPeakAllowance < kFullScale) {
+        if (!moved) {
             boost *= 2.0f;
             continue;
         }
-        if (!moved)
-            break;
         // A boosted correction must not push the peaks into the half the
         // next block completes.
         const float all = peakAt(block, 1.0f, size_t(2 * n));
@@ -721,37 +724,34 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     if (m_sourcePeak < kQuiet)
         return totalGain;
     synthesise(block, totalGain);
-    // Coding noise and band limiting overshoot the source's peaks (a clipped
-    // source's square edges most): the output may pass the block's peak by
-    // about the noise, never full scale.
-    const float limit = std::min(kFullScale, m_sourcePeak * kPeakAllowance);
+    // The limit follows the block's own source, full scale or not: a cut to
+    // stay under full scale turned clipped masters down by several dB, block
+    // by block, and still left the float decoders' peaks over it.
+    const float limit = m_sourcePeak * kPeakAllowance;
     float peak = peakAt(block, 1.0f, completed(block));
-    // Near full scale this cannot stand in for the cut below: pulling one
-    // block's peaks in pushes the next block's out.
-    if (peak > limit && limit < kFullScale)
+    if (peak > limit)
         peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
-    // What still passes full scale: turn the block down in whole dB until it
-    // stays within, or as far as that helps where the block before already went over.
-    // The cut looks at the first half only: checking the second half's flat
-    // part too would turn whole blocks down for what the next block evens out.
-    // A block under a kept curve is checked whole: its coarse steps can leave
-    // a tail over full scale that the next block cannot take back.
-    // Its dither, which may pass what it codes, is counted at its likely peak.
+    // What still passes: turn the block down in whole dB until it stays
+    // within, or as far as that helps where the block before already went over.
+    // The cut looks at the whole block: the next block's pulling rarely
+    // takes back a tail left over the limit, and with the limit at the
+    // source's own peak a cut is rare and small. A block under a kept curve
+    // counts its dither, which may pass what it codes, at its likely peak.
     int cut = 0;
     const bool kept = m_reuse && m_layout.noiseCoding;
-    const size_t checked = kept ? size_t(2 * n) : size_t(n);
+    const size_t checked = size_t(2 * n);
     const float dither = kept ? ditherPeak(layout, totalGain) : 0.0f;
-    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > kFullScale) {
+    if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > limit) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
         float peaks[kMaxClipCutDb + 1];
         int tried = 0;
         while (tried <= most) {
             const float scale = std::pow(10.0f, -float(tried) / 20.0f);
             peaks[tried] = peakAt(block, scale, checked) + scale * dither;
-            if (peaks[tried++] <= kFullScale)
+            if (peaks[tried++] <= limit)
                 break;
         }
-        const float reachable = std::max(kFullScale, *std::min_element(peaks, peaks + tried));
+        const float reachable = std::max(limit, *std::min_element(peaks, peaks + tried));
         while (peaks[cut] > reachable * 1.01f)
             ++cut;
     }
@@ -760,6 +760,41 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
         for (size_t i = 0; i < size_t(2 * n); ++i)
             m_output[ch][offset + i] += scale * m_synthesis[ch][i];
     return totalGain - cut;
+}
+
+// The dead zone takes a band's small values to zero and its others a
+// little down: at low rates a band comes out several dB quieter than its
+// source. Where it would, the band's rounding rises towards a half (the
+// least squared error) until the coded band holds the source's energy.
+// Only in long blocks, and only in bands that reach half a step (rms):
+// lifted there, a short block's or a near-silent band's values add noise
+// where little masks it (clicks over silence lost 1 dB of noise-to-mask).
+void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gain, int maxLevel) const
+{
+    int pos = 0;
+    for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
+        const size_t from = size_t(pos);
+        pos = std::min(pos + layout.exponentBands[b], layout.codedEnd);
+        const size_t to = size_t(pos);
+        double source = 0, coded = 0;
+        for (size_t i = from; i < to; ++i) {
+            const float v = c.coefs[i] / (gain * c.step[i]);
+            source += double(v) * double(v);
+            coded += double(c.q[i]) * double(c.q[i]);
+        }
+        if (source < double(to - from) * kBandFloor)
+            continue;
+        for (float r = m_rounding + kRoundingStep; coded < kEnergyKept * source && r <= kMostRounding + 1e-3f;
+             r += kRoundingStep) {
+            coded = 0;
+            for (size_t i = from; i < to; ++i) {
+                const float v = c.coefs[i] * (-1.0f / (gain * c.step[i]));
+                const int level = int(std::min(std::abs(v) + r, float(maxLevel)));
+                c.q[i] = v < 0 ? -level : level;
+                coded += double(level) * double(level);
+            }
+        }
+    }
 }
 
 int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
@@ -778,6 +813,8 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
             c.q[i] = v < 0 ? -level : level;
         }
+        if (m_blockSize == 0)
+            keepBandEnergy(c, layout, gain, maxLevel);
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;
     }

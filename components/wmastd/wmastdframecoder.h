@@ -68,6 +68,7 @@ private:
     bool truncateToFit(const BlockLayout &layout, int totalGain, int budget);
     bool mustCode(size_t channel) const;
     int quantise(const BlockLayout &layout, int totalGain);
+    void keepBandEnergy(Channel &c, const BlockLayout &layout, float gain, int maxLevel) const;
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain, int maxBits);
     void synthesise(const Block &block, int totalGain);

@@ -75,6 +75,14 @@ std::vector<float> makeSignal(Signal kind, int frames, int channels, int rate)
 }
 
 // Correlation of the first channel at a lag, normalised.
+double energy(const std::vector<float> &samples)
+{
+    double sum = 0;
+    for (float v : samples)
+        sum += double(v) * double(v);
+    return sum;
+}
+
 double correlation(const std::vector<float> &a, const std::vector<float> &b, int channels, int lag,
                    int ca = 0, int cb = 0)
 {
@@ -259,6 +267,9 @@ void TestWmaStd::roundTrip()
     switch (Signal(signal)) {
     case Signal::Music:
         if (frames > 4 * n) {
+            // The level holds at every rate: no band is quantised away.
+            const double level = 10 * std::log10(energy(decoded.samples) / energy(source));
+            QVERIFY2(std::abs(level) < 0.95, qPrintable(QString::number(level)));
             // Lag 0: no neighbouring lag matches the source better.
             const double atZero = correlation(source, decoded.samples, p.channels, 0);
             QVERIFY2(atZero > 0.7, qPrintable(QString::number(atZero)));
@@ -270,12 +281,16 @@ void TestWmaStd::roundTrip()
         QCOMPARE(peak, 0.0f);
         break;
     case Signal::Square: {
-        // Band limiting overshoots the edges of a full-scale square; the
-        // encoder turns such blocks down; a few samples at the edges of the burst still clip.
-        const auto clipped = std::count_if(decoded.samples.begin(), decoded.samples.end(),
-                                           [](float s) { return std::abs(s) > 1.0f; });
-        QVERIFY2(peak > 0.9f, qPrintable(QString::number(peak)));
-        QVERIFY2(clipped * 20 < int64_t(decoded.samples.size()), qPrintable(QString::number(clipped)));
+        // Band limiting overshoots the edges of a full-scale square by about
+        // 1.4 dB: the output may pass full scale by 1 dB at a few samples,
+        // and where the rate carries the square the cut that holds it there
+        // is no larger than that overshoot.
+        const auto over = std::count_if(decoded.samples.begin(), decoded.samples.end(),
+                                        [](float s) { return std::abs(s) > 1.122f; });
+        QVERIFY2(over * 50 < int64_t(decoded.samples.size()), qPrintable(QString::number(over)));
+        const double level = 10 * std::log10(energy(decoded.samples) / energy(source));
+        if (p.bitRateKbps >= 64)
+            QVERIFY2(level > -1.75 && peak < 1.13f, qPrintable(QStringLiteral("%1 %2").arg(level).arg(peak)));
         break;
     }
     case Signal::Click: {
