@@ -56,6 +56,7 @@ constexpr float kSilence = 1e-7f;
 // peak by about 1 dB. Where taking the overshoot off the coefficients does
 // not bring it within, the block is turned down, at most this far.
 constexpr int kMaxClipCutDb = 6;
+constexpr float kNearFullScale = 0.98f; // a source this loud is taken for a clipped master
 constexpr float kQuiet = 0.05f;         // blocks this quiet are not checked
 constexpr float kLoud = 0.5f;           // nor turned down unless this loud
 constexpr float kPeakAllowance = 1.12f; // about 1 dB: the output may pass the source's peak by that
@@ -733,13 +734,16 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
         peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
     // What still passes: turn the block down in whole dB until it stays
     // within, or as far as that helps where the block before already went over.
-    // The cut looks at the whole block: the next block's pulling rarely
-    // takes back a tail left over the limit, and with the limit at the
-    // source's own peak a cut is rare and small. A block under a kept curve
-    // counts its dither, which may pass what it codes, at its likely peak.
+    // The cut looks at the output that is final: the rest still carries
+    // aliasing the next block cancels, which passes a steady loud tone's
+    // peak and turned it down for nothing. A source at full scale (a
+    // clipped master) has no room for the tail the next block's pulling
+    // rarely takes back, and a block under a kept curve can leave one its
+    // coarse steps cannot: those are checked whole. A kept curve's dither,
+    // which may pass what it codes, counts at its likely peak.
     int cut = 0;
     const bool kept = m_reuse && m_layout.noiseCoding;
-    const size_t checked = size_t(2 * n);
+    const size_t checked = kept || m_sourcePeak >= kNearFullScale ? size_t(2 * n) : completed(block);
     const float dither = kept ? ditherPeak(layout, totalGain) : 0.0f;
     if (m_sourcePeak >= kLoud && peakAt(block, 1.0f, checked) + dither > limit) {
         const int most = std::min(kMaxClipCutDb, totalGain - 1);
