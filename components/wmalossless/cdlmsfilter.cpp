@@ -14,7 +14,7 @@ namespace wmalossless {
 
 void CdlmsFilter::configure(int order, int scaling)
 {
-    m_order = std::clamp(order / 16 * 16, 16, MaxOrder);
+    m_order = std::clamp(order / 16 * 16, 16, kMaxOrder);
     m_scaling = std::clamp(scaling, 0, 15);
     clear();
 }
@@ -158,7 +158,7 @@ struct Lanes {
 // The window of one stage of order 16 * Registers, held in registers.
 template <int Registers> class Window {
 public:
-    static constexpr int Order = 16 * Registers;
+    static constexpr int kOrder = 16 * Registers;
 
     __attribute__((target("avx2,bmi2")))
     Window(int16_t *coefs, int16_t *prev, int16_t *updates, int &recent, int scaling)
@@ -171,8 +171,8 @@ public:
             u_[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(updates + recent + 16 * k));
         }
         alignas(32) int16_t quarter[16] = {}, half[16] = {};
-        quarter[Order >> 4] = -1;
-        half[Order >> 3] = -1;
+        quarter[kOrder >> 4] = -1;
+        half[kOrder >> 3] = -1;
         quarterLane_ = _mm256_load_si256(reinterpret_cast<const __m256i *>(quarter));
         m_halfLane = _mm256_load_si256(reinterpret_cast<const __m256i *>(half));
     }
@@ -182,8 +182,8 @@ public:
     __attribute__((target("avx2,bmi2"))) void store(int steps)
     {
         if (steps > 0)
-            m_recent = ((m_recent - steps) % Order + Order) % Order;
-        for (int k = 0; k < Registers && m_steps >= Order; ++k)
+            m_recent = ((m_recent - steps) % kOrder + kOrder) % kOrder;
+        for (int k = 0; k < Registers && m_steps >= kOrder; ++k)
             u_[k] = _mm256_sign_epi16(m_w[k], p_[k]);
         for (int k = 0; k < Registers; ++k) {
             _mm256_store_si256(reinterpret_cast<__m256i *>(m_coefs + 16 * k), m_c[k]);
@@ -194,7 +194,7 @@ public:
 
     __attribute__((target("avx2,bmi2"))) int32_t step(int32_t input, int updateSpeed)
     {
-        if (m_steps >= Order)
+        if (m_steps >= kOrder)
             return settledStep(input);
         __m256i sum = _mm256_madd_epi16(m_c[0], p_[0]);
         for (int k = 1; k < Registers; ++k)
@@ -222,22 +222,22 @@ public:
         u_[0] = shiftIn(u_[0], _mm256_sign_epi16(_mm256_set1_epi16(static_cast<int16_t>(updateSpeed)), in));
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 2), quarterLane_);
         u_[0] = _mm256_blendv_epi8(u_[0], _mm256_srai_epi16(u_[0], 1), m_halfLane);
-        if (++m_steps == Order)
+        if (++m_steps == kOrder)
             settle(updateSpeed);
         return residue;
     }
 
     // Once every lane came in during this block, at one speed, each update is
     // the speed with the sign of the sample beside it, scaled by its lane
-    // (a quarter from lane Order / 16 on, an eighth from Order / 8 on): the
+    // (a quarter from lane kOrder / 16 on, an eighth from kOrder / 8 on): the
     // updates need not be kept, only these weights.
     __attribute__((target("avx2,bmi2"))) void settle(int updateSpeed)
     {
-        alignas(32) int16_t weights[Order];
-        for (int lane = 0; lane < Order; ++lane)
-            weights[lane] = static_cast<int16_t>(lane < (Order >> 4)   ? updateSpeed
-                                                 : lane < (Order >> 3) ? updateSpeed >> 2
-                                                                       : updateSpeed >> 3);
+        alignas(32) int16_t weights[kOrder];
+        for (int lane = 0; lane < kOrder; ++lane)
+            weights[lane] = static_cast<int16_t>(lane < (kOrder >> 4)   ? updateSpeed
+                                                 : lane < (kOrder >> 3) ? updateSpeed >> 2
+                                                                        : updateSpeed >> 3);
         for (int k = 0; k < Registers; ++k)
             m_w[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(weights + 16 * k));
     }
@@ -289,7 +289,7 @@ __attribute__((target("avx2,bmi2"))) void runInRegisters(Window<Registers> windo
                                                          int count, int updateSpeed)
 {
     int n = 0;
-    for (const int warm = std::min(count, Window<Registers>::Order); n < warm; ++n)
+    for (const int warm = std::min(count, Window<Registers>::kOrder); n < warm; ++n)
         samples[n] = window.step(samples[n], updateSpeed);
     for (; n < count; ++n)
         samples[n] = window.settledStep(samples[n]);
@@ -320,10 +320,11 @@ __attribute__((target("avx2,bmi2"))) void runCascade(Window<First> first, Window
                                                      Window<Third> third, int32_t *samples, int count,
                                                      int updateSpeed)
 {
-    constexpr int Settled = std::max({Window<First>::Order, Window<Second>::Order, Window<Third>::Order}) + 2;
+    constexpr int kSettled =
+        std::max({Window<First>::kOrder, Window<Second>::kOrder, Window<Third>::kOrder}) + 2;
     int32_t toSecond = 0, toThird = 0;
     int n = 0;
-    for (const int warm = std::min(count, Settled); n < warm; ++n)
+    for (const int warm = std::min(count, kSettled); n < warm; ++n)
         cascadeStep(first, second, third, samples, count, n, updateSpeed, toSecond, toThird);
     if (n < count) {
         Lanes intoThird = Lanes::of(_mm_set1_epi32(toThird)),

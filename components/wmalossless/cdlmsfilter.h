@@ -10,7 +10,7 @@ namespace wmalossless {
 // update-speed change.
 class CdlmsFilter {
 public:
-    static constexpr int MaxOrder = 256;
+    static constexpr int kMaxOrder = 256;
 
     void configure(int order, int scaling);
     int order() const { return m_order; }
@@ -36,9 +36,9 @@ private:
     int m_order = 16;
     int m_scaling = 0;
     int m_recent = 16;
-    alignas(32) int16_t m_coefs[MaxOrder + 16] = {};
-    alignas(32) int16_t m_prev[MaxOrder * 2 + 16] = {};
-    alignas(32) int16_t m_updates[MaxOrder * 2 + 16] = {};
+    alignas(32) int16_t m_coefs[kMaxOrder + 16] = {};
+    alignas(32) int16_t m_prev[kMaxOrder * 2 + 16] = {};
+    alignas(32) int16_t m_updates[kMaxOrder * 2 + 16] = {};
 };
 
 } // namespace wmalossless

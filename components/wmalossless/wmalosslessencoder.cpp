@@ -65,7 +65,7 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
 } // namespace
 
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
-    : m_sampleRate(std::clamp(sampleRate, 1, MaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
+    : m_sampleRate(std::clamp(sampleRate, 1, kMaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
       m_settings(settings),
       m_longFrames(settings.longFrames &&
                    wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign)),
@@ -83,9 +83,9 @@ Result<> WmaLosslessEncoder::checkInput(int sampleRate, int channels, int bitsPe
 {
     if (channels < 1 || channels > 2)
         return Failure{QStringLiteral("The lossless WMA encoder takes one or two channels.")};
-    if (sampleRate < 1 || sampleRate > MaxSampleRate)
+    if (sampleRate < 1 || sampleRate > kMaxSampleRate)
         return Failure{
-            QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.").arg(MaxSampleRate)};
+            QStringLiteral("The lossless WMA encoder takes sample rates up to %1 Hz.").arg(kMaxSampleRate)};
     if (bitsPerSample != 16)
         return Failure{QStringLiteral("The lossless WMA encoder takes 16-bit samples.")};
     return {};
@@ -160,7 +160,7 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     // passes the reset on to the next tile.
     m_packetizer->placeHeld();
     ++m_sinceSeekable;
-    bool seekable = m_seekableOwed || m_sinceSeekable >= MaxSeekableInterval ||
+    bool seekable = m_seekableOwed || m_sinceSeekable >= kMaxSeekableInterval ||
                     (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
     m_frame.clear();
     const bool wanted = seekable;

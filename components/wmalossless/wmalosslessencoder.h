@@ -19,10 +19,10 @@ class Packetizer;
 // cut into packets of at most blockAlign() bytes (nearly all of exactly that) for an ASF stream.
 class WmaLosslessEncoder {
 public:
-    static constexpr int FormatTag = 0x0163;
+    static constexpr int kFormatTag = 0x0163;
     // Above this a packet would outgrow the 16-bit block alignment of the stream header.
-    static constexpr int MaxSampleRate = 96000;
-    static constexpr int MaxSeekableInterval = 256;
+    static constexpr int kMaxSampleRate = 96000;
+    static constexpr int kMaxSeekableInterval = 256;
 
     // Whether the encoder takes a stream of this rate, channel count and
     // sample size, with the reason where not. The constructor clamps what it

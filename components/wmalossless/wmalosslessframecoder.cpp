@@ -185,7 +185,7 @@ bool FrameCoder::codeBest(const std::vector<std::vector<int32_t>> &planar, bool 
         tryChoice({chosen.cascade, !decorrelateBefore});
     m_moveAverageScaling = bestScaling;
     const bool kept = chosen.cascade == m_cascade && chosen.decorrelate == decorrelateBefore;
-    m_trialInterval = kept ? std::min(m_trialInterval * 2, MaxTrialInterval) : MinTrialInterval;
+    m_trialInterval = kept ? std::min(m_trialInterval * 2, kMaxTrialInterval) : kMinTrialInterval;
     if (!coded) {
         m_state = saved;
         m_decorrelate = decorrelateBefore;

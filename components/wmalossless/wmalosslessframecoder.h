@@ -55,12 +55,12 @@ private:
     bool m_acOn = false;
     int m_moveAverageScaling = 0;
     // Frames between trials of every cascade; the seekable tiles in between keep the last choice.
-    static constexpr int MinTrialInterval = 8;
-    static constexpr int MaxTrialInterval = 64;
-    int m_trialInterval = MinTrialInterval;
+    static constexpr int kMinTrialInterval = 8;
+    static constexpr int kMaxTrialInterval = 64;
+    int m_trialInterval = kMinTrialInterval;
     std::vector<std::vector<WmaLosslessLmsStage>> m_lmsCandidates;
     std::size_t m_cascade = 0;
-    int m_framesSinceTrial = MinTrialInterval;
+    int m_framesSinceTrial = kMinTrialInterval;
     std::vector<ChannelState> m_state;
     std::vector<std::vector<int32_t>> m_work;
     std::vector<bool> m_channelCoded;

@@ -182,7 +182,7 @@ void Packetizer::place(bool final)
 
     // Silent frames take a few bits each. Rather than let one packet stand for
     // minutes, it ends (on a byte, the rest of that byte holding the start of
-    // this frame) once MaxFramesPerPacket frames have begun in it.
+    // this frame) once kMaxFramesPerPacket frames have begun in it.
     if (!final && m_framesStarted >= frameLimit()) {
         const int64_t head = (8 - m_pos % 8) % 8;
         if (head == 0) {

@@ -15,12 +15,12 @@ namespace wmalossless {
 // with a bit telling whether another frame starts in the packet it started in.
 class Packetizer {
 public:
-    static constexpr int MaxFramesPerPacket = 16;
+    static constexpr int kMaxFramesPerPacket = 16;
     // The first packet takes more, so that a quiet start (up to 64 frames,
     // 3 to 6 s at 44.1 kHz) still fills it: a reader can then be given it
     // with the next in one object, which gives output at once. Not so many
     // that the ffmpeg tool warns of frames piling up from one packet.
-    static constexpr int MaxFramesInFirstPacket = 64;
+    static constexpr int kMaxFramesInFirstPacket = 64;
 
     Packetizer(int blockAlign, int frameSize);
 
@@ -40,7 +40,7 @@ public:
     const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }
 
 private:
-    int frameLimit() const { return m_firstPacket ? MaxFramesInFirstPacket : MaxFramesPerPacket; }
+    int frameLimit() const { return m_firstPacket ? kMaxFramesInFirstPacket : kMaxFramesPerPacket; }
     void place(bool final);
     void startPacket(uint32_t continuationBits);
     void emitPacket(int64_t bits);

@@ -34,7 +34,7 @@ struct WmaStdPacket {
 // sample given.
 class WmaStdEncoder {
 public:
-    static constexpr int FormatTag = 0x0161;
+    static constexpr int kFormatTag = 0x0161;
 
     // Why set-up refuses its parameters.
     enum class Setup {

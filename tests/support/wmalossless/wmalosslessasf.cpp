@@ -56,7 +56,7 @@ bool setWmaLosslessCodecParameters(AVCodecParameters *par, const WmaLosslessEnco
     par->extradata_size = static_cast<int>(extra.size());
     par->codec_type = AVMEDIA_TYPE_AUDIO;
     par->codec_id = AV_CODEC_ID_WMALOSSLESS;
-    par->codec_tag = WmaLosslessEncoder::FormatTag;
+    par->codec_tag = WmaLosslessEncoder::kFormatTag;
     par->sample_rate = encoder.sampleRate();
     av_channel_layout_uninit(&par->ch_layout);
     av_channel_layout_default(&par->ch_layout, encoder.channels());
