@@ -45,6 +45,16 @@ float exponentHold(float bitsPerSample)
 {
     return std::clamp(3.5f - 2.0f * bitsPerSample, 0.0f, 3.0f);
 }
+// One coefficient's coded value: the decoder's synthesis is negated, so the
+// opposite sign; its magnitude rounded up from `rounding`, capped at what
+// the escape code carries.
+int quantised(float coef, float unit, float rounding, int maxLevel)
+{
+    const float v = coef * (-1.0f / unit);
+    const int level = int(std::min(std::abs(v) + rounding, float(maxLevel)));
+    return v < 0 ? -level : level;
+}
+
 float bitsPerSample(const StreamLayout &layout)
 {
     return float(layout.bitRate) / float(layout.channels * layout.sampleRate);
@@ -792,10 +802,8 @@ void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gai
              r += kRoundingStep) {
             coded = 0;
             for (size_t i = from; i < to; ++i) {
-                const float v = c.coefs[i] * (-1.0f / (gain * c.step[i]));
-                const int level = int(std::min(std::abs(v) + r, float(maxLevel)));
-                c.q[i] = v < 0 ? -level : level;
-                coded += double(level) * double(level);
+                c.q[i] = quantised(c.coefs[i], gain * c.step[i], r, maxLevel);
+                coded += double(c.q[i]) * double(c.q[i]);
             }
         }
     }
@@ -811,12 +819,8 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
         Channel &c = m_channels[ch];
         if (!c.coded)
             continue;
-        // The decoder's synthesis is negated: code the opposite sign.
-        for (size_t i = 0; i < size_t(layout.codedEnd); ++i) {
-            const float v = c.coefs[i] * (-1.0f / (gain * c.step[i]));
-            const int level = int(std::min(std::abs(v) + m_rounding, float(maxLevel)));
-            c.q[i] = v < 0 ? -level : level;
-        }
+        for (size_t i = 0; i < size_t(layout.codedEnd); ++i)
+            c.q[i] = quantised(c.coefs[i], gain * c.step[i], m_rounding, maxLevel);
         if (m_blockSize == 0)
             keepBandEnergy(c, layout, gain, maxLevel);
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
