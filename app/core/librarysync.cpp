@@ -65,6 +65,7 @@ public:
     {
         files.setTagIntake(TagIntake);
         files.setPump([] {});
+        files.setExplainRefusals(true); // a refused source's line says why
         reader.SetActive(true);
         writer.SetActive(true);
     }
