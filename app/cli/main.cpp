@@ -272,8 +272,12 @@ int runConvert(const QStringList &inputs, const QString &output, const QString &
                     addOne(*file.path);
                 }
             }
-            if (session.list.count() == before)
-                std::fprintf(stderr, "%s: no supported files\n", qPrintable(input));
+            if (session.list.count() == before) {
+                // Folders are added as the main window adds them, without their subfolders.
+                const bool nested = !QDir(input).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty();
+                std::fprintf(stderr, "%s: no supported files%s\n", qPrintable(input),
+                             nested ? " (subfolders are not entered; sync converts a whole tree)" : "");
+            }
         } else {
             addOne(input);
         }
