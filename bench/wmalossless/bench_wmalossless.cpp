@@ -272,7 +272,8 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         for (float &v : samples)
             v /= 32768.0f;
         const wmalossless::StreamLayout layout = wmalossless::layoutFor(
-            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
+            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2),
+            wmalossless::soundsLikeNoise(samples.data(), frames, 2));
         chosen.longFrames = layout.longFrames;
         chosen.blockAlign = layout.blockAlign;
     }

@@ -11,9 +11,10 @@ namespace {
 // Bit 4 of a packet's header: a frame that resets the predictors starts in it.
 constexpr uint8_t kSeekableFrameFlag = 0x08;
 // Seconds of the source looked at before the layout is fixed (held as
-// floats: 32 MB at 44.1 kHz stereo), and how many times that a source
-// that goes on is taken to last.
-constexpr double kLookAheadSeconds = 90;
+// floats: 42 MB at 44.1 kHz stereo), and how many times that a source
+// that goes on is taken to last. A noisy source's last packet is filled
+// only where its length is known.
+constexpr double kLookAheadSeconds = 120;
 constexpr int64_t kLongSourceFactor = 4;
 
 void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
@@ -69,7 +70,8 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
     const double bits = wmalossless::roughBitsPerSample(samples, frames, m_channels);
     const int64_t length = whole ? frames : frames * kLongSourceFactor;
-    const wmalossless::StreamLayout layout = wmalossless::layoutFor(m_sampleRate, m_channels, length, bits);
+    const wmalossless::StreamLayout layout = wmalossless::layoutFor(
+        m_sampleRate, m_channels, length, bits, wmalossless::soundsLikeNoise(samples, frames, m_channels));
     WmaLosslessSettings settings;
     settings.longFrames = layout.longFrames;
     settings.blockAlign = layout.blockAlign;

@@ -21,16 +21,18 @@ constexpr int kPacketCost = 30;
 constexpr double kTailShare = 1.0 / 8;
 // Room left in the last packet of an incompressible stream for what follows
 // its last frame (the packet that stands for the drained frames).
-constexpr int64_t kEndRoomBytes = 64;
+constexpr int64_t kEndRoomBytes = 1024;
 // A raw frame's bits besides its samples (a few frame and tile header bits,
 // the trailer), rounded up.
 constexpr int64_t kRawFrameHeaderBits = 12;
 // The largest packet: a seek lands within one, and the filter cascade, the
 // pre-filter and mid/side are chosen anew only where a packet starts, so a
 // source that changes character (a mix of noise, silence and a sweep; a
-// tracker module) loses with larger ones. Large enough for noise to pay
-// fewer packet headers than FLAC pays frame headers.
+// tracker module) loses with larger ones.
 constexpr int kMostBlockAlign = 24576;
+// Bits per sample that neither the samples nor their first or second
+// differences go below where a source is taken as noise.
+constexpr double kNoiseBits = 15;
 // Frames looked at in each stretch, and one stretch in this many.
 constexpr int64_t kStretch = 1024;
 constexpr int64_t kStretchEvery = 4;
@@ -80,29 +82,69 @@ bool longFramesFit(int sampleRate, int channels, int blockAlign)
     return fits(channels, frameSizeFor(sampleRate, true), blockAlign);
 }
 
-double roughBitsPerSample(const float *interleaved, int64_t frames, int channels)
+namespace {
+
+// Bits a Rice code takes for residuals of mean size `mean` (16-bit units):
+// about log2(mean) + 1.5 each.
+double riceBits(double mean)
 {
-    if (!interleaved || frames < 2 || channels < 1)
-        return 16.0;
+    return mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0);
+}
+
+// Mean size of one channel's residuals over a stretch, in 16-bit units,
+// after a fixed predictor of the given order (0: the samples themselves).
+double meanResidual(const float *interleaved, int channels, int c, int64_t start, int64_t end, int order)
+{
+    float sum = 0;
+    for (int64_t i = start + 2; i < end; ++i) {
+        const float x = interleaved[i * channels + c], x1 = interleaved[(i - 1) * channels + c],
+                    x2 = interleaved[(i - 2) * channels + c];
+        sum += std::fabs(order == 0 ? x : order == 1 ? x - x1 : x - 2 * x1 + x2);
+    }
+    return double(sum) * 32768.0 / double(end - start - 2);
+}
+
+// The average over sampled stretches of each stretch's bits per sample,
+// from `bitsOf(start, end, channel)`.
+template <typename Bits> double averageBits(int64_t frames, int channels, Bits bitsOf)
+{
     double bits = 0;
     int64_t counted = 0;
-    for (int64_t start = 0; start + 1 < frames; start += kStretch * kStretchEvery) {
+    for (int64_t start = 0; start + 2 < frames; start += kStretch * kStretchEvery) {
         const int64_t end = std::min(frames, start + kStretch);
         for (int c = 0; c < channels; ++c) {
-            float sum = 0;
-            for (int64_t i = start + 1; i < end; ++i)
-                sum += std::fabs(interleaved[i * channels + c] - interleaved[(i - 1) * channels + c]);
-            // A Rice code of residuals of mean size m takes about log2(m) + 1.5 bits each.
-            const double mean = double(sum) * 32768.0 / double(end - start - 1);
-            bits +=
-                double(end - start - 1) * (mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0));
-            counted += end - start - 1;
+            bits += double(end - start - 2) * bitsOf(start, end, c);
+            counted += end - start - 2;
         }
     }
     return counted > 0 ? bits / double(counted) : 16.0;
 }
 
-StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bitsPerSample)
+} // namespace
+
+double roughBitsPerSample(const float *interleaved, int64_t frames, int channels)
+{
+    if (!interleaved || frames < 3 || channels < 1)
+        return 16.0;
+    return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
+        return riceBits(meanResidual(interleaved, channels, c, start, end, 1));
+    });
+}
+
+bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels)
+{
+    if (!interleaved || frames < 3 || channels < 1)
+        return false;
+    return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
+               double least = 16;
+               for (int order = 0; order <= 2; ++order)
+                   least =
+                       std::min(least, riceBits(meanResidual(interleaved, channels, c, start, end, order)));
+               return least;
+           }) >= kNoiseBits;
+}
+
+StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bitsPerSample, bool noise)
 {
     const double bytes = double(std::max<int64_t>(frames, 0)) * channels * std::max(bitsPerSample, 0.0) / 8;
     const double best = std::sqrt(kPacketCost * bytes / kTailShare);
@@ -112,20 +154,30 @@ StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bits
     const int frameSize = frameSizeFor(sampleRate, layout.longFrames);
     const int least = minBlockAlign(channels, frameSize);
     // Within the decoder's buffer too.
-    int most = kMostBlockAlign;
+    int most = noise ? int(kMaxFrameBytes * channels) : kMostBlockAlign;
     while (most > least && !fits(channels, frameSize, most))
         most -= 256;
     const int target = std::clamp(static_cast<int>(best), least, std::max(least, most));
 
     // As many packets as the target size gives for an incompressible stream,
     // each just large enough for that stream to fill them.
-    const int64_t streamBits = (std::max<int64_t>(frames, 1) + frameSize - 1) / frameSize *
-                                   (int64_t{channels} * frameSize * 16 + kRawFrameHeaderBits) +
-                               kEndRoomBytes * 8;
+    // The last frame is cut short and padded: raw, the padding costs as
+    // much as samples; coded, noise takes half a bit a sample more than raw
+    // and the padding a few bits a sample while the residuals' mean decays.
+    const int64_t samples = std::max<int64_t>(frames, 1);
+    const int64_t frameCount = (samples + frameSize - 1) / frameSize;
+    const int64_t padding = frameCount * frameSize - samples;
+    const int64_t lastFrameExtra =
+        std::min(padding * 16, (frameSize - padding) / 2 + padding * 4) * int64_t{channels};
+    const int64_t streamBits =
+        samples * channels * 16 + frameCount * kRawFrameHeaderBits + lastFrameExtra + kEndRoomBytes * 8;
     const int header = Packetizer::headerBits(target);
-    const int64_t packets = (streamBits + int64_t{target} * 8 - header - 1) / (int64_t{target} * 8 - header);
+    int64_t packets = (streamBits + int64_t{target} * 8 - header - 1) / (int64_t{target} * 8 - header);
+    // Packets too small to hold a raw frame: one fewer, each a little larger.
+    if (packets > 1 && (streamBits / packets + header + 8) / 8 < least)
+        --packets;
     const int64_t fitted = (streamBits / packets + header + 8) / 8;
-    layout.blockAlign = static_cast<int>(std::clamp<int64_t>(fitted, least, target));
+    layout.blockAlign = static_cast<int>(std::clamp<int64_t>(fitted, least, std::max(least, most)));
     return layout;
 }
 
