@@ -274,7 +274,7 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         const wmalossless::StreamLayout layout = wmalossless::layoutFor(
             Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2),
             wmalossless::soundsLikeNoise(samples.data(), frames, 2));
-        chosen.longFrames = layout.longFrames;
+        chosen.frameShift = layout.frameShift;
         chosen.blockAlign = layout.blockAlign;
     }
     std::vector<double> ours, peer;

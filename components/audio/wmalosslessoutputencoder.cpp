@@ -73,7 +73,7 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
     const wmalossless::StreamLayout layout = wmalossless::layoutFor(
         m_sampleRate, m_channels, length, bits, wmalossless::soundsLikeNoise(samples, frames, m_channels));
     WmaLosslessSettings settings;
-    settings.longFrames = layout.longFrames;
+    settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
     start(settings, setup);
     return {};

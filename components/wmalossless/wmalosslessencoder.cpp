@@ -67,9 +67,10 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : m_sampleRate(std::clamp(sampleRate, 1, kMaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
       m_settings(settings),
-      m_longFrames(settings.longFrames &&
-                   wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign)),
-      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_longFrames)),
+      m_frameShift(settings.frameShift >= 1
+                       ? (wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign) ? 1 : 0)
+                       : std::max(settings.frameShift, -2)),
+      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_frameShift)),
       m_blockAlign(std::max(wmalossless::minBlockAlign(m_channels, m_frameSize), settings.blockAlign)),
       m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
@@ -96,8 +97,10 @@ std::vector<uint8_t> WmaLosslessEncoder::extradata() const
     std::vector<uint8_t> data(18, 0);
     data[0] = 16;                          // bits per sample (16-bit little-endian)
     data[2] = m_channels == 1 ? 0x4 : 0x3; // speaker mask (32-bit)
-    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    data[14] = m_longFrames ? 0x2 : 0;
+    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC;
+    // 0x2 doubles the frame length, 0x4 halves it, 0x6 quarters it.
+    constexpr uint8_t kFrameLengthFlags[] = {0x6, 0x4, 0, 0x2};
+    data[14] = kFrameLengthFlags[m_frameShift + 2];
     return data;
 }
 

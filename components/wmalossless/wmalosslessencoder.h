@@ -60,7 +60,7 @@ private:
     int m_sampleRate;
     int m_channels;
     WmaLosslessSettings m_settings;
-    bool m_longFrames;
+    int m_frameShift;
     int m_frameSize;
     int m_blockAlign;
     std::unique_ptr<wmalossless::FrameCoder> m_coder;

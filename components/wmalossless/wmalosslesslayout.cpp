@@ -33,6 +33,9 @@ constexpr int kMostBlockAlign = 24576;
 // Bits per sample that neither the samples nor their first or second
 // differences go below where a source is taken as noise.
 constexpr double kNoiseBits = 15;
+// Frames of a quarter of the length the sample rate implies: the decoder
+// takes no shorter ones.
+constexpr int kShortestFrameShift = -2;
 // Frames looked at in each stretch, and one stretch in this many.
 constexpr int64_t kStretch = 1024;
 constexpr int64_t kStretchEvery = 4;
@@ -54,7 +57,7 @@ bool fits(int channels, int frameSize, int blockAlign)
 
 } // namespace
 
-int frameSizeFor(int sampleRate, bool longFrames)
+int frameSizeFor(int sampleRate, int frameShift)
 {
     int size = 8192;
     if (sampleRate <= 16000)
@@ -65,7 +68,7 @@ int frameSizeFor(int sampleRate, bool longFrames)
         size = 2048;
     else if (sampleRate <= 96000)
         size = 4096;
-    return longFrames ? size * 2 : size;
+    return frameShift >= 0 ? size << frameShift : size >> -frameShift;
 }
 
 // A full packet always holds the start of a frame, so that every packet but
@@ -79,16 +82,17 @@ int minBlockAlign(int channels, int frameSize)
 // Long frames fit up to 48 kHz; above, incompressible ones would not.
 bool longFramesFit(int sampleRate, int channels, int blockAlign)
 {
-    return fits(channels, frameSizeFor(sampleRate, true), blockAlign);
+    return fits(channels, frameSizeFor(sampleRate, 1), blockAlign);
 }
 
 namespace {
 
 // Bits a Rice code takes for residuals of mean size `mean` (16-bit units):
-// about log2(mean) + 1.5 each.
+// about log2(mean) + 1.5 each, and at least one (a zero residual takes a
+// bit); nothing only where a channel is all zero and not coded.
 double riceBits(double mean)
 {
-    return mean < 0.5 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0);
+    return mean == 0 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0);
 }
 
 // Mean size of one channel's residuals over a stretch, in 16-bit units,
@@ -148,10 +152,17 @@ StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bits
 {
     const double bytes = double(std::max<int64_t>(frames, 0)) * channels * std::max(bitsPerSample, 0.0) / 8;
     const double best = std::sqrt(kPacketCost * bytes / kTailShare);
-    const int longSize = frameSizeFor(sampleRate, true);
+    // Long frames where the target packet holds one raw. A stream that would
+    // not fill one packet of frames of the length the rate implies takes
+    // the shortest frames, and packets to match, to pad less; any longer
+    // stream keeps them, since every packet resets the predictors.
     StreamLayout layout;
-    layout.longFrames = best >= minBlockAlign(channels, longSize) && longFramesFit(sampleRate, channels, 0);
-    const int frameSize = frameSizeFor(sampleRate, layout.longFrames);
+    layout.frameShift =
+        best >= minBlockAlign(channels, frameSizeFor(sampleRate, 1)) && longFramesFit(sampleRate, channels, 0)
+            ? 1
+        : bytes < minBlockAlign(channels, frameSizeFor(sampleRate, 0)) ? kShortestFrameShift
+                                                                       : 0;
+    const int frameSize = frameSizeFor(sampleRate, layout.frameShift);
     const int least = minBlockAlign(channels, frameSize);
     // Within the decoder's buffer too.
     int most = noise ? int(kMaxFrameBytes * channels) : kMostBlockAlign;

@@ -7,12 +7,14 @@ namespace wmalossless {
 // How a stream is cut, fixed in the header before the first sample is coded:
 // the frame length and the packet size.
 struct StreamLayout {
-    bool longFrames = true; // twice the frame length the sample rate implies
-    int blockAlign = 0;     // bytes per packet
+    // The frame length against the one the sample rate implies, as a power
+    // of two: -2 (a quarter) to 1 (twice).
+    int frameShift = 1;
+    int blockAlign = 0; // bytes per packet
 };
 
-// Samples per frame the decoder derives from the sample rate, doubled for long frames.
-int frameSizeFor(int sampleRate, bool longFrames);
+// Samples per frame the decoder derives from the sample rate and the frame shift.
+int frameSizeFor(int sampleRate, int frameShift);
 // The smallest packet that holds a whole raw frame, and a bit more.
 int minBlockAlign(int channels, int frameSize);
 // Whether the decoder's frame buffer takes long frames in packets of `blockAlign` bytes.

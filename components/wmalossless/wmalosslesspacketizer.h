@@ -2,6 +2,7 @@
 
 #include "wmalosslesspacket.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -40,7 +41,13 @@ public:
     const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }
 
 private:
-    int frameLimit() const { return m_firstPacket ? kMaxFramesInFirstPacket : kMaxFramesPerPacket; }
+    // Short frames: as many samples a packet as frames of 2,048 take.
+    int frameLimit() const
+    {
+        return m_firstPacket ? kMaxFramesInFirstPacket
+                             : std::clamp(kMaxFramesPerPacket * 2048 / m_frameSize, kMaxFramesPerPacket,
+                                          kMaxFramesInFirstPacket);
+    }
     void place(bool final);
     void startPacket(uint32_t continuationBits);
     void emitPacket(int64_t bits);

@@ -869,6 +869,7 @@ void TestAudioFile::losslessPacketsSuitTheSource_data()
     QTest::addColumn<double>("flacRatio"); // most bytes per byte of flac -5
     // Independent channels: the right one's generator starts elsewhere.
     const QString noise = "2*random(0)-1|0*st(1,if(eq(n,0),4242,ld(1)))+2*random(1)-1";
+    QTest::newRow("2 s silence") << "0" << 2.0 << 1.0;
     QTest::newRow("10 s silence") << "0" << 10.0 << 1.0;
     QTest::newRow("1 s noise") << noise << 1.0 << 1.0;
     QTest::newRow("37 s noise") << noise << 37.0 << 1.0;
