@@ -2,6 +2,7 @@
 
 #include "wmalosslessencoder.h"
 #include "wmalosslesslayout.h"
+#include "wmalosslesspacketizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,6 +76,9 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
     WmaLosslessSettings settings;
     settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
+    settings.silentStart = wmalossless::silentStartFrames(samples, frames, m_channels) >=
+                           int64_t{wmalossless::Packetizer::kMaxFramesInFirstPacket} *
+                               wmalossless::frameSizeFor(m_sampleRate, layout.frameShift);
     start(settings, setup);
     return {};
 }

@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -74,7 +75,11 @@ WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLo
       m_blockAlign(std::max(wmalossless::minBlockAlign(m_channels, m_frameSize), settings.blockAlign)),
       m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
-      m_pending(m_channels, std::vector<int32_t>(m_frameSize))
+      m_pending(m_channels, std::vector<int32_t>(m_frameSize)),
+      m_rawFrom(settings.silentStart
+                    ? wmalossless::Packetizer::kMaxFramesInFirstPacket - 2 -
+                          static_cast<int>(int64_t{m_blockAlign} * 8 / (int64_t{m_channels} * m_frameSize))
+                    : INT_MAX)
 {
 }
 
@@ -167,7 +172,12 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
                     (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
     m_frame.clear();
     const bool wanted = seekable;
-    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame);
+    // A first packet closed short (after a long silent start) could not share
+    // an object with the next, and GStreamer would then time the file by the
+    // object before: its last silent frames go raw, a bit a sample, so that
+    // it fills before it would close.
+    const bool fill = m_packetizer->framesInFirstPacket() >= m_rawFrom;
+    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame, fill);
     m_seekableOwed = wanted && !seekable;
     if (seekable)
         m_sinceSeekable = 0;

@@ -135,6 +135,19 @@ double roughBitsPerSample(const float *interleaved, int64_t frames, int channels
     });
 }
 
+int64_t silentStartFrames(const float *interleaved, int64_t frames, int channels)
+{
+    if (!interleaved || channels < 1)
+        return 0;
+    // Below half a step a sample rounds to zero.
+    constexpr float kHalfStep = 0.5f / 32768;
+    const int64_t samples = frames * channels;
+    int64_t i = 0;
+    while (i < samples && std::fabs(interleaved[i]) < kHalfStep)
+        ++i;
+    return i / channels;
+}
+
 bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels)
 {
     if (!interleaved || frames < 3 || channels < 1)

@@ -24,6 +24,8 @@ bool longFramesFit(int sampleRate, int channels, int blockAlign);
 // first differences in a sample of short stretches: silence comes out near 0,
 // independent full-scale noise at 16.
 double roughBitsPerSample(const float *interleaved, int64_t frames, int channels);
+// Frames of digital silence (as 16-bit samples) the source starts with.
+int64_t silentStartFrames(const float *interleaved, int64_t frames, int channels);
 // Whether the same stretches look like full-scale noise: nothing a short
 // predictor of any order takes away.
 bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels);

@@ -36,6 +36,8 @@ public:
         return !m_open || m_framesStarted == 0 || (m_framesStarted >= frameLimit() && m_pos % 8 == 0);
     }
     std::vector<WmaLosslessPacket> takePackets();
+    // Frames begun in the first packet while it is open, else -1.
+    int framesInFirstPacket() const { return m_firstPacket && m_open ? m_framesStarted : -1; }
 
     static int headerBits(int blockAlign);
     const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }

@@ -616,6 +616,8 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce_data()
     QTest::newRow("lossless, quiet start") << 47 << "if(lt(t,1.5),0.0002,1)*(random(0)-0.5)";
     // Two seconds of digital silence fill only part of the first block.
     QTest::newRow("lossless, silent start") << 47 << "if(lt(t,2),0,random(0)-0.5)";
+    // More silent frames than the first block takes.
+    QTest::newRow("lossless, long silent start") << 47 << "if(lt(t,3.1),0,random(0)-0.5)";
 }
 
 // Played by its time stamps (audiorate fills gaps and drops overlaps), every
@@ -677,7 +679,7 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
         return false;
     };
     QList<int> offsets;
-    for (const int at : {0, 2048, 22050, 44100, 88200, 132300, kFrames - kWindow})
+    for (const int at : {0, 2048, 22050, 44100, 88200, 132300, 150000, 165000, kFrames - kWindow})
         if (sounds(at))
             offsets << offsetOf(at);
     QVERIFY(offsets.size() >= 3);
