@@ -76,9 +76,11 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
     WmaLosslessSettings settings;
     settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
-    settings.silentStart = wmalossless::silentStartFrames(samples, frames, m_channels) >=
-                           int64_t{wmalossless::Packetizer::kMaxFramesInFirstPacket} *
-                               wmalossless::frameSizeFor(m_sampleRate, layout.frameShift);
+    // Sound after it: all silence times the same wherever it is put.
+    const int64_t silent = wmalossless::silentStartFrames(samples, frames, m_channels);
+    settings.silentStart =
+        silent < frames && silent >= int64_t{wmalossless::Packetizer::kMaxFramesInFirstPacket} *
+                                         wmalossless::frameSizeFor(m_sampleRate, layout.frameShift);
     start(settings, setup);
     return {};
 }
