@@ -4,6 +4,7 @@
 #include "wmalosslesspacketizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace wmalossless {
@@ -95,17 +96,28 @@ double riceBits(double mean)
     return mean == 0 ? 0.0 : std::clamp(std::log2(mean) + 1.5, 1.0, 16.0);
 }
 
-// Mean size of one channel's residuals over a stretch, in 16-bit units,
-// after a fixed predictor of the given order (0: the samples themselves).
-double meanResidual(const float *interleaved, int channels, int c, int64_t start, int64_t end, int order)
+// Mean sizes of one channel's residuals over a stretch, in 16-bit units,
+// after fixed predictors of order 0 (the samples themselves) up to `Orders` - 1.
+template <int Orders>
+std::array<double, Orders> meanResiduals(const float *interleaved, int channels, int c, int64_t start,
+                                         int64_t end)
 {
-    float sum = 0;
+    std::array<float, Orders> sums{};
     for (int64_t i = start + 2; i < end; ++i) {
-        const float x = interleaved[i * channels + c], x1 = interleaved[(i - 1) * channels + c],
-                    x2 = interleaved[(i - 2) * channels + c];
-        sum += std::fabs(order == 0 ? x : order == 1 ? x - x1 : x - 2 * x1 + x2);
+        const float x = interleaved[i * channels + c], x1 = interleaved[(i - 1) * channels + c];
+        if constexpr (Orders == 2) {
+            sums[1] += std::fabs(x - x1);
+        } else {
+            const float x2 = interleaved[(i - 2) * channels + c];
+            sums[0] += std::fabs(x);
+            sums[1] += std::fabs(x - x1);
+            sums[2] += std::fabs(x - 2 * x1 + x2);
+        }
     }
-    return double(sum) * 32768.0 / double(end - start - 2);
+    std::array<double, Orders> means{};
+    for (int k = 0; k < Orders; ++k)
+        means[k] = double(sums[k]) * 32768.0 / double(end - start - 2);
+    return means;
 }
 
 // The average over sampled stretches of each stretch's bits per sample,
@@ -131,7 +143,7 @@ double roughBitsPerSample(const float *interleaved, int64_t frames, int channels
     if (!interleaved || frames < 3 || channels < 1)
         return 16.0;
     return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
-        return riceBits(meanResidual(interleaved, channels, c, start, end, 1));
+        return riceBits(meanResiduals<2>(interleaved, channels, c, start, end)[1]);
     });
 }
 
@@ -153,11 +165,8 @@ bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels)
     if (!interleaved || frames < 3 || channels < 1)
         return false;
     return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
-               double least = 16;
-               for (int order = 0; order <= 2; ++order)
-                   least =
-                       std::min(least, riceBits(meanResidual(interleaved, channels, c, start, end, order)));
-               return least;
+               const std::array<double, 3> means = meanResiduals<3>(interleaved, channels, c, start, end);
+               return riceBits(*std::min_element(means.begin(), means.end()));
            }) >= kNoiseBits;
 }
 
