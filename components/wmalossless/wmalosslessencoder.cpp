@@ -181,7 +181,9 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
     m_seekableOwed = wanted && !seekable;
     if (seekable)
         m_sinceSeekable = 0;
-    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, seekable);
+    // A raw tile decodes anywhere and passes the reset on: where one was
+    // wanted, the packet is a place to resume all the same.
+    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, wanted);
     ++m_frameIndex;
     m_pendingCount = 0;
 }
