@@ -1,7 +1,7 @@
 // Size and speed of the lossless WMA encoder against `flac -5` and `flac -8`
 // on 44.1 kHz stereo rows: real recordings (--recording, repeatable), a
-// synthetic music mix, digital silence (also 10 s of it), independent
-// white noise, a sweep, and a mix of the easy cases. With --cli PATH each row
+// synthetic music mix, digital silence (also 10 s and 2 s of it), independent
+// white noise (also 37 s of it), a sweep, and a mix of the easy cases. With --cli PATH each row
 // is also converted by the whole `sonbrel-cli convert --format 46` process
 // from a WAV, timed against `flac -5` on the same WAV (run the bench under
 // `taskset -c N` to pin both to one core).
@@ -272,8 +272,9 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         for (float &v : samples)
             v /= 32768.0f;
         const wmalossless::StreamLayout layout = wmalossless::layoutFor(
-            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
-        chosen.longFrames = layout.longFrames;
+            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2),
+            wmalossless::soundsLikeNoise(samples.data(), frames, 2));
+        chosen.frameShift = layout.frameShift;
         chosen.blockAlign = layout.blockAlign;
     }
     std::vector<double> ours, peer;
@@ -360,7 +361,9 @@ int main(int argc, char **argv)
     rows.push_back({"music-like", musicLike(seconds)});
     rows.push_back({"silence", silence(seconds)});
     rows.push_back({"silence-10s", silence(10)});
+    rows.push_back({"silence-2s", silence(2)});
     rows.push_back({"white-noise", whiteNoise(seconds)});
+    rows.push_back({"white-noise-37s", whiteNoise(37)});
     rows.push_back({"sweep", sweep(seconds)});
     rows.push_back({"noise-silence-sweep", noiseSilenceSweep(seconds)});
     for (const Row &row : rows) {

@@ -299,9 +299,9 @@ AudioStatus AudioWriter::encodeBuffered(bool final)
 {
     const int channels = m_profile->channels;
     if (!m_headerWritten) {
-        // The encoder first sees its look-ahead, or the whole source where that is shorter.
+        // The encoder first sees its look-ahead, or the whole source where that is no longer.
         if (!final &&
-            m_buffer.size() / static_cast<size_t>(channels) < static_cast<size_t>(m_setup.lookAheadFrames))
+            m_buffer.size() / static_cast<size_t>(channels) <= static_cast<size_t>(m_setup.lookAheadFrames))
             return {};
         if (AudioStatus status = startStream(final); !status.ok)
             return status;

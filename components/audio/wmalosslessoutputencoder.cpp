@@ -2,6 +2,7 @@
 
 #include "wmalosslessencoder.h"
 #include "wmalosslesslayout.h"
+#include "wmalosslesspacketizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,9 +12,10 @@ namespace {
 // Bit 4 of a packet's header: a frame that resets the predictors starts in it.
 constexpr uint8_t kSeekableFrameFlag = 0x08;
 // Seconds of the source looked at before the layout is fixed (held as
-// floats: 32 MB at 44.1 kHz stereo), and how many times that a source
-// that goes on is taken to last.
-constexpr double kLookAheadSeconds = 90;
+// floats: 42 MB at 44.1 kHz stereo), and how many times that a source
+// that goes on is taken to last. A noisy source's last packet is filled
+// only where its length is known.
+constexpr double kLookAheadSeconds = 120;
 constexpr int64_t kLongSourceFactor = 4;
 
 void appendPackets(std::vector<WmaLosslessPacket> &&from, std::vector<EncodedPacket> &to)
@@ -69,10 +71,16 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
     const double bits = wmalossless::roughBitsPerSample(samples, frames, m_channels);
     const int64_t length = whole ? frames : frames * kLongSourceFactor;
-    const wmalossless::StreamLayout layout = wmalossless::layoutFor(m_sampleRate, m_channels, length, bits);
+    const wmalossless::StreamLayout layout = wmalossless::layoutFor(
+        m_sampleRate, m_channels, length, bits, wmalossless::soundsLikeNoise(samples, frames, m_channels));
     WmaLosslessSettings settings;
-    settings.longFrames = layout.longFrames;
+    settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
+    // Sound after it: all silence times the same wherever it is put.
+    const int64_t silent = wmalossless::silentStartFrames(samples, frames, m_channels);
+    settings.silentStart =
+        silent < frames && silent >= int64_t{wmalossless::Packetizer::kMaxFramesInFirstPacket} *
+                                         wmalossless::frameSizeFor(m_sampleRate, layout.frameShift);
     start(settings, setup);
     return {};
 }

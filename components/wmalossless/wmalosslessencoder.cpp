@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -67,13 +68,18 @@ void splitStereo(const float *in, int frames, int32_t *left, int32_t *right)
 WmaLosslessEncoder::WmaLosslessEncoder(int sampleRate, int channels, const WmaLosslessSettings &settings)
     : m_sampleRate(std::clamp(sampleRate, 1, kMaxSampleRate)), m_channels(std::clamp(channels, 1, 2)),
       m_settings(settings),
-      m_longFrames(settings.longFrames &&
-                   wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign)),
-      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_longFrames)),
+      m_frameShift(settings.frameShift >= 1
+                       ? (wmalossless::longFramesFit(m_sampleRate, m_channels, settings.blockAlign) ? 1 : 0)
+                       : std::max(settings.frameShift, -2)),
+      m_frameSize(wmalossless::frameSizeFor(m_sampleRate, m_frameShift)),
       m_blockAlign(std::max(wmalossless::minBlockAlign(m_channels, m_frameSize), settings.blockAlign)),
       m_coder(std::make_unique<wmalossless::FrameCoder>(m_channels, m_frameSize, m_settings)),
       m_packetizer(std::make_unique<wmalossless::Packetizer>(m_blockAlign, m_frameSize)),
-      m_pending(m_channels, std::vector<int32_t>(m_frameSize))
+      m_pending(m_channels, std::vector<int32_t>(m_frameSize)),
+      m_rawFrom(settings.silentStart
+                    ? wmalossless::Packetizer::kMaxFramesInFirstPacket - 2 -
+                          static_cast<int>(int64_t{m_blockAlign} * 8 / (int64_t{m_channels} * m_frameSize))
+                    : INT_MAX)
 {
 }
 
@@ -96,8 +102,10 @@ std::vector<uint8_t> WmaLosslessEncoder::extradata() const
     std::vector<uint8_t> data(18, 0);
     data[0] = 16;                          // bits per sample (16-bit little-endian)
     data[2] = m_channels == 1 ? 0x4 : 0x3; // speaker mask (32-bit)
-    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC; 0x2 doubles the frame length.
-    data[14] = m_longFrames ? 0x2 : 0;
+    // Flags (16-bit at 14): one tile per frame, no length prefix, no DRC;
+    // 0x2 doubles the frame length, 0x4 halves it, 0x6 quarters it.
+    constexpr uint8_t kFrameLengthFlags[] = {0x6, 0x4, 0, 0x2};
+    data[14] = kFrameLengthFlags[m_frameShift + 2];
     return data;
 }
 
@@ -164,11 +172,18 @@ void WmaLosslessEncoder::codeFrame(int validSamples)
                     (m_packetizer->nextFrameOpensPacket() && m_sinceSeekable >= m_settings.seekableInterval);
     m_frame.clear();
     const bool wanted = seekable;
-    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame);
+    // A first packet closed short (after a long silent start) could not share
+    // an object with the next, and GStreamer would then time the file by the
+    // object before: its last silent frames go raw, a bit a sample, so that
+    // it fills before it would close.
+    const bool fill = m_packetizer->framesInFirstPacket() >= m_rawFrom;
+    seekable = m_coder->encode(m_pending, validSamples, seekable, m_frame, fill);
     m_seekableOwed = wanted && !seekable;
     if (seekable)
         m_sinceSeekable = 0;
-    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, seekable);
+    // A raw tile decodes anywhere and passes the reset on: where one was
+    // wanted, the packet is a place to resume all the same.
+    m_packetizer->hold(m_frame, m_frameIndex * m_frameSize, wanted);
     ++m_frameIndex;
     m_pendingCount = 0;
 }

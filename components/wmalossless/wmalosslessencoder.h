@@ -60,13 +60,14 @@ private:
     int m_sampleRate;
     int m_channels;
     WmaLosslessSettings m_settings;
-    bool m_longFrames;
+    int m_frameShift;
     int m_frameSize;
     int m_blockAlign;
     std::unique_ptr<wmalossless::FrameCoder> m_coder;
     std::unique_ptr<wmalossless::Packetizer> m_packetizer;
     BitWriter m_frame;
     std::vector<std::vector<int32_t>> m_pending;
+    int m_rawFrom; // frames begun in the first packet from which the next go raw
     int m_pendingCount = 0;
     int64_t m_samplesIn = 0;
     int64_t m_frameIndex = 0;

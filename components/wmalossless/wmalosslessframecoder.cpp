@@ -70,7 +70,7 @@ int64_t FrameCoder::maxFrameBits(int channels, int frameSize)
 }
 
 bool FrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
-                        BitWriter &out)
+                        BitWriter &out, bool raw)
 {
     out.putBit(true); // tile aligned: every channel has the same single tile
     if (validSamples < m_frameSize) {
@@ -96,7 +96,7 @@ bool FrameCoder::encode(const std::vector<std::vector<int32_t>> &planar, int val
 
     const int64_t mark = out.bitCount();
     const int64_t rawBits = 2 + int64_t{m_channels} * m_frameSize * kBitsPerSample;
-    const bool coded = m_settings.compress && codeBest(planar, seekable, rawBits, out);
+    const bool coded = !raw && m_settings.compress && codeBest(planar, seekable, rawBits, out);
     if (coded)
         return seekable;
     // Raw samples decode anywhere: the reset waits for the next coded tile.

@@ -21,8 +21,9 @@ public:
     // `planar` holds frameSize samples per channel; only the first
     // `validSamples` are kept by the decoder (the last frame's end skip).
     // Returns whether the tile went out seekable: a raw one never needs to.
+    // `raw`: raw samples whatever coding would save.
     bool encode(const std::vector<std::vector<int32_t>> &planar, int validSamples, bool seekable,
-                BitWriter &out);
+                BitWriter &out, bool raw = false);
 
     static int64_t maxFrameBits(int channels, int frameSize);
 

@@ -2,6 +2,7 @@
 
 #include "wmalosslesspacket.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -35,12 +36,20 @@ public:
         return !m_open || m_framesStarted == 0 || (m_framesStarted >= frameLimit() && m_pos % 8 == 0);
     }
     std::vector<WmaLosslessPacket> takePackets();
+    // Frames begun in the first packet while it is open, else -1.
+    int framesInFirstPacket() const { return m_firstPacket && m_open ? m_framesStarted : -1; }
 
     static int headerBits(int blockAlign);
     const std::vector<int64_t> &exactPacketEnds() const { return m_exactPacketEnds; }
 
 private:
-    int frameLimit() const { return m_firstPacket ? kMaxFramesInFirstPacket : kMaxFramesPerPacket; }
+    // Short frames: as many samples a packet as frames of 2,048 take.
+    int frameLimit() const
+    {
+        return m_firstPacket ? kMaxFramesInFirstPacket
+                             : std::clamp(kMaxFramesPerPacket * 2048 / m_frameSize, kMaxFramesPerPacket,
+                                          kMaxFramesInFirstPacket);
+    }
     void place(bool final);
     void startPacket(uint32_t continuationBits);
     void emitPacket(int64_t bits);

@@ -27,7 +27,11 @@ struct WmaLosslessSettings {
     std::vector<WmaLosslessLmsStage> lms; // not empty: the only cascade
     int moveAverageScaling = -1;          // -1: chosen per seekable tile
     int blockAlign = 0;                   // 0: room for one raw frame
-    // Frames twice the length the sample rate implies (4096 samples at 44.1 kHz),
-    // where the decoders' frame buffer holds them (up to 48 kHz).
-    bool longFrames = true;
+    // The source starts with more digital silence than the first packet takes
+    // frames: that packet's last frames go raw, so that it fills.
+    bool silentStart = false;
+    // The frame length against the one the sample rate implies, as a power
+    // of two from -2 to 1: 1 (4096 samples at 44.1 kHz) where the decoders'
+    // frame buffer holds such frames (up to 48 kHz), else 0.
+    int frameShift = 1;
 };

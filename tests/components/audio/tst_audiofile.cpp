@@ -133,6 +133,7 @@ private slots:
     void seeksLandOnTheSoughtSample();
     void gstreamerPlaysEverySampleOnce_data();
     void gstreamerPlaysEverySampleOnce();
+    void losslessSeekPointsGiveOutputAtOnce_data();
     void losslessSeekPointsGiveOutputAtOnce();
     void createOutputNeverReplaces();
     void failedCreateLeavesNoFile();
@@ -616,6 +617,8 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce_data()
     QTest::newRow("lossless, quiet start") << 47 << "if(lt(t,1.5),0.0002,1)*(random(0)-0.5)";
     // Two seconds of digital silence fill only part of the first block.
     QTest::newRow("lossless, silent start") << 47 << "if(lt(t,2),0,random(0)-0.5)";
+    // More silent frames than the first block takes.
+    QTest::newRow("lossless, long silent start") << 47 << "if(lt(t,3.1),0,random(0)-0.5)";
 }
 
 // Played by its time stamps (audiorate fills gaps and drops overlaps), every
@@ -677,11 +680,19 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
         return false;
     };
     QList<int> offsets;
-    for (const int at : {0, 2048, 22050, 44100, 88200, 132300, kFrames - kWindow})
+    for (const int at : {0, 2048, 22050, 44100, 88200, 132300, 150000, 165000, kFrames - kWindow})
         if (sounds(at))
             offsets << offsetOf(at);
     QVERIFY(offsets.size() >= 3);
     QCOMPARE(offsets, QList<int>(offsets.size(), offsets.front()));
+}
+
+void TestAudioFile::losslessSeekPointsGiveOutputAtOnce_data()
+{
+    QTest::addColumn<QString>("signal"); // empty: the usual test source
+    QTest::newRow("music") << QString();
+    // Raw blocks only: they are places to resume all the same.
+    QTest::newRow("noise") << "2*random(0)-1|0*st(1,if(eq(n,0),4242,ld(1)))+2*random(1)-1";
 }
 
 // A reader started at a lone lossless block gets nothing for it, and
@@ -689,9 +700,13 @@ void TestAudioFile::gstreamerPlaysEverySampleOnce()
 // sends readers only to objects of two blocks (spanning two data packets).
 void TestAudioFile::losslessSeekPointsGiveOutputAtOnce()
 {
+    QFETCH(QString, signal);
     const QString source = path("indexed.wav");
-    const QString output = path("indexed-lossless.wma");
-    QVERIFY(makeSource(source, 20, 44100, 2, {"-c:a", "pcm_s16le"}));
+    const QString output = path(QString("indexed-%1.wma").arg(QTest::currentDataTag()));
+    QVERIFY(signal.isEmpty() ? makeSource(source, 20, 44100, 2, {"-c:a", "pcm_s16le"})
+                             : run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                              QString("aevalsrc=exprs='%1':s=44100:d=20").arg(signal), "-c:a",
+                                              "pcm_s16le", source}));
     const QString error = convert(source, output, 47);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
@@ -860,32 +875,40 @@ void TestAudioFile::losslessProfileKeepsEverySample_data()
 }
 
 // The writer lets the encoder see the source before the header fixes the
-// packet size: silence takes one small packet, noise few packet headers and
-// a filled last packet (both below what flac -5 makes of them).
+// packet size: silence takes small frames and packets, noise few packet
+// headers and a filled last packet, both no larger than flac -5 makes them.
 void TestAudioFile::losslessPacketsSuitTheSource_data()
 {
     QTest::addColumn<QString>("signal");
-    QTest::addColumn<double>("bytesPerRawByte");
-    QTest::addColumn<int>("extraBytes");
-    QTest::newRow("10 s silence") << "0" << 0.0 << 9500;
-    QTest::newRow("10 s noise") << "2*random(0)-1|2*random(1)-1" << 1.0053 << 0;
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("flacRatio"); // most bytes per byte of flac -5
+    // Independent channels: the right one's generator starts elsewhere.
+    const QString noise = "2*random(0)-1|0*st(1,if(eq(n,0),4242,ld(1)))+2*random(1)-1";
+    QTest::newRow("2 s silence") << "0" << 2.0 << 1.0;
+    QTest::newRow("10 s silence") << "0" << 10.0 << 1.0;
+    QTest::newRow("1 s noise") << noise << 1.0 << 1.0;
+    QTest::newRow("37 s noise") << noise << 37.0 << 1.0;
+    // Mid takes half a bit a sample more than flac's verbatim copy of one channel.
+    QTest::newRow("10 s noise, same in both") << "2*random(0)-1" << 10.0 << 1.04;
 }
 
 void TestAudioFile::losslessPacketsSuitTheSource()
 {
     QFETCH(QString, signal);
-    QFETCH(double, bytesPerRawByte);
-    QFETCH(int, extraBytes);
+    QFETCH(double, seconds);
+    QFETCH(double, flacRatio);
     const QString source = path("suit.wav");
     const QString output = path(QString("suit-%1.wma").arg(QTest::currentDataTag()).replace(' ', '_'));
+    const QString flac = path("suit.flac");
     QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           QString("aevalsrc=exprs='%1':s=44100:d=10:c=stereo").arg(signal), "-c:a",
-                           "pcm_s16le", source}));
+                           QString("aevalsrc=exprs='%1':s=44100:d=%2:c=stereo").arg(signal).arg(seconds),
+                           "-c:a", "pcm_s16le", source}));
+    QVERIFY(run("flac", {"-5", "-s", "-f", "-o", flac, source}));
     const QString error = convert(source, output, 47);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    const qint64 size = QFileInfo(output).size();
-    const qint64 raw = qint64(10) * 44100 * 4;
-    QVERIFY2(size <= qint64(raw * bytesPerRawByte) + extraBytes, qPrintable(QString::number(size)));
+    const qint64 size = QFileInfo(output).size(), flacSize = QFileInfo(flac).size();
+    QVERIFY2(size <= qint64(double(flacSize) * flacRatio),
+             qPrintable(QString("%1 against %2").arg(size).arg(flacSize)));
 }
 
 void TestAudioFile::losslessProfileKeepsEverySample()

@@ -306,7 +306,7 @@ void TestWmaLossless::noiseStaysNearRawSize()
     const wmalossless::StreamLayout layout =
         wmalossless::layoutFor(44100, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
     WmaLosslessSettings settings;
-    settings.longFrames = layout.longFrames;
+    settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
     QVERIFY(writeWmaLosslessAsf(path, pcm.constData(), frames, 44100, 2, settings));
     const qint64 rawBytes = qint64(frames) * 4;
@@ -326,12 +326,16 @@ void TestWmaLossless::layoutSuitsTheSource_data()
     QTest::addColumn<double>("bits");
     QTest::addColumn<int>("least");
     QTest::addColumn<int>("most");
-    QTest::newRow("10 s silence") << 44100 << 2 << 10 << 0.0 << 0 << 9000;
-    QTest::newRow("10 min silence") << 44100 << 2 << 600 << 0.0 << 0 << 9000;
+    // Silence takes the shortest frames and packets of one raw frame.
+    QTest::newRow("10 s silence") << 44100 << 2 << 10 << 0.0 << 0 << 2400;
+    QTest::newRow("10 min silence") << 44100 << 2 << 600 << 0.0 << 0 << 2400;
+    QTest::newRow("2 s silence, mono 8 kHz") << 8000 << 1 << 2 << 0.0 << 0 << 600;
+    // Noise takes packets as large as the decoder's buffer allows.
     QTest::newRow("10 s noise") << 44100 << 2 << 10 << 16.0 << 16000 << 24576;
-    QTest::newRow("10 min noise") << 44100 << 2 << 600 << 16.0 << 20000 << 24576;
-    QTest::newRow("10 min noise, mono") << 44100 << 1 << 600 << 16.0 << 16000 << 24576;
-    QTest::newRow("10 min noise, 96 kHz") << 96000 << 2 << 600 << 16.0 << 20000 << 24576;
+    QTest::newRow("10 min noise") << 44100 << 2 << 600 << 16.0 << 40000 << 49152;
+    QTest::newRow("10 min noise, mono") << 44100 << 1 << 600 << 16.0 << 20000 << 24576;
+    QTest::newRow("10 min noise, 96 kHz") << 96000 << 2 << 600 << 16.0 << 40000 << 49152;
+    QTest::newRow("10 min of music") << 44100 << 2 << 600 << 10.0 << 20000 << 24576;
 }
 
 void TestWmaLossless::layoutSuitsTheSource()
@@ -343,16 +347,15 @@ void TestWmaLossless::layoutSuitsTheSource()
     QFETCH(int, least);
     QFETCH(int, most);
     const wmalossless::StreamLayout layout =
-        wmalossless::layoutFor(rate, channels, qint64(seconds) * rate, bits);
+        wmalossless::layoutFor(rate, channels, qint64(seconds) * rate, bits, bits > 15);
     QVERIFY2(layout.blockAlign >= least && layout.blockAlign <= most,
              qPrintable(QString::number(layout.blockAlign)));
-    QVERIFY(!layout.longFrames || wmalossless::longFramesFit(rate, channels, layout.blockAlign));
-    // The largest packets of incompressible frames still decode.
+    QVERIFY(layout.frameShift < 1 || wmalossless::longFramesFit(rate, channels, layout.blockAlign));
+    // The largest packets of incompressible frames, and coded short frames, still decode.
     const int frames = rate / 2;
-    const QVector<qint16> pcm =
-        makeSignal(bits > 8 ? Signal::Noise : Signal::Silence, frames, channels, rate);
+    const QVector<qint16> pcm = makeSignal(bits > 8 ? Signal::Noise : Signal::Music, frames, channels, rate);
     WmaLosslessSettings settings;
-    settings.longFrames = layout.longFrames;
+    settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
     const QString path = m_dir.filePath(QStringLiteral("layout.wma"));
     QFile::remove(path);
