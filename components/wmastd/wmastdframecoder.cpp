@@ -533,10 +533,13 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // Past what fits the frame at that gain the block is band-limited
     // (truncateToFit) rather than given a curve of its own.
     const bool keptCurve = m_reuse && m_layout.noiseCoding;
-    if (m_layout.noiseCoding) {
-        silentGain = std::min(silentGain, noiseCodingGainLimit(layout.length));
-        finestGain = std::min(finestGain, silentGain);
-    }
+    // Under noise coding the step's range binds, not the bit budget, on a
+    // loud block that could not be coded at all: it is coded band-limited
+    // within its fair share, not at the expense of the blocks after it.
+    const int rangeLimit = m_layout.noiseCoding ? noiseCodingGainLimit(layout.length) : kMaxTotalGain;
+    const bool overRange = silentGain > rangeLimit;
+    silentGain = std::min(silentGain, rangeLimit);
+    finestGain = std::min(finestGain, silentGain);
     if (keptCurve) {
         const int range = std::max(1, keptCurveGainLimit(layout.length));
         finestGain = std::min(finestGain, range);
@@ -570,8 +573,9 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
     bool fits = bitsAt(gain) <= maxBits;
-    if (!fits && m_layout.noiseCoding)
-        fits = truncateToFit(layout, gain, maxBits - headerBits(block, gain));
+    const bool capped = overRange && silentGain == rangeLimit;
+    if (!fits && (keptCurve || capped))
+        fits = truncateToFit(layout, gain, (capped ? minBits : maxBits) - headerBits(block, gain));
     // A channel with nothing left to code says so in one bit, where it may.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         Channel &c = m_channels[ch];
