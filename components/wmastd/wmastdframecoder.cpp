@@ -323,6 +323,16 @@ int FrameCoder::keptCurveGainLimit(int length) const
     return limit;
 }
 
+// The coarsest gain any block may take under noise coding. Fixed-point
+// decoders there hold a coefficient's step (10^(gain/20) * 2/length at the
+// loudest exponent) with 14 bits after the point in 32 bits, before the
+// level multiplies it: past 2^17 the step wraps round, and even a zero
+// level plays its dither at the wrapped, often opposite, step.
+int FrameCoder::noiseCodingGainLimit(int length)
+{
+    return int(std::floor(20.0 * std::log10(131072.0 * double(length) / 2.0)));
+}
+
 // Under a kept curve a band's step can be far coarser than the block needs
 // there (a click on a held tone): where everything in it rounds to zero the
 // decoders' dither still plays, at 2% of the step. The gain stays where that
@@ -523,6 +533,13 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // Past what fits the frame at that gain the block is band-limited
     // (truncateToFit) rather than given a curve of its own.
     const bool keptCurve = m_reuse && m_layout.noiseCoding;
+    // Under noise coding the step's range binds, not the bit budget, on a
+    // loud block that could not be coded at all: it is coded band-limited
+    // within its fair share, not at the expense of the blocks after it.
+    const int rangeLimit = m_layout.noiseCoding ? noiseCodingGainLimit(layout.length) : kMaxTotalGain;
+    const bool overRange = silentGain > rangeLimit;
+    silentGain = std::min(silentGain, rangeLimit);
+    finestGain = std::min(finestGain, silentGain);
     if (keptCurve) {
         const int range = std::max(1, keptCurveGainLimit(layout.length));
         finestGain = std::min(finestGain, range);
@@ -556,8 +573,9 @@ int FrameCoder::codeBlock(const std::vector<const float *> &signal, const Block 
     // A block that fits at no gain (only an overflowed spectrum could) is
     // left silent rather than overrun the frame.
     bool fits = bitsAt(gain) <= maxBits;
-    if (!fits && keptCurve)
-        fits = truncateToFit(layout, gain, maxBits - headerBits(block, gain));
+    const bool capped = overRange && silentGain == rangeLimit;
+    if (!fits && (keptCurve || capped))
+        fits = truncateToFit(layout, gain, (capped ? minBits : maxBits) - headerBits(block, gain));
     // A channel with nothing left to code says so in one bit, where it may.
     for (size_t ch = 0; ch < m_channels.size(); ++ch) {
         Channel &c = m_channels[ch];

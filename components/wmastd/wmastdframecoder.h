@@ -64,6 +64,7 @@ private:
     bool keepsLongCurves(int size) const;
     int exponentShift(const Channel &c, int length, int totalGain) const;
     int keptCurveGainLimit(int length) const;
+    static int noiseCodingGainLimit(int length);
     int ditherGainLimit(const BlockLayout &layout, float noiseDb) const;
     bool truncateToFit(const BlockLayout &layout, int totalGain, int budget);
     bool mustCode(size_t channel) const;

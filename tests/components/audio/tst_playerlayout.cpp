@@ -1,7 +1,7 @@
 // What portable players need of every lossy profile's file, read back from
 // the file itself: one superframe per ASF packet, a steady bit rate within
 // 2% of the profile's, a seek index, exponents within the table of
-// fixed-point decoders, gains they can scale without overflow, and no
+// fixed-point decoders, gains and steps they can scale without overflow, and no
 // uncoded channel they would play differently.
 #include "audiowriter.h"
 #include "wmaprofiles.h"
@@ -87,8 +87,10 @@ std::vector<float> source(int rate, int channels, double seconds)
             if (t < 1.5) // notes
                 v = 0.4 * std::exp(-4 * std::fmod(t, 0.25)) *
                     std::sin(2 * std::numbers::pi * (220 + 110 * c + 55 * std::floor(t * 4)) * t);
-            else if (t < 2.5) // the second channel silent
-                v = c == 0 ? 0.5 * std::sin(2 * std::numbers::pi * 440 * t) : 0.0;
+            else if (t < 2.5) // the second channel silent; full-scale bursts break the first's tone
+                v = c != 0                     ? 0.0
+                    : std::fmod(t, 0.1) < 0.01 ? std::clamp(3.0 * white, -1.0, 1.0)
+                                               : 0.5 * std::sin(2 * std::numbers::pi * 440 * t);
             else if (t < 3.0) // digital silence
                 v = 0;
             else if (t < 4.5) // loud noise and clicks
@@ -242,6 +244,8 @@ void TestPlayerLayout::everyLossyProfile()
         int gain = 1;
         for (uint32_t a = 127; a == 127; gain += int(a))
             a = in.get(7);
+        // Under noise coding fixed-point decoders hold a step in 17 integer bits.
+        QVERIFY(!layout.noiseCoding || std::pow(10.0, gain / 20.0) * 2.0 / block.length < 131072.0);
         bool noiseBands = false;
         if (layout.noiseCoding)
             for (int c = 0; c < layout.channels; ++c)
