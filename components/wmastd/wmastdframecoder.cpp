@@ -30,9 +30,7 @@ constexpr float kLowRateBitsPerSample = 1.5f;
 // rounding up to kMostRounding allows (keepBandEnergy).
 constexpr float kEnergyKept = 0.8f;
 constexpr float kMostRounding = 0.45f;
-// Up to about one bit a sample the energy matters more: the lift aims at
-// all of it, in short blocks too.
-constexpr float kLiftBitsPerSample = 1.1f;
+constexpr float kLiftBitsPerSample = 1.1f; // up to here, more of it (keepBandEnergy)
 constexpr float kLowRateEnergyKept = 1.0f;
 constexpr float kLowRateMostRounding = 0.5f;
 constexpr float kRoundingStep = 0.05f;
@@ -108,8 +106,7 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
       m_rounding(bitsPerSample(layout) < kLowRateBitsPerSample ? kLowRateRounding : kRounding),
       m_exponentHold(exponentHold(bitsPerSample(layout))),
       m_reuseSteps(bitsPerSample(layout) < kLowerRateBitsPerSample ? kLowRateReuseSteps : kReuseSteps),
-      m_lowRate(bitsPerSample(layout) < kLiftBitsPerSample),
-      m_energyKept(m_lowRate ? kLowRateEnergyKept : kEnergyKept)
+      m_lowRate(bitsPerSample(layout) < kLiftBitsPerSample)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -819,15 +816,20 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
 // The dead zone takes a band's small values to zero and its others a
 // little down: at low rates a band comes out several dB quieter than its
 // source. Where it would, the band's rounding rises towards a half (the
-// least squared error) until the coded band holds m_energyKept of the
-// source's energy; below one bit a sample, where the loss is largest, the
-// rounding that comes closest to the source's energy (in dB) is taken.
-// Only in bands that reach half a step (rms), and at the higher rates only
-// in long blocks: lifted there, a short block's values added noise where
-// little masks it (clicks over silence lost 1 dB of noise-to-mask).
+// least squared error) until the coded band holds kEnergyKept of the
+// source's energy. Only in bands that reach half a step (rms), and at the
+// higher rates only in long blocks: lifted there, a short block's values
+// added noise where little masks it (clicks over silence lost 1 dB of
+// noise-to-mask). Up to about one bit a sample, where the loss is largest,
+// short blocks are lifted too, and long ones towards all of the energy:
+// the rounding that comes closest to it (in dB) is taken. Short blocks aim
+// no higher, or the bits their larger values cost coarsen the steps and
+// the noise before a click grows.
 void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gain, int maxLevel) const
 {
-    const float most = m_lowRate ? kLowRateMostRounding : kMostRounding;
+    const bool whole = m_lowRate && m_blockSize == 0;
+    const float kept = whole ? kLowRateEnergyKept : kEnergyKept;
+    const float most = whole ? kLowRateMostRounding : kMostRounding;
     int pos = 0;
     for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
         const size_t from = size_t(pos);
@@ -844,7 +846,7 @@ void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gai
         const auto off = [source](double e) { return std::abs(std::log((e + 1e-9) / source)); };
         float best = m_rounding;
         double bestOff = off(coded);
-        for (float r = m_rounding + kRoundingStep; coded < m_energyKept * source && r <= most + 1e-3f;
+        for (float r = m_rounding + kRoundingStep; coded < kept * source && r <= most + 1e-3f;
              r += kRoundingStep) {
             coded = 0;
             for (size_t i = from; i < to; ++i) {

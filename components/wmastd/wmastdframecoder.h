@@ -108,7 +108,6 @@ private:
     float m_exponentHold;       // steps within which a band keeps the exponent before it
     float m_reuseSteps;         // how close a short block's curve must be to the held one to keep it
     bool m_lowRate;             // about one bit a sample or less
-    float m_energyKept;         // share of a band's energy its rounding is lifted to keep
     bool m_liftRounding = true; // keepBandEnergy may lift roundings
 };
 
