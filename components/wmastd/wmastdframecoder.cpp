@@ -30,7 +30,6 @@ constexpr float kLowRateBitsPerSample = 1.5f;
 // rounding up to kMostRounding allows (keepBandEnergy).
 constexpr float kEnergyKept = 0.8f;
 constexpr float kMostRounding = 0.45f;
-constexpr float kLiftBitsPerSample = 1.1f; // up to here, more of it (keepBandEnergy)
 constexpr float kLowRateEnergyKept = 1.0f;
 constexpr float kLowRateMostRounding = 0.5f;
 constexpr float kRoundingStep = 0.05f;
@@ -106,7 +105,7 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
       m_rounding(bitsPerSample(layout) < kLowRateBitsPerSample ? kLowRateRounding : kRounding),
       m_exponentHold(exponentHold(bitsPerSample(layout))),
       m_reuseSteps(bitsPerSample(layout) < kLowerRateBitsPerSample ? kLowRateReuseSteps : kReuseSteps),
-      m_lowRate(bitsPerSample(layout) < kLiftBitsPerSample)
+      m_lowRate(bitsPerSample(layout) < kLowerRateBitsPerSample)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -820,7 +819,7 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
 // source's energy. Only in bands that reach half a step (rms), and at the
 // higher rates only in long blocks: lifted there, a short block's values
 // added noise where little masks it (clicks over silence lost 1 dB of
-// noise-to-mask). Up to about one bit a sample, where the loss is largest,
+// noise-to-mask). Below one bit a sample, where the loss is largest,
 // short blocks are lifted too, and long ones towards all of the energy:
 // the rounding that comes closest to it (in dB) is taken. Short blocks aim
 // no higher, or the bits their larger values cost coarsen the steps and

@@ -107,7 +107,7 @@ private:
     float m_rounding;           // of the quantiser, by the rate
     float m_exponentHold;       // steps within which a band keeps the exponent before it
     float m_reuseSteps;         // how close a short block's curve must be to the held one to keep it
-    bool m_lowRate;             // about one bit a sample or less
+    bool m_lowRate;             // below one bit a sample
     bool m_liftRounding = true; // keepBandEnergy may lift roundings
 };
 
