@@ -27,9 +27,11 @@ constexpr float kRounding = 0.40f;
 constexpr float kLowRateRounding = 0.30f;
 constexpr float kLowRateBitsPerSample = 1.5f;
 // How much of a band's energy the coded band keeps at least, where a
-// rounding up to kMostRounding allows.
+// rounding up to kMostRounding allows (keepBandEnergy).
 constexpr float kEnergyKept = 0.8f;
 constexpr float kMostRounding = 0.45f;
+constexpr float kLowRateEnergyKept = 1.0f;
+constexpr float kLowRateMostRounding = 0.5f;
 constexpr float kRoundingStep = 0.05f;
 constexpr double kBandFloor = 0.25; // mean square value in steps
 // How far on average (in exponent steps per band) a short block's curve
@@ -102,7 +104,8 @@ FrameCoder::FrameCoder(const StreamLayout &layout)
       m_windowed(static_cast<size_t>(2 * layout.frameLength)),
       m_rounding(bitsPerSample(layout) < kLowRateBitsPerSample ? kLowRateRounding : kRounding),
       m_exponentHold(exponentHold(bitsPerSample(layout))),
-      m_reuseSteps(bitsPerSample(layout) < kLowerRateBitsPerSample ? kLowRateReuseSteps : kReuseSteps)
+      m_reuseSteps(bitsPerSample(layout) < kLowerRateBitsPerSample ? kLowRateReuseSteps : kReuseSteps),
+      m_lowRate(bitsPerSample(layout) < kLowerRateBitsPerSample)
 {
     for (const BlockLayout &b : layout.blocks) {
         m_mdcts.emplace_back(b.length);
@@ -745,6 +748,34 @@ size_t FrameCoder::completed(const Block &block) const
     return size_t(n + (n - next) / 2);
 }
 
+// Lifting a band's rounding to keep its energy rounds values up, and with
+// coarse steps that can throw a block's peaks over where pulling cannot
+// take them back in the bits there are: such a block goes back to plain
+// rounding when that comes out lower over the whole block (its second
+// half is what the next block starts from). Returns the peak of what the
+// block completes.
+float FrameCoder::unliftForPeaks(const Block &block, int totalGain, int maxBits, float peak)
+{
+    const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
+    const size_t whole = size_t(2 * layout.length);
+    const float lifted = peakAt(block, 1.0f, whole);
+    m_kept.resize(m_channels.size());
+    for (size_t ch = 0; ch < m_channels.size(); ++ch) {
+        m_kept[ch] = m_channels[ch].q;
+        m_channels[ch].coefs.swap(m_source[ch]);
+    }
+    m_liftRounding = false;
+    const int bits = quantise(layout, totalGain) + headerBits(block, totalGain);
+    m_liftRounding = true;
+    synthesise(block, totalGain);
+    if (bits <= maxBits && peakAt(block, 1.0f, whole) < lifted)
+        return peakAt(block, 1.0f, completed(block));
+    for (size_t ch = 0; ch < m_channels.size(); ++ch)
+        m_channels[ch].q.swap(m_kept[ch]);
+    synthesise(block, totalGain);
+    return peak;
+}
+
 int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
 {
     const BlockLayout &layout = m_layout.blocks[static_cast<size_t>(block.size)];
@@ -758,8 +789,13 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
     // by block, and still left the float decoders' peaks over it.
     const float limit = m_sourcePeak * kPeakAllowance;
     float peak = peakAt(block, 1.0f, completed(block));
+    m_source.resize(m_channels.size());
+    for (size_t ch = 0; ch < m_channels.size() && m_lowRate; ++ch)
+        m_source[ch] = m_channels[ch].coefs;
     if (peak > limit)
         peak = pullPeaksIn(block, totalGain, maxBits, limit, peak);
+    if (m_lowRate && std::max(peak, peakAt(block, 1.0f, size_t(2 * n))) > limit)
+        peak = unliftForPeaks(block, totalGain, maxBits, peak);
     // What still passes: turn the block down in whole dB until it stays
     // within, or as far as that helps where the block before already went over.
     // The cut looks at the output that is final: the rest still carries
@@ -797,12 +833,20 @@ int FrameCoder::limitClipping(const Block &block, int totalGain, int maxBits)
 // The dead zone takes a band's small values to zero and its others a
 // little down: at low rates a band comes out several dB quieter than its
 // source. Where it would, the band's rounding rises towards a half (the
-// least squared error) until the coded band holds the source's energy.
-// Only in long blocks, and only in bands that reach half a step (rms):
-// lifted there, a short block's or a near-silent band's values add noise
-// where little masks it (clicks over silence lost 1 dB of noise-to-mask).
+// least squared error) until the coded band holds kEnergyKept of the
+// source's energy. Only in bands that reach half a step (rms), and at the
+// higher rates only in long blocks: lifted there, a short block's values
+// added noise where little masks it (clicks over silence lost 1 dB of
+// noise-to-mask). Below one bit a sample, where the loss is largest,
+// short blocks are lifted too, and long ones towards all of the energy:
+// the rounding that comes closest to it (in dB) is taken. Short blocks aim
+// no higher, or the bits their larger values cost coarsen the steps and
+// the noise before a click grows.
 void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gain, int maxLevel) const
 {
+    const bool whole = m_lowRate && m_blockSize == 0;
+    const float kept = whole ? kLowRateEnergyKept : kEnergyKept;
+    const float most = whole ? kLowRateMostRounding : kMostRounding;
     int pos = 0;
     for (size_t b = 0; b < layout.exponentBands.size() && pos < layout.codedEnd; ++b) {
         const size_t from = size_t(pos);
@@ -816,14 +860,24 @@ void FrameCoder::keepBandEnergy(Channel &c, const BlockLayout &layout, float gai
         }
         if (source < double(to - from) * kBandFloor)
             continue;
-        for (float r = m_rounding + kRoundingStep; coded < kEnergyKept * source && r <= kMostRounding + 1e-3f;
+        const auto off = [source](double e) { return std::abs(std::log((e + 1e-9) / source)); };
+        float best = m_rounding;
+        double bestOff = off(coded);
+        for (float r = m_rounding + kRoundingStep; coded < kept * source && r <= most + 1e-3f;
              r += kRoundingStep) {
             coded = 0;
             for (size_t i = from; i < to; ++i) {
-                c.q[i] = quantised(c.coefs[i], gain * c.step[i], r, maxLevel);
-                coded += double(c.q[i]) * double(c.q[i]);
+                const int q = quantised(c.coefs[i], gain * c.step[i], r, maxLevel);
+                coded += double(q) * double(q);
+            }
+            if (!m_lowRate || off(coded) < bestOff) {
+                bestOff = off(coded);
+                best = r;
             }
         }
+        if (best != m_rounding)
+            for (size_t i = from; i < to; ++i)
+                c.q[i] = quantised(c.coefs[i], gain * c.step[i], best, maxLevel);
     }
 }
 
@@ -839,7 +893,7 @@ int FrameCoder::quantise(const BlockLayout &layout, int totalGain)
             continue;
         for (size_t i = 0; i < size_t(layout.codedEnd); ++i)
             c.q[i] = quantised(c.coefs[i], gain * c.step[i], m_rounding, maxLevel);
-        if (m_blockSize == 0)
+        if (m_liftRounding && (m_blockSize == 0 || m_lowRate))
             keepBandEnergy(c, layout, gain, maxLevel);
         const CoefCode &code = m_codes[ch == 1 && m_midSide ? 1 : 0];
         total += code.cost(c.q.data(), layout.codedEnd, escapeBits) + c.exponentBits;

@@ -73,6 +73,7 @@ private:
     int headerBits(const Block &block, int totalGain) const;
     int limitClipping(const Block &block, int totalGain, int maxBits);
     void synthesise(const Block &block, int totalGain);
+    float unliftForPeaks(const Block &block, int totalGain, int maxBits, float peak);
     float pullPeaksIn(const Block &block, int totalGain, int maxBits, float limit, float peak);
     float peakAt(const Block &block, float scale,
                  size_t count) const; // over the block's first `count` samples
@@ -97,6 +98,7 @@ private:
     std::vector<std::vector<float>> m_over;       // per coded channel, what passes the peak limit
     std::vector<float> m_correction;              // its spectrum
     std::vector<std::vector<int>> m_kept;         // the best quantised values so far
+    std::vector<std::vector<float>> m_source;     // per channel, the coefficients before any pulling
     bool m_midSide = false;
     bool m_sentMidSide = false; // when the exponents the decoder holds were sent
     bool m_reuse = false;       // this block keeps them
@@ -106,6 +108,8 @@ private:
     float m_rounding;           // of the quantiser, by the rate
     float m_exponentHold;       // steps within which a band keeps the exponent before it
     float m_reuseSteps;         // how close a short block's curve must be to the held one to keep it
+    bool m_lowRate;             // below one bit a sample
+    bool m_liftRounding = true; // keepBandEnergy may lift roundings
 };
 
 } // namespace wmastd

@@ -267,9 +267,16 @@ void TestWmaStd::roundTrip()
     switch (Signal(signal)) {
     case Signal::Music:
         if (frames > 4 * n) {
-            // The level holds at every rate: no band is quantised away.
+            // The level holds at every rate: no band is quantised away, and
+            // rounding kept up for it throws no peak 1 dB over the source's
+            // (below 8 kbps the coarse steps still do).
             const double level = 10 * std::log10(energy(decoded.samples) / energy(source));
-            QVERIFY2(std::abs(level) < 0.95, qPrintable(QString::number(level)));
+            float sourcePeak = 0;
+            for (float v : source)
+                sourcePeak = std::max(sourcePeak, std::abs(v));
+            const bool coarse = p.bitRateKbps > 0 && p.bitRateKbps < 8;
+            QVERIFY2(std::abs(level) < 0.95 && (coarse || peak < 1.122f * sourcePeak),
+                     qPrintable(QStringLiteral("%1 %2").arg(level).arg(peak / sourcePeak)));
             // Lag 0: no neighbouring lag matches the source better.
             const double atZero = correlation(source, decoded.samples, p.channels, 0);
             QVERIFY2(atZero > 0.7, qPrintable(QString::number(atZero)));
