@@ -271,9 +271,9 @@ void run(const Row &row, const WmaLosslessSettings &settings, int runs, QTempora
         std::vector<float> samples(row.pcm.begin(), row.pcm.end());
         for (float &v : samples)
             v /= 32768.0f;
-        const wmalossless::StreamLayout layout = wmalossless::layoutFor(
-            Rate, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2),
-            wmalossless::soundsLikeNoise(samples.data(), frames, 2));
+        const wmalossless::SourceEstimate estimate = wmalossless::estimateSource(samples.data(), frames, 2);
+        const wmalossless::StreamLayout layout =
+            wmalossless::layoutFor(Rate, 2, frames, estimate.bitsPerSample, estimate.noise);
         chosen.frameShift = layout.frameShift;
         chosen.blockAlign = layout.blockAlign;
     }

@@ -69,10 +69,10 @@ AudioStatus WmaLosslessOutputEncoder::lookAhead(const float *samples, int64_t fr
 {
     if (!m_encoder)
         return AudioStatus::failure(QStringLiteral("The lossless WMA encoder is not open."));
-    const double bits = wmalossless::roughBitsPerSample(samples, frames, m_channels);
+    const wmalossless::SourceEstimate estimate = wmalossless::estimateSource(samples, frames, m_channels);
     const int64_t length = whole ? frames : frames * kLongSourceFactor;
-    const wmalossless::StreamLayout layout = wmalossless::layoutFor(
-        m_sampleRate, m_channels, length, bits, wmalossless::soundsLikeNoise(samples, frames, m_channels));
+    const wmalossless::StreamLayout layout =
+        wmalossless::layoutFor(m_sampleRate, m_channels, length, estimate.bitsPerSample, estimate.noise);
     WmaLosslessSettings settings;
     settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;

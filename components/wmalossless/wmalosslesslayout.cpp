@@ -97,54 +97,47 @@ double riceBits(double mean)
 }
 
 // Mean sizes of one channel's residuals over a stretch, in 16-bit units,
-// after fixed predictors of order 0 (the samples themselves) up to `Orders` - 1.
-template <int Orders>
-std::array<double, Orders> meanResiduals(const float *interleaved, int channels, int c, int64_t start,
-                                         int64_t end)
+// after fixed predictors of order 0 (the samples themselves), 1 and 2.
+std::array<double, 3> meanResiduals(const float *interleaved, int channels, int c, int64_t start, int64_t end)
 {
-    std::array<float, Orders> sums{};
+    std::array<float, 3> sums{};
     for (int64_t i = start + 2; i < end; ++i) {
         const float x = interleaved[i * channels + c], x1 = interleaved[(i - 1) * channels + c];
-        if constexpr (Orders == 2) {
-            sums[1] += std::fabs(x - x1);
-        } else {
-            const float x2 = interleaved[(i - 2) * channels + c];
-            sums[0] += std::fabs(x);
-            sums[1] += std::fabs(x - x1);
-            sums[2] += std::fabs(x - 2 * x1 + x2);
-        }
+        const float x2 = interleaved[(i - 2) * channels + c];
+        sums[0] += std::fabs(x);
+        sums[1] += std::fabs(x - x1);
+        sums[2] += std::fabs(x - 2 * x1 + x2);
     }
-    std::array<double, Orders> means{};
-    for (int k = 0; k < Orders; ++k)
+    std::array<double, 3> means{};
+    for (size_t k = 0; k < means.size(); ++k)
         means[k] = double(sums[k]) * 32768.0 / double(end - start - 2);
     return means;
 }
 
-// The average over sampled stretches of each stretch's bits per sample,
-// from `bitsOf(start, end, channel)`.
-template <typename Bits> double averageBits(int64_t frames, int channels, Bits bitsOf)
+} // namespace
+
+SourceEstimate estimateSource(const float *interleaved, int64_t frames, int channels)
 {
+    if (!interleaved || frames < 3 || channels < 1)
+        return {16.0, false};
+    // One pass over sampled stretches: the first differences' bits, and the
+    // least any order leaves, averaged over stretches and channels.
     double bits = 0;
+    double leastBits = 0;
     int64_t counted = 0;
     for (int64_t start = 0; start + 2 < frames; start += kStretch * kStretchEvery) {
         const int64_t end = std::min(frames, start + kStretch);
         for (int c = 0; c < channels; ++c) {
-            bits += double(end - start - 2) * bitsOf(start, end, c);
+            const std::array<double, 3> means = meanResiduals(interleaved, channels, c, start, end);
+            const double weight = double(end - start - 2);
+            bits += weight * riceBits(means[1]);
+            leastBits += weight * riceBits(*std::min_element(means.begin(), means.end()));
             counted += end - start - 2;
         }
     }
-    return counted > 0 ? bits / double(counted) : 16.0;
-}
-
-} // namespace
-
-double roughBitsPerSample(const float *interleaved, int64_t frames, int channels)
-{
-    if (!interleaved || frames < 3 || channels < 1)
-        return 16.0;
-    return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
-        return riceBits(meanResiduals<2>(interleaved, channels, c, start, end)[1]);
-    });
+    if (counted == 0)
+        return {16.0, false};
+    return {bits / double(counted), leastBits / double(counted) >= kNoiseBits};
 }
 
 int64_t silentStartFrames(const float *interleaved, int64_t frames, int channels)
@@ -158,16 +151,6 @@ int64_t silentStartFrames(const float *interleaved, int64_t frames, int channels
     while (i < samples && std::fabs(interleaved[i]) < kHalfStep)
         ++i;
     return i / channels;
-}
-
-bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels)
-{
-    if (!interleaved || frames < 3 || channels < 1)
-        return false;
-    return averageBits(frames, channels, [&](int64_t start, int64_t end, int c) {
-               const std::array<double, 3> means = meanResiduals<3>(interleaved, channels, c, start, end);
-               return riceBits(*std::min_element(means.begin(), means.end()));
-           }) >= kNoiseBits;
 }
 
 StreamLayout layoutFor(int sampleRate, int channels, int64_t frames, double bitsPerSample, bool noise)

@@ -20,15 +20,17 @@ int minBlockAlign(int channels, int frameSize);
 // Whether the decoder's frame buffer takes long frames in packets of `blockAlign` bytes.
 bool longFramesFit(int sampleRate, int channels, int blockAlign);
 
-// Rough coded bits per sample of float PCM at 16 bits, from the size of its
-// first differences in a sample of short stretches: silence comes out near 0,
-// independent full-scale noise at 16.
-double roughBitsPerSample(const float *interleaved, int64_t frames, int channels);
+// What a look at short stretches of float PCM (at 16 bits) tells of it.
+struct SourceEstimate {
+    // Rough coded bits per sample, from the size of the first differences:
+    // silence comes out near 0, independent full-scale noise at 16.
+    double bitsPerSample = 16.0;
+    // Full-scale noise: nothing a short predictor of any order takes away.
+    bool noise = false;
+};
+SourceEstimate estimateSource(const float *interleaved, int64_t frames, int channels);
 // Frames of digital silence (as 16-bit samples) the source starts with.
 int64_t silentStartFrames(const float *interleaved, int64_t frames, int channels);
-// Whether the same stretches look like full-scale noise: nothing a short
-// predictor of any order takes away.
-bool soundsLikeNoise(const float *interleaved, int64_t frames, int channels);
 
 // The layout for a stream of `frames` samples per channel expected to take
 // `bitsPerSample` each. Every packet costs the container a header (about 30

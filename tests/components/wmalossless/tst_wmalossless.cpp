@@ -303,8 +303,8 @@ void TestWmaLossless::noiseStaysNearRawSize()
     std::vector<float> samples(pcm.begin(), pcm.end());
     for (float &v : samples)
         v /= 32768.0f;
-    const wmalossless::StreamLayout layout =
-        wmalossless::layoutFor(44100, 2, frames, wmalossless::roughBitsPerSample(samples.data(), frames, 2));
+    const wmalossless::StreamLayout layout = wmalossless::layoutFor(
+        44100, 2, frames, wmalossless::estimateSource(samples.data(), frames, 2).bitsPerSample);
     WmaLosslessSettings settings;
     settings.frameShift = layout.frameShift;
     settings.blockAlign = layout.blockAlign;
